@@ -1,0 +1,270 @@
+#include "jobs/project_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/test_support.h"
+
+namespace {
+
+class ProjectFileTest : public ::testing::Test {
+ protected:
+  ~ProjectFileTest() override { ClearJobs(jobs); }
+
+  // Writes text as the project file and loads it.
+  bool Load(const std::string& text) {
+    WriteFile(path, text);
+    return LoadProject(path.c_str(), jobs, totals, state);
+  }
+  bool Save() { return SaveProject(path.c_str(), jobs, totals, state); }
+
+  void ExpectJob(int i, int flags, int mode, const char* source, const char* destination) {
+    ASSERT_LT(i, jobs.count);
+    const JobRecord& job = *jobs.slots[i];
+    EXPECT_EQ(job.flags, flags) << "job " << i;
+    EXPECT_EQ(job.mode, mode) << "job " << i;
+    EXPECT_STREQ(job.source, source) << "job " << i;
+    EXPECT_STREQ(job.destination, destination) << "job " << i;
+  }
+
+  // Every file in the folder besides the project itself.
+  std::vector<std::string> OtherFiles() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+      if (entry.path().string() != path) names.push_back(entry.path().filename().string());
+    }
+    return names;
+  }
+
+  TempDir dir;
+  std::string path = dir.Join("work.lpj");
+  JobList jobs;
+  TotalsRecord totals;
+  ProjectState state;
+};
+
+TEST_F(ProjectFileTest, LoadsTheExampleAndWritesItBackUnchanged) {
+  const std::string text =
+      "O,1,Mirror,D:\\Photos,E:\\Backup\\Photos\r\n"
+      "O,0,Sync,C:\\Work,F:\\Work\r\n"
+      "T,152,2,0\r\n";
+  ASSERT_TRUE(Load(text));
+  ASSERT_EQ(jobs.count, 2);
+  ExpectJob(0, 1, kModeMirror, "D:\\Photos", "E:\\Backup\\Photos");
+  ExpectJob(1, 0, kModeSync, "C:\\Work", "F:\\Work");
+  EXPECT_EQ(totals.total, 152u);
+  EXPECT_EQ(totals.end_option, 2);
+  EXPECT_EQ(totals.time_limit, 0);
+  EXPECT_FALSE(state.inexact);
+
+  ASSERT_TRUE(Save());
+  EXPECT_EQ(ReadFile(path), text);
+  EXPECT_TRUE(OtherFiles().empty());
+}
+
+TEST_F(ProjectFileTest, FieldReaderRules) {
+  const struct {
+    const char* name;
+    const char* text;
+    int jobs;
+    uint32_t total;
+    int end_option;
+    int time_limit;
+  } cases[] = {
+      // The last job has no CR LF: it still loads whole.
+      {"last job without line end", "O,1,Copy,a,b\r\nO,1,Move,c,d", 2, 7, 7, 7},
+      // The last number has nothing after it: it is not stored.
+      {"totals without line end", "O,1,Copy,a,b\r\nT,152,2,4", 1, 152, 2, 7},
+      // A short totals line takes the next line's fields: the O as the end
+      // option, 1 as the time limit; the rest is skipped and loads no job.
+      {"short totals line", "T,152\r\nO,1,Copy,a,b\r\n", 0, 152, 0, 1},
+      {"unknown record skipped", "X,1,2\r\nO,1,Copy,a,b\r\n", 1, 7, 7, 7},
+      {"lower-case o is no job", "o,1,Copy,a,b\r\n", 0, 7, 7, 7},
+      {"last totals record wins", "T,1,1,1\r\nO,1,Copy,a,b\r\nT,9,3,5\r\n", 1, 9, 3, 5},
+      {"flags field ends the text", "O,1", 0, 7, 7, 7},
+      {"empty file", "", 0, 7, 7, 7},
+  };
+  for (const auto& c : cases) {
+    totals = TotalsRecord{7, 7, 7};
+    ASSERT_TRUE(Load(c.text)) << c.name;
+    EXPECT_EQ(jobs.count, c.jobs) << c.name;
+    EXPECT_EQ(totals.total, c.total) << c.name;
+    EXPECT_EQ(totals.end_option, c.end_option) << c.name;
+    EXPECT_EQ(totals.time_limit, c.time_limit) << c.name;
+  }
+}
+
+TEST_F(ProjectFileTest, FieldsAreNotLines) {
+  // LF alone ends nothing: the destination runs on into the next line.
+  ASSERT_TRUE(Load("O,1,Copy,a,b\nO,1,Copy,c,d\n"));
+  ASSERT_EQ(jobs.count, 1);
+  ExpectJob(0, 1, kModeCopy, "a", "b\nO");
+
+  // A comma in a path splits it; the real destination is then skipped.
+  ASSERT_TRUE(Load("O,1,Copy,C:\\a,b,D:\\dest\r\n"));
+  ASSERT_EQ(jobs.count, 1);
+  ExpectJob(0, 1, kModeCopy, "C:\\a", "b");
+
+  // One LF after a comma is skipped too; an unknown mode loads as Copy.
+  ASSERT_TRUE(Load("O,\n3,Backup,\nsrc,dst\r\n"));
+  ASSERT_EQ(jobs.count, 1);
+  ExpectJob(0, 3, kModeCopy, "src", "dst");
+  EXPECT_FALSE(state.inexact);
+}
+
+TEST_F(ProjectFileTest, SavingAnEmptyListRemovesTheFile) {
+  ASSERT_TRUE(Load("T,5,1,1\r\n"));
+  ASSERT_EQ(jobs.count, 0);
+  ASSERT_TRUE(Save());
+  EXPECT_FALSE(fs::exists(path));
+  EXPECT_TRUE(OtherFiles().empty());
+  // Nothing to remove is no failure either.
+  EXPECT_TRUE(Save());
+}
+
+TEST_F(ProjectFileTest, MissingFileStartsEmptyAndIsCreatedBySave) {
+  totals = TotalsRecord{3, 1, 2};
+  EXPECT_FALSE(LoadProject(path.c_str(), jobs, totals, state));
+  EXPECT_FALSE(state.unreadable);
+  EXPECT_EQ(totals.total, 3u);
+  ASSERT_TRUE(ReserveSlot(jobs));
+  std::strcpy(jobs.slots[0]->source, "s");
+  Commit(jobs);
+  ASSERT_TRUE(Save());
+  EXPECT_EQ(ReadFile(path), "O,0,Copy,s,\r\nT,3,1,2\r\n");
+}
+
+TEST_F(ProjectFileTest, EmptyPathReadsAndWritesNothing) {
+  EXPECT_FALSE(LoadProject("", jobs, totals, state));
+  ASSERT_TRUE(ReserveSlot(jobs));
+  Commit(jobs);
+  EXPECT_FALSE(SaveProject("", jobs, totals, state));
+}
+
+TEST_F(ProjectFileTest, UnreadableFileIsNeverOverwritten) {
+  // A folder where the project should be cannot be read as a file.
+  fs::create_directory(path);
+  WriteFile(fs::path(path) / "inside", "kept");
+  EXPECT_FALSE(LoadProject(path.c_str(), jobs, totals, state));
+  EXPECT_TRUE(state.unreadable);
+  ASSERT_TRUE(ReserveSlot(jobs));
+  Commit(jobs);
+  EXPECT_FALSE(Save());
+  EXPECT_TRUE(fs::is_directory(path));
+  EXPECT_EQ(ReadFile(fs::path(path) / "inside"), "kept");
+}
+
+TEST_F(ProjectFileTest, ReadsTheWholeFileWhateverItsSize) {
+  std::string text;
+  for (int i = 0; i < 2000; ++i) {
+    text += "O,1,Copy,C:\\Source\\Folder" + std::to_string(i) + ",D:\\Backup\\Folder" +
+            std::to_string(i) + "\r\n";
+  }
+  text += "T,77,1,3\r\n";
+  ASSERT_GT(text.size(), 30000u);
+  ASSERT_TRUE(Load(text));
+  EXPECT_EQ(jobs.count, 2000);
+  EXPECT_EQ(totals.total, 77u);
+  ASSERT_TRUE(Save());
+  EXPECT_EQ(ReadFile(path), text);
+}
+
+TEST_F(ProjectFileTest, PathsThatDoNotFitAreLeftOutAndTheFileKept) {
+  const std::string long_source(300, 's');
+  const std::string long_destination(276, 'd');
+  const std::string text = "O,1,Copy," + long_source + ",dest\r\nO,1,Move,src," +
+                           long_destination + "\r\nO,1,Sync,fits,also\r\nT,1,0,0\r\n";
+  ASSERT_TRUE(Load(text));
+  ASSERT_EQ(jobs.count, 1);
+  ExpectJob(0, 1, kModeSync, "fits", "also");
+  EXPECT_TRUE(state.inexact);
+
+  ASSERT_TRUE(Save());
+  EXPECT_EQ(ReadFile(path + ".bak"), text);
+  EXPECT_EQ(ReadFile(path), "O,1,Sync,fits,also\r\nT,1,0,0\r\n");
+  // The backup is made once, before the first save over the file.
+  ASSERT_TRUE(Save());
+  EXPECT_EQ(ReadFile(path + ".bak"), text);
+
+  // A second inexact file does not overwrite the first backup.
+  const std::string other = "O,1,Copy," + long_source + ",x\r\n";
+  ASSERT_TRUE(Load(other));
+  EXPECT_EQ(jobs.count, 0);
+  ASSERT_TRUE(Save());
+  EXPECT_EQ(ReadFile(path + ".bak"), text);
+  EXPECT_EQ(ReadFile(path + ".bak2"), other);
+  EXPECT_FALSE(fs::exists(path));
+}
+
+TEST_F(ProjectFileTest, LongOtherFieldsAndNulBytesAreBoundedAndKept) {
+  const std::string big(1 << 20, '7');
+  ASSERT_TRUE(Load("O," + big + ",Copy,a,b\r\nT," + big + ",1,1\r\n"));
+  EXPECT_EQ(jobs.count, 1);
+  EXPECT_TRUE(state.inexact);
+
+  ASSERT_TRUE(Load(std::string("O,1,Copy,a,b\r\nO,1,Copy,c\0d,e\r\n", 30)));
+  ASSERT_EQ(jobs.count, 1);
+  ExpectJob(0, 1, kModeCopy, "a", "b");
+  EXPECT_TRUE(state.inexact);
+}
+
+TEST_F(ProjectFileTest, JobCapStaysAndTheRestIsKept) {
+  std::string text;
+  for (int i = 0; i <= kMaxProjectJobs; ++i) text += "O,1,Copy,s,d\r\n";
+  ASSERT_TRUE(Load(text));
+  EXPECT_EQ(jobs.count, kMaxProjectJobs);
+  EXPECT_TRUE(state.inexact);
+  ASSERT_TRUE(Save());
+  EXPECT_EQ(ReadFile(path + ".bak").size(), text.size());
+}
+
+// Forwards to the real backend and fails one chosen step.
+class FaultyFiles : public WholeFiles {
+ public:
+  enum Step { kNone, kCreate, kWrite, kFlush, kClose, kReplace };
+  explicit FaultyFiles(Step fail) : fail_(fail) {}
+
+  ReadResult ReadAll(const char* path, std::string* text) override {
+    return real_.ReadAll(path, text);
+  }
+  void* CreateForWrite(const char* path) override {
+    return fail_ == kCreate ? nullptr : real_.CreateForWrite(path);
+  }
+  bool WriteAll(void* file, const char* data, size_t size) override {
+    // Half the text reaches the disk before the failure.
+    if (fail_ == kWrite) return real_.WriteAll(file, data, size / 2) && false;
+    return real_.WriteAll(file, data, size);
+  }
+  bool Flush(void* file) override { return real_.Flush(file) && fail_ != kFlush; }
+  bool Close(void* file) override { return real_.Close(file) && fail_ != kClose; }
+  bool Replace(const char* from, const char* to) override {
+    return fail_ != kReplace && real_.Replace(from, to);
+  }
+  bool RemoveIfPresent(const char* path) override { return real_.RemoveIfPresent(path); }
+  bool Exists(const char* path) override { return real_.Exists(path); }
+
+ private:
+  WholeFiles& real_ = DefaultWholeFiles();
+  Step fail_;
+};
+
+TEST_F(ProjectFileTest, FailedSaveLeavesTheOldFileAndNoTemporaryFile) {
+  const std::string old_text = "O,1,Copy,old,file\r\nT,1,0,0\r\n";
+  for (FaultyFiles::Step step : {FaultyFiles::kCreate, FaultyFiles::kWrite, FaultyFiles::kFlush,
+                                 FaultyFiles::kClose, FaultyFiles::kReplace}) {
+    ASSERT_TRUE(Load(old_text));
+    std::strcpy(jobs.slots[0]->source, "new");
+    FaultyFiles files(step);
+    EXPECT_FALSE(SaveProject(path.c_str(), jobs, totals, state, files)) << "step " << step;
+    EXPECT_EQ(ReadFile(path), old_text) << "step " << step;
+    EXPECT_TRUE(OtherFiles().empty()) << "step " << step;
+  }
+  FaultyFiles sound(FaultyFiles::kNone);
+  EXPECT_TRUE(SaveProject(path.c_str(), jobs, totals, state, sound));
+  EXPECT_EQ(ReadFile(path), "O,1,Copy,new,file\r\nT,1,0,0\r\n");
+}
+
+}  // namespace
