@@ -1,0 +1,86 @@
+// The file services the engine and the watcher rely on: the OS seam of
+// engine/. One backend per system (file_services_win32.cpp on the Windows
+// file calls, file_services_posix.cpp on POSIX); tests wrap the default one
+// to make a chosen call fail.
+//
+// Paths are NUL-terminated 8-bit text with this system's separator
+// (kPathSeparator). To list a whole folder the walks append kPathSeparator and
+// kAllEntries to it: "\*.*" on Windows, "/*" on POSIX. The POSIX backend takes
+// a pattern whose last element is exactly "*" as "every entry of that folder";
+// any other pattern names one file or folder, listed as its only entry.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+extern const char kPathSeparator;
+extern const char kAllEntries[];  // "*.*" or "*"
+
+// Attribute bits as Windows reports them; the POSIX backend sets the same.
+constexpr uint32_t kAttrHidden = 0x0002;
+constexpr uint32_t kAttrFolder = 0x0010;
+constexpr uint32_t kAttrReparsePoint = 0x0400;  // a symbolic link or junction
+constexpr uint32_t kAttrOffline = 0x1000;
+
+// Error numbers as Windows reports them; the POSIX backend maps errno onto them.
+constexpr uint32_t kErrorFileNotFound = 2;  // last element missing from an existing folder
+constexpr uint32_t kErrorPathNotFound = 3;  // a folder on the way missing, or not a folder
+constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorBadNetPath = 53;  // network path unreachable
+constexpr uint32_t kErrorDiskFull = 112;
+constexpr uint32_t kErrorGeneral = 31;  // any failure without a closer number
+
+constexpr size_t kEntryNameSize = 260;
+
+// One entry of a folder listing.
+struct FindEntry {
+  uint32_t attributes;
+  int64_t last_write;  // FILETIME: 100-ns units since 1601-01-01, full resolution
+  uint32_t size_low;   // the low 32 bits of the size
+  char name[kEntryNameSize];
+};
+
+// What GetFileAttributesEx gives for one path.
+struct PathInfo {
+  uint32_t attributes;
+  int64_t last_write;
+};
+
+class FileServices {
+ public:
+  virtual ~FileServices() = default;
+
+  // Starts listing pattern and fills entry with the first entry ("." and ".."
+  // included for folders on Windows). Returns a handle for NextFind/EndFind,
+  // or nullptr with *error set (2, 3, 53 or another number).
+  virtual void* StartFind(const char* pattern, FindEntry* entry, uint32_t* error) = 0;
+  // Fills entry with the next entry; false when there is none.
+  virtual bool NextFind(void* find, FindEntry* entry) = 0;
+  virtual void EndFind(void* find) = 0;
+
+  // True only for an existing folder.
+  virtual bool IsFolder(const char* path) = 0;
+  // True for an existing file or folder.
+  virtual bool Exists(const char* path) = 0;
+  // Fills info for an existing file or folder. False with *error set when
+  // there is none (2 or 3) or it cannot be asked (any other number).
+  virtual bool ReadInfo(const char* path, PathInfo* info, uint32_t* error) = 0;
+
+  // Copies source to destination so that destination is never seen partly
+  // written: the copy is made under a temporary name in the destination's
+  // folder, carries the source's last-write time, and then replaces the old
+  // destination file in one step. On failure the old destination file is as
+  // it was, no temporary file is left, and *error holds the failure's number.
+  virtual bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error) = 0;
+  // Removes one file. True when it is gone.
+  virtual bool RemoveFile(const char* path) = 0;
+  // Creates one folder level. True when it was created.
+  virtual bool MakeFolder(const char* path) = 0;
+  // Moves a file, or a folder with everything in it, to the recycle bin where
+  // its volume has one, else deletes it for good; never asks anything.
+  // path ends with two NULs. Returns 0 on success, else an error number.
+  virtual int Recycle(const char* path) = 0;
+};
+
+// The backend of this system. Its calls may be made from any thread.
+FileServices& DefaultFileServices();

@@ -1,0 +1,73 @@
+// The meeting point of the window thread and the two workers: path buffers,
+// progress counters, thread slots and request flags, the reporting to the
+// window, and the two tree walks.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "engine/file_services.h"
+#include "engine/host.h"
+#include "jobs/job_list.h"
+
+constexpr size_t kPathBufferSize = 512;
+
+// Log texts shared by the walks and the pass.
+extern const char kCopyingPrefix[];    // "Copying "
+extern const char kUpdatingPrefix[];   // "Updating "
+extern const char kNewerDestPrefix[];  // "Newer Dest "
+
+using ThreadHandle = void*;
+
+struct WorkerContext {
+  uint32_t total = 0;   // MiB counted by the previous pass: the next pass's progress range
+  uint32_t done = 0;    // MiB counted so far in this pass
+  uint32_t posted = 0;  // the value last sent to the progress bar
+  char message[kPathBufferSize] = {};
+  char source[kPathBufferSize] = {};
+  char destination[kPathBufferSize] = {};
+  char watch_source[kPathBufferSize] = {};
+  char watch_destination[kPathBufferSize] = {};
+  std::atomic<Host*> window{nullptr};
+  std::atomic<ThreadHandle> pass_slot{nullptr};
+  std::atomic<ThreadHandle> watcher_slot{nullptr};
+  std::atomic<bool> stop_request{false};
+  std::atomic<bool> move{false};
+  std::atomic<bool> watcher_stop_request{false};
+  std::atomic<bool> exit_when_done{false};
+
+  // The file services the walks and the watcher use.
+  FileServices* files = &DefaultFileServices();
+  // The jobs of the running pass: a copy taken as it starts, so that edits in
+  // the window never reach a pass half-way.
+  std::vector<JobRecord> pass_jobs;
+  // Set when something of the pass failed (a path error, a copy failure, an
+  // entry skipped or kept for safety); cleared as a pass starts.
+  std::atomic<bool> pass_failed{false};
+
+  // Reporting to the window (no-ops while window is null).
+  void AppendLog(const char* text);
+  // Composes prefix + path in message, the path part shortened to the log's
+  // width w (client width - 10) as w + w/5 - width(prefix), and returns it.
+  const char* CompactForLog(const char* prefix, const char* path);
+  void SetProgressRange(uint32_t range);
+  void SetProgress(uint32_t position);
+  // Sends done to the progress bar when it moved since the last time.
+  void UpdateProgress();
+  void HighlightJob(int row);
+
+  // Brings the destination tree in destination up to date with the source in
+  // source (a folder or one file). False only when the source cannot be
+  // listed; a copy failure sets stop_request instead. Both buffers hold on
+  // return what they held on entry.
+  bool CopyWalk();
+  // Removes from the destination tree what the source lacks (to the recycle
+  // bin), and reports destination files newer than their source. False only
+  // when the destination cannot be listed. Both buffers are kept.
+  bool MirrorClean();
+};
+
+// Whole MiB of a file, from the low 32 bits of its size.
+inline uint32_t SizeInMiB(uint32_t size_low) { return size_low >> 20; }
