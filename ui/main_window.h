@@ -1,0 +1,67 @@
+// The main dialog's process-wide state and the handlers that its dialog
+// procedure hands messages to. Windows only: included by *_win32.cpp files.
+#pragma once
+
+#include <windows.h>
+
+#include "jobs/job_list.h"
+
+// Resource, control and command ids.
+constexpr int kIconId = 101;
+constexpr int kDialogId = 102;
+constexpr int kMenuId = 103;
+constexpr int kEndOptionBoxId = 1001;
+constexpr int kJobListId = 1002;
+constexpr int kStartButtonId = 1003;
+constexpr int kStopButtonId = 1004;
+constexpr int kTimeLimitBoxId = 1005;
+constexpr int kLogListId = 1006;
+constexpr int kProgressBarId = 1007;
+constexpr int kDeleteCommand = 40001;
+constexpr int kMoveUpCommand = 40002;
+constexpr int kMoveDownCommand = 40003;
+constexpr int kFirstModeCommand = 40004;  // Copy; Mirror, Move, Sync follow
+constexpr int kLastModeCommand = 40007;
+
+// Private window messages.
+constexpr UINT MSG_CLOSE_NOW = WM_USER + 1;
+constexpr UINT MSG_START_PASS = WM_USER + 2;
+
+// How the window looked when it was last closed; stored per user.
+struct WindowSettings {
+  int32_t placement[4] = {100, 100, 640, 400};  // x, y, width, height (screen pixels)
+  uint32_t column_widths[3] = {80, 250, 250};   // "Mode", "Source", "Destination"
+  uint32_t separator = 100;                     // height of the job list, pixels
+};
+
+extern WindowSettings gWindowSettings;
+extern HINSTANCE gModule;        // the executable's instance handle
+extern char gProjectPath[512];   // set once at entry
+extern HWND gJobListView;        // control 1002
+extern HCURSOR gSizeCursor;      // IDC_SIZENS, for the splitter
+extern int gCurrentRow;          // set by every item-changed notification
+extern JobRecord* gCurrentRecord;
+extern bool gDragging;           // a splitter drag is under way
+
+// The dialog procedure and its template's owner.
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+// Window settings in HKEY_CURRENT_USER\Software\Wendmoor\Larkspan. Load returns
+// whether the key could be opened or created.
+bool LoadWindowSettings();
+void SaveWindowSettings();
+
+// The job list view: row i shows job i and carries its record as item data.
+void InsertJobRow(int i);
+void RefreshJobRow(int row, JobRecord* record);
+int FindJobRow(const JobRecord* record);
+void OnJobListNotify(HWND window, NMHDR* header);
+void OnJobCommand(HWND window, int id);  // 40001 to 40007
+void OnContextMenu(HWND window);
+void OnDropFiles(HWND window, HDROP drop);
+
+// Layout and splitter.
+void LayOut(HWND window);
+void OnMouseMove(HWND window, int x, int y);
+void OnLButtonDown(HWND window, int x, int y);
+void OnLButtonUp(HWND window);
