@@ -56,12 +56,15 @@ TEST_F(MirrorCleanTest, ReportsADestinationThatCannotBeListed) {
     uint32_t injected;  // 0: the file system's own answer
     const char* line;
   } kCases[] = {
-      {(dst / "missing").string(), 0, "Dest path error"},
+      // The destination is always listed as a folder, so a missing one is a
+      // missing folder on the way.
+      {(dst / "missing").string(), 0, "Error: Dest path not found"},
       {(dst / "no-parent" / "missing").string(), 0, "Error: Dest path not found"},
       {dst.string(), kErrorBadNetPath, "Error: Network path not found"},
+      {dst.string(), kErrorAccessDenied, "Dest path error"},
   };
   for (const auto& c : kCases) {
-    SCOPED_TRACE(c.destination);
+    SCOPED_TRACE(c.destination + " " + std::to_string(c.injected));
     FaultyFileServices faulty;
     if (c.injected != 0) faulty.FailOn(FileOp::kStartFind, c.injected);
     context.files = &faulty;
