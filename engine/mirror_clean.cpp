@@ -1,4 +1,3 @@
-#include <cstdio>
 #include <cstring>
 
 #include "engine/path_buffer.h"
@@ -32,10 +31,8 @@ bool TopSourceStillThere(WorkerContext& context, size_t top_length) {
 void RecycleEntry(WorkerContext& context, size_t length) {
   context.destination[length + 1] = '\0';
   const int result = context.files->Recycle(context.destination);
-  std::snprintf(context.message, sizeof context.message,
-                result == 0 ? "Removed %s" : "Delete failed on %s", context.destination);
   if (result != 0) context.pass_failed = true;
-  context.AppendLog(context.message);
+  LogWithPath(context, result == 0 ? "Removed " : "Delete failed on ", context.destination);
 }
 
 bool CleanFolder(WorkerContext& context, size_t top_length) {
@@ -96,9 +93,7 @@ bool CleanFolder(WorkerContext& context, size_t top_length) {
         go_on = false;
       }
     } else if (!in_source) {
-      std::snprintf(context.message, sizeof context.message, "Kept, source not readable: %s",
-                    destination);
-      context.AppendLog(context.message);
+      LogWithPath(context, "Kept, source not readable: ", destination);
       context.pass_failed = true;
     } else if (!is_folder && !is_link && entry.last_write > info.last_write) {
       context.AppendLog(context.CompactForLog(kNewerDestPrefix, destination));

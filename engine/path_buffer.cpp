@@ -11,6 +11,11 @@ bool AppendElement(char* path, size_t end, const char* name, size_t spare) {
   return true;
 }
 
+void LogWithPath(WorkerContext& context, const char* head, const char* path) {
+  std::snprintf(context.message, sizeof context.message, "%s%s", head, path);
+  context.AppendLog(context.message);
+}
+
 void ReportTooLong(WorkerContext& context, const char* folder, const char* name) {
   std::snprintf(context.message, sizeof context.message, "Skipped, path too long: %s%c%s", folder,
                 kPathSeparator, name);

@@ -17,6 +17,10 @@ inline size_t ListingRoom() {
 // when the result would not fit in kPathBufferSize bytes.
 bool AppendElement(char* path, size_t end, const char* name, size_t spare);
 
+// Logs head followed by path, composed in the message buffer and cut at its
+// end when longer.
+void LogWithPath(WorkerContext& context, const char* head, const char* path);
+
 // Logs "Skipped, path too long: " with folder, separator and name, as much of
 // them as the message buffer holds, and marks the pass as failed.
 void ReportTooLong(WorkerContext& context, const char* folder, const char* name);
