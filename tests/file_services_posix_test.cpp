@@ -115,7 +115,8 @@ TEST_F(PosixFileServicesTest, CopiesCarryPermissionBitsAndExactTimes) {
 }
 
 TEST_F(PosixFileServicesTest, CopiesWhatAFileSystemReportsAsEmpty) {
-  // The kernel's files report size 0, so only reading finds their content.
+  // The kernel's files live on a file system of their own and report size 0:
+  // the block copy refuses them, and plain reads must take over.
   const std::string destination = dir.Join("version");
   uint32_t error = 0;
   ASSERT_TRUE(files.ReplaceWithCopy("/proc/version", destination.c_str(), &error)) << error;
