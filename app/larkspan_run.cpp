@@ -56,10 +56,13 @@ EventLoop gLoop;
 ConsoleHost* gHost = nullptr;
 std::atomic<bool> gInterrupted{false};
 
-// Ctrl-C is the close box: stop whatever runs and end when it has ended.
+// Ctrl-C is the close box: stop whatever runs and end when it has ended. It
+// counts as a stop only when something was still running.
 void OnInterrupt() {
-  gInterrupted = true;
-  gLoop.Post([] { CloseRequested(gHost); });
+  gLoop.Post([] {
+    if (gContext.pass_slot != nullptr || gContext.watcher_slot != nullptr) gInterrupted = true;
+    CloseRequested(gHost);
+  });
 }
 
 // The project path before the working directory changes: an argument is
