@@ -3,7 +3,9 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>  // HDROP
 
+#include "engine/host.h"
 #include "jobs/job_list.h"
 
 // Resource, control and command ids.
@@ -45,6 +47,16 @@ extern bool gDragging;           // a splitter drag is under way
 
 // The dialog procedure and its template's owner.
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+// The Host through which the workers reach the main window: Attach points it
+// at the window (at initialisation); the handlers pass it to the run control.
+Host* AttachMainWindowHost(HWND window);
+Host* MainWindowHost();
+
+// The run-setting boxes (1001 end option, 1005 time limit): filled with their
+// texts and the stored values selected; a new selection becomes the value.
+void FillRunSettingCombos(HWND window);
+void OnRunSettingSelected(HWND window, int id);
 
 // Window settings in HKEY_CURRENT_USER\Software\Wendmoor\Larkspan. Load returns
 // whether the key could be opened or created.
