@@ -8,6 +8,11 @@
 // kAllEntries to it: "\*.*" on Windows, "/*" on POSIX. The POSIX backend takes
 // a pattern whose last element is exactly "*" as "every entry of that folder";
 // any other pattern names one file or folder, listed as its only entry.
+// There a name beginning with "." (other than "." and "..") is hidden,
+// nothing is offline, and a symbolic link is a reparse point that carries its
+// target's time, size and folder bit (a dangling link: time 0, no folder bit).
+// Recycle uses the freedesktop.org trash, and deletes for good on a volume
+// without one.
 #pragma once
 
 #include <cstddef>
@@ -28,7 +33,8 @@ constexpr uint32_t kErrorPathNotFound = 3;  // a folder on the way missing, or n
 constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorBadNetPath = 53;  // network path unreachable
 constexpr uint32_t kErrorDiskFull = 112;
-constexpr uint32_t kErrorGeneral = 31;  // any failure without a closer number
+constexpr uint32_t kErrorNameTooLong = 206;  // a path too long for its buffer
+constexpr uint32_t kErrorGeneral = 31;       // any failure without a closer number
 
 constexpr size_t kEntryNameSize = 260;
 
@@ -84,3 +90,7 @@ class FileServices {
 
 // The backend of this system. Its calls may be made from any thread.
 FileServices& DefaultFileServices();
+
+// The owner of any window Recycle might show: the main window's handle on
+// Windows, set by the window; unused on POSIX.
+extern void* gRecycleOwner;

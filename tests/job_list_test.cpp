@@ -31,7 +31,8 @@ TEST(JobList, GrowsInStepsOf128AndKeepsEveryPointer) {
     Commit(jobs);
   }
   EXPECT_EQ(jobs.count, 301);
-  for (int i = 0; i <= 300; ++i) EXPECT_EQ(jobs.slots[i], records[i]);
+  for (int i = 0; i <= 300; ++i)
+    EXPECT_EQ(jobs.slots[i], records[i]);
   ClearJobs(jobs);
   EXPECT_EQ(jobs.count, 0);
 }
@@ -91,10 +92,12 @@ TEST(JobList, ModeNamesAndLookup) {
   const struct {
     const char* text;
     int mode;
-  } cases[] = {{"Copy", 0}, {"Mirror", 1}, {"Move", 2}, {"Sync", 3}, {"mirror", 1},
-               {"SYNC", 3}, {"MoVe", 2},   {"Mirrors", 0}, {"", 0},  {"Backup", 0}};
-  for (const auto& c : cases) EXPECT_EQ(ModeFromName(c.text), c.mode) << c.text;
-  for (int mode = 0; mode < kJobModeCount; ++mode) EXPECT_EQ(ModeFromName(ModeName(mode)), mode);
+  } cases[] = {{"Copy", 0}, {"Mirror", 1}, {"Move", 2},    {"Sync", 3}, {"mirror", 1},
+               {"SYNC", 3}, {"MoVe", 2},   {"Mirrors", 0}, {"", 0},     {"Backup", 0}};
+  for (const auto& c : cases)
+    EXPECT_EQ(ModeFromName(c.text), c.mode) << c.text;
+  for (int mode = 0; mode < kJobModeCount; ++mode)
+    EXPECT_EQ(ModeFromName(ModeName(mode)), mode);
   EXPECT_STREQ(ModeName(7), "Copy");
 }
 

@@ -175,8 +175,8 @@ TEST_F(ProjectFileTest, ReadsTheWholeFileWhateverItsSize) {
 TEST_F(ProjectFileTest, PathsThatDoNotFitAreLeftOutAndTheFileKept) {
   const std::string long_source(300, 's');
   const std::string long_destination(276, 'd');
-  const std::string text = "O,1,Copy," + long_source + ",dest\r\nO,1,Move,src," +
-                           long_destination + "\r\nO,1,Sync,fits,also\r\nT,1,0,0\r\n";
+  const std::string text = "O,1,Copy," + long_source + ",dest\r\nO,1,Move,src," + long_destination +
+                           "\r\nO,1,Sync,fits,also\r\nT,1,0,0\r\n";
   ASSERT_TRUE(Load(text));
   ASSERT_EQ(jobs.count, 1);
   ExpectJob(0, 1, kModeSync, "fits", "also");
@@ -213,7 +213,8 @@ TEST_F(ProjectFileTest, LongOtherFieldsAndNulBytesAreBoundedAndKept) {
 
 TEST_F(ProjectFileTest, JobCapStaysAndTheRestIsKept) {
   std::string text;
-  for (int i = 0; i <= kMaxProjectJobs; ++i) text += "O,1,Copy,s,d\r\n";
+  for (int i = 0; i <= kMaxProjectJobs; ++i)
+    text += "O,1,Copy,s,d\r\n";
   ASSERT_TRUE(Load(text));
   EXPECT_EQ(jobs.count, kMaxProjectJobs);
   EXPECT_TRUE(state.inexact);

@@ -1,0 +1,105 @@
+#include <cstdio>
+#include <cstring>
+
+#include "engine/path_buffer.h"
+#include "engine/worker_context.h"
+
+namespace {
+
+constexpr int64_t kTicksPerSecond = 10000000;
+
+bool IsDotEntry(const char* name) {
+  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+const char* SourceErrorText(uint32_t error) {
+  if (error == kErrorBadNetPath) return "Error: Network path not found";
+  if (error == kErrorPathNotFound) return "Error: Source path not found";
+  return "Source path error";
+}
+
+}  // namespace
+
+bool WorkerContext::CopyWalk() {
+  const size_t s = std::strlen(source);
+  const size_t d = std::strlen(destination);
+  // A single-file source is its own pattern, and stays the path of the file.
+  const bool from_folder = files->IsFolder(source);
+  if (from_folder && !AppendElement(source, s, kAllEntries, 0)) {
+    ReportTooLong(*this, source, kAllEntries);
+    return false;
+  }
+
+  FindEntry entry;
+  uint32_t error = 0;
+  void* find = files->StartFind(source, &entry, &error);
+  source[s] = '\0';
+  if (find == nullptr) {
+    AppendLog(SourceErrorText(error));
+    pass_failed = true;
+    return false;
+  }
+
+  do {
+    if (entry.attributes & (kAttrHidden | kAttrOffline)) continue;
+    const bool is_folder = (entry.attributes & kAttrFolder) != 0;
+    if (is_folder && IsDotEntry(entry.name)) continue;
+    if (!is_folder) done += SizeInMiB(entry.size_low);
+
+    // A folder's paths keep room for the listing its own walk appends.
+    const size_t spare = is_folder ? ListingRoom() : 0;
+    if (from_folder && !AppendElement(source, s, entry.name, spare)) {
+      ReportTooLong(*this, source, entry.name);
+      continue;
+    }
+    if (!AppendElement(destination, d, entry.name, spare)) {
+      source[s] = '\0';
+      ReportTooLong(*this, destination, entry.name);
+      continue;
+    }
+
+    bool go_on = true;
+    if (is_folder) {
+      if (!files->Exists(destination)) files->MakeFolder(destination);
+      go_on = CopyWalk();
+    } else {
+      // One ReadInfo answers both whether the file is there and how old it is.
+      PathInfo info;
+      uint32_t info_error = 0;
+      const char* prefix = kCopyingPrefix;
+      if (files->ReadInfo(destination, &info, &info_error)) {
+        prefix = entry.last_write / kTicksPerSecond > info.last_write / kTicksPerSecond
+                     ? kUpdatingPrefix
+                     : nullptr;
+      }
+      if (prefix != nullptr) {
+        AppendLog(CompactForLog(prefix, destination));
+        uint32_t copy_error = 0;
+        if (files->ReplaceWithCopy(source, destination, &copy_error)) {
+          if (move) files->RemoveFile(source);
+        } else {
+          char line[48];
+          if (copy_error == kErrorPathNotFound) {
+            std::snprintf(line, sizeof line, "Copy failed: Path not found");
+          } else {
+            std::snprintf(line, sizeof line, "Copy failed %d - Aborting",
+                          static_cast<int>(copy_error));
+          }
+          AppendLog(line);
+          pass_failed = true;
+          stop_request = true;
+          go_on = false;
+        }
+      }
+    }
+    source[s] = '\0';
+    destination[d] = '\0';
+    if (!go_on) break;
+  } while (!stop_request && files->NextFind(find, &entry));
+
+  UpdateProgress();
+  files->EndFind(find);
+  source[s] = '\0';
+  destination[d] = '\0';
+  return true;
+}

@@ -1,0 +1,121 @@
+#include <cstring>
+
+#include "engine/path_buffer.h"
+#include "engine/worker_context.h"
+
+namespace {
+
+bool IsDotEntry(const char* name) {
+  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+const char* DestErrorText(uint32_t error) {
+  if (error == kErrorBadNetPath) return "Error: Network path not found";
+  if (error == kErrorPathNotFound) return "Error: Dest path not found";
+  return "Dest path error";
+}
+
+// A share that drops makes every source entry look missing, so each deletion
+// first asks whether the job's own source folder (its first top_length bytes
+// of source) is still there.
+bool TopSourceStillThere(WorkerContext& context, size_t top_length) {
+  const char kept = context.source[top_length];
+  context.source[top_length] = '\0';
+  const bool there = context.files->IsFolder(context.source);
+  context.source[top_length] = kept;
+  return there;
+}
+
+// Recycles the entry named in destination (which has room for a second NUL)
+// and logs the outcome with its full path.
+void RecycleEntry(WorkerContext& context, size_t length) {
+  context.destination[length + 1] = '\0';
+  const int result = context.files->Recycle(context.destination);
+  if (result != 0) context.pass_failed = true;
+  LogWithPath(context, result == 0 ? "Removed " : "Delete failed on ", context.destination);
+}
+
+bool CleanFolder(WorkerContext& context, size_t top_length) {
+  if (!context.files->IsFolder(context.source)) return true;
+  char* const source = context.source;
+  char* const destination = context.destination;
+  const size_t s = std::strlen(source);
+  const size_t d = std::strlen(destination);
+  if (!AppendElement(destination, d, kAllEntries, 0)) {
+    ReportTooLong(context, destination, kAllEntries);
+    return false;
+  }
+
+  FindEntry entry;
+  uint32_t error = 0;
+  void* find = context.files->StartFind(destination, &entry, &error);
+  destination[d] = '\0';
+  if (find == nullptr) {
+    context.AppendLog(DestErrorText(error));
+    context.pass_failed = true;
+    return false;
+  }
+
+  do {
+    if (entry.attributes & (kAttrHidden | kAttrOffline)) continue;
+    const bool is_folder = (entry.attributes & kAttrFolder) != 0;
+    if (is_folder && IsDotEntry(entry.name)) continue;
+    // A link is recycled as a link, never walked into.
+    const bool is_link = (entry.attributes & kAttrReparsePoint) != 0;
+    const bool walk_into = is_folder && !is_link;
+
+    // The destination keeps room for the second NUL of a deletion, a folder
+    // to be walked for its listing too.
+    const size_t spare = walk_into ? ListingRoom() : 1;
+    if (!AppendElement(destination, d, entry.name, spare)) {
+      ReportTooLong(context, destination, entry.name);
+      continue;
+    }
+    if (!AppendElement(source, s, entry.name, walk_into ? ListingRoom() : 0)) {
+      destination[d] = '\0';
+      ReportTooLong(context, source, entry.name);
+      continue;
+    }
+
+    bool go_on = true;
+    PathInfo info;
+    uint32_t info_error = 0;
+    const bool in_source = context.files->ReadInfo(source, &info, &info_error);
+    const bool missing =
+        !in_source && (info_error == kErrorFileNotFound || info_error == kErrorPathNotFound);
+    if (missing) {
+      if (TopSourceStillThere(context, top_length)) {
+        RecycleEntry(context, d + 1 + std::strlen(entry.name));
+      } else {
+        context.AppendLog("Error: Source folder lost - nothing more removed");
+        context.stop_request = true;
+        context.pass_failed = true;
+        go_on = false;
+      }
+    } else if (!in_source) {
+      LogWithPath(context, "Kept, source not readable: ", destination);
+      context.pass_failed = true;
+    } else if (!is_folder && !is_link && entry.last_write > info.last_write) {
+      context.AppendLog(context.CompactForLog(kNewerDestPrefix, destination));
+    }
+    // Also after a recycle: the source then has no such folder, and the call
+    // returns at once.
+    if (go_on && walk_into && (in_source || missing)) go_on = CleanFolder(context, top_length);
+
+    source[s] = '\0';
+    destination[d] = '\0';
+    if (!go_on) break;
+  } while (!context.stop_request && context.files->NextFind(find, &entry));
+
+  context.UpdateProgress();
+  context.files->EndFind(find);
+  source[s] = '\0';
+  destination[d] = '\0';
+  return true;
+}
+
+}  // namespace
+
+bool WorkerContext::MirrorClean() {
+  return CleanFolder(*this, std::strlen(source));
+}

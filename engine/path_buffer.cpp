@@ -1,0 +1,24 @@
+#include "engine/path_buffer.h"
+
+#include <cstdio>
+#include <cstring>
+
+bool AppendElement(char* path, size_t end, const char* name, size_t spare) {
+  const size_t length = std::strlen(name);
+  if (end + 1 + length + 1 + spare > kPathBufferSize) return false;
+  path[end] = kPathSeparator;
+  std::memcpy(path + end + 1, name, length + 1);
+  return true;
+}
+
+void LogWithPath(WorkerContext& context, const char* head, const char* path) {
+  std::snprintf(context.message, sizeof context.message, "%s%s", head, path);
+  context.AppendLog(context.message);
+}
+
+void ReportTooLong(WorkerContext& context, const char* folder, const char* name) {
+  std::snprintf(context.message, sizeof context.message, "Skipped, path too long: %s%c%s", folder,
+                kPathSeparator, name);
+  context.AppendLog(context.message);
+  context.pass_failed = true;
+}

@@ -1,0 +1,26 @@
+// Growing a walk's path in its fixed buffer. A path that does not fit is
+// refused and reported, never cut into a different path.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+
+#include "engine/worker_context.h"
+
+// Room a folder's path keeps for the separator and kAllEntries its walk appends.
+inline size_t ListingRoom() {
+  return 1 + std::strlen(kAllEntries);
+}
+
+// Writes kPathSeparator and name at path[end] (where path's NUL is), provided
+// spare more bytes remain free after the new NUL. False, with path unchanged,
+// when the result would not fit in kPathBufferSize bytes.
+bool AppendElement(char* path, size_t end, const char* name, size_t spare);
+
+// Logs head followed by path, composed in the message buffer and cut at its
+// end when longer.
+void LogWithPath(WorkerContext& context, const char* head, const char* path);
+
+// Logs "Skipped, path too long: " with folder, separator and name, as much of
+// them as the message buffer holds, and marks the pass as failed.
+void ReportTooLong(WorkerContext& context, const char* folder, const char* name);

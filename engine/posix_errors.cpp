@@ -1,0 +1,53 @@
+#include "engine/posix_errors.h"
+
+#include <cerrno>
+
+#include "engine/file_services.h"
+
+uint32_t WindowsErrorFromErrno(int error) {
+  switch (error) {
+    case ENOENT:
+      return kErrorFileNotFound;
+    case ENOTDIR:
+      return kErrorPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EISDIR:  // Windows refuses a file operation on a folder as access denied
+      return kErrorAccessDenied;
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case EHOSTDOWN:
+    case ESTALE:
+    case ETIMEDOUT:
+    case ENOTCONN:
+    case ECONNREFUSED:
+    case ECONNRESET:
+      return kErrorBadNetPath;
+    case ENOSPC:
+    case EDQUOT:
+      return kErrorDiskFull;
+    case EIO:
+      return 1117;  // ERROR_IO_DEVICE
+    case EROFS:
+      return 19;  // ERROR_WRITE_PROTECT
+    case ENAMETOOLONG:
+      return 206;  // ERROR_FILENAME_EXCED_RANGE
+    case EBUSY:
+      return 32;  // ERROR_SHARING_VIOLATION
+    case EEXIST:
+      return 80;  // ERROR_FILE_EXISTS
+    case EMFILE:
+    case ENFILE:
+      return 4;  // ERROR_TOO_MANY_OPEN_FILES
+    case ENOMEM:
+      return 8;  // ERROR_NOT_ENOUGH_MEMORY
+    case EINVAL:
+      return 87;  // ERROR_INVALID_PARAMETER
+    case ELOOP:
+      return 1921;  // ERROR_CANT_RESOLVE_FILENAME
+    case EFBIG:
+      return 223;  // ERROR_FILE_TOO_LARGE
+    default:
+      return kErrorGeneral;
+  }
+}

@@ -1,0 +1,10 @@
+// The Windows error number that stands for an errno value on POSIX, so that
+// the engine sees the same numbers on every system. Every call of the POSIX
+// file services reports its failures through this one mapping.
+#pragma once
+
+#include <cstdint>
+
+// ENOENT maps to kErrorFileNotFound; a caller that can tell "a folder on the
+// way is missing" reports kErrorPathNotFound itself.
+uint32_t WindowsErrorFromErrno(int error);

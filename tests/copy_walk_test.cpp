@@ -1,0 +1,253 @@
+#include <string>
+#include <vector>
+
+#include "tests/walk_fixture.h"
+
+namespace {
+
+class CopyWalkTest : public WalkTest {};
+
+TEST_F(CopyWalkTest, CopiesNewAndOlderFilesAndLeavesTheSameSecondAlone) {
+  Put(src / "new.txt", "new", kBaseTime);
+  Put(src / "older.txt", "fresh", kBaseTime + 2 * kSecond);
+  Put(dst / "older.txt", "stale", kBaseTime + kSecond);
+  // Newer by 500 ms, yet in the same second: left alone.
+  Put(src / "same.txt", "source", kBaseTime + 700 * kMillisecond);
+  Put(dst / "same.txt", "destination", kBaseTime + 200 * kMillisecond);
+  Put(src / "behind.txt", "source", kBaseTime);
+  Put(dst / "behind.txt", "destination", kBaseTime + 5 * kSecond);
+  fs::create_directories(src / "sub" / "deeper");
+  Put(src / "sub" / "deeper" / "a.txt", "a", kBaseTime);
+
+  EXPECT_TRUE(Copy());
+  EXPECT_EQ(SortedLog(), Sorted({
+                             "Copying " + (dst / "new.txt").string(),
+                             "Updating " + (dst / "older.txt").string(),
+                             "Copying " + (dst / "sub" / "deeper" / "a.txt").string(),
+                         }));
+  EXPECT_EQ(ReadFile(dst / "new.txt"), "new");
+  EXPECT_EQ(ReadFile(dst / "older.txt"), "fresh");
+  EXPECT_EQ(ReadFile(dst / "same.txt"), "destination");
+  EXPECT_EQ(ReadFile(dst / "behind.txt"), "destination");
+  EXPECT_EQ(ReadFile(dst / "sub" / "deeper" / "a.txt"), "a");
+  EXPECT_FALSE(context.pass_failed);
+  EXPECT_FALSE(context.stop_request);
+
+  // The copies carry the source's times, so a second pass has nothing to do.
+  host.Reset();
+  EXPECT_TRUE(Copy());
+  EXPECT_TRUE(host.log().empty());
+}
+
+TEST_F(CopyWalkTest, SkipsHiddenEntriesWithoutCountingThem) {
+  const fs::path hidden_file = CreateHidden(src, "secret", false);
+  fs::resize_file(hidden_file, 3 << 20);
+  const fs::path hidden_folder = CreateHidden(src, "private", true);
+  WriteFile(hidden_folder / "inside.txt", "x");
+  fs::resize_file(hidden_folder / "inside.txt", 2 << 20);
+  WriteFile(src / "shown.txt", "x");
+
+  EXPECT_TRUE(Copy());
+  EXPECT_EQ(host.log(), std::vector<std::string>{"Copying " + (dst / "shown.txt").string()});
+  EXPECT_FALSE(fs::exists(dst / hidden_file.filename()));
+  EXPECT_FALSE(fs::exists(dst / hidden_folder.filename()));
+  EXPECT_EQ(context.done, 0u);
+}
+
+TEST_F(CopyWalkTest, CountsWholeMiBOfTheLowSizeWordAndPostsOncePerFolder) {
+  // The destination's copies are as new as the sources, so nothing is copied:
+  // the count does not depend on copying.
+  const struct {
+    const char* name;
+    uintmax_t size;
+  } kFiles[] = {
+      {"huge.bin", uintmax_t{5} << 30},  // low 32 bits: 1 GiB
+      {"one.bin", 1 << 20},
+      {"under.bin", (1 << 20) - 1},
+  };
+  fs::create_directory(src / "sub");
+  fs::create_directory(dst / "sub");
+  for (const auto& file : kFiles) {
+    for (const fs::path& root : {src, dst}) {
+      const fs::path path =
+          root / (file.size == (1 << 20) ? fs::path("sub") / file.name : file.name);
+      WriteFile(path, "");
+      fs::resize_file(path, file.size);
+      ASSERT_TRUE(SetWriteTime(path, kBaseTime));
+    }
+  }
+
+  EXPECT_TRUE(Copy());
+  EXPECT_TRUE(host.log().empty());
+  EXPECT_EQ(context.done, 1025u);
+  // Each finished folder posts the count if it moved: the subfolder's 1, then
+  // the top's 1025, or the top's 1025 alone when the subfolder came last.
+  const std::vector<uint32_t> positions = host.positions();
+  ASSERT_FALSE(positions.empty());
+  EXPECT_LE(positions.size(), 2u);
+  EXPECT_EQ(positions.back(), 1025u);
+  EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+  EXPECT_EQ(context.posted, 1025u);
+}
+
+TEST_F(CopyWalkTest, SingleFileSourceGoesIntoTheDestinationUnderItsOwnName) {
+  fs::create_directory(src / "other");
+  WriteFile(src / "one.txt", "only");
+  WriteFile(src / "other" / "two.txt", "not this");
+
+  EXPECT_TRUE(Walk(&WorkerContext::CopyWalk, (src / "one.txt").string(), dst.string()));
+  EXPECT_EQ(host.log(), std::vector<std::string>{"Copying " + (dst / "one.txt").string()});
+  EXPECT_EQ(ReadFile(dst / "one.txt"), "only");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dst), fs::directory_iterator()), 1);
+
+  // A single-file source has nothing to clean.
+  files.ResetCounts();
+  EXPECT_TRUE(Walk(&WorkerContext::MirrorClean, (src / "one.txt").string(), dst.string()));
+  EXPECT_EQ(files.calls(FileOp::kStartFind), 0);
+}
+
+TEST_F(CopyWalkTest, MoveDeletesOnlyTheSourceFilesItCopied) {
+  Put(src / "new.txt", "new", kBaseTime);
+  Put(src / "current.txt", "same", kBaseTime);
+  Put(dst / "current.txt", "same", kBaseTime);
+  fs::create_directory(src / "sub");
+  Put(src / "sub" / "inner.txt", "inner", kBaseTime);
+  context.move = true;
+
+  EXPECT_TRUE(Copy());
+  EXPECT_FALSE(fs::exists(src / "new.txt"));
+  EXPECT_FALSE(fs::exists(src / "sub" / "inner.txt"));
+  EXPECT_TRUE(fs::exists(src / "current.txt"));
+  EXPECT_TRUE(fs::is_directory(src / "sub"));
+  EXPECT_EQ(ReadFile(dst / "new.txt"), "new");
+  EXPECT_EQ(ReadFile(dst / "sub" / "inner.txt"), "inner");
+}
+
+TEST_F(CopyWalkTest, ReportsASourceThatCannotBeListed) {
+  const struct {
+    std::string source;
+    uint32_t injected;  // 0: the file system's own answer
+    const char* line;
+  } kCases[] = {
+      {(src / "missing").string(), 0, "Source path error"},
+      {(src / "no-parent" / "missing").string(), 0, "Error: Source path not found"},
+      {src.string(), kErrorBadNetPath, "Error: Network path not found"},
+      {src.string(), kErrorAccessDenied, "Source path error"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.source + " " + std::to_string(c.injected));
+    FaultyFileServices faulty;
+    if (c.injected != 0) faulty.FailOn(FileOp::kStartFind, c.injected);
+    context.files = &faulty;
+    context.pass_failed = false;
+    host.Reset();
+    EXPECT_FALSE(Walk(&WorkerContext::CopyWalk, c.source, dst.string()));
+    EXPECT_EQ(host.log(), std::vector<std::string>{c.line});
+    EXPECT_TRUE(context.pass_failed);
+    EXPECT_FALSE(context.stop_request);
+  }
+}
+
+TEST_F(CopyWalkTest, AnUnreadableSubfolderEndsOnlyTheFolderHoldingIt) {
+  fs::create_directories(src / "outer" / "locked");
+  WriteFile(src / "outer" / "locked" / "hidden-away.txt", "x");
+  WriteFile(src / "top.txt", "top");
+  fs::create_directories(dst / "outer" / "locked");
+  WriteFile(dst / "outer" / "locked" / "old.txt", "old");
+  files.FailOn(FileOp::kStartFind, kErrorAccessDenied, "locked");
+
+  EXPECT_TRUE(Copy());
+  EXPECT_EQ(SortedLog(), Sorted({"Source path error", "Copying " + (dst / "top.txt").string()}));
+  EXPECT_EQ(ReadFile(dst / "outer" / "locked" / "old.txt"), "old");
+  EXPECT_FALSE(fs::exists(dst / "outer" / "locked" / "hidden-away.txt"));
+  EXPECT_TRUE(context.pass_failed);
+  EXPECT_FALSE(context.stop_request);
+}
+
+TEST_F(CopyWalkTest, AMissingDestinationFolderStopsAtTheFirstFile) {
+  WriteFile(src / "a.txt", "a");
+  WriteFile(src / "b.txt", "b");
+  const fs::path missing = dst / "not-there";
+
+  EXPECT_TRUE(Walk(&WorkerContext::CopyWalk, src.string(), missing.string()));
+  const std::vector<std::string> log = host.log();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_TRUE(log[0] == "Copying " + (missing / "a.txt").string() ||
+              log[0] == "Copying " + (missing / "b.txt").string())
+      << log[0];
+  EXPECT_EQ(log[1], "Copy failed: Path not found");
+  EXPECT_TRUE(context.stop_request);
+  EXPECT_TRUE(context.pass_failed);
+  EXPECT_FALSE(fs::exists(missing));
+}
+
+TEST_F(CopyWalkTest, AFailedUpdateKeepsTheOldFileAndAborts) {
+  Put(src / "data.txt", "new", kBaseTime + 10 * kSecond);
+  Put(dst / "data.txt", "old", kBaseTime);
+  files.FailOn(FileOp::kReplaceWithCopy, kErrorAccessDenied);
+  context.move = true;
+
+  EXPECT_TRUE(Copy());
+  EXPECT_EQ(host.log(), (std::vector<std::string>{"Updating " + (dst / "data.txt").string(),
+                                                  "Copy failed 5 - Aborting"}));
+  EXPECT_EQ(ReadFile(dst / "data.txt"), "old");
+  EXPECT_EQ(ReadFile(src / "data.txt"), "new");
+  EXPECT_EQ(files.calls(FileOp::kRemoveFile), 0);
+  EXPECT_TRUE(context.stop_request);
+  EXPECT_TRUE(context.pass_failed);
+}
+
+TEST_F(CopyWalkTest, AStopRequestEndsTheWalkAfterTheEntryInHand) {
+  fs::create_directory(src / "sub");
+  for (const char* name : {"a.txt", "b.txt", "sub/c.txt", "sub/d.txt"}) {
+    WriteFile(src / fs::path(name).make_preferred(), name);
+  }
+  files.before_call = [this](FileOp op, const char*) {
+    if (op == FileOp::kReplaceWithCopy) context.stop_request = true;
+  };
+
+  EXPECT_TRUE(Copy());
+  EXPECT_EQ(files.calls(FileOp::kReplaceWithCopy), 1);
+  EXPECT_EQ(host.log().size(), 1u);
+}
+
+TEST_F(CopyWalkTest, ANoChangePassReadsEachDestinationFileOnceAndNothingMore) {
+  constexpr int kCount = 25;
+  for (int i = 0; i < kCount; ++i)
+    WriteFile(src / ("f" + std::to_string(i)), "x");
+  ASSERT_TRUE(Copy());
+  files.ResetCounts();
+  host.Reset();
+
+  ASSERT_TRUE(Copy());
+  EXPECT_TRUE(host.log().empty());
+  EXPECT_EQ(files.calls(FileOp::kReadInfo), kCount);
+  EXPECT_EQ(files.calls(FileOp::kStartFind), 1);
+  EXPECT_EQ(files.calls(FileOp::kEndFind), 1);
+  EXPECT_EQ(files.calls(FileOp::kIsFolder), 1);  // the folder itself, not per file
+  EXPECT_LE(files.calls(FileOp::kNextFind), kCount + 2);
+  for (FileOp op : {FileOp::kExists, FileOp::kReplaceWithCopy, FileOp::kRemoveFile,
+                    FileOp::kMakeFolder, FileOp::kRecycle}) {
+    EXPECT_EQ(files.calls(op), 0) << static_cast<int>(op);
+  }
+}
+
+TEST_F(CopyWalkTest, AnEntryWhosePathWouldNotFitIsSkippedNotCut) {
+  // The destination is named through "." steps so that the long name cannot
+  // follow it inside the buffer; the walk never touches the long path.
+  std::string padded = dst.string();
+  while (padded.size() < kPathBufferSize - 100)
+    padded += std::string(1, kPathSeparator) + ".";
+  const std::string long_name(150, 'n');
+  fs::create_directory(src / long_name);
+
+  EXPECT_TRUE(Walk(&WorkerContext::CopyWalk, src.string(), padded));
+  const std::string expected = "Skipped, path too long: " + padded + kPathSeparator + long_name;
+  EXPECT_EQ(host.log(), std::vector<std::string>{expected.substr(0, kPathBufferSize - 1)});
+  EXPECT_TRUE(context.pass_failed);
+  EXPECT_TRUE(fs::is_empty(dst));
+  EXPECT_EQ(files.calls(FileOp::kExists), 0);
+  EXPECT_EQ(files.calls(FileOp::kMakeFolder), 0);
+}
+
+}  // namespace

@@ -1,0 +1,120 @@
+// A FileServices that forwards to a real one, counts every call by operation
+// and makes chosen calls fail with a chosen error number, so that tests can
+// walk real trees and still reach the failure paths. A hook runs before each
+// call, for changing the tree half-way through a walk.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/file_services.h"
+
+enum class FileOp {
+  kStartFind,
+  kNextFind,
+  kEndFind,
+  kIsFolder,
+  kExists,
+  kReadInfo,
+  kReplaceWithCopy,
+  kRemoveFile,
+  kMakeFolder,
+  kRecycle,
+  kCount
+};
+
+class FaultyFileServices : public FileServices {
+ public:
+  explicit FaultyFileServices(FileServices& inner = DefaultFileServices()) : inner_(inner) {}
+
+  // Calls of op whose path contains path_part (every call when it is empty)
+  // fail with error: only the nth such call (counting from 1), or all of them
+  // when nth is 0. NextFind and EndFind have no path.
+  void FailOn(FileOp op, uint32_t error, const std::string& path_part = "", int nth = 0) {
+    rules_.push_back({op, error, path_part, nth, 0});
+  }
+  int calls(FileOp op) const { return counts_[static_cast<size_t>(op)]; }
+  void ResetCounts() { counts_.fill(0); }
+
+  std::function<void(FileOp op, const char* path)> before_call;
+
+  void* StartFind(const char* pattern, FindEntry* entry, uint32_t* error) override {
+    if (Fails(FileOp::kStartFind, pattern, error)) return nullptr;
+    return inner_.StartFind(pattern, entry, error);
+  }
+  bool NextFind(void* find, FindEntry* entry) override {
+    uint32_t error = 0;
+    if (Fails(FileOp::kNextFind, "", &error)) return false;
+    return inner_.NextFind(find, entry);
+  }
+  void EndFind(void* find) override {
+    Count(FileOp::kEndFind, "");
+    inner_.EndFind(find);
+  }
+  bool IsFolder(const char* path) override {
+    uint32_t error = 0;
+    return !Fails(FileOp::kIsFolder, path, &error) && inner_.IsFolder(path);
+  }
+  bool Exists(const char* path) override {
+    uint32_t error = 0;
+    return !Fails(FileOp::kExists, path, &error) && inner_.Exists(path);
+  }
+  bool ReadInfo(const char* path, PathInfo* info, uint32_t* error) override {
+    return !Fails(FileOp::kReadInfo, path, error) && inner_.ReadInfo(path, info, error);
+  }
+  bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error) override {
+    return !Fails(FileOp::kReplaceWithCopy, destination, error) &&
+           inner_.ReplaceWithCopy(source, destination, error);
+  }
+  bool RemoveFile(const char* path) override {
+    uint32_t error = 0;
+    return !Fails(FileOp::kRemoveFile, path, &error) && inner_.RemoveFile(path);
+  }
+  bool MakeFolder(const char* path) override {
+    uint32_t error = 0;
+    return !Fails(FileOp::kMakeFolder, path, &error) && inner_.MakeFolder(path);
+  }
+  int Recycle(const char* path) override {
+    uint32_t error = 0;
+    if (Fails(FileOp::kRecycle, path, &error)) return static_cast<int>(error);
+    return inner_.Recycle(path);
+  }
+
+ private:
+  struct Rule {
+    FileOp op;
+    uint32_t error;
+    std::string path_part;
+    int nth;
+    int seen;
+  };
+
+  void Count(FileOp op, const char* path) {
+    ++counts_[static_cast<size_t>(op)];
+    if (before_call) before_call(op, path);
+  }
+
+  // Counts the call and tells whether a rule makes it fail, setting *error.
+  bool Fails(FileOp op, const char* path, uint32_t* error) {
+    Count(op, path);
+    for (Rule& rule : rules_) {
+      if (rule.op != op) continue;
+      if (!rule.path_part.empty() && std::string(path).find(rule.path_part) == std::string::npos) {
+        continue;
+      }
+      ++rule.seen;
+      if (rule.nth == 0 || rule.seen == rule.nth) {
+        *error = rule.error;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  FileServices& inner_;
+  std::array<int, static_cast<size_t>(FileOp::kCount)> counts_{};
+  std::vector<Rule> rules_;
+};

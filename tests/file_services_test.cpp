@@ -1,0 +1,229 @@
+// The contract of the file services, the same on every backend.
+#include "engine/file_services.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <set>
+#include <string>
+
+#include "tests/test_support.h"
+
+namespace {
+
+class FileServicesTest : public ::testing::Test {
+ protected:
+  std::string AllOf(const std::string& folder) { return folder + kPathSeparator + kAllEntries; }
+
+  // Every entry the backend lists for pattern, by name; fails the test when
+  // the listing cannot start.
+  std::map<std::string, FindEntry> List(const std::string& pattern) {
+    std::map<std::string, FindEntry> entries;
+    FindEntry entry;
+    uint32_t error = 0;
+    void* find = files.StartFind(pattern.c_str(), &entry, &error);
+    EXPECT_NE(find, nullptr) << pattern << " error " << error;
+    if (find == nullptr) return entries;
+    do {
+      EXPECT_TRUE(entries.emplace(entry.name, entry).second) << "listed twice: " << entry.name;
+    } while (files.NextFind(find, &entry));
+    files.EndFind(find);
+    return entries;
+  }
+
+  std::set<std::string> Names(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& item : fs::recursive_directory_iterator(folder)) {
+      names.insert(item.path().lexically_relative(folder).string());
+    }
+    return names;
+  }
+
+  int64_t LastWrite(const std::string& path) {
+    PathInfo info{};
+    uint32_t error = 0;
+    EXPECT_TRUE(files.ReadInfo(path.c_str(), &info, &error)) << path << " error " << error;
+    return info.last_write;
+  }
+
+  // Recycle takes a path ended by two NULs.
+  int Recycle(const std::string& path) {
+    std::string doubly_ended = path;
+    doubly_ended.push_back('\0');
+    return files.Recycle(doubly_ended.c_str());
+  }
+
+  FileServices& files = DefaultFileServices();
+  TempDir dir;
+};
+
+TEST_F(FileServicesTest, ListsEveryEntryOfAFolder) {
+  WriteFile(dir.path() / "small.txt", "12345");
+  WriteFile(dir.path() / "large.bin", "");
+  // Past 4 GiB only the low 32 bits are reported.
+  fs::resize_file(dir.path() / "large.bin", (uintmax_t{1} << 32) + 3);
+  fs::create_directory(dir.path() / "sub");
+
+  const auto entries = List(AllOf(dir.path().string()));
+  std::set<std::string> names;
+  for (const auto& [name, entry] : entries)
+    names.insert(name);
+  EXPECT_EQ(names, (std::set<std::string>{".", "..", "large.bin", "small.txt", "sub"}));
+  if (names.size() != 5) return;
+
+  EXPECT_NE(entries.at(".").attributes & kAttrFolder, 0u);
+  EXPECT_NE(entries.at("..").attributes & kAttrFolder, 0u);
+  EXPECT_NE(entries.at("sub").attributes & kAttrFolder, 0u);
+  EXPECT_EQ(entries.at("small.txt").attributes & kAttrFolder, 0u);
+  EXPECT_EQ(entries.at("small.txt").size_low, 5u);
+  EXPECT_EQ(entries.at("large.bin").size_low, 3u);
+  for (const char* name : {"small.txt", "large.bin", "sub"}) {
+    const FindEntry& entry = entries.at(name);
+    EXPECT_EQ(entry.attributes & (kAttrHidden | kAttrOffline | kAttrReparsePoint), 0u) << name;
+    EXPECT_NE(entry.last_write, 0) << name;
+    EXPECT_EQ(entry.last_write, LastWrite(dir.Join(name))) << name;
+  }
+}
+
+TEST_F(FileServicesTest, ANamedFileOrFolderIsListedAsTheOnlyEntry) {
+  WriteFile(dir.path() / "one.txt", "abc");
+  fs::create_directory(dir.path() / "sub");
+  for (const char* name : {"one.txt", "sub"}) {
+    FindEntry entry;
+    uint32_t error = 0;
+    void* find = files.StartFind(dir.Join(name).c_str(), &entry, &error);
+    ASSERT_NE(find, nullptr) << name << " error " << error;
+    EXPECT_STREQ(entry.name, name);
+    EXPECT_EQ((entry.attributes & kAttrFolder) != 0, std::string(name) == "sub") << name;
+    EXPECT_EQ(entry.last_write, LastWrite(dir.Join(name))) << name;
+    EXPECT_FALSE(files.NextFind(find, &entry)) << name;
+    files.EndFind(find);
+  }
+}
+
+TEST_F(FileServicesTest, MissingNamesAndMissingFoldersGiveTheirErrors) {
+  fs::create_directory(dir.path() / "sub");
+  const std::string sub = dir.Join("sub");
+  const std::string gone = dir.Join("gone");
+  const struct {
+    std::string path;
+    uint32_t error;
+  } cases[] = {
+      {sub + kPathSeparator + "missing.txt", kErrorFileNotFound},
+      {gone, kErrorFileNotFound},
+      {gone + kPathSeparator + "missing.txt", kErrorPathNotFound},
+      {gone + kPathSeparator + "deeper" + kPathSeparator + "x", kErrorPathNotFound},
+  };
+  for (const auto& c : cases) {
+    FindEntry entry;
+    uint32_t error = 0;
+    EXPECT_EQ(files.StartFind(c.path.c_str(), &entry, &error), nullptr) << c.path;
+    EXPECT_EQ(error, c.error) << "StartFind " << c.path;
+    PathInfo info;
+    error = 0;
+    EXPECT_FALSE(files.ReadInfo(c.path.c_str(), &info, &error)) << c.path;
+    EXPECT_EQ(error, c.error) << "ReadInfo " << c.path;
+  }
+  // Listing a folder that is not there: the folder is on the way.
+  FindEntry entry;
+  uint32_t error = 0;
+  EXPECT_EQ(files.StartFind(AllOf(gone).c_str(), &entry, &error), nullptr);
+  EXPECT_EQ(error, kErrorPathNotFound);
+}
+
+TEST_F(FileServicesTest, IsFolderAndExists) {
+  WriteFile(dir.path() / "file.txt", "x");
+  fs::create_directory(dir.path() / "sub");
+  const struct {
+    const char* name;
+    bool folder;
+    bool exists;
+  } cases[] = {{"file.txt", false, true}, {"sub", true, true}, {"missing", false, false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(files.IsFolder(dir.Join(c.name).c_str()), c.folder) << c.name;
+    EXPECT_EQ(files.Exists(dir.Join(c.name).c_str()), c.exists) << c.name;
+  }
+  EXPECT_TRUE(files.IsFolder(dir.path().string().c_str()));
+}
+
+TEST_F(FileServicesTest, ReplaceWithCopyCarriesContentAndTime) {
+  const std::string source = dir.Join("source.txt");
+  WriteFile(source, "new content");
+  const auto source_time = fs::file_time_type::clock::now() - std::chrono::hours(24);
+  fs::last_write_time(source, source_time);
+  fs::create_directory(dir.path() / "out");
+  const std::string fresh = dir.Join("out") + kPathSeparator + "fresh.txt";
+  const std::string older = dir.Join("out") + kPathSeparator + "older.txt";
+  WriteFile(older, "old content that was longer");
+  fs::last_write_time(older, source_time - std::chrono::hours(24));
+
+  for (const std::string& destination : {fresh, older}) {
+    uint32_t error = 0;
+    EXPECT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), &error))
+        << destination << " error " << error;
+    EXPECT_EQ(ReadFile(destination), "new content") << destination;
+    EXPECT_EQ(LastWrite(destination), LastWrite(source)) << destination;
+  }
+  // A later comparison through the listing finds the times equal too.
+  const auto entries = List(AllOf(dir.Join("out")));
+  ASSERT_EQ(entries.count("older.txt"), 1u);
+  EXPECT_EQ(entries.at("older.txt").last_write, List(source).at("source.txt").last_write);
+  EXPECT_EQ(Names(dir.path() / "out"), (std::set<std::string>{"fresh.txt", "older.txt"}));
+}
+
+TEST_F(FileServicesTest, AFailedReplaceLeavesTheTreeAsItWas) {
+  const std::string source = dir.Join("source.txt");
+  WriteFile(source, "content");
+  fs::create_directory(dir.path() / "out");
+  const std::string kept = dir.Join("out") + kPathSeparator + "kept.txt";
+  WriteFile(kept, "old");
+  const std::string gone = dir.Join("gone");
+  const struct {
+    std::string source;
+    std::string destination;
+    uint32_t error;
+  } cases[] = {
+      {source, gone + kPathSeparator + "copy.txt", kErrorPathNotFound},
+      {dir.Join("missing.txt"), kept, kErrorFileNotFound},
+  };
+  const auto before = Names(dir.path());
+  for (const auto& c : cases) {
+    uint32_t error = 0;
+    EXPECT_FALSE(files.ReplaceWithCopy(c.source.c_str(), c.destination.c_str(), &error))
+        << c.destination;
+    EXPECT_EQ(error, c.error) << c.source << " -> " << c.destination;
+    EXPECT_EQ(Names(dir.path()), before) << c.destination;
+    EXPECT_EQ(ReadFile(kept), "old");
+  }
+}
+
+TEST_F(FileServicesTest, RemoveFileAndMakeFolder) {
+  const std::string file = dir.Join("file.txt");
+  WriteFile(file, "x");
+  EXPECT_TRUE(files.RemoveFile(file.c_str()));
+  EXPECT_FALSE(fs::exists(file));
+  EXPECT_FALSE(files.RemoveFile(file.c_str()));
+
+  const std::string folder = dir.Join("made");
+  EXPECT_TRUE(files.MakeFolder(folder.c_str()));
+  EXPECT_TRUE(fs::is_directory(folder));
+  EXPECT_FALSE(files.MakeFolder(folder.c_str()));
+  const std::string deep = dir.Join("gone") + kPathSeparator + "made";
+  EXPECT_FALSE(files.MakeFolder(deep.c_str()));
+}
+
+TEST_F(FileServicesTest, RecycleTakesAFileOrAWholeFolder) {
+  const std::string file = dir.Join("file.txt");
+  WriteFile(file, "x");
+  fs::create_directories(dir.path() / "tree" / "inner");
+  WriteFile(dir.path() / "tree" / "a.txt", "a");
+  WriteFile(dir.path() / "tree" / "inner" / "b.txt", "b");
+  WriteFile(dir.path() / "stays.txt", "s");
+
+  EXPECT_EQ(Recycle(file), 0);
+  EXPECT_EQ(Recycle(dir.Join("tree")), 0);
+  EXPECT_EQ(Names(dir.path()), std::set<std::string>{"stays.txt"});
+}
+
+}  // namespace

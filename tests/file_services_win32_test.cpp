@@ -1,0 +1,65 @@
+// What the Windows file services add to the shared contract.
+#include "engine/file_services.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <windows.h>
+
+#include "tests/test_support.h"
+
+namespace {
+
+TEST(Win32FileServices, HiddenAttributeIsReported) {
+  TempDir dir;
+  const std::string hidden = dir.Join("secret.txt");
+  WriteFile(hidden, "h");
+  WriteFile(dir.path() / "plain.txt", "p");
+  ASSERT_TRUE(SetFileAttributesA(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN));
+  FileServices& files = DefaultFileServices();
+  for (const char* name : {"secret.txt", "plain.txt"}) {
+    const bool expected = std::string(name) == "secret.txt";
+    FindEntry entry;
+    uint32_t error = 0;
+    void* find = files.StartFind(dir.Join(name).c_str(), &entry, &error);
+    ASSERT_NE(find, nullptr) << name << " error " << error;
+    files.EndFind(find);
+    EXPECT_EQ((entry.attributes & kAttrHidden) != 0, expected) << name;
+    PathInfo info{};
+    ASSERT_TRUE(files.ReadInfo(dir.Join(name).c_str(), &info, &error)) << name;
+    EXPECT_EQ((info.attributes & kAttrHidden) != 0, expected) << name;
+  }
+}
+
+TEST(Win32FileServices, RecycledFileIsGone) {
+  TempDir dir;
+  const std::string path = dir.Join("recycled.txt");
+  WriteFile(path, "r");
+  std::string doubly_ended = path;
+  doubly_ended.push_back('\0');
+  EXPECT_EQ(DefaultFileServices().Recycle(doubly_ended.c_str()), 0);
+  EXPECT_FALSE(fs::exists(path));
+}
+
+TEST(Win32FileServices, AReadOnlySourceLeavesNoTemporaryFileBehind) {
+  TempDir dir;
+  const std::string source = dir.Join("source.txt");
+  WriteFile(source, "s");
+  ASSERT_TRUE(SetFileAttributesA(source.c_str(), FILE_ATTRIBUTE_READONLY));
+  // A folder in the destination's place refuses the rename after the copy.
+  fs::create_directory(dir.path() / "taken");
+  uint32_t error = 0;
+  EXPECT_FALSE(
+      DefaultFileServices().ReplaceWithCopy(source.c_str(), dir.Join("taken").c_str(), &error));
+  EXPECT_NE(error, 0u);
+  int count = 0;
+  for (const auto& item : fs::directory_iterator(dir.path())) {
+    EXPECT_TRUE(item.path().filename() == "source.txt" || item.path().filename() == "taken")
+        << item.path();
+    ++count;
+  }
+  EXPECT_EQ(count, 2);
+  SetFileAttributesA(source.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+}  // namespace

@@ -1,0 +1,68 @@
+// A source and a destination folder on the real file system, a context that
+// walks them through a FaultyFileServices and reports to a RecordingHost.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/worker_context.h"
+#include "tests/faulty_file_services.h"
+#include "tests/recording_host.h"
+#include "tests/test_support.h"
+#include "tests/tree_helpers.h"
+
+// 2023-01-01 00:00:00 as a FILETIME: a whole second.
+constexpr int64_t kBaseTime = (1672531200LL + 11644473600LL) * 10000000LL;
+constexpr int64_t kMillisecond = 10000;
+constexpr int64_t kSecond = 10000000;
+
+class WalkTest : public ::testing::Test {
+ protected:
+  WalkTest() : src(temp.path() / "src"), dst(temp.path() / "dst") {
+    fs::create_directory(src);
+    fs::create_directory(dst);
+    context.files = &files;
+    context.window = &host;
+  }
+
+  // Runs one walk on the two paths and checks that it left both buffers
+  // exactly as it found them.
+  bool Walk(bool (WorkerContext::*walk)(), const std::string& from, const std::string& to) {
+    std::snprintf(context.source, sizeof context.source, "%s", from.c_str());
+    std::snprintf(context.destination, sizeof context.destination, "%s", to.c_str());
+    const bool result = (context.*walk)();
+    EXPECT_EQ(from, context.source);
+    EXPECT_EQ(to, context.destination);
+    return result;
+  }
+  bool Copy() { return Walk(&WorkerContext::CopyWalk, src.string(), dst.string()); }
+  bool Clean() { return Walk(&WorkerContext::MirrorClean, src.string(), dst.string()); }
+
+  // The log in sorted order, for walks whose order is the file system's.
+  std::vector<std::string> SortedLog() {
+    std::vector<std::string> log = host.log();
+    std::sort(log.begin(), log.end());
+    return log;
+  }
+  static std::vector<std::string> Sorted(std::vector<std::string> lines) {
+    std::sort(lines.begin(), lines.end());
+    return lines;
+  }
+
+  // Writes a file with a given last-write time.
+  static void Put(const fs::path& path, const std::string& content, int64_t time) {
+    WriteFile(path, content);
+    ASSERT_TRUE(SetWriteTime(path, time)) << path;
+  }
+
+  TempDir temp;
+  fs::path src;
+  fs::path dst;
+  RecordingHost host;
+  FaultyFileServices files;
+  WorkerContext context;
+};
