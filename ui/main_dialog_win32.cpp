@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "app/startup.h"
+#include "engine/file_services.h"
 #include "jobs/project_file.h"
 #include "run/run_control.h"
 #include "run/run_settings.h"
@@ -43,6 +44,7 @@ void OnInitDialog(HWND window) {
   Host* host = AttachMainWindowHost(window);
   // Layout runs on every move and size from here on, and needs the job list.
   gJobListView = GetDlgItem(window, kJobListId);
+  gRecycleOwner = window;
 
   // The executable's icon is numbered, not named: none is found, and the
   // window keeps the icon the system gives dialogs.
@@ -85,6 +87,8 @@ void OnDestroy(HWND window) {
   SaveProject(gProjectPath, gJobs, totals, gProjectState);
 
   KillTimer(window, kTimerId);
+  // A pass may outlive the window: nothing it shows may be owned by a window that is gone.
+  gRecycleOwner = nullptr;
   for (int i = 0; i < kColumnCount; ++i) {
     gWindowSettings.column_widths[i] =
         static_cast<uint32_t>(SendMessageA(gJobListView, LVM_GETCOLUMNWIDTH, i, 0));
