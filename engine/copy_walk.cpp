@@ -8,10 +8,6 @@ namespace {
 
 constexpr int64_t kTicksPerSecond = 10000000;
 
-bool IsDotEntry(const char* name) {
-  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
-}
-
 const char* SourceErrorText(uint32_t error) {
   if (error == kErrorBadNetPath) return "Error: Network path not found";
   if (error == kErrorPathNotFound) return "Error: Source path not found";

@@ -73,7 +73,7 @@ int StatEntry(int fd, const char* name, const char* shown_name, uint32_t* attrib
               int64_t* last_write, uint32_t* size_low) {
   struct stat st;
   if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
-  *attributes = 0;
+  *attributes = shown_name[0] == '.' && !IsDotName(shown_name) ? kAttrHidden : 0;
   if (S_ISLNK(st.st_mode)) {
     *attributes |= kAttrReparsePoint;
     if (fstatat(fd, name, &st, 0) != 0) {
@@ -83,7 +83,6 @@ int StatEntry(int fd, const char* name, const char* shown_name, uint32_t* attrib
     }
   }
   if (S_ISDIR(st.st_mode)) *attributes |= kAttrFolder;
-  if (shown_name[0] == '.' && !IsDotName(shown_name)) *attributes |= kAttrHidden;
   *last_write = FileTimeOf(st.st_mtim);
   *size_low = static_cast<uint32_t>(st.st_size);
   return 0;

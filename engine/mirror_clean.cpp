@@ -5,10 +5,6 @@
 
 namespace {
 
-bool IsDotEntry(const char* name) {
-  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
-}
-
 const char* DestErrorText(uint32_t error) {
   if (error == kErrorBadNetPath) return "Error: Network path not found";
   if (error == kErrorPathNotFound) return "Error: Dest path not found";

@@ -12,6 +12,11 @@ inline size_t ListingRoom() {
   return 1 + std::strlen(kAllEntries);
 }
 
+// The "." and ".." a folder listing may hold.
+inline bool IsDotEntry(const char* name) {
+  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
 // Writes kPathSeparator and name at path[end] (where path's NUL is), provided
 // spare more bytes remain free after the new NUL. False, with path unchanged,
 // when the result would not fit in kPathBufferSize bytes.

@@ -142,6 +142,7 @@ TEST_F(PosixFileServicesTest, SymbolicLinksShowTheirTargets) {
   fs::create_directory_symlink(dir.path() / "folder", dir.path() / "to-folder");
   fs::create_symlink(dir.path() / "target.txt", dir.path() / "to-file");
   fs::create_symlink(dir.path() / "nowhere", dir.path() / "dangling");
+  fs::create_symlink(dir.path() / "nowhere", dir.path() / ".dangling");
 
   const int64_t target_time = Listed(dir.Join("target.txt")).last_write;
   const struct {
@@ -152,6 +153,7 @@ TEST_F(PosixFileServicesTest, SymbolicLinksShowTheirTargets) {
       {"to-folder", kAttrReparsePoint | kAttrFolder, true},
       {"to-file", kAttrReparsePoint, false},
       {"dangling", kAttrReparsePoint, false},
+      {".dangling", kAttrReparsePoint | kAttrHidden, false},
   };
   for (const auto& c : cases) {
     const std::string path = dir.Join(c.name);

@@ -27,8 +27,8 @@ TEST_F(MirrorCleanTest, RemovesWhatTheSourceLacksAndReportsNewerDestinationFiles
   WriteFile(dst / "clash" / "kept.txt", "x");
   fs::create_directory(src / "sub");
   fs::create_directory(dst / "sub");
-  WriteFile(src / "sub" / "both.txt", "x");
-  WriteFile(dst / "sub" / "both.txt", "x");
+  Put(src / "sub" / "both.txt", "x", kBaseTime);
+  Put(dst / "sub" / "both.txt", "x", kBaseTime);
   WriteFile(dst / "sub" / "stale.txt", "x");
 
   EXPECT_TRUE(Clean());
