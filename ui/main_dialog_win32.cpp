@@ -28,6 +28,16 @@ constexpr int kColumnTextCapacity = 64;
 // What loading learned about the project file, for the save at destruction.
 ProjectState gProjectState;
 
+// The totals record's three numbers, kept in the worker context and the run
+// settings.
+TotalsRecord CurrentTotals() {
+  TotalsRecord totals;
+  totals.total = gContext.total;
+  totals.end_option = gRunSettings.end_option;
+  totals.time_limit = gRunSettings.time_limit;
+  return totals;
+}
+
 void InsertColumns() {
   for (int i = 0; i < kColumnCount; ++i) {
     LVCOLUMNA column = {};
@@ -54,10 +64,7 @@ void OnInitDialog(HWND window) {
 
   if (LoadWindowSettings()) SetWorkingDirectoryToExecutable();
 
-  TotalsRecord totals;
-  totals.total = gContext.total;
-  totals.end_option = gRunSettings.end_option;
-  totals.time_limit = gRunSettings.time_limit;
+  TotalsRecord totals = CurrentTotals();
   gProjectState = {};
   LoadProject(gProjectPath, gJobs, totals, gProjectState);
   gContext.total = totals.total;
@@ -80,11 +87,7 @@ void OnInitDialog(HWND window) {
 }
 
 void OnDestroy(HWND window) {
-  TotalsRecord totals;
-  totals.total = gContext.total;
-  totals.end_option = gRunSettings.end_option;
-  totals.time_limit = gRunSettings.time_limit;
-  SaveProject(gProjectPath, gJobs, totals, gProjectState);
+  SaveProject(gProjectPath, gJobs, CurrentTotals(), gProjectState);
 
   KillTimer(window, kTimerId);
   // A pass may outlive the window: nothing it shows may be owned by a window that is gone.
