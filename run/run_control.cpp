@@ -29,6 +29,10 @@ ThreadHandle gWatcherThread = nullptr;
 // A slot holds this mark while its thread is being created: a thread that
 // ends before its handle is stored empties the slot, and the handle is then
 // not stored over the emptied slot.
+// Set by OnStartPass when a Stop or close that came during the hand-over kept
+// it from starting the pass, so that the watcher ends as a stopped one.
+std::atomic<bool> gStartRefused{false};
+
 char gStartingMark;
 ThreadHandle const kStarting = &gStartingMark;
 
@@ -91,8 +95,7 @@ uint32_t PathWatcher(void* argument) {
       waited = 0;
       if (BothPathsExist(context)) {
         context.window.load()->SendStartPass();
-        // A Stop or close that came meanwhile kept the pass from starting.
-        if (context.watcher_stop_request) break;
+        if (gStartRefused) break;
         FinishWorker(context, kWatcherWorker);
         return 0;
       }
@@ -113,6 +116,7 @@ void StartWatcher(Host* window) {
   }
   gContext.window = window;
   gContext.watcher_stop_request = false;
+  gStartRefused = false;
   CopyJobPath(gContext.watch_source, gJobs.slots[0]->source);
   CopyJobPath(gContext.watch_destination, gJobs.slots[0]->destination);
   if (StartWorker(PathWatcher, gContext.watcher_slot, gWatcherThread)) {
@@ -125,7 +129,10 @@ void StartWatcher(Host* window) {
 void OnStartPass(Host* window) {
   if (gContext.pass_slot != nullptr) return;
   // Stop or close was asked for while the watcher was handing over.
-  if (gContext.watcher_stop_request) return;
+  if (gContext.watcher_stop_request) {
+    gStartRefused = true;
+    return;
+  }
   gContext.window = window;
   window->ClearLog();
   gContext.source[0] = '\0';

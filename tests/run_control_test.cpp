@@ -123,6 +123,8 @@ bool Contains(const std::vector<std::string>& log, const std::string& line) {
 }
 
 constexpr uint32_t kMiB = 1 << 20;
+// Rounds of the end-of-worker races; each starts two threads.
+constexpr int kRaceRounds = 400;
 
 class RunControlTest : public ::testing::Test {
  protected:
@@ -151,6 +153,8 @@ class RunControlTest : public ::testing::Test {
     return true;
   }
   bool Idle() { return gContext.pass_slot == nullptr && gContext.watcher_slot == nullptr; }
+  // The watcher has handed over and ended; the pass runs.
+  bool PassOnly() { return gContext.pass_slot != nullptr && gContext.watcher_slot == nullptr; }
   bool LogHas(const std::string& line) { return Contains(host.log(), line); }
 
   // Starts as the Start button does and pumps until both workers have ended.
@@ -246,6 +250,35 @@ TEST_F(RunControlTest, StopOrCloseWhileWaiting) {
   }
 }
 
+// Stop or close handled on the window thread just before the watcher's
+// request to start: no pass starts, and the watcher ends as a stopped one.
+TEST_F(RunControlTest, StopOrCloseDuringTheHandOverStartsNoPass) {
+  MakeTree({{"a.txt", 0}});
+  AddJob(kModeCopy, true, In(), Out());
+  for (const bool close : {false, true}) {
+    SCOPED_TRACE(close ? "close" : "stop");
+    host.Reset();
+    host.on_start_pass = [this, close] {
+      loop.Send([this, close] {
+        if (close) {
+          CloseRequested(&host);
+        } else {
+          StopRequested();
+        }
+        OnStartPass(&host);
+      });
+    };
+    StartWatcher(&host);
+    ASSERT_TRUE(Pump([&] { return Idle() && LogHas("Watcher stopped."); }));
+    const std::vector<std::string> expected = {"Waiting on network path...",
+                                               "Stopping watch thread...", "Watcher stopped."};
+    EXPECT_EQ(host.log(), expected);
+    EXPECT_EQ(host.clears(), 0);
+    EXPECT_TRUE(fs::is_empty(dir.path() / "out"));
+    EXPECT_EQ(host.ends(), close ? 1 : 0);
+  }
+}
+
 TEST_F(RunControlTest, CloseWhenIdleEndsTheWindowAtOnce) {
   CloseRequested(&host);
   EXPECT_EQ(host.ends(), 1);
@@ -273,7 +306,7 @@ TEST_F(RunControlTest, StopOrCloseWhileThePassRuns) {
     fs::create_directories(trees.path() / "out2");
 
     StartWatcher(&host);
-    ASSERT_TRUE(Pump([&] { return gContext.pass_slot != nullptr; }));
+    ASSERT_TRUE(Pump([&] { return PassOnly(); }));
     ASSERT_TRUE(gate.WaitHeld());
     if (close) {
       CloseRequested(&host);
@@ -536,7 +569,7 @@ TEST_F(RunControlTest, WorkersEndingTogetherAskForTheCloseExactlyOnce) {
   int watcher_thread;
   gContext.window = &host;
   gContext.exit_when_done = true;
-  for (int round = 0; round < 1000; ++round) {
+  for (int round = 0; round < kRaceRounds; ++round) {
     host.Reset();
     gContext.pass_slot = &pass_thread;
     gContext.watcher_slot = &watcher_thread;
@@ -560,7 +593,7 @@ TEST_F(RunControlTest, WorkersEndingTogetherAskForTheCloseExactlyOnce) {
 TEST_F(RunControlTest, CloseRacingTheLastWorkerClosesExactlyOnce) {
   int pass_thread;
   gContext.window = &host;
-  for (int round = 0; round < 2000; ++round) {
+  for (int round = 0; round < kRaceRounds; ++round) {
     host.Reset();
     gContext.exit_when_done = false;
     gContext.pass_slot = &pass_thread;
