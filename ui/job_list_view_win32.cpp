@@ -79,8 +79,8 @@ void DeleteCurrentJob() {
   int row = gCurrentRow;
   if (gJobs.count == 0 || !IsJobIndex(row)) return;
   SendMessageA(gJobListView, LVM_DELETEITEM, row, /*lParam=*/0);
-  // Job row is the one the row showed; the current record may have been moved
-  // by a notification of the deletion.
+  // Job r is the one row r showed. It is taken by its index: a notification of
+  // the deletion may have moved the current record.
   Remove(gJobs, row);
   if (row == gJobs.count && row != 0) --row;
   gCurrentRow = row;
