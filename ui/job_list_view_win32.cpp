@@ -51,11 +51,6 @@ void SelectRow(int row) {
   SetRowState(row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
 }
 
-void AddLogLine(HWND window, const char* text) {
-  SendDlgItemMessageA(window, kLogListId, LB_ADDSTRING, /*wParam=*/0,
-                      reinterpret_cast<LPARAM>(text));
-}
-
 // Row r shows job r again after the list moved records around: its item data,
 // its texts, and its checkbox both ways.
 void ShowJobInRow(int row) {
@@ -84,8 +79,8 @@ void DeleteCurrentJob() {
   int row = gCurrentRow;
   if (gJobs.count == 0 || !IsJobIndex(row)) return;
   SendMessageA(gJobListView, LVM_DELETEITEM, row, /*lParam=*/0);
-  // Job row is the one the row showed; the current record may have been moved
-  // by a notification of the deletion.
+  // Job r is the one row r showed. It is taken by its index: a notification of
+  // the deletion may have moved the current record.
   Remove(gJobs, row);
   if (row == gJobs.count && row != 0) --row;
   gCurrentRow = row;
@@ -110,19 +105,19 @@ void SetCurrentMode(int mode) {
   RefreshJobRow(row, gJobs.slots[row]);
 }
 
-void RefusePath(HWND window, const char* path) {
+void RefusePath(const char* path) {
   const std::string line = std::string("Path too long, not added: ") + path;
-  AddLogLine(window, line.c_str());
+  MainWindowHost()->AppendLog(line.c_str());
 }
 
 // Drops a path into the first job without a destination, or else into a new
 // job as its source. False when no job could be made: the rest of the drop is
 // then ignored. A path that does not fit its field is refused with a log line.
-bool TakeDroppedPath(HWND window, const char* path, size_t length) {
+bool TakeDroppedPath(const char* path, size_t length) {
   const int unpaired = FirstWithoutDestination(gJobs);
   const size_t field = unpaired < gJobs.count ? kJobDestinationSize : kJobSourceSize;
   if (length >= field) {
-    RefusePath(window, path);
+    RefusePath(path);
     return true;
   }
   if (unpaired < gJobs.count) {
@@ -241,7 +236,7 @@ void OnContextMenu(HWND window) {
   DestroyMenu(menu);
 }
 
-void OnDropFiles(HWND window, HDROP drop) {
+void OnDropFiles(HWND, HDROP drop) {
   const UINT count = DragQueryFileA(drop, /*iFile=*/0xFFFFFFFF, /*lpszFile=*/nullptr, 0);
   for (UINT i = 0; i < count; ++i) {
     // The length is asked first, so that a path the buffer would cut is
@@ -251,13 +246,13 @@ void OnDropFiles(HWND window, HDROP drop) {
     if (length >= kDropBufferSize) {
       std::string whole(length, '\0');
       if (DragQueryFileA(drop, i, whole.data(), length + 1) == length) {
-        RefusePath(window, whole.c_str());
+        RefusePath(whole.c_str());
       }
       continue;
     }
     char path[kDropBufferSize];
     if (DragQueryFileA(drop, i, path, kDropBufferSize) != length) continue;
-    if (!TakeDroppedPath(window, path, length)) break;
+    if (!TakeDroppedPath(path, length)) break;
   }
   DragFinish(drop);
 }
