@@ -4,6 +4,8 @@
 #include <fstream>
 #include <map>
 
+#include "engine/file_services.h"
+
 namespace {
 
 uint64_t HashFile(const fs::path& path) {
@@ -54,8 +56,11 @@ std::vector<std::string> LostFiles(const std::vector<SnapshotFile>& before,
     ++found[file.hash];
   std::vector<std::string> lost;
   for (const SnapshotFile& file : before) {
-    const bool excused = std::any_of(may_go.begin(), may_go.end(),
-                                     [&](const fs::path& p) { return p.string() == file.path; });
+    const bool excused = std::any_of(may_go.begin(), may_go.end(), [&](const fs::path& p) {
+      const std::string gone = p.string();
+      return file.path.rfind(gone, 0) == 0 &&
+             (file.path.size() == gone.size() || file.path[gone.size()] == kPathSeparator);
+    });
     if (!excused && found[file.hash] == 0) lost.push_back(file.path);
   }
   return lost;

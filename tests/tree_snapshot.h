@@ -19,7 +19,7 @@ struct SnapshotFile {
 std::vector<SnapshotFile> SnapshotTrees(const std::vector<fs::path>& roots);
 
 // The files of before whose content is found under none of places, bar those
-// whose paths are listed in may_go (a file a run rightly replaces).
+// at or under a path of may_go (a file a run rightly replaces or removes).
 std::vector<std::string> LostFiles(const std::vector<SnapshotFile>& before,
                                    const std::vector<fs::path>& places,
                                    const std::vector<fs::path>& may_go = {});
