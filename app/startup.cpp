@@ -7,8 +7,10 @@ const char kDefaultProjectName[] = "Larkspan.lpj";
 bool ProjectPathFromTail(const char* tail, char* path, size_t size) {
   if (size == 0) return false;
   path[0] = '\0';
-  if (tail[0] == '\0') tail = kDefaultProjectName;
-  else if (tail[0] == '"') ++tail;
+  if (tail[0] == '\0')
+    tail = kDefaultProjectName;
+  else if (tail[0] == '"')
+    ++tail;
   size_t n = std::strlen(tail);
   if (n > 0 && tail[n - 1] == '"') --n;
   if (n >= size) return false;
@@ -21,6 +23,7 @@ void CutToFolder(char* path, char separator) {
   size_t i = std::strlen(path);
   if (i == 0) return;
   --i;
-  while (i > 0 && path[i] != separator) --i;
+  while (i > 0 && path[i] != separator)
+    --i;
   path[i] = '\0';
 }

@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <thread>
 
 class EventLoop {
  public:
@@ -32,10 +33,14 @@ class EventLoop {
     Handler handler;
     bool* done;  // set when a Send's handler has run
   };
-  bool RunOne(std::unique_lock<std::mutex>& lock);
+  void RunOne(std::unique_lock<std::mutex>& lock);
+  // The thread that runs handlers: the last one to call Run or RunPending.
+  void TakeOwnership();
 
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Item> queue_;
   bool quit_ = false;
+  std::thread::id owner_;
+  bool owner_known_ = false;
 };

@@ -3,6 +3,7 @@
 // except the two thread routines.
 #pragma once
 
+#include "engine/copy_pass.h"
 #include "engine/host.h"
 #include "engine/worker_context.h"
 #include "jobs/job_list.h"
@@ -27,6 +28,14 @@ void OnCloseNow(Host* window);
 // Process exit, after the window is gone: stops any worker and waits for it.
 void ShutdownWorkers();
 
-// The thread routines; each takes the worker context.
-uint32_t CopyPass(void* context);
+// The watcher thread routine, taking the worker context: polls job 0's paths
+// once a second and asks for a pass when both exist. (The pass's routine,
+// CopyPass, is in engine/copy_pass.h.)
 uint32_t PathWatcher(void* context);
+
+enum WorkerKind { kPassWorker, kWatcherWorker };
+// A worker's last act on the context, one step under the lock both workers and
+// closing share: asks for the close when the program is closing and the other
+// worker has ended too, clears the stop request (the pass) and empties the
+// worker's own slot. So exactly the last worker to end asks for the close.
+void FinishWorker(WorkerContext& context, WorkerKind kind);

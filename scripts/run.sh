@@ -1,9 +1,39 @@
 #!/usr/bin/env bash
-# Builds the program and says what can be run.
+# Shows a real pass. With no arguments it prepares a small demo under demo/
+# (a sample source tree, an empty backup folder and a project mirroring one
+# into the other) unless it exists, builds the native preset and runs the
+# console runner on it. With arguments they go to the runner as they are.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
-for preset in native win64 win32; do
-  cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" >/dev/null
-done
-echo "Built: build/native, build/win64 and build/win32 (32-bit release)."
+
+demo=$PWD/demo
+
+prepare_demo() {
+  [ -f "$demo/demo.lpj" ] && return
+  mkdir -p "$demo/source/photos/2024" "$demo/source/documents" "$demo/backup"
+  printf 'Shopping: bread, milk, tea\n' >"$demo/source/documents/notes.txt"
+  printf 'Larkspan keeps folders in step.\n' >"$demo/source/documents/readme.txt"
+  head -c 3145728 /dev/urandom >"$demo/source/photos/2024/beach.raw"
+  head -c 1572864 /dev/urandom >"$demo/source/photos/2024/hills.raw"
+  head -c 2048 /dev/urandom >"$demo/source/photos/thumbs.db"
+  # Project lines end in CR LF; the paths are absolute, so it runs from anywhere.
+  printf 'O,1,Mirror,%s,%s\r\nT,0,0,0\r\n' "$demo/source" "$demo/backup" >"$demo/demo.lpj"
+  echo "Prepared demo/: demo/source is mirrored into demo/backup."
+}
+
+run_console() {
+  cmake --preset native >/dev/null
+  cmake --build --preset native --target larkspan-run >/dev/null
+  local status=0
+  build/native/larkspan-run "$@" || status=$?
+  echo "larkspan-run ended with status $status (0 done, 1 a job failed, 2 bad arguments or project, 3 stopped)."
+  return "$status"
+}
+
+if [ $# -eq 0 ]; then
+  prepare_demo
+  run_console demo/demo.lpj
+else
+  run_console "$@"
+fi

@@ -1,0 +1,15 @@
+// The terminal as the console runner sees it: the OS seam of app/ for
+// standard streams, their width and Ctrl-C (console_posix.cpp on isatty,
+// TIOCGWINSZ and signals; console_win32.cpp on the console API).
+#pragma once
+
+enum ConsoleStream { kStandardOutput, kStandardError };
+
+// True when the stream is a terminal (a console window on Windows).
+bool IsTerminal(ConsoleStream stream);
+// Width of the terminal behind standard output in characters; 0 when unknown.
+int TerminalColumns();
+// From now on Ctrl-C (and, on POSIX, a termination request) no longer ends
+// the process: on_interrupt is called instead, on a thread of its own. Call it
+// before any other thread starts. False when it could not be arranged.
+bool WatchInterrupts(void (*on_interrupt)());

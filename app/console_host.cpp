@@ -1,0 +1,77 @@
+#include "app/console_host.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/compact_path.h"
+#include "engine/file_services.h"
+#include "run/run_control.h"
+
+void ConsoleHost::AppendLog(const char* line) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  EraseProgress();
+  std::fputs(line, stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+  DrawProgress();
+}
+
+void ConsoleHost::SetProgressRange(uint32_t total) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  range_ = total;
+  DrawProgress();
+}
+
+void ConsoleHost::SetProgress(uint32_t position) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  position_ = position;
+  DrawProgress();
+}
+
+int ConsoleHost::TextWidth(const char* text) {
+  return static_cast<int>(std::strlen(text));
+}
+
+void ConsoleHost::CompactPath(char* path, int width) {
+  if (look_.shorten_paths) CompactPathToWidth(path, width, kPathSeparator);
+}
+
+void ConsoleHost::SendStartPass() {
+  loop_.Send([this] { OnStartPass(this); });
+}
+
+void ConsoleHost::PostCloseNow() {
+  loop_.Post([this] { OnCloseNow(this); });
+}
+
+void ConsoleHost::EndWindow() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    EraseProgress();
+  }
+  loop_.Quit();
+}
+
+void ConsoleHost::DrawProgress() {
+  if (!look_.show_progress) return;
+  char line[96];
+  if (range_ == 0) {
+    std::snprintf(line, sizeof line, "%u MiB", position_);
+  } else {
+    // A pass may count more than the last one did.
+    const uint64_t percent = position_ >= range_ ? 100 : uint64_t{position_} * 100 / range_;
+    std::snprintf(line, sizeof line, "%u / %u MiB (%u%%)", position_, range_,
+                  static_cast<unsigned>(percent));
+  }
+  EraseProgress();
+  std::fputs(line, stderr);
+  std::fflush(stderr);
+  progress_length_ = static_cast<int>(std::strlen(line));
+}
+
+void ConsoleHost::EraseProgress() {
+  if (progress_length_ == 0) return;
+  std::fprintf(stderr, "\r%*s\r", progress_length_, "");
+  std::fflush(stderr);
+  progress_length_ = 0;
+}

@@ -1,0 +1,50 @@
+// The window thread of the console runner: log lines on standard output, a
+// live progress line on standard error when that is a terminal, run-control
+// requests carried out on an EventLoop.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "engine/host.h"
+#include "run/event_loop.h"
+
+struct ConsoleLook {
+  bool shorten_paths = false;  // standard output is a terminal
+  int columns = 0;             // its width in characters
+  bool show_progress = false;  // standard error is a terminal
+};
+
+class ConsoleHost : public Host {
+ public:
+  ConsoleHost(EventLoop& loop, const ConsoleLook& look) : loop_(loop), look_(look) {}
+
+  void AppendLog(const char* line) override;
+  void SetProgressRange(uint32_t total) override;
+  void SetProgress(uint32_t position) override;
+  void HighlightJob(int) override {}
+
+  // Chosen so that the log's rule (w + w/5 with w = LogWidth - 10) comes to
+  // the terminal's width.
+  int LogWidth() override { return look_.columns * 5 / 6 + 10; }
+  int TextWidth(const char* text) override;
+  void CompactPath(char* path, int width) override;
+
+  void SendStartPass() override;
+  void PostCloseNow() override;
+  // A terminal keeps what it has shown: the lines of the waiting stay.
+  void ClearLog() override {}
+  void EndWindow() override;
+
+ private:
+  // Call with mutex_ held.
+  void DrawProgress();
+  void EraseProgress();
+
+  EventLoop& loop_;
+  const ConsoleLook look_;
+  std::mutex mutex_;
+  uint32_t range_ = 0;
+  uint32_t position_ = 0;
+  int progress_length_ = 0;  // characters of the progress line now shown
+};

@@ -1,0 +1,158 @@
+// larkspan-run: the pass without a window, for schedulers, scripts and
+// systems without the dialog. It does what Start does, on the same run
+// control, and saves the project as the window does when it closes.
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "app/console.h"
+#include "app/console_host.h"
+#include "app/startup.h"
+#include "jobs/project_file.h"
+#include "run/event_loop.h"
+#include "run/run_control.h"
+#include "run/run_settings.h"
+
+namespace {
+
+constexpr int kExitDone = 0;
+constexpr int kExitJobFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitStopped = 3;
+constexpr uint32_t kTickMilliseconds = 1000;
+
+constexpr char kUsage[] =
+    "Usage: larkspan-run [PROJECT]\n"
+    "       larkspan-run --help | --version\n"
+    "\n"
+    "Runs every enabled job of a project once, as Start does in the window: waits\n"
+    "until the first job's source and destination both exist, then runs the jobs\n"
+    "in order. Log lines go to standard output; on a terminal the paths are\n"
+    "shortened to its width and the progress is shown on standard error.\n"
+    "\n"
+    "PROJECT is taken from the current folder; without it, Larkspan.lpj in the\n"
+    "program's folder is used. Job paths resolve against the program's folder,\n"
+    "as in the window. The project's time limit applies; its end option never\n"
+    "shuts down or hibernates here. Ctrl-C stops after the file in hand. After\n"
+    "the pass the project is saved with the new total.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  every enabled job ran to its end\n"
+    "  1  a job failed (a path error, a copy failure, a mirror stopped for safety)\n"
+    "  2  wrong arguments, or a project that cannot be read or holds no job\n"
+    "  3  stopped by Ctrl-C or by the time limit\n";
+
+// The runner closes the program instead of powering anything down.
+class NoPowerActions : public PowerActions {
+ public:
+  bool Hibernate() override { return false; }
+  bool ShutDown() override { return false; }
+};
+
+EventLoop gLoop;
+ConsoleHost* gHost = nullptr;
+std::atomic<bool> gInterrupted{false};
+
+// Ctrl-C is the close box: stop whatever runs and end when it has ended. It
+// counts as a stop only when something was still running.
+void OnInterrupt() {
+  gLoop.Post([] {
+    if (gContext.pass_slot != nullptr || gContext.watcher_slot != nullptr) gInterrupted = true;
+    CloseRequested(gHost);
+  });
+}
+
+// The project path before the working directory changes: an argument is
+// made absolute against the current folder; none gives the default name,
+// which then names a file in the program's folder.
+bool ProjectPath(const char* argument, char* path, size_t size) {
+  if (argument == nullptr) return ProjectPathFromTail("", path, size);
+  std::error_code error;
+  const std::string absolute = std::filesystem::absolute(argument, error).string();
+  if (error || absolute.size() >= size) return false;
+  std::memcpy(path, absolute.c_str(), absolute.size() + 1);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* argument = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0) {
+      std::fputs(kUsage, stdout);
+      return kExitDone;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("larkspan-run %s\n", LARKSPAN_VERSION);
+      return kExitDone;
+    }
+    if (argv[i][0] == '-' || argument != nullptr) {
+      std::fprintf(stderr, "larkspan-run: unexpected argument %s\n\n%s", argv[i], kUsage);
+      return kExitUsage;
+    }
+    argument = argv[i];
+  }
+
+  WatchInterrupts(OnInterrupt);
+
+  char project[kProjectPathSize];
+  if (!ProjectPath(argument, project, sizeof project)) {
+    std::fprintf(stderr, "larkspan-run: project path too long: %s\n", argument);
+    return kExitUsage;
+  }
+  SetWorkingDirectoryToExecutable();
+
+  TotalsRecord totals;
+  ProjectState state;
+  if (!LoadProject(project, gJobs, totals, state)) {
+    std::fprintf(stderr, "larkspan-run: cannot read project %s\n", project);
+    return kExitUsage;
+  }
+  if (gJobs.count == 0) {
+    std::fprintf(stderr, "larkspan-run: no job in project %s\n", project);
+    return kExitUsage;
+  }
+  gContext.total = totals.total;
+  gRunSettings.end_option = totals.end_option;
+  gRunSettings.time_limit = totals.time_limit;
+  NoPowerActions no_power;
+  gPower = &no_power;
+
+  ConsoleLook look;
+  look.shorten_paths = IsTerminal(kStandardOutput);
+  look.columns = look.shorten_paths ? TerminalColumns() : 0;
+  look.shorten_paths = look.shorten_paths && look.columns > 0;
+  look.show_progress = IsTerminal(kStandardError);
+  ConsoleHost host(gLoop, look);
+  gHost = &host;
+
+  // No countdown after the pass: the runner ends as soon as no worker runs.
+  gContext.exit_when_done = true;
+  StartWatcher(&host);
+  bool timed_out = false;
+  gLoop.Run(
+      [&] {
+        OnTimer(&host);
+        if (gLoop.HasQuit() && !timed_out) {
+          timed_out = true;
+          std::fputs("larkspan-run: time limit reached\n", stderr);
+        }
+      },
+      kTickMilliseconds);
+  // Only the time limit can leave a pass running here; it stops after the
+  // entry in hand.
+  ShutdownWorkers();
+
+  totals.total = gContext.total;
+  SaveProject(project, gJobs, totals, state);
+
+  if (gContext.pass_failed) return kExitJobFailed;
+  if (gInterrupted || timed_out) return kExitStopped;
+  // A pass that never started (its thread could not be made) ran no job.
+  if (gContext.pass_jobs.empty()) return kExitJobFailed;
+  return kExitDone;
+}

@@ -1,0 +1,47 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/compact_path.h"
+
+namespace {
+
+TEST(CompactPathTest, KeepsTheFileNameAndFitsTheWidth) {
+  struct Case {
+    const char* path;
+    int width;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"/a/bb/ccc/file.txt", 18, "/a/bb/ccc/file.txt"},  // fits exactly
+      {"/home/user/projects/deep/file.txt", 20, "/home/us.../file.txt"},
+      {"/aaaa/bbbb/f", 5, ".../f"},                        // no room for the start
+      {"/x/averyveryverylongname.txt", 10, "/x/aver..."},  // the name alone is too long
+      {"abcdefghij", 6, "abc..."},                         // no separator
+      {"/a/b/c/d", 2, "/a/b/c/d"},                         // too narrow to shorten
+      {"", 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    char path[64];
+    std::strcpy(path, c.path);
+    CompactPathToWidth(path, c.width, '/');
+    EXPECT_STREQ(path, c.expected);
+  }
+}
+
+TEST(CompactPathTest, NeverLongerThanTheWidth) {
+  const std::string path = "/one/two/three/four/five/name.ext";
+  for (int width = 3; width <= static_cast<int>(path.size()) + 2; ++width) {
+    char buffer[64];
+    std::strcpy(buffer, path.c_str());
+    CompactPathToWidth(buffer, width, '/');
+    EXPECT_LE(std::strlen(buffer), static_cast<size_t>(width)) << width;
+    if (width >= 12) {
+      EXPECT_NE(std::strstr(buffer, "/name.ext"), nullptr) << buffer;
+    }
+  }
+}
+
+}  // namespace

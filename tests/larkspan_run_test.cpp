@@ -1,0 +1,306 @@
+// larkspan-run end to end: the built program on real trees, its output, its
+// exit status and the project it saves.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "tests/test_support.h"
+#include "tests/tree_snapshot.h"
+
+namespace {
+
+constexpr size_t kMiB = 1 << 20;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class Runner {
+ public:
+  // Starts the program in folder with args; its output goes to files in dir.
+  Runner(const TempDir& dir, const fs::path& folder, const std::vector<std::string>& args)
+      : out_(dir.path() / "stdout.txt"), err_(dir.path() / "stderr.txt") {
+    std::vector<char*> argv;
+    std::string program = LARKSPAN_RUN_PATH;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = args;
+    for (std::string& arg : copies)
+      argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_ = fork();
+    if (pid_ == 0) {
+      if (chdir(folder.c_str()) != 0) _exit(126);
+      if (!freopen(out_.c_str(), "w", stdout) || !freopen(err_.c_str(), "w", stderr)) _exit(126);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+  }
+
+  bool started() const { return pid_ > 0; }
+  std::string out() const { return ReadFile(out_); }
+  // Waits until the output holds text; false after 20 seconds.
+  bool WaitForOutput(const std::string& text) const {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (out().find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() > limit) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+  }
+  void Interrupt() const { kill(pid_, SIGINT); }
+  void Kill() const { kill(pid_, SIGKILL); }
+  Outcome Finish() {
+    Outcome outcome;
+    int status;
+    if (waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status)) {
+      outcome.status = WEXITSTATUS(status);
+    }
+    outcome.out = ReadFile(out_);
+    outcome.err = ReadFile(err_);
+    return outcome;
+  }
+
+ private:
+  fs::path out_;
+  fs::path err_;
+  pid_t pid_ = -1;
+};
+
+Outcome RunToEnd(const TempDir& dir, const std::vector<std::string>& args) {
+  Runner runner(dir, dir.path(), args);
+  EXPECT_TRUE(runner.started());
+  return runner.Finish();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
+
+struct Job {
+  const char* mode;
+  std::string source;
+  std::string destination;
+};
+
+void WriteProject(const fs::path& path, const std::vector<Job>& jobs, int total = 0,
+                  int time_limit = 0) {
+  std::string text;
+  for (const Job& job : jobs) {
+    text += std::string("O,1,") + job.mode + "," + job.source + "," + job.destination + "\r\n";
+  }
+  text += "T," + std::to_string(total) + ",0," + std::to_string(time_limit) + "\r\n";
+  WriteFile(path, text);
+}
+
+bool HasTemporaryFile(const fs::path& folder) {
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (entry.path().filename().string().rfind("~larkspan-", 0) == 0) return true;
+  }
+  return false;
+}
+
+TEST(LarkspanRunTest, RunsEveryModeAndSavesTheNewTotal) {
+  TempDir dir;
+  const char* const modes[] = {"Copy", "Mirror", "Move", "Sync"};
+  std::vector<Job> jobs;
+  for (const char* mode : modes) {
+    const fs::path root = dir.path() / mode;
+    fs::create_directories(root / "in" / "sub");
+    fs::create_directories(root / "out");
+    WriteFile(root / "in" / "sub" / "big.bin", std::string(kMiB, 'b'));
+    WriteFile(root / "out" / "extra.txt", "extra");
+    jobs.push_back({mode, (root / "in").string(), (root / "out").string()});
+  }
+  WriteProject(dir.path() / "p.lpj", jobs, 99);
+  const Outcome outcome = RunToEnd(dir, {"p.lpj"});  // relative to the current folder
+
+  EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
+  const auto lines = Lines(outcome.out);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front(), "Waiting on network path...");
+  EXPECT_EQ(lines.back(), "Done.");
+  // Not a terminal: whole paths.
+  const std::string copying =
+      "Copying " + (dir.path() / "Copy" / "out" / "sub" / "big.bin").string();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), copying), lines.end()) << outcome.out;
+  const std::string removed = "Removed " + (dir.path() / "Mirror" / "out" / "extra.txt").string();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), removed), lines.end()) << outcome.out;
+
+  for (const char* mode : modes) {
+    SCOPED_TRACE(mode);
+    const fs::path root = dir.path() / mode;
+    const std::string m = mode;
+    EXPECT_EQ(fs::file_size(root / "out" / "sub" / "big.bin"), kMiB);
+    EXPECT_EQ(fs::exists(root / "in" / "sub" / "big.bin"), m != "Move");
+    EXPECT_EQ(fs::exists(root / "out" / "extra.txt"), m != "Mirror");
+    EXPECT_EQ(fs::exists(root / "in" / "extra.txt"), m == "Sync");
+  }
+  // 1 MiB in each of Copy, Mirror, Move, and twice in Sync.
+  const std::string saved = ReadFile(dir.path() / "p.lpj");
+  EXPECT_NE(saved.find("T,5,0,0\r\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("O,1,Sync,"), std::string::npos) << saved;
+}
+
+TEST(LarkspanRunTest, FailingJobGivesStatusOneAndEndsThePass) {
+  TempDir dir;
+  for (const char* folder : {"in", "out", "out2", "out3"})
+    fs::create_directories(dir.path() / folder);
+  WriteFile(dir.path() / "in" / "a.txt", "a");
+  WriteProject(dir.path() / "p.lpj", {{"Copy", dir.Join("in"), dir.Join("out")},
+                                      {"Copy", dir.Join("missing"), dir.Join("out2")},
+                                      {"Copy", dir.Join("in"), dir.Join("out3")}});
+  const Outcome outcome = RunToEnd(dir, {dir.Join("p.lpj")});
+  EXPECT_EQ(outcome.status, 1) << outcome.out << outcome.err;
+  EXPECT_NE(outcome.out.find("Source path error\nDone.\n"), std::string::npos) << outcome.out;
+  EXPECT_TRUE(fs::exists(dir.path() / "out" / "a.txt"));
+  EXPECT_TRUE(fs::is_empty(dir.path() / "out3"));
+}
+
+TEST(LarkspanRunTest, WrongArgumentsOrUnreadableProjectGiveStatusTwo) {
+  TempDir dir;
+  WriteFile(dir.path() / "empty.lpj", "T,5,0,0\r\n");
+  const std::vector<std::vector<std::string>> cases = {
+      {"--bogus"}, {"a.lpj", "b.lpj"}, {"missing.lpj"}, {"empty.lpj"}};
+  for (const auto& args : cases) {
+    SCOPED_TRACE(args[0]);
+    const Outcome outcome = RunToEnd(dir, args);
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_EQ(outcome.out.find("Done."), std::string::npos);
+    EXPECT_FALSE(outcome.err.empty());
+  }
+  EXPECT_EQ(ReadFile(dir.path() / "empty.lpj"), "T,5,0,0\r\n");
+}
+
+TEST(LarkspanRunTest, HelpAndVersion) {
+  TempDir dir;
+  const Outcome help = RunToEnd(dir, {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Usage: larkspan-run [PROJECT]"), std::string::npos);
+  for (const char* status : {"  0  ", "  1  ", "  2  ", "  3  stopped by Ctrl-C"}) {
+    EXPECT_NE(help.out.find(status), std::string::npos) << status;
+  }
+  const Outcome version = RunToEnd(dir, {"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::string("larkspan-run ") + LARKSPAN_VERSION + "\n");
+}
+
+TEST(LarkspanRunTest, InterruptWhileWaitingStopsTheWatcher) {
+  TempDir dir;
+  WriteProject(dir.path() / "p.lpj", {{"Copy", dir.Join("in"), dir.Join("out")}});
+  Runner runner(dir, dir.path(), {"p.lpj"});
+  ASSERT_TRUE(runner.WaitForOutput("Waiting on network path...\n"));
+  runner.Interrupt();
+  const Outcome outcome = runner.Finish();
+  EXPECT_EQ(outcome.status, 3);
+  EXPECT_EQ(outcome.out,
+            "Waiting on network path...\nStopping watch thread...\nWatcher stopped.\n");
+}
+
+// Ctrl-C during a pass: it stops after the file in hand and leaves no
+// temporary file; the count so far becomes the saved total.
+TEST(LarkspanRunTest, InterruptDuringThePassStopsAfterTheFileInHand) {
+  TempDir dir;
+  constexpr int kFiles = 64;
+  fs::create_directories(dir.path() / "in");
+  fs::create_directories(dir.path() / "out");
+  const std::string content(2 * kMiB, 'z');
+  for (int i = 0; i < kFiles; ++i)
+    WriteFile(dir.path() / "in" / ("f" + std::to_string(i)), content);
+  WriteProject(dir.path() / "p.lpj", {{"Copy", dir.Join("in"), dir.Join("out")}}, 7);
+  Runner runner(dir, dir.path(), {"p.lpj"});
+  ASSERT_TRUE(runner.WaitForOutput("Copying "));
+  runner.Interrupt();
+  const Outcome outcome = runner.Finish();
+
+  EXPECT_EQ(outcome.status, 3) << outcome.out << outcome.err;
+  const auto lines = Lines(outcome.out);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Stopping..."), lines.end()) << outcome.out;
+  EXPECT_EQ(lines.back(), "Done.");
+  EXPECT_FALSE(HasTemporaryFile(dir.path() / "out"));
+  int copied = 0;
+  for (const auto& entry : fs::directory_iterator(dir.path() / "out")) {
+    EXPECT_EQ(fs::file_size(entry.path()), content.size()) << entry.path();
+    ++copied;
+  }
+  EXPECT_LT(copied, kFiles);
+  const std::string saved = ReadFile(dir.path() / "p.lpj");
+  EXPECT_EQ(saved.find("T,7,"), std::string::npos) << saved;
+}
+
+// What rsync would still change to make out the same as in (hidden files
+// and folder times aside): nothing once a run has converged.
+std::string Differences(const fs::path& in, const fs::path& out) {
+  const std::string command =
+      "rsync -anciO --delete --exclude='.*' '" + in.string() + "/' '" + out.string() + "/' 2>&1";
+  std::string text;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[512];
+    while (fgets(buffer, sizeof buffer, pipe) != nullptr)
+      text += buffer;
+    if (pclose(pipe) != 0) text += "(rsync failed)";
+  }
+  return text;
+}
+
+// Killed outright in the middle of a large copy: the destination holds the
+// old file, never part of the new one; the next run converges and leaves no
+// temporary file. A Mirror job, whose clean walk also takes away the
+// temporary file the killed run could not remove.
+TEST(LarkspanRunTest, AKillMidCopyLeavesTheOldFileAndTheNextRunConverges) {
+  TempDir dir;
+  const fs::path in = dir.path() / "in";
+  const fs::path out = dir.path() / "out";
+  fs::create_directories(in);
+  fs::create_directories(out);
+  {
+    std::string chunk(kMiB, '\0');
+    for (size_t i = 0; i < chunk.size(); ++i)
+      chunk[i] = static_cast<char>('a' + i * 7 % 26);
+    FILE* big = fopen((in / "big.bin").c_str(), "wb");
+    ASSERT_NE(big, nullptr);
+    for (int i = 0; i < 512; ++i) {
+      chunk[0] = static_cast<char>(i);
+      fwrite(chunk.data(), 1, chunk.size(), big);
+    }
+    fclose(big);
+  }
+  WriteFile(out / "big.bin", "the old version");
+  fs::last_write_time(out / "big.bin", fs::last_write_time(in / "big.bin") - std::chrono::hours(1));
+  WriteFile(in / "small.txt", "small");
+  WriteFile(out / "extra.txt", "extra");
+  const std::vector<SnapshotFile> before = SnapshotTrees({in, out});
+  WriteProject(dir.path() / "p.lpj", {{"Mirror", in.string(), out.string()}});
+
+  Runner killed(dir, dir.path(), {"p.lpj"});
+  ASSERT_TRUE(killed.WaitForOutput("Updating " + (out / "big.bin").string()));
+  killed.Kill();
+  killed.Finish();
+  EXPECT_EQ(ReadFile(out / "big.bin"), "the old version");
+
+  const Outcome rerun = RunToEnd(dir, {"p.lpj"});
+  EXPECT_EQ(rerun.status, 0) << rerun.out << rerun.err;
+  EXPECT_EQ(Differences(in, out), "");
+  EXPECT_EQ(LeftoverTemporaries({in, out, dir.path()}), std::vector<std::string>{});
+  // The old version was rightly replaced; everything else is somewhere.
+  std::vector<fs::path> places = {in, out};
+  for (const fs::path& trash : TrashFolders())
+    places.push_back(trash);
+  EXPECT_EQ(LostFiles(before, places, {out / "big.bin"}), std::vector<std::string>{});
+}
+
+}  // namespace

@@ -1,0 +1,751 @@
+// Start, Stop, closing, the watcher hand-over and the pass, driven through a
+// recording host whose window thread is an EventLoop pumped by the test.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "engine/copy_pass.h"
+#include "run/event_loop.h"
+#include "run/run_control.h"
+#include "run/run_settings.h"
+#include "tests/faulty_file_services.h"
+#include "tests/recording_host.h"
+#include "tests/test_support.h"
+#include "tests/tree_helpers.h"
+#include "tests/tree_snapshot.h"
+
+namespace {
+
+class RecordingPower : public PowerActions {
+ public:
+  bool Hibernate() override {
+    calls.push_back("hibernate");
+    return hibernate_works;
+  }
+  bool ShutDown() override {
+    calls.push_back("shutdown");
+    return true;
+  }
+  bool hibernate_works = true;
+  std::vector<std::string> calls;
+};
+
+// The real file services, with a hook run before each copy (on the pass's
+// thread) so that a test can stop or hold the pass at a chosen file.
+class HookedFiles : public FileServices {
+ public:
+  void* StartFind(const char* pattern, FindEntry* entry, uint32_t* error) override {
+    return real.StartFind(pattern, entry, error);
+  }
+  bool NextFind(void* find, FindEntry* entry) override { return real.NextFind(find, entry); }
+  void EndFind(void* find) override { real.EndFind(find); }
+  bool IsFolder(const char* path) override { return real.IsFolder(path); }
+  bool Exists(const char* path) override { return real.Exists(path); }
+  bool FolderIdentity(const char* path, uint64_t* volume, uint64_t* id) override {
+    return real.FolderIdentity(path, volume, id);
+  }
+  bool ReadInfo(const char* path, PathInfo* info, uint32_t* error) override {
+    return real.ReadInfo(path, info, error);
+  }
+  bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error) override {
+    if (before_copy) before_copy();
+    return real.ReplaceWithCopy(source, destination, error);
+  }
+  bool RemoveFile(const char* path) override { return real.RemoveFile(path); }
+  bool MakeFolder(const char* path) override { return real.MakeFolder(path); }
+  int Recycle(const char* path) override { return real.Recycle(path); }
+
+  FileServices& real = DefaultFileServices();
+  std::function<void()> before_copy;
+};
+
+// Holds the pass inside its first copy until the test lets it go.
+class Gate {
+ public:
+  void Hold() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (held_) return;
+    held_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return open_; });
+  }
+  bool WaitHeld() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return held_; });
+  }
+  void Open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool held_ = false;
+  bool open_ = false;
+};
+
+void ResetGlobals() {
+  ClearJobs(gJobs);
+  gContext.total = gContext.done = gContext.posted = 0;
+  gContext.source[0] = gContext.destination[0] = '\0';
+  gContext.watch_source[0] = gContext.watch_destination[0] = '\0';
+  gContext.window = nullptr;
+  gContext.pass_slot = nullptr;
+  gContext.watcher_slot = nullptr;
+  gContext.stop_request = false;
+  gContext.move = false;
+  gContext.watcher_stop_request = false;
+  gContext.exit_when_done = false;
+  gContext.files = &DefaultFileServices();
+  gContext.pass_jobs.clear();
+  gContext.pass_failed = false;
+  gRunSettings.end_option = kEndNone;
+  gRunSettings.time_limit = 0;
+  gCountdown = 0;
+  gPower = &DefaultPowerActions();
+}
+
+void AddJob(JobMode mode, bool enabled, const std::string& source, const std::string& destination) {
+  ASSERT_TRUE(ReserveSlot(gJobs));
+  JobRecord& job = *gJobs.slots[gJobs.count];
+  job.mode = mode;
+  job.flags = enabled ? kJobEnabled : 0;
+  ASSERT_LT(source.size(), sizeof job.source);
+  ASSERT_LT(destination.size(), sizeof job.destination);
+  std::strcpy(job.source, source.c_str());
+  std::strcpy(job.destination, destination.c_str());
+  Commit(gJobs);
+}
+
+bool Contains(const std::vector<std::string>& log, const std::string& line) {
+  return std::find(log.begin(), log.end(), line) != log.end();
+}
+
+constexpr uint32_t kMiB = 1 << 20;
+// Rounds of the end-of-worker races; each starts two threads.
+constexpr int kRaceRounds = 400;
+
+class RunControlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetGlobals();
+    gPower = &power;
+    host.on_start_pass = [this] { loop.Send([this] { OnStartPass(&host); }); };
+    host.on_close_now = [this] { loop.Post([this] { OnCloseNow(&host); }); };
+  }
+  void TearDown() override {
+    // The window goes first, so that workers' messages return at once.
+    loop.Quit();
+    ShutdownWorkers();
+    ResetGlobals();
+  }
+
+  // Pumps the window thread until done() holds; false after 20 seconds.
+  bool Pump(const std::function<bool()>& done) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > limit) return false;
+      loop.RunPending();
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    loop.RunPending();
+    return true;
+  }
+  bool Idle() { return gContext.pass_slot == nullptr && gContext.watcher_slot == nullptr; }
+  // The watcher has handed over and ended; the pass runs.
+  bool PassOnly() { return gContext.pass_slot != nullptr && gContext.watcher_slot == nullptr; }
+  bool LogHas(const std::string& line) { return Contains(host.log(), line); }
+
+  // Starts as the Start button does and pumps until both workers have ended.
+  void RunToIdle() {
+    loop.RunPending();
+    StartWatcher(&host);
+    ASSERT_TRUE(Pump([&] { return Idle() && LogHas("Done."); }));
+  }
+
+  // A source folder "in" with the named files of whole MiB, and an empty "out".
+  void MakeTree(const std::vector<std::pair<std::string, int>>& files) {
+    fs::create_directories(dir.path() / "in");
+    fs::create_directories(dir.path() / "out");
+    for (const auto& [name, mib] : files) {
+      WriteFile(dir.path() / "in" / name, std::string(static_cast<size_t>(mib) * kMiB, 'x'));
+    }
+  }
+  std::string In() { return dir.Join("in"); }
+  std::string Out() { return dir.Join("out"); }
+
+  TempDir dir;
+  EventLoop loop;
+  RecordingHost host;
+  RecordingPower power;
+  HookedFiles hooked;
+};
+
+TEST_F(RunControlTest, StartWithReachablePathsRunsThePassAtOnce) {
+  MakeTree({{"a.txt", 1}, {"b.txt", 2}});
+  AddJob(kModeCopy, true, In(), Out());
+  gContext.total = 40;
+  RunToIdle();
+
+  const auto log = host.log();
+  EXPECT_EQ(host.clears(), 1);  // the pass cleared the waiting line
+  EXPECT_FALSE(Contains(log, "Waiting on network path..."));
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log.back(), "Done.");
+  EXPECT_EQ(ReadFile(dir.path() / "out" / "b.txt").size(), 2 * kMiB);
+  EXPECT_EQ(host.ranges(), std::vector<uint32_t>{40});
+  ASSERT_FALSE(host.positions().empty());
+  EXPECT_EQ(host.positions().front(), 0u);
+  EXPECT_EQ(host.positions().back(), 3u);
+  EXPECT_EQ(gContext.total, 3u);
+  EXPECT_EQ(host.highlights(), std::vector<int>{0});
+  EXPECT_FALSE(gContext.pass_failed);
+  EXPECT_EQ(gCountdown, 0);  // no end option: no count after the pass
+  EXPECT_EQ(host.close_requests(), 0);
+}
+
+TEST_F(RunControlTest, WatcherWaitsForThePathsAndStartTwiceDoesNothing) {
+  MakeTree({{"a.txt", 0}});
+  AddJob(kModeCopy, true, In(), dir.Join("later"));
+  StartWatcher(&host);
+  StartWatcher(&host);
+  EXPECT_EQ(host.log(), std::vector<std::string>{"Waiting on network path..."});
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  loop.RunPending();
+  EXPECT_EQ(host.start_pass_requests(), 0);
+
+  fs::create_directories(dir.path() / "later");
+  ASSERT_TRUE(Pump([&] { return Idle() && LogHas("Done."); }));
+  EXPECT_EQ(host.start_pass_requests(), 1);
+  EXPECT_TRUE(fs::exists(dir.path() / "later" / "a.txt"));
+}
+
+TEST_F(RunControlTest, EmptyJobListStartsNoWatcher) {
+  StartWatcher(&host);
+  EXPECT_EQ(host.log(), std::vector<std::string>{"Error: No job to run"});
+  EXPECT_EQ(gContext.watcher_slot.load(), nullptr);
+}
+
+TEST_F(RunControlTest, StopOrCloseWhileWaiting) {
+  for (const bool close : {false, true}) {
+    SCOPED_TRACE(close ? "close" : "stop");
+    host.Reset();
+    gContext.exit_when_done = false;
+    AddJob(kModeCopy, true, dir.Join("never"), dir.Join("never"));
+    StartWatcher(&host);
+    if (close) {
+      CloseRequested(&host);
+    } else {
+      StopRequested();
+    }
+    ASSERT_TRUE(Pump([&] { return Idle() && LogHas("Watcher stopped."); }));
+    const std::vector<std::string> expected = {"Waiting on network path...",
+                                               "Stopping watch thread...", "Watcher stopped."};
+    EXPECT_EQ(host.log(), expected);
+    EXPECT_EQ(host.close_requests(), close ? 1 : 0);
+    EXPECT_EQ(host.ends(), close ? 1 : 0);
+    EXPECT_EQ(host.start_pass_requests(), 0);
+    ClearJobs(gJobs);
+  }
+}
+
+// Stop or close handled on the window thread just before the watcher's
+// request to start: no pass starts, and the watcher ends as a stopped one.
+TEST_F(RunControlTest, StopOrCloseDuringTheHandOverStartsNoPass) {
+  MakeTree({{"a.txt", 0}});
+  AddJob(kModeCopy, true, In(), Out());
+  for (const bool close : {false, true}) {
+    SCOPED_TRACE(close ? "close" : "stop");
+    host.Reset();
+    host.on_start_pass = [this, close] {
+      loop.Send([this, close] {
+        if (close) {
+          CloseRequested(&host);
+        } else {
+          StopRequested();
+        }
+        OnStartPass(&host);
+      });
+    };
+    StartWatcher(&host);
+    ASSERT_TRUE(Pump([&] { return Idle() && LogHas("Watcher stopped."); }));
+    const std::vector<std::string> expected = {"Waiting on network path...",
+                                               "Stopping watch thread...", "Watcher stopped."};
+    EXPECT_EQ(host.log(), expected);
+    EXPECT_EQ(host.clears(), 0);
+    EXPECT_TRUE(fs::is_empty(dir.path() / "out"));
+    EXPECT_EQ(host.ends(), close ? 1 : 0);
+  }
+}
+
+TEST_F(RunControlTest, CloseWhenIdleEndsTheWindowAtOnce) {
+  CloseRequested(&host);
+  EXPECT_EQ(host.ends(), 1);
+  EXPECT_TRUE(host.log().empty());
+  EXPECT_FALSE(gContext.exit_when_done);
+}
+
+// The pass held in its first copy while Stop or close is pressed: no later
+// job runs, "Done." comes last, and only a close asks to end the window.
+TEST_F(RunControlTest, StopOrCloseWhileThePassRuns) {
+  for (const bool close : {false, true}) {
+    SCOPED_TRACE(close ? "close" : "stop");
+    TempDir trees;
+    fs::create_directories(trees.path() / "in");
+    for (const char* name : {"a", "b", "c"})
+      WriteFile(trees.path() / "in" / name, "x");
+    host.Reset();
+    Gate gate;
+    hooked.before_copy = [&] { gate.Hold(); };
+    gContext.files = &hooked;
+    gContext.exit_when_done = false;
+    AddJob(kModeCopy, true, trees.Join("in"), trees.Join("out1"));
+    AddJob(kModeCopy, true, trees.Join("in"), trees.Join("out2"));
+    fs::create_directories(trees.path() / "out1");
+    fs::create_directories(trees.path() / "out2");
+
+    StartWatcher(&host);
+    ASSERT_TRUE(Pump([&] { return PassOnly(); }));
+    ASSERT_TRUE(gate.WaitHeld());
+    if (close) {
+      CloseRequested(&host);
+      EXPECT_EQ(host.ends(), 0);  // the window stays until the pass has ended
+    } else {
+      StopRequested();
+    }
+    gate.Open();
+    ASSERT_TRUE(Pump([&] { return Idle() && LogHas("Done."); }));
+
+    const auto log = host.log();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log.back(), "Done.");
+    EXPECT_TRUE(Contains(log, "Stopping..."));
+    EXPECT_FALSE(Contains(log, "Stopping watch thread..."));
+    EXPECT_EQ(host.highlights(), std::vector<int>{0});
+    EXPECT_TRUE(fs::is_empty(trees.path() / "out2"));
+    EXPECT_FALSE(gContext.stop_request);  // the pass clears it as it ends
+    EXPECT_EQ(host.close_requests(), close ? 1 : 0);
+    EXPECT_EQ(host.ends(), close ? 1 : 0);
+    ClearJobs(gJobs);
+  }
+}
+
+// Each mode through the pass, each job on a tree of its own.
+TEST_F(RunControlTest, EachModeRunsItsWalks) {
+  struct Case {
+    JobMode mode;
+    bool source_keeps_file;  // a.txt still in the source afterwards
+    bool extra_stays;        // the destination's own file is kept
+    bool extra_comes_back;   // ... and copied into the source
+  };
+  const Case cases[] = {
+      {kModeCopy, true, true, false},
+      {kModeMirror, true, false, false},
+      {kModeMove, false, true, false},
+      {kModeSync, true, true, true},
+  };
+  std::vector<std::unique_ptr<TempDir>> trees;
+  for (const Case& c : cases) {
+    trees.push_back(std::make_unique<TempDir>());
+    const TempDir& tree = *trees.back();
+    fs::create_directories(tree.path() / "in");
+    fs::create_directories(tree.path() / "out");
+    WriteFile(tree.path() / "in" / "a.txt", "alpha");
+    WriteFile(tree.path() / "out" / "extra.txt", "extra");
+    AddJob(c.mode, true, tree.Join("in"), tree.Join("out"));
+  }
+  RunToIdle();
+  EXPECT_EQ(host.highlights(), (std::vector<int>{0, 1, 2, 3}));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    const fs::path& root = trees[i]->path();
+    SCOPED_TRACE(ModeName(c.mode));
+    EXPECT_EQ(ReadFile(root / "out" / "a.txt"), "alpha");
+    EXPECT_EQ(fs::exists(root / "in" / "a.txt"), c.source_keeps_file);
+    EXPECT_EQ(fs::exists(root / "out" / "extra.txt"), c.extra_stays);
+    EXPECT_EQ(fs::exists(root / "in" / "extra.txt"), c.extra_comes_back);
+  }
+  EXPECT_FALSE(gContext.move);
+  EXPECT_FALSE(gContext.pass_failed);
+}
+
+TEST_F(RunControlTest, SyncCountsBothWalks) {
+  MakeTree({{"a", 1}, {"b", 1}, {"c", 1}});
+  WriteFile(dir.path() / "out" / "d", std::string(kMiB, 'y'));
+  AddJob(kModeSync, true, In(), Out());
+  RunToIdle();
+  // Source to destination sees a, b, c; back again sees a, b, c, d.
+  EXPECT_EQ(gContext.total, 7u);
+}
+
+TEST_F(RunControlTest, StopInTheFirstWalkSkipsTheSecond) {
+  for (const JobMode mode : {kModeMirror, kModeSync}) {
+    SCOPED_TRACE(ModeName(mode));
+    TempDir tree;
+    fs::create_directories(tree.path() / "in");
+    fs::create_directories(tree.path() / "out");
+    WriteFile(tree.path() / "in" / "a.txt", "alpha");
+    WriteFile(tree.path() / "out" / "extra.txt", "extra");
+    hooked.before_copy = [] { gContext.stop_request = true; };
+    gContext.files = &hooked;
+    host.Reset();
+    AddJob(mode, true, tree.Join("in"), tree.Join("out"));
+    RunToIdle();
+    EXPECT_TRUE(fs::exists(tree.path() / "out" / "extra.txt"));
+    EXPECT_FALSE(fs::exists(tree.path() / "in" / "extra.txt"));
+    EXPECT_EQ(host.log().back(), "Done.");
+    ClearJobs(gJobs);
+  }
+}
+
+TEST_F(RunControlTest, FailingJobEndsThePass) {
+  MakeTree({{"a.txt", 0}});
+  fs::create_directories(dir.path() / "out2");
+  fs::create_directories(dir.path() / "out3");
+  AddJob(kModeCopy, true, In(), Out());
+  AddJob(kModeCopy, true, dir.Join("gone") + kPathSeparator + "in", dir.Join("out2"));
+  AddJob(kModeCopy, true, In(), dir.Join("out3"));
+  RunToIdle();
+  EXPECT_EQ(host.highlights(), (std::vector<int>{0, 1}));
+  EXPECT_TRUE(fs::exists(dir.path() / "out" / "a.txt"));
+  EXPECT_TRUE(fs::is_empty(dir.path() / "out3"));
+  EXPECT_TRUE(gContext.pass_failed);
+  EXPECT_EQ(host.log().back(), "Done.");
+}
+
+TEST_F(RunControlTest, DisabledJobsAreSkipped) {
+  MakeTree({{"a.txt", 0}});
+  fs::create_directories(dir.path() / "skipped");
+  AddJob(kModeCopy, false, In(), dir.Join("skipped"));
+  AddJob(kModeCopy, true, In(), Out());
+  RunToIdle();
+  EXPECT_EQ(host.highlights(), std::vector<int>{1});
+  EXPECT_TRUE(fs::is_empty(dir.path() / "skipped"));
+  EXPECT_TRUE(fs::exists(dir.path() / "out" / "a.txt"));
+}
+
+TEST_F(RunControlTest, NoEnabledJobLogsOnlyDoneAndCountsZero) {
+  MakeTree({{"a.txt", 1}});
+  AddJob(kModeCopy, false, In(), Out());
+  gContext.total = 77;
+  RunToIdle();
+  EXPECT_EQ(host.log(), std::vector<std::string>{"Done."});
+  EXPECT_EQ(gContext.total, 0u);
+  EXPECT_TRUE(host.highlights().empty());
+}
+
+// Deleting every job in the window while the pass runs: the pass goes on with
+// the copy it took as it started.
+TEST_F(RunControlTest, ThePassWorksOnACopyOfTheJobs) {
+  MakeTree({{"a.txt", 0}, {"b.txt", 0}});
+  fs::create_directories(dir.path() / "out2");
+  fs::create_directories(dir.path() / "unused");
+  AddJob(kModeCopy, false, In(), dir.Join("unused"));
+  AddJob(kModeCopy, true, In(), Out());
+  AddJob(kModeCopy, true, In(), dir.Join("out2"));
+  Gate gate;
+  hooked.before_copy = [&] { gate.Hold(); };
+  gContext.files = &hooked;
+  StartWatcher(&host);
+  ASSERT_TRUE(Pump([&] { return gContext.pass_slot != nullptr; }));
+  ASSERT_TRUE(gate.WaitHeld());
+  Remove(gJobs, 1);
+  std::strcpy(gJobs.slots[0]->destination, "edited");
+  ClearJobs(gJobs);
+  gate.Open();
+  ASSERT_TRUE(Pump([&] { return Idle() && LogHas("Done."); }));
+  EXPECT_EQ(host.highlights(), (std::vector<int>{1, 2}));
+  EXPECT_TRUE(fs::exists(dir.path() / "out" / "b.txt"));
+  EXPECT_TRUE(fs::exists(dir.path() / "out2" / "b.txt"));
+}
+
+TEST_F(RunControlTest, PassEndArmsTheCountdownOnlyWithAnEndOption) {
+  MakeTree({});
+  AddJob(kModeCopy, true, In(), Out());
+  for (int32_t option = kEndNone; option < kEndOptionCount; ++option) {
+    SCOPED_TRACE(EndOptionText(option));
+    host.Reset();
+    gRunSettings.end_option = option;
+    gCountdown = 42;  // a running count is replaced, or left alone with no end option
+    RunToIdle();
+    EXPECT_EQ(gCountdown, option == kEndNone ? 42 : 5);
+  }
+}
+
+TEST_F(RunControlTest, TimeLimitArmsTheCountdownAsThePassStarts) {
+  MakeTree({});
+  AddJob(kModeCopy, true, In(), Out());
+  struct Case {
+    int32_t index;
+    int32_t countdown;
+  };
+  // Out-of-range indexes, as a project may hold them, arm nothing.
+  const Case cases[] = {{0, 9}, {1, 300}, {4, 3600}, {6, 18000}, {7, 9}, {-1, 9}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.index);
+    gRunSettings.time_limit = c.index;
+    gCountdown = 9;
+    // Held until the count has been looked at, so the pass's end cannot blur it.
+    Gate gate;
+    hooked.before_copy = [&] { gate.Hold(); };
+    gContext.files = &hooked;
+    WriteFile(dir.path() / "in" / "f", "x");
+    fs::remove(dir.path() / "out" / "f");
+    OnStartPass(&host);
+    ASSERT_TRUE(gate.WaitHeld());
+    EXPECT_EQ(gCountdown, c.countdown);
+    gate.Open();
+    ASSERT_TRUE(Pump([&] { return Idle(); }));
+  }
+}
+
+TEST_F(RunControlTest, CountdownEndsTheWindowThenCarriesOutTheEndOption) {
+  struct Case {
+    int32_t end_option;
+    bool hibernate_works;
+    std::vector<std::string> calls;
+  };
+  const Case cases[] = {
+      {kEndNone, true, {}},
+      {kEndClose, true, {}},
+      {kEndShutdown, true, {"shutdown"}},
+      {kEndHibernate, true, {"hibernate"}},
+      {kEndHibernate, false, {"hibernate", "shutdown"}},
+      {9, true, {}},  // any other value acts as Close
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.end_option);
+    host.Reset();
+    power.calls.clear();
+    power.hibernate_works = c.hibernate_works;
+    gRunSettings.end_option = c.end_option;
+    gCountdown = 5;
+    for (int tick = 0; tick < 4; ++tick)
+      OnTimer(&host);
+    EXPECT_EQ(gCountdown, 1);
+    EXPECT_EQ(host.ends(), 0);
+    EXPECT_TRUE(power.calls.empty());
+    OnTimer(&host);
+    EXPECT_EQ(gCountdown, 0);
+    EXPECT_EQ(host.ends(), 1);
+    EXPECT_EQ(power.calls, c.calls);
+    OnTimer(&host);  // an idle count does nothing
+    EXPECT_EQ(host.ends(), 1);
+  }
+}
+
+// The time limit closes the window with the pass still running; exit then
+// stops the pass and waits until it has let go of the context.
+TEST_F(RunControlTest, TimeLimitClosesDuringThePassAndExitStopsIt) {
+  MakeTree({{"a", 0}, {"b", 0}});
+  AddJob(kModeCopy, true, In(), Out());
+  gRunSettings.time_limit = 1;
+  Gate gate;
+  hooked.before_copy = [&] { gate.Hold(); };
+  gContext.files = &hooked;
+  StartWatcher(&host);
+  ASSERT_TRUE(Pump([&] { return gContext.pass_slot != nullptr; }));
+  ASSERT_TRUE(gate.WaitHeld());
+  for (int tick = 0; tick < 300; ++tick)
+    OnTimer(&host);
+  EXPECT_EQ(host.ends(), 1);
+  loop.Quit();
+  std::thread opener([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    gate.Open();
+  });
+  ShutdownWorkers();
+  opener.join();
+  EXPECT_EQ(gContext.pass_slot.load(), nullptr);
+  EXPECT_TRUE(host.log().size() >= 1 && host.log().back() == "Done.");
+  EXPECT_LT(gContext.total, 2u + 1);
+}
+
+// A pass and a watcher ending at the same moment after a close request:
+// exactly the last one asks for the close.
+TEST_F(RunControlTest, WorkersEndingTogetherAskForTheCloseExactlyOnce) {
+  int pass_thread;
+  int watcher_thread;
+  gContext.window = &host;
+  gContext.exit_when_done = true;
+  for (int round = 0; round < kRaceRounds; ++round) {
+    host.Reset();
+    gContext.pass_slot = &pass_thread;
+    gContext.watcher_slot = &watcher_thread;
+    std::atomic<int> ready{0};
+    auto finish = [&](WorkerKind kind) {
+      ++ready;
+      while (ready < 2)
+        std::this_thread::yield();
+      FinishWorker(gContext, kind);
+    };
+    std::thread pass(finish, kPassWorker);
+    std::thread watcher(finish, kWatcherWorker);
+    pass.join();
+    watcher.join();
+    ASSERT_EQ(host.close_requests(), 1) << "round " << round;
+  }
+}
+
+// Closing while the last worker ends: either the worker asks for the close or
+// closing ends the window itself, never both and never neither.
+TEST_F(RunControlTest, CloseRacingTheLastWorkerClosesExactlyOnce) {
+  int pass_thread;
+  gContext.window = &host;
+  for (int round = 0; round < kRaceRounds; ++round) {
+    host.Reset();
+    gContext.exit_when_done = false;
+    gContext.pass_slot = &pass_thread;
+    std::atomic<bool> go{false};
+    std::thread pass([&] {
+      while (!go)
+        std::this_thread::yield();
+      FinishWorker(gContext, kPassWorker);
+    });
+    go = true;
+    CloseRequested(&host);
+    pass.join();
+    ASSERT_EQ(host.close_requests() + host.ends(), 1) << "round " << round;
+  }
+}
+
+// A Mirror job whose source is moved away between its two walks: the clean
+// removes nothing, the pass fails (the runner's status 1) and still ends.
+TEST_F(RunControlTest, MirrorWhoseSourceGoesBetweenTheWalksRemovesNothing) {
+  MakeTree({{"a.bin", 1}});
+  WriteFile(dir.path() / "out" / "extra.txt", "extra");
+  AddJob(kModeMirror, true, In(), Out());
+  FaultyFileServices faulty;
+  bool copied = false;
+  faulty.before_call = [&](FileOp op, const char* path) {
+    if (op == FileOp::kReplaceWithCopy) copied = true;
+    if (op == FileOp::kIsFolder && copied && In() == path) {
+      copied = false;
+      fs::rename(In(), dir.path() / "away");
+    }
+  };
+  gContext.files = &faulty;
+  RunToIdle();
+  EXPECT_TRUE(LogHas("Error: Source folder lost - nothing removed"));
+  EXPECT_EQ(host.log().back(), "Done.");
+  EXPECT_TRUE(gContext.pass_failed);
+  EXPECT_EQ(faulty.calls(FileOp::kRecycle), 0);
+  EXPECT_EQ(ReadFile(dir.path() / "out" / "extra.txt"), "extra");
+}
+
+// Sync compares whole seconds: two versions written in the same second stay
+// as they are, whatever their sizes, and Sync never deletes.
+TEST_F(RunControlTest, SyncLeavesSameSecondVersionsAndDeletesNothing) {
+  constexpr int64_t kBase = (1672531200LL + 11644473600LL) * 10000000LL;
+  MakeTree({});
+  const fs::path in = dir.path() / "in";
+  const fs::path out = dir.path() / "out";
+  WriteFile(in / "both.txt", "short");
+  WriteFile(out / "both.txt", "a longer version of the file");
+  ASSERT_TRUE(SetWriteTime(in / "both.txt", kBase + 100 * 10000));
+  ASSERT_TRUE(SetWriteTime(out / "both.txt", kBase + 900 * 10000));
+  WriteFile(in / "only-in.txt", "in");
+  WriteFile(out / "only-out.txt", "out");
+  const std::vector<SnapshotFile> before = SnapshotTrees({in, out});
+  AddJob(kModeSync, true, In(), Out());
+  RunToIdle();
+
+  EXPECT_EQ(ReadFile(in / "both.txt"), "short");
+  EXPECT_EQ(ReadFile(out / "both.txt"), "a longer version of the file");
+  EXPECT_EQ(ReadFile(out / "only-in.txt"), "in");
+  EXPECT_EQ(ReadFile(in / "only-out.txt"), "out");
+  for (const std::string& line : host.log()) {
+    EXPECT_EQ(line.find("both.txt"), std::string::npos) << line;
+    EXPECT_EQ(line.find("Removed"), std::string::npos) << line;
+  }
+  EXPECT_FALSE(gContext.pass_failed);
+  EXPECT_EQ(LostFiles(before, {in, out}), std::vector<std::string>{});
+}
+
+// Counts the passes begun (each clears the log) and the passes ended.
+class PassCountingHost : public RecordingHost {
+ public:
+  void AppendLog(const char* line) override {
+    if (std::strcmp(line, "Done.") == 0) ++dones;
+    RecordingHost::AppendLog(line);
+  }
+  void ClearLog() override {
+    ++begun;
+    RecordingHost::ClearLog();
+  }
+  std::atomic<int> dones{0};
+  std::atomic<int> begun{0};
+};
+
+// Start, Stop and close pressed at random while passes and watchers run:
+// every pass begun ends with "Done.", and no worker outlives the teardown.
+TEST_F(RunControlTest, StartStopAndCloseInAnyOrderLeaveNoWorkerBehind) {
+  for (int i = 0; i < 12; ++i) {
+    fs::create_directories(dir.path() / "in" / ("d" + std::to_string(i)));
+    WriteFile(dir.path() / "in" / ("d" + std::to_string(i)) / "f.txt", std::string(4096, 'f'));
+  }
+  fs::create_directories(dir.path() / "out");
+  WriteFile(dir.path() / "out" / "extra.txt", "extra");
+  AddJob(kModeMirror, true, In(), Out());
+  PassCountingHost counting;
+  counting.on_start_pass = [&] { loop.Send([&] { OnStartPass(&counting); }); };
+  counting.on_close_now = [&] { loop.Post([&] { OnCloseNow(&counting); }); };
+
+  std::mt19937 random(7);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  int rounds = 0;
+  for (; rounds < 300 && std::chrono::steady_clock::now() < deadline; ++rounds) {
+    gContext.exit_when_done = false;  // the window opened again
+    for (int press = 0; press < 4; ++press) {
+      switch (random() % 4) {
+        case 0:
+          StartWatcher(&counting);
+          break;
+        case 1:
+          StopRequested();
+          break;
+        case 2:
+          CloseRequested(&counting);
+          break;
+        default:
+          std::this_thread::sleep_for(std::chrono::microseconds(random() % 2000));
+      }
+      loop.RunPending();
+    }
+    ASSERT_TRUE(Pump([&] { return Idle(); })) << "round " << rounds;
+    ASSERT_EQ(counting.dones.load(), counting.begun.load()) << "round " << rounds;
+  }
+  EXPECT_GT(counting.begun.load(), 0);
+  StartWatcher(&counting);
+  loop.Quit();
+  ShutdownWorkers();
+  EXPECT_EQ(gContext.pass_slot, nullptr);
+  EXPECT_EQ(gContext.watcher_slot, nullptr);
+  EXPECT_EQ(ReadFile(dir.path() / "in" / "d0" / "f.txt").size(), 4096u);
+}
+
+TEST(RunSettingsTest, TextsAndSeconds) {
+  const char* const texts[] = {"End Option", "Close",    "Shutdown",  "Hibernate",
+                               "Time Limit", "5 Minute", "10 Minute", "30 Minute",
+                               "1 Hour",     "2 Hours",  "5 Hours"};
+  for (int i = 0; i < kEndOptionCount; ++i)
+    EXPECT_STREQ(EndOptionText(i), texts[i]);
+  for (int i = 0; i < kTimeLimitCount; ++i) {
+    EXPECT_STREQ(TimeLimitText(i), texts[kEndOptionCount + i]);
+  }
+  const int32_t seconds[] = {0, 300, 600, 1800, 3600, 7200, 18000};
+  for (int i = 0; i < kTimeLimitCount; ++i)
+    EXPECT_EQ(TimeLimitSeconds(i), seconds[i]);
+  for (const int32_t stray : {-1, 7, 1000})
+    EXPECT_EQ(TimeLimitSeconds(stray), 0);
+}
+
+}  // namespace
