@@ -46,15 +46,16 @@ for _ in $(seq 60); do
 done
 [ -n "$window" ] || { echo "screenshot: the window did not appear" >&2; exit 1; }
 
-# Enter presses the default button, Start. The pass is done when the Mirror
-# job has removed the draft that the documents lack.
+# Enter presses the default button, Start. The pass is done when the Sync
+# job, the last one that runs, has brought the laptop's note back.
 xdotool windowfocus --sync "$window" 2>/dev/null || true
 xdotool key --window "$window" Return
+synced=$demo_build/demo/Notes/laptop.txt
 for _ in $(seq 60); do
-  [ -f "$demo_build/demo/Backup/Letters/old-draft.txt" ] || break
+  [ ! -f "$synced" ] || break
   sleep 0.5
 done
-[ ! -f "$demo_build/demo/Backup/Letters/old-draft.txt" ] || {
+[ -f "$synced" ] || {
   echo "screenshot: the pass did not finish" >&2
   exit 1
 }
