@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "run/run_control.h"
 #include "run/run_settings.h"
+#include "tests/faulty_file_services.h"
 #include "tests/test_support.h"
 #include "ui/main_window.h"
 
@@ -123,34 +125,21 @@ std::string ComboText(HWND box, int i) {
   return text;
 }
 
-// Holds every copy until opened, so that a test can act while a pass runs.
-class GatedFiles : public FileServices {
- public:
-  void* StartFind(const char* pattern, FindEntry* entry, uint32_t* error) override {
-    return real_.StartFind(pattern, entry, error);
+// Holds every copy at its start until opened, so that a test can act while a
+// pass runs.
+struct CopyGate {
+  CopyGate() {
+    files.before_call = [this](FileOp op, const char*) {
+      if (op != FileOp::kReplaceWithCopy) return;
+      ++arrived;
+      while (!open)
+        Sleep(5);
+    };
   }
-  bool NextFind(void* find, FindEntry* entry) override { return real_.NextFind(find, entry); }
-  void EndFind(void* find) override { real_.EndFind(find); }
-  bool IsFolder(const char* path) override { return real_.IsFolder(path); }
-  bool Exists(const char* path) override { return real_.Exists(path); }
-  bool ReadInfo(const char* path, PathInfo* info, uint32_t* error) override {
-    return real_.ReadInfo(path, info, error);
-  }
-  bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error) override {
-    ++arrived;
-    while (!open)
-      Sleep(5);
-    return real_.ReplaceWithCopy(source, destination, error);
-  }
-  bool RemoveFile(const char* path) override { return real_.RemoveFile(path); }
-  bool MakeFolder(const char* path) override { return real_.MakeFolder(path); }
-  int Recycle(const char* path) override { return real_.Recycle(path); }
 
+  FaultyFileServices files;
   std::atomic<int> arrived{0};
   std::atomic<bool> open{false};
-
- private:
-  FileServices& real_ = DefaultFileServices();
 };
 
 // Records the power actions instead of carrying them out, and whether the
@@ -239,7 +228,7 @@ class MainDialogTest : public ::testing::Test {
   std::string source_, destination_, project_;
   HWND window_ = nullptr;
   RecordingPower power_;
-  GatedFiles gate_;
+  CopyGate gate_;
 };
 
 TEST_F(MainDialogTest, FirstStartCreatesTheKeyAndStoresTheDefaultsAtClose) {
@@ -414,7 +403,7 @@ TEST_F(MainDialogTest, EnterStartsTheWatcherAndStopEndsIt) {
 TEST_F(MainDialogTest, StopDuringAPassEndsItAndKeepsTheWindow) {
   MakeTrees();
   WriteCopyProject(kEndNone, 0);
-  gContext.files = &gate_;
+  gContext.files = &gate_.files;
   ASSERT_TRUE(Open());
   Command(kStartButtonId);
   ASSERT_TRUE(PumpUntil([&] { return gate_.arrived > 0; }));
@@ -432,7 +421,7 @@ TEST_F(MainDialogTest, StopDuringAPassEndsItAndKeepsTheWindow) {
 TEST_F(MainDialogTest, CloseBoxDuringAPassClosesAfterDoneAndSaves) {
   MakeTrees();
   WriteCopyProject(kEndNone, 0);
-  gContext.files = &gate_;
+  gContext.files = &gate_.files;
   ASSERT_TRUE(Open());
   Command(kStartButtonId);
   ASSERT_TRUE(PumpUntil([&] { return gate_.arrived > 0; }));
