@@ -307,4 +307,25 @@ TEST_F(JobListViewTest, OverlongDroppedPathsAreRefusedByName) {
   EXPECT_EQ(LogLines(), expected);
 }
 
+// The project file splits fields at commas: a job holding one would come back
+// with other paths, a Mirror into the parent of its destination among them.
+TEST_F(JobListViewTest, DroppedPathsWithACommaAreRefusedByName) {
+  const std::string source_comma = "C:\\Photos, 2023";
+  const std::string destination_comma = "E:\\Back, up";
+  Open({});
+
+  OnDropFiles(window_, MakeDrop({source_comma, "C:\\Photos"}));
+  OnDropFiles(window_, MakeDrop({destination_comma, "E:\\Backup"}));
+  ASSERT_EQ(gJobs.count, 1);
+  EXPECT_STREQ(gJobs.slots[0]->source, "C:\\Photos");
+  EXPECT_STREQ(gJobs.slots[0]->destination, "E:\\Backup");
+  ExpectRowsMatchJobs();
+  const std::vector<std::string> expected = {"Path holds a comma, not added: " + source_comma,
+                                             "Path holds a comma, not added: " + destination_comma};
+  EXPECT_EQ(LogLines(), expected);
+
+  CloseMainWindow(window_);  // which saves the project
+  EXPECT_EQ(ReadFile(project_), "O,1,Copy,C:\\Photos,E:\\Backup\r\nT,0,0,0\r\n");
+}
+
 }  // namespace

@@ -20,6 +20,8 @@ constexpr UINT kUnticked = INDEXTOSTATEIMAGEMASK(1);  // 0x1000
 constexpr int kItemTextCapacity = 63;
 constexpr UINT kDropBufferSize = 259;  // the terminating NUL included
 constexpr int kMenuOffsetX = 20;
+constexpr char kTooLong[] = "Path too long, not added: ";
+constexpr char kHoldsComma[] = "Path holds a comma, not added: ";
 
 bool IsJobIndex(int row) {
   return row >= 0 && row < gJobs.count;
@@ -105,19 +107,26 @@ void SetCurrentMode(int mode) {
   RefreshJobRow(row, gJobs.slots[row]);
 }
 
-void RefusePath(const char* path) {
-  const std::string line = std::string("Path too long, not added: ") + path;
+void RefusePath(const char* reason, const char* path) {
+  const std::string line = std::string(reason) + path;
   MainWindowHost()->AppendLog(line.c_str());
 }
 
 // Drops a path into the first job without a destination, or else into a new
 // job as its source. False when no job could be made: the rest of the drop is
-// then ignored. A path that does not fit its field is refused with a log line.
+// then ignored. A path that does not fit its field is refused with a log line,
+// and so is one with a comma: the project file splits its fields at commas,
+// so the next start would read another source or destination (a Mirror into
+// the parent of its real destination would empty that parent).
 bool TakeDroppedPath(const char* path, size_t length) {
   const int unpaired = FirstWithoutDestination(gJobs);
   const size_t field = unpaired < gJobs.count ? kJobDestinationSize : kJobSourceSize;
   if (length >= field) {
-    RefusePath(path);
+    RefusePath(kTooLong, path);
+    return true;
+  }
+  if (std::strchr(path, ',') != nullptr) {
+    RefusePath(kHoldsComma, path);
     return true;
   }
   if (unpaired < gJobs.count) {
@@ -246,7 +255,7 @@ void OnDropFiles(HWND, HDROP drop) {
     if (length >= kDropBufferSize) {
       std::string whole(length, '\0');
       if (DragQueryFileA(drop, i, whole.data(), length + 1) == length) {
-        RefusePath(whole.c_str());
+        RefusePath(kTooLong, whole.c_str());
       }
       continue;
     }
