@@ -26,13 +26,13 @@ std::mutex gWorkerEndLock;
 ThreadHandle gPassThread = nullptr;
 ThreadHandle gWatcherThread = nullptr;
 
-// A slot holds this mark while its thread is being created: a thread that
-// ends before its handle is stored empties the slot, and the handle is then
-// not stored over the emptied slot.
 // Set by OnStartPass when a Stop or close that came during the hand-over kept
 // it from starting the pass, so that the watcher ends as a stopped one.
 std::atomic<bool> gStartRefused{false};
 
+// A slot holds this mark while its thread is being created: a thread that
+// ends before its handle is stored empties the slot, and the handle is then
+// not stored over the emptied slot.
 char gStartingMark;
 ThreadHandle const kStarting = &gStartingMark;
 
