@@ -35,7 +35,9 @@ struct WalkedFolder {
 constexpr size_t kMaxWalkDepth = kPathBufferSize / 2;
 
 struct WorkerContext {
-  uint32_t total = 0;   // MiB counted by the previous pass: the next pass's progress range
+  // MiB counted by the previous pass: the next pass's progress range. The pass
+  // writes it as it ends while the window may be saving it.
+  std::atomic<uint32_t> total{0};
   uint32_t done = 0;    // MiB counted so far in this pass
   uint32_t posted = 0;  // the value last sent to the progress bar
   char message[kPathBufferSize] = {};
