@@ -6,6 +6,11 @@
 #include <cstddef>
 #include <string>
 
+// The largest file ReadAll takes. A project of 65,000 jobs is under 40 MiB;
+// a larger file is not ours, and is reported unreadable so that it is never
+// overwritten.
+constexpr size_t kMaxWholeFileSize = size_t{64} << 20;
+
 enum class ReadResult {
   kRead,        // the whole file is in the text
   kMissing,     // nothing of that name exists (a folder on the way missing counts too)
@@ -16,7 +21,7 @@ class WholeFiles {
  public:
   virtual ~WholeFiles() = default;
 
-  // Reads the whole file, whatever its size, into text.
+  // Reads the whole file into text; a file over kMaxWholeFileSize is unreadable.
   virtual ReadResult ReadAll(const char* path, std::string* text) = 0;
 
   // Creates (or truncates) a file for writing, not shared, and returns a

@@ -36,7 +36,8 @@ class PosixWholeFiles : public WholeFiles {
     }
     struct stat st;
     ReadResult result = ReadResult::kUnreadable;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        static_cast<uint64_t>(st.st_size) <= kMaxWholeFileSize) {
       text->clear();
       char buffer[65536];
       for (;;) {

@@ -19,7 +19,8 @@ class Win32WholeFiles : public WholeFiles {
     ReadResult result = ReadResult::kUnreadable;
     DWORD high = 0;
     const DWORD low = GetFileSize(file, &high);
-    if (!(low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) && high == 0) {
+    if (!(low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) && high == 0 &&
+        low <= kMaxWholeFileSize) {
       text->assign(low, '\0');
       DWORD done = 0;
       result = ReadResult::kRead;

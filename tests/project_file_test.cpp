@@ -157,7 +157,19 @@ TEST_F(ProjectFileTest, UnreadableFileIsNeverOverwritten) {
   EXPECT_EQ(ReadFile(fs::path(path) / "inside"), "kept");
 }
 
-TEST_F(ProjectFileTest, ReadsTheWholeFileWhateverItsSize) {
+TEST_F(ProjectFileTest, AFileFarLargerThanAnyProjectIsNotOurs) {
+  // Named by mistake, say a disk image: it is neither read whole nor replaced.
+  WriteFile(path, "O,1,Copy,a,b\r\n");
+  fs::resize_file(path, kMaxWholeFileSize + 1);
+  EXPECT_FALSE(LoadProject(path.c_str(), jobs, totals, state));
+  EXPECT_TRUE(state.unreadable);
+  ASSERT_TRUE(ReserveSlot(jobs));
+  Commit(jobs);
+  EXPECT_FALSE(Save());
+  EXPECT_EQ(fs::file_size(path), kMaxWholeFileSize + 1);
+}
+
+TEST_F(ProjectFileTest, ReadsTheWholeFilePastTheOldLimit) {
   std::string text;
   for (int i = 0; i < 2000; ++i) {
     text += "O,1,Copy,C:\\Source\\Folder" + std::to_string(i) + ",D:\\Backup\\Folder" +
