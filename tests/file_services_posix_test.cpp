@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <set>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 
 #include "engine/posix_errors.h"
 #include "engine/remove_tree_posix.h"
+#include "engine/replace_copy_posix.h"
 #include "tests/scratch_trash.h"
 #include "tests/test_support.h"
 
@@ -122,6 +124,54 @@ TEST_F(PosixFileServicesTest, CopiesWhatAFileSystemReportsAsEmpty) {
   ASSERT_TRUE(files.ReplaceWithCopy("/proc/version", destination.c_str(), &error)) << error;
   EXPECT_FALSE(ReadFile(destination).empty());
   EXPECT_EQ(ReadFile(destination), ReadFile("/proc/version"));
+}
+
+TEST_F(PosixFileServicesTest, BothKindsOfTemporaryFileLeaveOnlyTheCopy) {
+  const std::string source = dir.Join("source");
+  WriteFile(source, "fresh content");
+  SetTimes(source, 1600000000, 123456789);
+  const std::string stray = "~larkspan-" + std::to_string(getpid()) + ".tmp";
+  for (const TemporaryKind kind : {TemporaryKind::kUnnamedFirst, TemporaryKind::kNamedOnly}) {
+    SCOPED_TRACE(kind == TemporaryKind::kUnnamedFirst ? "unnamed first" : "named only");
+    const fs::path out = dir.path() / "out";
+    fs::remove_all(out);
+    fs::create_directory(out);
+    WriteFile(out / "old", "old content, longer than the new");
+    ASSERT_EQ(chmod((out / "old").c_str(), 0400), 0);
+    // A stray of an earlier run under this process id is cleared, not in the way.
+    WriteFile(out / stray, "stray");
+    for (const char* name : {"new", "old"}) {
+      const std::string destination = (out / name).string();
+      uint32_t error = 0;
+      ASSERT_TRUE(CopyIntoPlace(source.c_str(), destination.c_str(), kind, &error))
+          << name << " error " << error;
+      EXPECT_EQ(ReadFile(destination), "fresh content") << name;
+      EXPECT_EQ(Stat(destination).st_mtim.tv_nsec, 123456789) << name;
+    }
+    std::set<std::string> names;
+    for (const auto& item : fs::directory_iterator(out))
+      names.insert(item.path().filename());
+    EXPECT_EQ(names, (std::set<std::string>{"new", "old"}));
+
+    // Failures leave the folder as it was: no way to the destination, a
+    // folder where the file should go.
+    fs::create_directory(out / "folder");
+    const struct {
+      std::string destination;
+      uint32_t error;
+    } failures[] = {{dir.Join("gone/copy"), kErrorPathNotFound},
+                    {(out / "folder").string(), kErrorAccessDenied}};
+    for (const auto& f : failures) {
+      uint32_t error = 0;
+      EXPECT_FALSE(CopyIntoPlace(source.c_str(), f.destination.c_str(), kind, &error));
+      EXPECT_EQ(error, f.error) << f.destination;
+    }
+    names.clear();
+    for (const auto& item : fs::directory_iterator(out))
+      names.insert(item.path().filename());
+    EXPECT_EQ(names, (std::set<std::string>{"new", "old", "folder"}));
+    EXPECT_TRUE(fs::is_empty(out / "folder"));
+  }
 }
 
 TEST_F(PosixFileServicesTest, ANamedPipeIsRefusedNotWaitedOn) {
