@@ -123,7 +123,8 @@ int main(int argc, char** argv) {
   gPower = &no_power;
 
   ConsoleLook look;
-  look.shorten_paths = IsTerminal(kStandardOutput);
+  look.log_on_terminal = IsTerminal(kStandardOutput);
+  look.shorten_paths = look.log_on_terminal;
   look.columns = look.shorten_paths ? TerminalColumns() : 0;
   look.shorten_paths = look.shorten_paths && look.columns > 0;
   look.show_progress = IsTerminal(kStandardError);
@@ -136,6 +137,7 @@ int main(int argc, char** argv) {
   bool timed_out = false;
   gLoop.Run(
       [&] {
+        host.Flush();
         OnTimer(&host);
         if (gLoop.HasQuit() && !timed_out) {
           timed_out = true;
