@@ -13,14 +13,13 @@ void ConsoleHost::AppendLog(const char* line) {
   if (!look_.log_on_terminal) {
     std::fputs(line, stdout);
     std::fputc('\n', stdout);
-    // The first line after a quiet spell goes out at once; a stream of them
-    // goes out in blocks.
+    // A line after a quiet spell goes out at once; a stream of them goes out
+    // in blocks.
     const auto now = std::chrono::steady_clock::now();
-    if (now - last_line_ >= kQuietSpell || now - last_flush_ >= kFlushInterval) {
+    if (now - last_flush_ >= kFlushSpacing) {
       std::fflush(stdout);
       last_flush_ = now;
     }
-    last_line_ = now;
     return;
   }
   EraseProgress();

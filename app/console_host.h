@@ -10,8 +10,10 @@
 #include "engine/host.h"
 #include "run/event_loop.h"
 
-constexpr std::chrono::milliseconds kFlushInterval{100};
-constexpr std::chrono::milliseconds kQuietSpell{10};
+// A log that is not on a terminal is written at most once per kFlushSpacing
+// while lines stream in; Flush, called every kFlushTick, writes the rest.
+constexpr std::chrono::milliseconds kFlushSpacing{1};
+constexpr std::chrono::milliseconds kFlushTick{50};
 
 struct ConsoleLook {
   bool log_on_terminal = false;  // standard output is a terminal
@@ -43,9 +45,7 @@ class ConsoleHost : public Host {
 
   // Writes out the log lines held back. A log that is not on a terminal is
   // written in blocks: a line per write would cost more than the copy of a
-  // small file. A line after kQuietSpell without one goes out at once, no
-  // line waits longer than kFlushInterval while more come, and the rest go out with each progress
-  // step, on this call (once a second from the loop) and at the end.
+  // small file. Flushed with each progress step, on this call and at the end.
   void Flush();
 
  private:
@@ -60,5 +60,4 @@ class ConsoleHost : public Host {
   uint32_t position_ = 0;
   int progress_length_ = 0;  // characters of the progress line now shown
   std::chrono::steady_clock::time_point last_flush_{};
-  std::chrono::steady_clock::time_point last_line_{};
 };

@@ -14,6 +14,47 @@ const char* SourceErrorText(uint32_t error) {
   return "Source path error";
 }
 
+// Holds a folder on the walk's chain while its walk runs. The chain cannot
+// outgrow its array while the path fits its buffer.
+class ChainLevel {
+ public:
+  ChainLevel(WorkerContext& context, size_t length, bool is_folder)
+      : context_(context), held_(is_folder && context.walked_depth < kMaxWalkDepth) {
+    if (held_) context_.walked[context_.walked_depth++] = {length, false, false, 0, 0};
+  }
+  ~ChainLevel() {
+    if (held_) --context_.walked_depth;
+  }
+  ChainLevel(const ChainLevel&) = delete;
+  ChainLevel& operator=(const ChainLevel&) = delete;
+
+ private:
+  WorkerContext& context_;
+  const bool held_;
+};
+
+// True when the folder link named in source leads to a folder on the chain:
+// following it would copy the same tree again at every level. Folders on the
+// chain are asked who they are only once a link turns up, so a tree without
+// links costs nothing more.
+bool LeadsBackUp(WorkerContext& context) {
+  uint64_t volume = 0;
+  uint64_t id = 0;
+  if (!context.files->FolderIdentity(context.source, &volume, &id)) return false;
+  for (size_t i = 0; i < context.walked_depth; ++i) {
+    WalkedFolder& folder = context.walked[i];
+    if (!folder.asked) {
+      const char kept = context.source[folder.length];
+      context.source[folder.length] = '\0';
+      folder.known = context.files->FolderIdentity(context.source, &folder.volume, &folder.id);
+      folder.asked = true;
+      context.source[folder.length] = kept;
+    }
+    if (folder.known && folder.volume == volume && folder.id == id) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool WorkerContext::CopyWalk() {
@@ -21,6 +62,7 @@ bool WorkerContext::CopyWalk() {
   const size_t d = std::strlen(destination);
   // A single-file source is its own pattern, and stays the path of the file.
   const bool from_folder = files->IsFolder(source);
+  const ChainLevel level(*this, s, from_folder);
   if (from_folder && !AppendElement(source, s, kAllEntries, 0)) {
     ReportTooLong(*this, source, kAllEntries);
     return false;
@@ -57,7 +99,10 @@ bool WorkerContext::CopyWalk() {
     }
 
     bool go_on = true;
-    if (is_folder) {
+    if (is_folder && (entry.attributes & kAttrReparsePoint) && LeadsBackUp(*this)) {
+      LogWithPath(*this, "Skipped, link loop: ", source);
+      pass_failed = true;
+    } else if (is_folder) {
       if (!files->Exists(destination)) files->MakeFolder(destination);
       go_on = CopyWalk();
     } else {

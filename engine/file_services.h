@@ -68,6 +68,10 @@ class FileServices {
   virtual bool IsFolder(const char* path) = 0;
   // True for an existing file or folder.
   virtual bool Exists(const char* path) = 0;
+  // Tells which folder path is, following links: the volume and the number
+  // of the folder on it, the same for every path that reaches that folder.
+  // False when path is no folder that can be asked.
+  virtual bool FolderIdentity(const char* path, uint64_t* volume, uint64_t* id) = 0;
   // Fills info for an existing file or folder. False with *error set when
   // there is none (2 or 3) or it cannot be asked (any other number).
   virtual bool ReadInfo(const char* path, PathInfo* info, uint32_t* error) = 0;

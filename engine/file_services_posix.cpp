@@ -126,6 +126,14 @@ class PosixFileServices : public FileServices {
     return lstat(path, &st) == 0;
   }
 
+  bool FolderIdentity(const char* path, uint64_t* volume, uint64_t* id) override {
+    struct stat st;
+    if (stat(path, &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    *volume = static_cast<uint64_t>(st.st_dev);
+    *id = static_cast<uint64_t>(st.st_ino);
+    return true;
+  }
+
   bool ReadInfo(const char* path, PathInfo* info, uint32_t* error) override {
     const char* name = std::strrchr(path, '/');
     uint32_t size_low = 0;

@@ -68,6 +68,24 @@ class Win32FileServices : public FileServices {
 
   bool Exists(const char* path) override { return PathFileExistsA(path) != FALSE; }
 
+  // Backup semantics let CreateFileA open a folder; a junction or link is
+  // followed to the folder it names.
+  bool FolderIdentity(const char* path, uint64_t* volume, uint64_t* id) override {
+    HANDLE folder = CreateFileA(path, /*dwDesiredAccess=*/0,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, /*hTemplateFile=*/nullptr);
+    if (folder == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION information;
+    const bool known = GetFileInformationByHandle(folder, &information) != FALSE &&
+                       (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    CloseHandle(folder);
+    if (!known) return false;
+    *volume = information.dwVolumeSerialNumber;
+    *id = (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    return true;
+  }
+
   bool ReadInfo(const char* path, PathInfo* info, uint32_t* error) override {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {

@@ -11,9 +11,9 @@ const char* DestErrorText(uint32_t error) {
   return "Dest path error";
 }
 
-// A share that drops makes every source entry look missing, so each deletion
-// first asks whether the job's own source folder (its first top_length bytes
-// of source) is still there.
+// A share that drops makes every source entry look missing or unreadable, so
+// an entry the source does not answer for first asks whether the job's own
+// source folder (its first top_length bytes of source) is still there.
 bool TopSourceStillThere(WorkerContext& context, size_t top_length) {
   const char kept = context.source[top_length];
   context.source[top_length] = '\0';
@@ -31,8 +31,10 @@ void RecycleEntry(WorkerContext& context, size_t length) {
   LogWithPath(context, result == 0 ? "Removed " : "Delete failed on ", context.destination);
 }
 
-bool CleanFolder(WorkerContext& context, size_t top_length) {
-  if (!context.files->IsFolder(context.source)) return true;
+bool CleanFolder(WorkerContext& context, size_t top_length);
+
+// Cleans the destination folder against the source folder, both in their buffers.
+bool CleanListing(WorkerContext& context, size_t top_length) {
   char* const source = context.source;
   char* const destination = context.destination;
   const size_t s = std::strlen(source);
@@ -81,15 +83,13 @@ bool CleanFolder(WorkerContext& context, size_t top_length) {
     const bool in_source = context.files->ReadInfoIn(source_folder, source, &info, &info_error);
     const bool missing =
         !in_source && (info_error == kErrorFileNotFound || info_error == kErrorPathNotFound);
-    if (missing) {
-      if (TopSourceStillThere(context, top_length)) {
-        RecycleEntry(context, d + 1 + std::strlen(entry.name));
-      } else {
-        context.AppendLog("Error: Source folder lost - nothing more removed");
-        context.stop_request = true;
-        context.pass_failed = true;
-        go_on = false;
-      }
+    if (!in_source && !TopSourceStillThere(context, top_length)) {
+      context.AppendLog("Error: Source folder lost - nothing more removed");
+      context.stop_request = true;
+      context.pass_failed = true;
+      go_on = false;
+    } else if (missing) {
+      RecycleEntry(context, d + 1 + std::strlen(entry.name));
     } else if (!in_source) {
       LogWithPath(context, "Kept, source not readable: ", destination);
       context.pass_failed = true;
@@ -113,8 +113,22 @@ bool CleanFolder(WorkerContext& context, size_t top_length) {
   return true;
 }
 
+// A source subfolder that is missing, or a file, has nothing to clean against.
+bool CleanFolder(WorkerContext& context, size_t top_length) {
+  if (!context.files->IsFolder(context.source)) return true;
+  return CleanListing(context, top_length);
+}
+
 }  // namespace
 
 bool WorkerContext::MirrorClean() {
-  return CleanFolder(*this, std::strlen(source));
+  const size_t top_length = std::strlen(source);
+  if (files->IsFolder(source)) return CleanListing(*this, top_length);
+  // A single-file job has nothing to clean; a source that is gone (a share
+  // that dropped after the copy walk) would make the whole destination look
+  // surplus, so nothing is removed.
+  if (files->Exists(source)) return true;
+  AppendLog("Error: Source folder lost - nothing removed");
+  pass_failed = true;
+  return false;
 }

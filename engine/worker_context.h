@@ -21,6 +21,19 @@ extern const char kNewerDestPrefix[];  // "Newer Dest "
 
 using ThreadHandle = void*;
 
+// A folder on the copy walk's chain, from the job's top folder down to the
+// folder being listed: where its path ends in the source buffer and, once a
+// folder link made it worth asking, which folder it is.
+struct WalkedFolder {
+  size_t length;
+  bool asked;
+  bool known;
+  uint64_t volume;
+  uint64_t id;
+};
+// Every level adds at least a separator and one character to the source path.
+constexpr size_t kMaxWalkDepth = kPathBufferSize / 2;
+
 struct WorkerContext {
   uint32_t total = 0;   // MiB counted by the previous pass: the next pass's progress range
   uint32_t done = 0;    // MiB counted so far in this pass
@@ -46,6 +59,9 @@ struct WorkerContext {
   // Set when something of the pass failed (a path error, a copy failure, an
   // entry skipped or kept for safety); cleared as a pass starts.
   std::atomic<bool> pass_failed{false};
+  // The copy walk's chain of folders, for telling a link loop.
+  WalkedFolder walked[kMaxWalkDepth] = {};
+  size_t walked_depth = 0;
 
   // Reporting to the window (no-ops while window is null).
   void AppendLog(const char* text);
@@ -60,14 +76,18 @@ struct WorkerContext {
 
   // Brings the destination tree in destination up to date with the source in
   // source (a folder or one file). False only when the source cannot be
-  // listed; a copy failure sets stop_request instead. Both buffers hold on
-  // return what they held on entry.
+  // listed; a copy failure sets stop_request instead. A folder link that
+  // leads back to a folder being walked is skipped and logged. Both buffers
+  // hold on return what they held on entry.
   bool CopyWalk();
   // Removes from the destination tree what the source lacks (to the recycle
-  // bin), and reports destination files newer than their source. False only
-  // when the destination cannot be listed. Both buffers are kept.
+  // bin), and reports destination files newer than their source. False when
+  // the destination cannot be listed, or when the source is gone (neither a
+  // folder nor a file): then nothing is removed. Both buffers are kept.
   bool MirrorClean();
 };
 
 // Whole MiB of a file, from the low 32 bits of its size.
-inline uint32_t SizeInMiB(uint32_t size_low) { return size_low >> 20; }
+inline uint32_t SizeInMiB(uint32_t size_low) {
+  return size_low >> 20;
+}

@@ -44,7 +44,8 @@ bool ReadField(FieldReader& reader, char* target, size_t size, bool* fitted = nu
 // atoi and atol as the Windows runtime has them: leading blanks, a sign,
 // digits; an overflow gives the nearest bound.
 int32_t ParseNumber(const char* text) {
-  while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+  while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
+    ++text;
   bool negative = false;
   if (*text == '+' || *text == '-') negative = *text++ == '-';
   int64_t value = 0;
@@ -57,15 +58,19 @@ int32_t ParseNumber(const char* text) {
   return static_cast<int32_t>(value);
 }
 
-// Reads records until the text, the job cap or memory runs out. Returns true
+// Reads records until the text or memory runs out. Jobs past the cap are read
+// and left out, so that a totals record after them still counts. Returns true
 // when every record was taken whole.
 bool ReadRecords(FieldReader& reader, JobList& jobs, TotalsRecord& totals) {
   char scratch[kScratchSize];
-  while (jobs.count < kMaxProjectJobs && reader.at < reader.end) {
-    if (!ReserveSlot(jobs)) return false;
-    if (!ReadField(reader, scratch, sizeof scratch)) return true;
+  JobRecord beyond_cap;
+  bool all_taken = true;
+  while (reader.at < reader.end) {
+    const bool room = jobs.count < kMaxProjectJobs;
+    if (room && !ReserveSlot(jobs)) return false;
+    if (!ReadField(reader, scratch, sizeof scratch)) return all_taken;
     if (scratch[0] == 'O') {
-      JobRecord& job = *jobs.slots[jobs.count];
+      JobRecord& job = room ? *jobs.slots[jobs.count] : beyond_cap;
       if (!ReadField(reader, scratch, sizeof scratch)) return false;
       job.flags = static_cast<uint16_t>(ParseNumber(scratch));
       if (!ReadField(reader, scratch, sizeof scratch)) return false;
@@ -76,17 +81,18 @@ bool ReadRecords(FieldReader& reader, JobList& jobs, TotalsRecord& totals) {
       ReadField(reader, job.destination, sizeof job.destination, &destination_whole);
       // A path cut to its field would name another place: such a job is left
       // out, and the file is kept as it was (see ProjectState::inexact).
-      if (source_whole && destination_whole) Commit(jobs);
+      if (source_whole && destination_whole && room) Commit(jobs);
+      if (!room) all_taken = false;
     } else if (scratch[0] == 'T') {
-      if (!ReadField(reader, scratch, sizeof scratch)) return true;
+      if (!ReadField(reader, scratch, sizeof scratch)) return all_taken;
       totals.total = static_cast<uint32_t>(ParseNumber(scratch));
-      if (!ReadField(reader, scratch, sizeof scratch)) return true;
+      if (!ReadField(reader, scratch, sizeof scratch)) return all_taken;
       totals.end_option = ParseNumber(scratch);
-      if (!ReadField(reader, scratch, sizeof scratch)) return true;
+      if (!ReadField(reader, scratch, sizeof scratch)) return all_taken;
       totals.time_limit = ParseNumber(scratch);
     }
   }
-  return reader.at >= reader.end;
+  return all_taken;
 }
 
 // Appends one formatted line, bounded by the line buffer.
@@ -144,8 +150,8 @@ bool SaveProject(const char* path, const JobList& jobs, const TotalsRecord& tota
   for (int i = 0; i < jobs.count; ++i) {
     const JobRecord& job = *jobs.slots[i];
     AppendLine(text, line,
-               std::snprintf(line, sizeof line, "O,%d,%s,%s,%s\r\n", job.flags,
-                             ModeName(job.mode), job.source, job.destination));
+               std::snprintf(line, sizeof line, "O,%d,%s,%s,%s\r\n", job.flags, ModeName(job.mode),
+                             job.source, job.destination));
   }
   AppendLine(text, line,
              std::snprintf(line, sizeof line, "T,%d,%d,%d\r\n", static_cast<int>(totals.total),

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Shows a real pass. With no arguments it prepares a small demo under demo/
-# (a sample source tree, an empty backup folder and a project mirroring one
-# into the other) unless it exists, builds the native preset and runs the
-# console runner on it. With arguments they go to the runner as they are.
+# Shows a real pass. With no arguments and a display, it builds the Windows
+# preset and starts the window program Larkspan.exe under Wine on a demo
+# project beside it. With no arguments and no display, it prepares a small
+# demo under demo/ (a sample source tree, an empty backup folder and a project
+# mirroring one into the other) unless it exists, builds the native preset and
+# runs the console runner on it. With arguments they go to the console runner
+# as they are.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -31,7 +34,20 @@ run_console() {
   return "$status"
 }
 
-if [ $# -eq 0 ]; then
+run_window() {
+  . scripts/windows_demo.sh
+  cmake --preset win64 >/dev/null
+  cmake --build --preset win64 --target Larkspan >/dev/null
+  prepare_windows_demo
+  echo "Running $demo_build/Larkspan.exe under Wine on $demo_build/Larkspan.lpj; press Start."
+  start_windows_demo
+  wait "$larkspan_pid"
+}
+
+if [ $# -eq 0 ] && [ -n "${DISPLAY:-}" ]; then
+  run_window
+elif [ $# -eq 0 ]; then
+  echo "No display: running the demo with the console runner larkspan-run."
   prepare_demo
   run_console demo/demo.lpj
 else

@@ -22,6 +22,7 @@ want binutils-mingw-w64-i686 have_cmd i686-w64-mingw32-objdump
 want wine64 have_cmd wineboot
 want wine have_cmd wine
 want xvfb have_cmd Xvfb
+want xauth have_cmd xauth
 want xdotool have_cmd xdotool
 want googletest test -f /usr/src/googletest/CMakeLists.txt
 want time test -x /usr/bin/time

@@ -18,6 +18,7 @@ enum class FileOp {
   kEndFind,
   kIsFolder,
   kExists,
+  kFolderIdentity,
   kReadInfo,
   kReplaceWithCopy,
   kRemoveFile,
@@ -63,6 +64,10 @@ class FaultyFileServices : public FileServices {
   bool Exists(const char* path) override {
     uint32_t error = 0;
     return !Fails(FileOp::kExists, path, &error) && inner_.Exists(path);
+  }
+  bool FolderIdentity(const char* path, uint64_t* volume, uint64_t* id) override {
+    uint32_t error = 0;
+    return !Fails(FileOp::kFolderIdentity, path, &error) && inner_.FolderIdentity(path, volume, id);
   }
   bool ReadInfo(const char* path, PathInfo* info, uint32_t* error) override {
     return !Fails(FileOp::kReadInfo, path, error) && inner_.ReadInfo(path, info, error);

@@ -179,6 +179,28 @@ TEST_F(FileServicesTest, IsFolderAndExists) {
   EXPECT_TRUE(files.IsFolder(dir.path().string().c_str()));
 }
 
+TEST_F(FileServicesTest, FolderIdentityTellsFoldersApartWhateverThePath) {
+  fs::create_directories(dir.path() / "a" / "inner");
+  fs::create_directory(dir.path() / "b");
+  WriteFile(dir.path() / "file.txt", "x");
+  const auto identity = [&](const std::string& path) {
+    uint64_t volume = 0;
+    uint64_t id = 0;
+    EXPECT_TRUE(files.FolderIdentity(path.c_str(), &volume, &id)) << path;
+    return std::make_pair(volume, id);
+  };
+  const std::string a = dir.Join("a");
+  const std::string a_again = dir.Join("a") + kPathSeparator + "inner" + kPathSeparator + "..";
+  EXPECT_EQ(identity(a), identity(a_again));
+  EXPECT_NE(identity(a), identity(dir.Join("b")));
+  EXPECT_NE(identity(a), identity(dir.path().string()));
+
+  uint64_t volume = 0;
+  uint64_t id = 0;
+  EXPECT_FALSE(files.FolderIdentity(dir.Join("file.txt").c_str(), &volume, &id));
+  EXPECT_FALSE(files.FolderIdentity(dir.Join("missing").c_str(), &volume, &id));
+}
+
 TEST_F(FileServicesTest, ReplaceWithCopyCarriesContentAndTime) {
   const std::string source = dir.Join("source.txt");
   WriteFile(source, "new content");

@@ -120,8 +120,9 @@ TEST_F(MirrorCleanTest, ASourceGoneBeforeTheCleanRemovesNothing) {
   ASSERT_TRUE(Copy());
   fs::remove_all(src);
 
-  EXPECT_TRUE(Clean());
-  EXPECT_TRUE(host.log().size() == 1);  // the copy's line only
+  EXPECT_FALSE(Clean());
+  EXPECT_EQ(host.log().back(), "Error: Source folder lost - nothing removed");
+  EXPECT_TRUE(context.pass_failed);
   EXPECT_TRUE(fs::exists(dst / "a.txt"));
   EXPECT_EQ(files.calls(FileOp::kRecycle), 0);
 }

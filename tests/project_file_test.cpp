@@ -215,11 +215,21 @@ TEST_F(ProjectFileTest, JobCapStaysAndTheRestIsKept) {
   std::string text;
   for (int i = 0; i <= kMaxProjectJobs; ++i)
     text += "O,1,Copy,s,d\r\n";
-  ASSERT_TRUE(Load(text));
+  // The totals come after every job: past the cap they still count.
+  ASSERT_TRUE(Load(text + "T,9,2,3\r\n"));
   EXPECT_EQ(jobs.count, kMaxProjectJobs);
+  EXPECT_EQ(totals.total, 9u);
+  EXPECT_EQ(totals.time_limit, 3);
   EXPECT_TRUE(state.inexact);
   ASSERT_TRUE(Save());
-  EXPECT_EQ(ReadFile(path + ".bak").size(), text.size());
+  EXPECT_EQ(ReadFile(path + ".bak").size(), text.size() + 9);
+
+  // A full list saved and loaded again comes back whole, settings included.
+  totals = TotalsRecord{};
+  ASSERT_TRUE(LoadProject(path.c_str(), jobs, totals, state));
+  EXPECT_EQ(jobs.count, kMaxProjectJobs);
+  EXPECT_EQ(totals.end_option, 2);
+  EXPECT_FALSE(state.inexact);
 }
 
 // Forwards to the real backend and fails one chosen step.
@@ -262,7 +272,12 @@ TEST_F(ProjectFileTest, FailedSaveLeavesTheOldFileAndNoTemporaryFile) {
     EXPECT_FALSE(SaveProject(path.c_str(), jobs, totals, state, files)) << "step " << step;
     EXPECT_EQ(ReadFile(path), old_text) << "step " << step;
     EXPECT_TRUE(OtherFiles().empty()) << "step " << step;
+    // The old file still loads as the old jobs.
+    ASSERT_TRUE(LoadProject(path.c_str(), jobs, totals, state)) << "step " << step;
+    ASSERT_EQ(jobs.count, 1) << "step " << step;
+    ExpectJob(0, 1, kModeCopy, "old", "file");
   }
+  std::strcpy(jobs.slots[0]->source, "new");
   FaultyFiles sound(FaultyFiles::kNone);
   EXPECT_TRUE(SaveProject(path.c_str(), jobs, totals, state, sound));
   EXPECT_EQ(ReadFile(path), "O,1,Copy,new,file\r\nT,1,0,0\r\n");

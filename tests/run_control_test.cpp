@@ -7,14 +7,18 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <random>
 #include <thread>
 
 #include "engine/copy_pass.h"
 #include "run/event_loop.h"
 #include "run/run_control.h"
 #include "run/run_settings.h"
+#include "tests/faulty_file_services.h"
 #include "tests/recording_host.h"
 #include "tests/test_support.h"
+#include "tests/tree_helpers.h"
+#include "tests/tree_snapshot.h"
 
 namespace {
 
@@ -43,6 +47,9 @@ class HookedFiles : public FileServices {
   void EndFind(void* find) override { real.EndFind(find); }
   bool IsFolder(const char* path) override { return real.IsFolder(path); }
   bool Exists(const char* path) override { return real.Exists(path); }
+  bool FolderIdentity(const char* path, uint64_t* volume, uint64_t* id) override {
+    return real.FolderIdentity(path, volume, id);
+  }
   bool ReadInfo(const char* path, PathInfo* info, uint32_t* error) override {
     return real.ReadInfo(path, info, error);
   }
@@ -613,6 +620,121 @@ TEST_F(RunControlTest, CloseRacingTheLastWorkerClosesExactlyOnce) {
     pass.join();
     ASSERT_EQ(host.close_requests() + host.ends(), 1) << "round " << round;
   }
+}
+
+// A Mirror job whose source is moved away between its two walks: the clean
+// removes nothing, the pass fails (the runner's status 1) and still ends.
+TEST_F(RunControlTest, MirrorWhoseSourceGoesBetweenTheWalksRemovesNothing) {
+  MakeTree({{"a.bin", 1}});
+  WriteFile(dir.path() / "out" / "extra.txt", "extra");
+  AddJob(kModeMirror, true, In(), Out());
+  FaultyFileServices faulty;
+  bool copied = false;
+  faulty.before_call = [&](FileOp op, const char* path) {
+    if (op == FileOp::kReplaceWithCopy) copied = true;
+    if (op == FileOp::kIsFolder && copied && In() == path) {
+      copied = false;
+      fs::rename(In(), dir.path() / "away");
+    }
+  };
+  gContext.files = &faulty;
+  RunToIdle();
+  EXPECT_TRUE(LogHas("Error: Source folder lost - nothing removed"));
+  EXPECT_EQ(host.log().back(), "Done.");
+  EXPECT_TRUE(gContext.pass_failed);
+  EXPECT_EQ(faulty.calls(FileOp::kRecycle), 0);
+  EXPECT_EQ(ReadFile(dir.path() / "out" / "extra.txt"), "extra");
+}
+
+// Sync compares whole seconds: two versions written in the same second stay
+// as they are, whatever their sizes, and Sync never deletes.
+TEST_F(RunControlTest, SyncLeavesSameSecondVersionsAndDeletesNothing) {
+  constexpr int64_t kBase = (1672531200LL + 11644473600LL) * 10000000LL;
+  MakeTree({});
+  const fs::path in = dir.path() / "in";
+  const fs::path out = dir.path() / "out";
+  WriteFile(in / "both.txt", "short");
+  WriteFile(out / "both.txt", "a longer version of the file");
+  ASSERT_TRUE(SetWriteTime(in / "both.txt", kBase + 100 * 10000));
+  ASSERT_TRUE(SetWriteTime(out / "both.txt", kBase + 900 * 10000));
+  WriteFile(in / "only-in.txt", "in");
+  WriteFile(out / "only-out.txt", "out");
+  const std::vector<SnapshotFile> before = SnapshotTrees({in, out});
+  AddJob(kModeSync, true, In(), Out());
+  RunToIdle();
+
+  EXPECT_EQ(ReadFile(in / "both.txt"), "short");
+  EXPECT_EQ(ReadFile(out / "both.txt"), "a longer version of the file");
+  EXPECT_EQ(ReadFile(out / "only-in.txt"), "in");
+  EXPECT_EQ(ReadFile(in / "only-out.txt"), "out");
+  for (const std::string& line : host.log()) {
+    EXPECT_EQ(line.find("both.txt"), std::string::npos) << line;
+    EXPECT_EQ(line.find("Removed"), std::string::npos) << line;
+  }
+  EXPECT_FALSE(gContext.pass_failed);
+  EXPECT_EQ(LostFiles(before, {in, out}), std::vector<std::string>{});
+}
+
+// Counts the passes begun (each clears the log) and the passes ended.
+class PassCountingHost : public RecordingHost {
+ public:
+  void AppendLog(const char* line) override {
+    if (std::strcmp(line, "Done.") == 0) ++dones;
+    RecordingHost::AppendLog(line);
+  }
+  void ClearLog() override {
+    ++begun;
+    RecordingHost::ClearLog();
+  }
+  std::atomic<int> dones{0};
+  std::atomic<int> begun{0};
+};
+
+// Start, Stop and close pressed at random while passes and watchers run:
+// every pass begun ends with "Done.", and no worker outlives the teardown.
+TEST_F(RunControlTest, StartStopAndCloseInAnyOrderLeaveNoWorkerBehind) {
+  for (int i = 0; i < 12; ++i) {
+    fs::create_directories(dir.path() / "in" / ("d" + std::to_string(i)));
+    WriteFile(dir.path() / "in" / ("d" + std::to_string(i)) / "f.txt", std::string(4096, 'f'));
+  }
+  fs::create_directories(dir.path() / "out");
+  WriteFile(dir.path() / "out" / "extra.txt", "extra");
+  AddJob(kModeMirror, true, In(), Out());
+  PassCountingHost counting;
+  counting.on_start_pass = [&] { loop.Send([&] { OnStartPass(&counting); }); };
+  counting.on_close_now = [&] { loop.Post([&] { OnCloseNow(&counting); }); };
+
+  std::mt19937 random(7);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  int rounds = 0;
+  for (; rounds < 300 && std::chrono::steady_clock::now() < deadline; ++rounds) {
+    gContext.exit_when_done = false;  // the window opened again
+    for (int press = 0; press < 4; ++press) {
+      switch (random() % 4) {
+        case 0:
+          StartWatcher(&counting);
+          break;
+        case 1:
+          StopRequested();
+          break;
+        case 2:
+          CloseRequested(&counting);
+          break;
+        default:
+          std::this_thread::sleep_for(std::chrono::microseconds(random() % 2000));
+      }
+      loop.RunPending();
+    }
+    ASSERT_TRUE(Pump([&] { return Idle(); })) << "round " << rounds;
+    ASSERT_EQ(counting.dones.load(), counting.begun.load()) << "round " << rounds;
+  }
+  EXPECT_GT(counting.begun.load(), 0);
+  StartWatcher(&counting);
+  loop.Quit();
+  ShutdownWorkers();
+  EXPECT_EQ(gContext.pass_slot, nullptr);
+  EXPECT_EQ(gContext.watcher_slot, nullptr);
+  EXPECT_EQ(ReadFile(dir.path() / "in" / "d0" / "f.txt").size(), 4096u);
 }
 
 TEST(RunSettingsTest, TextsAndSeconds) {

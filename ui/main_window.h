@@ -3,7 +3,9 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>  // HDROP
 
+#include "engine/host.h"
 #include "jobs/job_list.h"
 
 // Resource, control and command ids.
@@ -35,16 +37,26 @@ struct WindowSettings {
 };
 
 extern WindowSettings gWindowSettings;
-extern HINSTANCE gModule;        // the executable's instance handle
-extern char gProjectPath[512];   // set once at entry
-extern HWND gJobListView;        // control 1002
-extern HCURSOR gSizeCursor;      // IDC_SIZENS, for the splitter
-extern int gCurrentRow;          // set by every item-changed notification
+extern HINSTANCE gModule;       // the executable's instance handle
+extern char gProjectPath[512];  // set once at entry
+extern HWND gJobListView;       // control 1002
+extern HCURSOR gSizeCursor;     // IDC_SIZENS, for the splitter
+extern int gCurrentRow;         // set by every item-changed notification
 extern JobRecord* gCurrentRecord;
-extern bool gDragging;           // a splitter drag is under way
+extern bool gDragging;  // a splitter drag is under way
 
 // The dialog procedure and its template's owner.
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+// The Host through which the workers reach the main window: Attach points it
+// at the window (at initialisation); the handlers pass it to the run control.
+Host* AttachMainWindowHost(HWND window);
+Host* MainWindowHost();
+
+// The run-setting boxes (1001 end option, 1005 time limit): filled with their
+// texts and the stored values selected; a new selection becomes the value.
+void FillRunSettingCombos(HWND window);
+void OnRunSettingSelected(HWND window, int id);
 
 // Window settings in HKEY_CURRENT_USER\Software\Wendmoor\Larkspan. Load returns
 // whether the key could be opened or created.
@@ -52,12 +64,18 @@ bool LoadWindowSettings();
 void SaveWindowSettings();
 
 // The job list view: row i shows job i and carries its record as item data.
-void InsertJobRow(int i);
+// InsertJobRow is false when the list view refused the row.
+bool InsertJobRow(int i);
 void RefreshJobRow(int row, JobRecord* record);
 int FindJobRow(const JobRecord* record);
 void OnJobListNotify(HWND window, NMHDR* header);
 void OnJobCommand(HWND window, int id);  // 40001 to 40007
 void OnContextMenu(HWND window);
+// The context menu's two steps that need no person: whether the cursor (screen
+// coordinates) lies within the current row's height, with its trace line; and
+// the check on the job's mode in the menu's first submenu.
+bool CursorOnCurrentRow(POINT cursor);
+void CheckModeItem(HMENU popup, int mode);
 void OnDropFiles(HWND window, HDROP drop);
 
 // Layout and splitter.

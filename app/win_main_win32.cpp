@@ -1,0 +1,27 @@
+// The process entry of Larkspan.exe: the project path from the command line,
+// the main dialog run modally, and the workers stopped at exit.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app/startup.h"
+#include "run/run_control.h"
+#include "ui/main_window.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR tail, int /*show*/) {
+  gModule = instance;
+  // A tail too long for the buffer leaves the path empty: no project is then
+  // read or written rather than one the user did not name.
+  ProjectPathFromTail(tail, gProjectPath, sizeof gProjectPath);
+
+  // The job list and the progress bar are common controls: their classes must
+  // exist before the dialog's template is made into windows.
+  INITCOMMONCONTROLSEX controls = {};
+  controls.dwSize = sizeof controls;
+  controls.dwICC = ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS;
+  InitCommonControlsEx(&controls);
+
+  DialogBoxParamA(gModule, MAKEINTRESOURCEA(kDialogId), /*hWndParent=*/nullptr, MainDialogProc,
+                  /*dwInitParam=*/0);
+  ShutdownWorkers();
+  return 0;
+}

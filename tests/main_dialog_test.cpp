@@ -1,0 +1,520 @@
+// The real main dialog, made from its template in this process and driven by
+// the messages that a user's actions produce. Runs under a virtual display.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "run/run_control.h"
+#include "run/run_settings.h"
+#include "tests/test_support.h"
+#include "ui/main_window.h"
+
+namespace {
+
+constexpr char kKeyPath[] = "Software\\Wendmoor\\Larkspan";
+
+void DeleteSettingsKey() {
+  RegDeleteKeyA(HKEY_CURRENT_USER, kKeyPath);
+}
+
+void WriteSetting(const char* name, DWORD type, const void* data, DWORD size) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, kKeyPath, &key), ERROR_SUCCESS);
+  RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
+  RegCloseKey(key);
+}
+
+// The value's type and bytes; an empty vector when it is missing.
+std::vector<unsigned char> ReadSetting(const char* name, DWORD* type = nullptr) {
+  HKEY key;
+  std::vector<unsigned char> bytes;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return bytes;
+  DWORD size = 64;
+  bytes.resize(size);
+  if (RegQueryValueExA(key, name, nullptr, type, bytes.data(), &size) == ERROR_SUCCESS) {
+    bytes.resize(size);
+  } else {
+    bytes.clear();
+  }
+  RegCloseKey(key);
+  return bytes;
+}
+
+DWORD ReadDword(const char* name) {
+  const std::vector<unsigned char> bytes = ReadSetting(name);
+  DWORD value = 0xDEADBEEF;
+  if (bytes.size() == sizeof value) std::memcpy(&value, bytes.data(), sizeof value);
+  return value;
+}
+
+std::vector<int32_t> ReadPlacement() {
+  const std::vector<unsigned char> bytes = ReadSetting("WindowRect");
+  std::vector<int32_t> place(bytes.size() / 4);
+  if (!place.empty()) std::memcpy(place.data(), bytes.data(), place.size() * 4);
+  return place;
+}
+
+std::vector<int32_t> WindowPlacement(HWND window) {
+  RECT r;
+  GetWindowRect(window, &r);
+  return {r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
+
+void Pump() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+// Handles the window's messages until done() holds; false after 20 s.
+bool PumpUntil(const std::function<bool()>& done) {
+  const ULONGLONG end = GetTickCount64() + 20000;
+  while (!done()) {
+    if (GetTickCount64() > end) return false;
+    Pump();
+    Sleep(5);
+  }
+  return true;
+}
+
+// Handles only the messages that workers send, leaving posted ones queued,
+// until done() holds; false after 20 s.
+bool HandleSentUntil(const std::function<bool()>& done) {
+  const ULONGLONG end = GetTickCount64() + 20000;
+  while (!done()) {
+    if (GetTickCount64() > end) return false;
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    Sleep(5);
+  }
+  return true;
+}
+
+std::vector<std::string> LogLines(HWND window) {
+  const HWND log = GetDlgItem(window, kLogListId);
+  std::vector<std::string> lines;
+  const int count = static_cast<int>(SendMessageA(log, LB_GETCOUNT, 0, 0));
+  for (int i = 0; i < count; ++i) {
+    char text[1024] = {};
+    SendMessageA(log, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+    lines.push_back(text);
+  }
+  return lines;
+}
+
+bool LogHas(HWND window, const std::string& line) {
+  for (const std::string& l : LogLines(window)) {
+    if (l == line) return true;
+  }
+  return false;
+}
+
+std::string ComboText(HWND box, int i) {
+  char text[64] = {};
+  SendMessageA(box, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
+// Holds every copy until opened, so that a test can act while a pass runs.
+class GatedFiles : public FileServices {
+ public:
+  void* StartFind(const char* pattern, FindEntry* entry, uint32_t* error) override {
+    return real_.StartFind(pattern, entry, error);
+  }
+  bool NextFind(void* find, FindEntry* entry) override { return real_.NextFind(find, entry); }
+  void EndFind(void* find) override { real_.EndFind(find); }
+  bool IsFolder(const char* path) override { return real_.IsFolder(path); }
+  bool Exists(const char* path) override { return real_.Exists(path); }
+  bool ReadInfo(const char* path, PathInfo* info, uint32_t* error) override {
+    return real_.ReadInfo(path, info, error);
+  }
+  void* OpenFolder(const char* path) override { return real_.OpenFolder(path); }
+  void CloseFolder(void* folder) override { real_.CloseFolder(folder); }
+  bool ReadInfoIn(void* folder, const char* path, PathInfo* info, uint32_t* error) override {
+    return real_.ReadInfoIn(folder, path, info, error);
+  }
+  bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error) override {
+    ++arrived;
+    while (!open)
+      Sleep(5);
+    return real_.ReplaceWithCopy(source, destination, error);
+  }
+  bool RemoveFile(const char* path) override { return real_.RemoveFile(path); }
+  bool MakeFolder(const char* path) override { return real_.MakeFolder(path); }
+  int Recycle(const char* path) override { return real_.Recycle(path); }
+
+  std::atomic<int> arrived{0};
+  std::atomic<bool> open{false};
+
+ private:
+  FileServices& real_ = DefaultFileServices();
+};
+
+// Records the power actions instead of carrying them out, and whether the
+// window was already gone when each was asked for.
+class RecordingPower : public PowerActions {
+ public:
+  bool Hibernate() override {
+    calls.push_back(IsWindow(window) ? "hibernate with window" : "hibernate");
+    return hibernate_works;
+  }
+  bool ShutDown() override {
+    calls.push_back(IsWindow(window) ? "shutdown with window" : "shutdown");
+    return true;
+  }
+  HWND window = nullptr;
+  bool hibernate_works = true;
+  std::vector<std::string> calls;
+};
+
+class MainDialogTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+    gModule = GetModuleHandleA(nullptr);
+  }
+
+  void SetUp() override {
+    DeleteSettingsKey();
+    gWindowSettings = WindowSettings{};
+    ClearJobs(gJobs);
+    gContext.total = 0;
+    gContext.exit_when_done = false;
+    gRunSettings.end_option = kEndNone;
+    gRunSettings.time_limit = 0;
+    gCountdown = 0;
+    gPower = &power_;
+    source_ = dir_.Join("source");
+    destination_ = dir_.Join("destination");
+    project_ = dir_.Join("test.lpj");
+  }
+
+  void TearDown() override {
+    if (IsWindow(window_)) DestroyWindow(window_);
+    gContext.stop_request = true;
+    gContext.watcher_stop_request = true;
+    gate_.open = true;
+    EXPECT_TRUE(PumpUntil([] { return !gContext.pass_slot && !gContext.watcher_slot; }));
+    Pump();
+    gContext.files = &DefaultFileServices();
+  }
+
+  void WriteProject(const std::string& text) { WriteFile(project_, text); }
+
+  // A project of one enabled Copy job from source_ to destination_.
+  void WriteCopyProject(int end_option, int time_limit) {
+    WriteProject("O,1,Copy," + source_ + "," + destination_ + "\r\nT,0," +
+                 std::to_string(end_option) + "," + std::to_string(time_limit) + "\r\n");
+  }
+
+  void MakeTrees() {
+    fs::create_directories(source_);
+    fs::create_directories(destination_);
+    WriteFile(fs::path(source_) / "big.bin", std::string(3 << 20, 'b'));
+    WriteFile(fs::path(source_) / "small.txt", "small");
+  }
+
+  HWND Open() {
+    std::strncpy(gProjectPath, project_.c_str(), sizeof gProjectPath - 1);
+    window_ = CreateDialogParamA(gModule, MAKEINTRESOURCEA(kDialogId), nullptr, MainDialogProc, 0);
+    power_.window = window_;
+    Pump();
+    return window_;
+  }
+
+  void Command(int id, int code = BN_CLICKED) {
+    SendMessageA(window_, WM_COMMAND, MAKEWPARAM(id, code),
+                 reinterpret_cast<LPARAM>(GetDlgItem(window_, id)));
+  }
+
+  bool WaitForLog(const std::string& line) {
+    return PumpUntil([&] { return LogHas(window_, line); });
+  }
+
+  TempDir dir_;
+  std::string source_, destination_, project_;
+  HWND window_ = nullptr;
+  RecordingPower power_;
+  GatedFiles gate_;
+};
+
+TEST_F(MainDialogTest, FirstStartCreatesTheKeyAndStoresTheDefaultsAtClose) {
+  WriteProject("");
+  ASSERT_TRUE(Open());
+  HKEY key;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, KEY_READ, &key), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(WindowPlacement(window_), (std::vector<int32_t>{100, 100, 640, 400}));
+
+  const HWND list = GetDlgItem(window_, kJobListId);
+  const char* titles[] = {"Mode", "Source", "Destination"};
+  const int widths[] = {80, 250, 250};
+  for (int i = 0; i < 3; ++i) {
+    char title[64] = {};
+    LVCOLUMNA column = {};
+    column.mask = LVCF_TEXT | LVCF_WIDTH;
+    column.pszText = title;
+    column.cchTextMax = sizeof title;
+    ASSERT_TRUE(SendMessageA(list, LVM_GETCOLUMNA, i, reinterpret_cast<LPARAM>(&column)));
+    EXPECT_STREQ(title, titles[i]);
+    EXPECT_EQ(column.cx, widths[i]);
+  }
+  EXPECT_EQ(SendMessageA(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & 0x34, 0x34);
+
+  DestroyWindow(window_);
+  DWORD type = 0;
+  EXPECT_EQ(ReadSetting("WindowRect", &type).size(), 16u);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+  EXPECT_EQ(ReadPlacement(), (std::vector<int32_t>{100, 100, 640, 400}));
+  const char* names[] = {"ColWidth1", "ColWidth2", "ColWidth3", "Seperator"};
+  const DWORD defaults[] = {80, 250, 250, 100};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(ReadDword(names[i]), defaults[i]) << names[i];
+    ReadSetting(names[i], &type);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD)) << names[i];
+  }
+}
+
+TEST_F(MainDialogTest, StoredSettingsComeBackAtTheNextStart) {
+  WriteProject("");
+  const int32_t place[4] = {150, 120, 700, 450};
+  WriteSetting("WindowRect", REG_BINARY, place, sizeof place);
+  const DWORD widths[3] = {90, 200, 210};
+  WriteSetting("ColWidth1", REG_DWORD, &widths[0], 4);
+  WriteSetting("ColWidth2", REG_DWORD, &widths[1], 4);
+  WriteSetting("ColWidth3", REG_DWORD, &widths[2], 4);
+  const DWORD separator = 120;
+  WriteSetting("Seperator", REG_DWORD, &separator, 4);
+  ASSERT_TRUE(Open());
+
+  EXPECT_EQ(WindowPlacement(window_), (std::vector<int32_t>{150, 120, 700, 450}));
+  const HWND list = GetDlgItem(window_, kJobListId);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, i, 0), static_cast<LRESULT>(widths[i]));
+  }
+  EXPECT_EQ(gWindowSettings.separator, 120u);
+
+  // A column dragged wider is stored with its new width.
+  SendMessageA(list, LVM_SETCOLUMNWIDTH, 1, 123);
+  DestroyWindow(window_);
+  EXPECT_EQ(ReadDword("ColWidth2"), 123u);
+  EXPECT_EQ(ReadPlacement(), (std::vector<int32_t>{150, 120, 700, 450}));
+}
+
+TEST_F(MainDialogTest, MissingOrOverlongValuesKeepTheirDefaults) {
+  WriteProject("");
+  const DWORD width = 333;
+  WriteSetting("ColWidth2", REG_DWORD, &width, 4);
+  // Longer than its variable: not taken.
+  const unsigned char eight[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  WriteSetting("ColWidth1", REG_BINARY, eight, sizeof eight);
+  ASSERT_TRUE(Open());
+  EXPECT_EQ(WindowPlacement(window_), (std::vector<int32_t>{100, 100, 640, 400}));
+  EXPECT_EQ(gWindowSettings.column_widths[0], 80u);
+  EXPECT_EQ(gWindowSettings.column_widths[1], 333u);
+  EXPECT_EQ(gWindowSettings.column_widths[2], 250u);
+  EXPECT_EQ(gWindowSettings.separator, 100u);
+}
+
+TEST_F(MainDialogTest, RowsAndRunSettingBoxesShowTheProject) {
+  WriteProject("O,1,Copy,C:\\a,D:\\a\r\nO,0,Mirror,C:\\b,D:\\b\r\nO,1,Sync,C:\\c,\r\nT,7,0,3\r\n");
+  ASSERT_TRUE(Open());
+  EXPECT_EQ(SendMessageA(GetDlgItem(window_, kJobListId), LVM_GETITEMCOUNT, 0, 0), 3);
+  EXPECT_EQ(gContext.total, 7u);
+
+  const HWND end_box = GetDlgItem(window_, kEndOptionBoxId);
+  const HWND limit_box = GetDlgItem(window_, kTimeLimitBoxId);
+  const std::vector<std::string> ends = {"End Option", "Close", "Shutdown", "Hibernate"};
+  const std::vector<std::string> limits = {"Time Limit", "5 Minute", "10 Minute", "30 Minute",
+                                           "1 Hour",     "2 Hours",  "5 Hours"};
+  ASSERT_EQ(SendMessageA(end_box, CB_GETCOUNT, 0, 0), 4);
+  ASSERT_EQ(SendMessageA(limit_box, CB_GETCOUNT, 0, 0), 7);
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(ComboText(end_box, i), ends[i]);
+  for (int i = 0; i < 7; ++i)
+    EXPECT_EQ(ComboText(limit_box, i), limits[i]);
+  EXPECT_EQ(SendMessageA(end_box, CB_GETCURSEL, 0, 0), 0);
+  EXPECT_EQ(SendMessageA(limit_box, CB_GETCURSEL, 0, 0), 3);
+
+  // Only a change of selection sets a value; typing in the field does not.
+  SendMessageA(limit_box, CB_SETCURSEL, 5, 0);
+  Command(kTimeLimitBoxId, CBN_EDITCHANGE);
+  EXPECT_EQ(gRunSettings.time_limit, 3);
+  Command(kTimeLimitBoxId, CBN_SELCHANGE);
+  EXPECT_EQ(gRunSettings.time_limit, 5);
+  SendMessageA(end_box, CB_SETCURSEL, 1, 0);
+  Command(kEndOptionBoxId, CBN_SELCHANGE);
+  EXPECT_EQ(gRunSettings.end_option, 1);
+  gRunSettings.end_option = kEndNone;  // no watcher for this test's closing
+  SendMessageA(end_box, CB_SETCURSEL, 0, 0);
+  Command(kEndOptionBoxId, CBN_SELCHANGE);
+
+  Command(IDCANCEL);
+  EXPECT_FALSE(IsWindow(window_));
+  const std::string saved = ReadFile(project_);
+  EXPECT_NE(saved.find("O,0,Mirror,C:\\b,D:\\b\r\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("T,7,0,5\r\n"), std::string::npos) << saved;
+}
+
+TEST_F(MainDialogTest, OutOfRangeSettingsSelectNothing) {
+  WriteProject("O,1,Copy,C:\\a,D:\\a\r\nT,0,0,9\r\n");
+  ASSERT_TRUE(Open());
+  EXPECT_EQ(SendMessageA(GetDlgItem(window_, kTimeLimitBoxId), CB_GETCURSEL, 0, 0), CB_ERR);
+}
+
+TEST_F(MainDialogTest, ClosingWhenIdleWritesTheProjectEvenWhenNothingChanged) {
+  WriteProject("O,1,Copy,C:\\a,D:\\a\r\nT,0,0,0\r\n");
+  ASSERT_TRUE(Open());
+  fs::remove(project_);
+  Command(IDCANCEL);
+  EXPECT_FALSE(IsWindow(window_));
+  EXPECT_EQ(ReadFile(project_), "O,1,Copy,C:\\a,D:\\a\r\nT,0,0,0\r\n");
+}
+
+TEST_F(MainDialogTest, StartRunsAPassIntoTheLogAndTheProgressBar) {
+  MakeTrees();
+  WriteCopyProject(kEndNone, 0);
+  ASSERT_TRUE(Open());
+  gContext.total = 10;
+  Command(kStartButtonId);
+  ASSERT_TRUE(WaitForLog("Done.")) << ::testing::PrintToString(LogLines(window_));
+  const std::vector<std::string> lines = LogLines(window_);
+  int copies = 0;
+  for (const std::string& line : lines)
+    copies += line.rfind("Copying ", 0) == 0;
+  EXPECT_EQ(copies, 2) << ::testing::PrintToString(lines);
+  const HWND bar = GetDlgItem(window_, kProgressBarId);
+  EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 3);
+  EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, FALSE, 0), 10);
+  EXPECT_EQ(ReadFile(fs::path(destination_) / "small.txt"), "small");
+  EXPECT_TRUE(PumpUntil([] { return !gContext.pass_slot; }));
+  EXPECT_TRUE(IsWindow(window_));
+}
+
+TEST_F(MainDialogTest, EnterStartsTheWatcherAndStopEndsIt) {
+  WriteCopyProject(kEndNone, 0);  // paths that never appear
+  ASSERT_TRUE(Open());
+  MSG enter = {};
+  enter.hwnd = window_;
+  enter.message = WM_KEYDOWN;
+  enter.wParam = VK_RETURN;
+  IsDialogMessageA(window_, &enter);
+  ASSERT_TRUE(WaitForLog("Waiting on network path..."));
+  Command(kStopButtonId);
+  EXPECT_TRUE(LogHas(window_, "Stopping watch thread..."));
+  EXPECT_TRUE(WaitForLog("Watcher stopped."));
+  EXPECT_TRUE(PumpUntil([] { return !gContext.watcher_slot; }));
+  EXPECT_TRUE(IsWindow(window_));
+}
+
+TEST_F(MainDialogTest, StopDuringAPassEndsItAndKeepsTheWindow) {
+  MakeTrees();
+  WriteCopyProject(kEndNone, 0);
+  gContext.files = &gate_;
+  ASSERT_TRUE(Open());
+  Command(kStartButtonId);
+  ASSERT_TRUE(PumpUntil([&] { return gate_.arrived > 0; }));
+  Command(kStopButtonId);
+  EXPECT_TRUE(LogHas(window_, "Stopping..."));
+  gate_.open = true;
+  ASSERT_TRUE(WaitForLog("Done."));
+  EXPECT_TRUE(PumpUntil([] { return !gContext.pass_slot; }));
+  Pump();
+  EXPECT_TRUE(IsWindow(window_));
+  // The pass stopped after the entry in hand: the second file was not copied.
+  EXPECT_EQ(gate_.arrived, 1);
+}
+
+TEST_F(MainDialogTest, CloseBoxDuringAPassClosesAfterDoneAndSaves) {
+  MakeTrees();
+  WriteCopyProject(kEndNone, 0);
+  gContext.files = &gate_;
+  ASSERT_TRUE(Open());
+  Command(kStartButtonId);
+  ASSERT_TRUE(PumpUntil([&] { return gate_.arrived > 0; }));
+  fs::remove(project_);
+  Command(IDCANCEL);
+  ASSERT_TRUE(IsWindow(window_));
+  EXPECT_TRUE(LogHas(window_, "Stopping..."));
+  EXPECT_FALSE(LogHas(window_, "Done."));
+  gate_.open = true;
+  // The pass logs "Done." and then posts the close: the window is still there
+  // until the posted message is handled.
+  ASSERT_TRUE(HandleSentUntil([&] { return LogHas(window_, "Done."); }));
+  EXPECT_EQ(LogLines(window_).back(), "Done.");
+  ASSERT_TRUE(PumpUntil([&] { return !IsWindow(window_); }));
+  EXPECT_NE(ReadFile(project_).find("O,1,Copy,"), std::string::npos);
+  EXPECT_TRUE(power_.calls.empty());
+}
+
+TEST_F(MainDialogTest, AnEndOptionStartsTheWatcherAtOnce) {
+  WriteCopyProject(kEndShutdown, 0);  // paths that never appear
+  ASSERT_TRUE(Open());
+  EXPECT_TRUE(LogHas(window_, "Waiting on network path..."));
+  // Closing while the watcher waits ends it, then the window.
+  Command(IDCANCEL);
+  EXPECT_TRUE(LogHas(window_, "Stopping watch thread..."));
+  EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window_); }));
+  EXPECT_TRUE(power_.calls.empty());
+}
+
+TEST_F(MainDialogTest, TheEndOptionActsOnTheFifthTickAfterDone) {
+  struct Case {
+    int end_option;
+    bool hibernate_works;
+    std::vector<std::string> calls;
+  };
+  const Case cases[] = {
+      {kEndClose, true, {}},
+      {kEndShutdown, true, {"shutdown"}},
+      {kEndHibernate, true, {"hibernate"}},
+      {kEndHibernate, false, {"hibernate", "shutdown"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.end_option);
+    fs::remove_all(destination_);
+    MakeTrees();
+    WriteCopyProject(c.end_option, 0);
+    power_.calls.clear();
+    power_.hibernate_works = c.hibernate_works;
+    gCountdown = 0;
+    ASSERT_TRUE(Open());
+    // The test brings the ticks itself.
+    KillTimer(window_, 0);
+    ASSERT_TRUE(WaitForLog("Done."));
+    // The pass sets the count as its very last act.
+    ASSERT_TRUE(PumpUntil([] { return gCountdown == 5; }));
+    for (int tick = 1; tick <= 4; ++tick) {
+      SendMessageA(window_, WM_TIMER, 0, 0);
+      ASSERT_TRUE(IsWindow(window_)) << "tick " << tick;
+    }
+    EXPECT_TRUE(power_.calls.empty());
+    SendMessageA(window_, WM_TIMER, 0, 0);
+    EXPECT_FALSE(IsWindow(window_));
+    EXPECT_EQ(power_.calls, c.calls);
+    EXPECT_NE(ReadFile(project_).find("T,3," + std::to_string(c.end_option)), std::string::npos);
+  }
+}
+
+TEST_F(MainDialogTest, AWindowClosedWhileMinimizedStoresItsRestoredPlace) {
+  WriteProject("");
+  const int32_t place[4] = {130, 110, 660, 420};
+  WriteSetting("WindowRect", REG_BINARY, place, sizeof place);
+  ASSERT_TRUE(Open());
+  ShowWindow(window_, SW_MINIMIZE);
+  Pump();
+  ASSERT_TRUE(IsIconic(window_));
+  DestroyWindow(window_);
+  EXPECT_EQ(ReadPlacement(), (std::vector<int32_t>{130, 110, 660, 420}));
+}
+
+}  // namespace

@@ -1,0 +1,276 @@
+// Faults and hostile trees met by the walks: in each, whatever the run does,
+// every file that was there before is still in the source, the destination
+// or the trash, and no temporary file of ours is left.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "tests/small_volume.h"
+#include "tests/tree_snapshot.h"
+#include "tests/walk_fixture.h"
+
+namespace {
+
+class ReliabilityTest : public WalkTest {
+ protected:
+  ReliabilityTest() { EmptyTrash(); }
+
+  // A file whose content is its own path and a tag: no two files alike.
+  static void Make(const fs::path& path, const std::string& tag = "", int64_t time = kBaseTime) {
+    fs::create_directories(path.parent_path());
+    Put(path, path.string() + tag, time);
+  }
+
+  // Starts over with an empty source and destination.
+  void Reset() {
+    for (const fs::path& root : {src, dst}) {
+      fs::remove_all(root);
+      fs::create_directory(root);
+    }
+    files.before_call = nullptr;
+    files.ResetCounts();
+    host.Reset();
+    context.pass_failed = false;
+    context.stop_request = false;
+  }
+
+  void Snapshot() { before = SnapshotTrees({src, dst}); }
+
+  // Every file of the snapshot is in the source, the destination, the trash
+  // or one of also; none of ours is left half-made. Where the recycle
+  // deletes for good, what the log says was removed cannot be looked for.
+  void ExpectNothingLost(const std::vector<fs::path>& also = {}) {
+    std::vector<fs::path> places = {src, dst};
+    const std::vector<fs::path> trash = TrashFolders();
+    places.insert(places.end(), trash.begin(), trash.end());
+    places.insert(places.end(), also.begin(), also.end());
+    std::vector<fs::path> may_go;
+    const std::string kRemoved = "Removed ";
+    for (const std::string& line : host.log()) {
+      if (trash.empty() && line.rfind(kRemoved, 0) == 0)
+        may_go.push_back(line.substr(kRemoved.size()));
+    }
+    EXPECT_EQ(LostFiles(before, places, may_go), std::vector<std::string>{});
+    EXPECT_EQ(LeftoverTemporaries({src, dst}), std::vector<std::string>{});
+  }
+
+  bool Logged(const std::string& line) {
+    const std::vector<std::string> log = host.log();
+    return std::find(log.begin(), log.end(), line) != log.end();
+  }
+
+  std::vector<SnapshotFile> before;
+};
+
+TEST_F(ReliabilityTest, ASourceThatVanishesRemovesNothingAfterIt) {
+  const fs::path away = temp.path() / "away";
+  const struct {
+    const char* name;
+    bool during_clean;  // else between the copy walk and the clean walk
+    bool unreachable;   // the share drops: every call about it fails; else it is moved away
+  } kCases[] = {
+      {"moved away between the walks", false, false},
+      {"unreachable between the walks", false, true},
+      {"moved away during the clean", true, false},
+      {"unreachable during the clean", true, true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(away);
+    Reset();
+    FaultyFileServices faulty;
+    context.files = &faulty;
+    Make(src / "keep.txt");
+    Make(src / "sub" / "inner.txt");
+    for (const char* name : {"a", "b", "c"}) {
+      Make(dst / name);
+      Make(dst / "sub" / name);
+    }
+    Snapshot();
+    ASSERT_TRUE(Copy());
+
+    const auto lose_source = [&] {
+      if (c.unreachable) {
+        for (FileOp op : {FileOp::kStartFind, FileOp::kIsFolder, FileOp::kExists, FileOp::kReadInfo,
+                          FileOp::kFolderIdentity}) {
+          faulty.FailOn(op, kErrorBadNetPath, src.string());
+        }
+      } else {
+        fs::rename(src, away);
+      }
+    };
+    if (c.during_clean) {
+      faulty.before_call = [&, lost = false](FileOp op, const char*) mutable {
+        if (op == FileOp::kRecycle && !lost) {
+          lost = true;
+          lose_source();
+        }
+      };
+    } else {
+      lose_source();
+    }
+
+    EXPECT_EQ(Clean(), c.during_clean);
+    const std::vector<std::string> log = host.log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), c.during_clean ? "Error: Source folder lost - nothing more removed"
+                                         : "Error: Source folder lost - nothing removed");
+    EXPECT_EQ(faulty.calls(FileOp::kRecycle), c.during_clean ? 1 : 0);
+    EXPECT_TRUE(context.pass_failed);
+    ExpectNothingLost({away});
+  }
+}
+
+TEST_F(ReliabilityTest, AnUnreadableSourceFolderLeavesItsDestinationCounterpartAlone) {
+  for (const bool mirror : {false, true}) {
+    SCOPED_TRACE(mirror ? "Mirror" : "Copy");
+    Reset();
+    FaultyFileServices faulty;
+    context.files = &faulty;
+    const fs::path locked = src / "locked";
+    Make(locked / "same.txt", "", kBaseTime + 5 * kSecond);
+    Make(locked / "newer.txt", "", kBaseTime + 5 * kSecond);
+    Make(src / "top.txt");
+    Make(dst / "locked" / "same.txt");
+    Make(dst / "locked" / "only-here.txt");
+    Make(dst / "locked" / "deep" / "inside.txt");
+    Make(dst / "stale.txt");
+    // As an access-denied folder answers: its listing and every entry in it
+    // refused, the folder itself still there.
+    faulty.FailOn(FileOp::kStartFind, kErrorAccessDenied, locked.string());
+    faulty.FailOn(FileOp::kReadInfo, kErrorAccessDenied, locked.string() + kPathSeparator);
+    Snapshot();
+    const std::vector<SnapshotFile> counterpart = SnapshotTrees({dst / "locked"});
+
+    EXPECT_TRUE(Copy());
+    if (mirror) {
+      EXPECT_TRUE(Clean());
+    }
+
+    EXPECT_TRUE(Logged("Source path error"));
+    const std::vector<SnapshotFile> after = SnapshotTrees({dst / "locked"});
+    ASSERT_EQ(after.size(), counterpart.size());
+    for (const SnapshotFile& file : counterpart) {
+      const auto same = [&](const SnapshotFile& a) {
+        return a.path == file.path && a.hash == file.hash;
+      };
+      EXPECT_TRUE(std::any_of(after.begin(), after.end(), same)) << file.path;
+    }
+    EXPECT_EQ(fs::exists(dst / "stale.txt"), !mirror);
+    EXPECT_TRUE(context.pass_failed);
+    ExpectNothingLost();
+  }
+}
+
+TEST_F(ReliabilityTest, AFullDestinationAbortsAndKeepsTheOldFiles) {
+  // The destination is a real 2 MiB volume where the system lets the test
+  // mount one; otherwise the copy is made to fail as a full disk fails.
+  const fs::path volume = temp.path() / "volume";
+  fs::create_directory(volume);
+  const bool real_disk = MountSmallVolume(volume, 2 << 20);
+  const struct Unmount {
+    const fs::path& at;
+    bool mounted;
+    ~Unmount() {
+      if (mounted) UnmountSmallVolume(at);
+    }
+  } unmount{volume, real_disk};
+  std::cout << (real_disk ? "[ real full disk: a 2 MiB volume ]\n"
+                          : "[ no volume could be mounted: injected error 112 ]\n");
+  if (!real_disk) files.FailOn(FileOp::kReplaceWithCopy, kErrorDiskFull);
+  const fs::path full = volume / "dst";
+  fs::create_directory(full);
+
+  const std::string big(3 << 20, 'b');
+  Put(src / "big.bin", big, kBaseTime);
+  Put(src / "data.txt", "new " + big, kBaseTime + 10 * kSecond);
+  Make(full / "data.txt");
+  Make(full / "untouched.txt");
+  before = SnapshotTrees({src, full});
+
+  EXPECT_TRUE(Walk(&WorkerContext::CopyWalk, src.string(), full.string()));
+  const std::vector<std::string> log = host.log();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_TRUE(log[0] == "Copying " + (full / "big.bin").string() ||
+              log[0] == "Updating " + (full / "data.txt").string())
+      << log[0];
+  EXPECT_EQ(log[1], "Copy failed 112 - Aborting");
+  EXPECT_TRUE(context.stop_request);
+  EXPECT_EQ(ReadFile(full / "data.txt"), (full / "data.txt").string());
+  EXPECT_FALSE(fs::exists(full / "big.bin"));
+  EXPECT_EQ(LostFiles(before, {src, full}), std::vector<std::string>{});
+  EXPECT_EQ(LeftoverTemporaries({full}), std::vector<std::string>{});
+}
+
+TEST_F(ReliabilityTest, ALinkLoopIsSkippedAndOtherLinksAreFollowed) {
+  const fs::path outside = temp.path() / "outside";
+  Make(outside / "shared.txt");
+  Make(src / "sub" / "deeper" / "a.txt");
+  if (!MakeFolderLink(src, src / "to-top") || !MakeFolderLink(src / "sub", src / "sub" / "self") ||
+      !MakeFolderLink(src / "sub", src / "sub" / "deeper" / "up") ||
+      !MakeFolderLink(outside, src / "sub" / "out")) {
+    GTEST_SKIP() << "no folder links on this system";
+  }
+  // A destination link the source lacks, into a folder worth keeping.
+  MakeFolderLink(outside, dst / "orphan");
+  before = SnapshotTrees({src, dst, outside});
+
+  EXPECT_TRUE(Copy());
+  EXPECT_TRUE(Clean());
+  EXPECT_EQ(SortedLog(), Sorted({
+                             "Skipped, link loop: " + (src / "to-top").string(),
+                             "Skipped, link loop: " + (src / "sub" / "self").string(),
+                             "Skipped, link loop: " + (src / "sub" / "deeper" / "up").string(),
+                             "Copying " + (dst / "sub" / "deeper" / "a.txt").string(),
+                             "Copying " + (dst / "sub" / "out" / "shared.txt").string(),
+                             "Removed " + (dst / "orphan").string(),
+                         }));
+  EXPECT_TRUE(context.pass_failed);
+  EXPECT_FALSE(fs::exists(dst / "to-top"));
+  EXPECT_FALSE(fs::exists(dst / "sub" / "self"));
+  EXPECT_EQ(ReadFile(outside / "shared.txt"), (outside / "shared.txt").string());
+  // Bounded work: each real folder listed once per walk, the followed link once.
+  EXPECT_EQ(files.calls(FileOp::kStartFind), 4 + 4);
+  EXPECT_EQ(LostFiles(before, {src, dst, outside}), std::vector<std::string>{});
+}
+
+TEST_F(ReliabilityTest, FolderIdentityIsAskedOnlyWhereALinkIs) {
+  Make(src / "one" / "two" / "three" / "file.txt");
+  Make(src / "flat.txt");
+  EXPECT_TRUE(Copy());
+  EXPECT_EQ(files.calls(FileOp::kFolderIdentity), 0);
+  EXPECT_EQ(host.log().size(), 2u);
+}
+
+TEST_F(ReliabilityTest, MoveDeletesASourceFileOnlyOnceItsCopyIsInPlace) {
+  Make(src / "a.txt");
+  Make(src / "b.txt");
+  Make(src / "sub" / "c.txt");
+  Make(src / "sub" / "d.txt");
+  Snapshot();
+  context.move = true;
+  // At each deletion the copy must already be whole at its final name.
+  std::vector<std::string> checked;
+  files.before_call = [&](FileOp op, const char* path) {
+    if (op != FileOp::kRemoveFile) return;
+    const fs::path removed(path);
+    const fs::path copy = dst / fs::relative(removed, src);
+    EXPECT_EQ(ReadFile(copy), ReadFile(removed)) << path;
+    checked.push_back(path);
+  };
+  // The third copy fails: its source stays, and the pass stops there.
+  files.FailOn(FileOp::kReplaceWithCopy, kErrorAccessDenied, "", 3);
+
+  EXPECT_TRUE(Copy());
+  EXPECT_EQ(checked.size(), 2u);
+  EXPECT_EQ(files.calls(FileOp::kReplaceWithCopy), 3);
+  EXPECT_TRUE(Logged("Copy failed 5 - Aborting"));
+  int in_source = 0;
+  for (const char* name : {"a.txt", "b.txt", "sub/c.txt", "sub/d.txt"}) {
+    in_source += fs::exists(src / fs::path(name).make_preferred());
+  }
+  EXPECT_EQ(in_source, 2);
+  ExpectNothingLost();
+}
+
+}  // namespace

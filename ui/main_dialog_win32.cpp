@@ -1,0 +1,185 @@
+// The main dialog: its procedure hands each message to one handler; the
+// initialisation and the destruction run their steps in a fixed order.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app/startup.h"
+#include "engine/file_services.h"
+#include "jobs/project_file.h"
+#include "run/run_control.h"
+#include "run/run_settings.h"
+#include "ui/main_window.h"
+
+HINSTANCE gModule;
+char gProjectPath[512];
+HWND gJobListView;
+HCURSOR gSizeCursor;
+
+namespace {
+
+constexpr UINT_PTR kTimerId = 0;
+constexpr UINT kTimerMilliseconds = 1000;
+constexpr DWORD kJobListExtendedStyles =
+    LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP;  // 0x34
+constexpr const char* kColumnTitles[] = {"Mode", "Source", "Destination"};
+constexpr int kColumnCount = 3;
+constexpr int kColumnTextCapacity = 64;
+
+// What loading learned about the project file, for the save at destruction.
+ProjectState gProjectState;
+
+// The totals record's three numbers, kept in the worker context and the run
+// settings.
+TotalsRecord CurrentTotals() {
+  TotalsRecord totals;
+  totals.total = gContext.total;
+  totals.end_option = gRunSettings.end_option;
+  totals.time_limit = gRunSettings.time_limit;
+  return totals;
+}
+
+void InsertColumns() {
+  for (int i = 0; i < kColumnCount; ++i) {
+    LVCOLUMNA column = {};
+    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+    column.pszText = const_cast<char*>(kColumnTitles[i]);
+    column.cchTextMax = kColumnTextCapacity;
+    column.cx = static_cast<int>(gWindowSettings.column_widths[i]);
+    column.iSubItem = i;
+    SendMessageA(gJobListView, LVM_INSERTCOLUMNA, i, reinterpret_cast<LPARAM>(&column));
+  }
+}
+
+void OnInitDialog(HWND window) {
+  Host* host = AttachMainWindowHost(window);
+  // Layout runs on every move and size from here on, and needs the job list.
+  gJobListView = GetDlgItem(window, kJobListId);
+  gRecycleOwner = window;
+
+  // The executable's icon is numbered, not named: none is found, and the
+  // window keeps the icon the system gives dialogs.
+  if (HICON icon = LoadIconA(gModule, "IDI_ICON1")) {
+    SetClassLongPtrA(window, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
+  }
+
+  if (LoadWindowSettings()) SetWorkingDirectoryToExecutable();
+
+  TotalsRecord totals = CurrentTotals();
+  gProjectState = {};
+  LoadProject(gProjectPath, gJobs, totals, gProjectState);
+  gContext.total = totals.total;
+  gRunSettings.end_option = totals.end_option;
+  gRunSettings.time_limit = totals.time_limit;
+
+  const int32_t* place = gWindowSettings.placement;
+  SetWindowPos(window, /*hWndInsertAfter=*/nullptr, place[0], place[1], place[2], place[3],
+               SWP_NOZORDER | SWP_NOACTIVATE);
+
+  SendMessageA(gJobListView, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, kJobListExtendedStyles);
+  InsertColumns();
+  FillRunSettingCombos(window);
+  gSizeCursor = LoadCursorA(/*hInstance=*/nullptr, IDC_SIZENS);
+  for (int i = 0; i < gJobs.count; ++i)
+    InsertJobRow(i);
+  SetTimer(window, kTimerId, kTimerMilliseconds, /*lpTimerFunc=*/nullptr);
+
+  if (gRunSettings.end_option != kEndNone) StartWatcher(host);
+}
+
+void OnDestroy(HWND window) {
+  SaveProject(gProjectPath, gJobs, CurrentTotals(), gProjectState);
+
+  KillTimer(window, kTimerId);
+  // A pass may outlive the window: nothing it shows may be owned by a window that is gone.
+  gRecycleOwner = nullptr;
+  for (int i = 0; i < kColumnCount; ++i) {
+    gWindowSettings.column_widths[i] =
+        static_cast<uint32_t>(SendMessageA(gJobListView, LVM_GETCOLUMNWIDTH, i, 0));
+  }
+  SaveWindowSettings();
+}
+
+void OnCommand(HWND window, int id, int code) {
+  Host* host = MainWindowHost();
+  switch (id) {
+    case IDCANCEL:
+      CloseRequested(host);
+      break;
+    case kEndOptionBoxId:
+    case kTimeLimitBoxId:
+      // Text typed into a box's field changes nothing; only a selection does.
+      if (code == CBN_SELCHANGE) OnRunSettingSelected(window, id);
+      break;
+    case kStartButtonId:
+      StartWatcher(host);
+      break;
+    case kStopButtonId:
+      StopRequested();
+      break;
+    default:
+      if (id >= kDeleteCommand && id <= kLastModeCommand) OnJobCommand(window, id);
+      break;
+  }
+}
+
+void OnNotify(HWND window, NMHDR* header) {
+  if (header->idFrom == static_cast<UINT_PTR>(kJobListId)) OnJobListNotify(window, header);
+}
+
+void OnPaint(HWND window) {
+  PAINTSTRUCT paint;
+  BeginPaint(window, &paint);
+  EndPaint(window, &paint);
+}
+
+}  // namespace
+
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      OnInitDialog(window);
+      return 1;
+    case WM_DESTROY:
+      OnDestroy(window);
+      break;
+    case WM_MOVE:
+    case WM_SIZE:
+      LayOut(window);
+      break;
+    case WM_PAINT:
+      OnPaint(window);
+      break;
+    case WM_NOTIFY:
+      OnNotify(window, reinterpret_cast<NMHDR*>(lparam));
+      break;
+    case WM_CONTEXTMENU:
+      OnContextMenu(window);
+      break;
+    case WM_COMMAND:
+      OnCommand(window, LOWORD(wparam), HIWORD(wparam));
+      break;
+    case WM_TIMER:
+      OnTimer(MainWindowHost());
+      break;
+    case WM_MOUSEMOVE:
+      // Signed: a captured drag reports positions above and left of the window.
+      OnMouseMove(window, static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam)));
+      break;
+    case WM_LBUTTONDOWN:
+      OnLButtonDown(window, LOWORD(lparam), HIWORD(lparam));
+      break;
+    case WM_LBUTTONUP:
+      OnLButtonUp(window);
+      break;
+    case WM_DROPFILES:
+      OnDropFiles(window, reinterpret_cast<HDROP>(wparam));
+      break;
+    case MSG_CLOSE_NOW:
+      OnCloseNow(MainWindowHost());
+      break;
+    case MSG_START_PASS:
+      OnStartPass(MainWindowHost());
+      break;
+  }
+  return 0;
+}

@@ -1,0 +1,81 @@
+// The worker context's Host for the main dialog. Reports go to the dialog's
+// controls by SendMessageA, so a worker waits until the window thread has
+// handled each one; once the window is gone its handle is no longer valid
+// and every send returns at once.
+#include <atomic>
+
+#include <windows.h>
+#include <commctrl.h>
+#include <shlwapi.h>
+
+#include "ui/main_window.h"
+
+namespace {
+
+class WindowHost : public Host {
+ public:
+  void Attach(HWND window) { window_ = window; }
+
+  void AppendLog(const char* line) override {
+    const HWND log = Control(kLogListId);
+    SendMessageA(log, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+    const LRESULT count = SendMessageA(log, LB_GETCOUNT, 0, 0);
+    SendMessageA(log, LB_SETTOPINDEX, count - 1, 0);
+  }
+  void SetProgressRange(uint32_t total) override {
+    SendMessageA(Control(kProgressBarId), PBM_SETRANGE32, 0, total);
+  }
+  void SetProgress(uint32_t position) override {
+    SendMessageA(Control(kProgressBarId), PBM_SETPOS, position, 0);
+  }
+  void HighlightJob(int row) override {
+    LVITEMA item = {};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(Control(kJobListId), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
+  }
+
+  int LogWidth() override {
+    RECT client = {};
+    GetClientRect(window_, &client);
+    return client.right;
+  }
+  int TextWidth(const char* text) override {
+    const HWND log = Control(kLogListId);
+    const HDC dc = GetDC(log);
+    SIZE extent = {};
+    GetTextExtentPointA(dc, text, lstrlenA(text), &extent);
+    ReleaseDC(log, dc);
+    return extent.cx;
+  }
+  void CompactPath(char* path, int width) override {
+    const HWND log = Control(kLogListId);
+    const HDC dc = GetDC(log);
+    PathCompactPathA(dc, path, width);
+    ReleaseDC(log, dc);
+  }
+
+  void SendStartPass() override { SendMessageA(window_, MSG_START_PASS, 0, 0); }
+  void PostCloseNow() override { PostMessageA(window_, MSG_CLOSE_NOW, 0, 0); }
+  void ClearLog() override { SendMessageA(Control(kLogListId), LB_RESETCONTENT, 0, 0); }
+  void EndWindow() override { DestroyWindow(window_); }
+
+ private:
+  HWND Control(int id) { return GetDlgItem(window_, id); }
+
+  // Set on the window thread at initialisation, read by the workers.
+  std::atomic<HWND> window_{nullptr};
+};
+
+WindowHost gWindowHost;
+
+}  // namespace
+
+Host* AttachMainWindowHost(HWND window) {
+  gWindowHost.Attach(window);
+  return &gWindowHost;
+}
+
+Host* MainWindowHost() {
+  return &gWindowHost;
+}
