@@ -133,6 +133,9 @@ class GatedFiles : public FileServices {
   void EndFind(void* find) override { real_.EndFind(find); }
   bool IsFolder(const char* path) override { return real_.IsFolder(path); }
   bool Exists(const char* path) override { return real_.Exists(path); }
+  bool FolderIdentity(const char* path, uint64_t* volume, uint64_t* id) override {
+    return real_.FolderIdentity(path, volume, id);
+  }
   bool ReadInfo(const char* path, PathInfo* info, uint32_t* error) override {
     return real_.ReadInfo(path, info, error);
   }
