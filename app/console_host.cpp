@@ -1,5 +1,6 @@
 #include "app/console_host.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -9,11 +10,28 @@
 
 void ConsoleHost::AppendLog(const char* line) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (!look_.log_on_terminal) {
+    std::fputs(line, stdout);
+    std::fputc('\n', stdout);
+    // A line after a quiet spell goes out at once; a stream of them goes out
+    // in blocks.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_flush_ >= kFlushSpacing) {
+      std::fflush(stdout);
+      last_flush_ = now;
+    }
+    return;
+  }
   EraseProgress();
   std::fputs(line, stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
   DrawProgress();
+}
+
+void ConsoleHost::Flush() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::fflush(stdout);
 }
 
 void ConsoleHost::SetProgressRange(uint32_t total) {
@@ -24,6 +42,7 @@ void ConsoleHost::SetProgressRange(uint32_t total) {
 
 void ConsoleHost::SetProgress(uint32_t position) {
   std::lock_guard<std::mutex> lock(mutex_);
+  std::fflush(stdout);
   position_ = position;
   DrawProgress();
 }
@@ -47,6 +66,7 @@ void ConsoleHost::PostCloseNow() {
 void ConsoleHost::EndWindow() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    std::fflush(stdout);
     EraseProgress();
   }
   loop_.Quit();

@@ -3,16 +3,23 @@
 // requests carried out on an EventLoop.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 
 #include "engine/host.h"
 #include "run/event_loop.h"
 
+// A log that is not on a terminal is written at most once per kFlushSpacing
+// while lines stream in; Flush, called every kFlushTick, writes the rest.
+constexpr std::chrono::milliseconds kFlushSpacing{1};
+constexpr std::chrono::milliseconds kFlushTick{50};
+
 struct ConsoleLook {
-  bool shorten_paths = false;  // standard output is a terminal
-  int columns = 0;             // its width in characters
-  bool show_progress = false;  // standard error is a terminal
+  bool log_on_terminal = false;  // standard output is a terminal
+  bool shorten_paths = false;    // ... and its width is known
+  int columns = 0;               // its width in characters
+  bool show_progress = false;    // standard error is a terminal
 };
 
 class ConsoleHost : public Host {
@@ -36,6 +43,11 @@ class ConsoleHost : public Host {
   void ClearLog() override {}
   void EndWindow() override;
 
+  // Writes out the log lines held back. A log that is not on a terminal is
+  // written in blocks: a line per write would cost more than the copy of a
+  // small file. Flushed with each progress step, on this call and at the end.
+  void Flush();
+
  private:
   // Call with mutex_ held.
   void DrawProgress();
@@ -47,4 +59,5 @@ class ConsoleHost : public Host {
   uint32_t range_ = 0;
   uint32_t position_ = 0;
   int progress_length_ = 0;  // characters of the progress line now shown
+  std::chrono::steady_clock::time_point last_flush_{};
 };

@@ -22,7 +22,8 @@ constexpr int kExitDone = 0;
 constexpr int kExitJobFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitStopped = 3;
-constexpr uint32_t kTickMilliseconds = 1000;
+// The loop ticks for the log's flush; the run control's timer counts seconds.
+constexpr int kTicksPerSecond = 1000 / static_cast<int>(kFlushTick.count());
 
 constexpr char kUsage[] =
     "Usage: larkspan-run [PROJECT]\n"
@@ -123,7 +124,8 @@ int main(int argc, char** argv) {
   gPower = &no_power;
 
   ConsoleLook look;
-  look.shorten_paths = IsTerminal(kStandardOutput);
+  look.log_on_terminal = IsTerminal(kStandardOutput);
+  look.shorten_paths = look.log_on_terminal;
   look.columns = look.shorten_paths ? TerminalColumns() : 0;
   look.shorten_paths = look.shorten_paths && look.columns > 0;
   look.show_progress = IsTerminal(kStandardError);
@@ -134,15 +136,18 @@ int main(int argc, char** argv) {
   gContext.exit_when_done = true;
   StartWatcher(&host);
   bool timed_out = false;
+  int ticks = 0;
   gLoop.Run(
       [&] {
+        host.Flush();
+        if (++ticks % kTicksPerSecond != 0) return;
         OnTimer(&host);
         if (gLoop.HasQuit() && !timed_out) {
           timed_out = true;
           std::fputs("larkspan-run: time limit reached\n", stderr);
         }
       },
-      kTickMilliseconds);
+      static_cast<uint32_t>(kFlushTick.count()));
   // Only the time limit can leave a pass running here; it stops after the
   // entry in hand.
   ShutdownWorkers();

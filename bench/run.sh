@@ -1,26 +1,25 @@
 #!/usr/bin/env bash
-# Measures larkspan-run against cp, rsync and the bare scan on generated trees.
-# Every command runs several times, alternating with its peers; the medians
-# and the ratios of ours to each peer come from the same run. After each of
-# our runs the result is checked with rsync (checksums, hidden files aside),
-# so a fast wrong answer cannot pass.
+# Measures larkspan-run against cp, rsync and the bare scan on generated trees,
+# and the window program against the console runner under Wine. Every command
+# runs several times, alternating with its peers; the medians and the ratios
+# of ours to each peer come from the same run. After each of our runs the
+# result is checked with rsync (checksums, hidden files aside), so a fast
+# wrong answer cannot pass.
 #
 #   bench/run.sh [RUNS]        (default 5)
 # Environment: BENCH_DIR (scratch folder on the local disk, default
-# /var/tmp/larkspan-bench), BENCH_TREES (default "A C"), LARKSPAN_RUN (the
-# binary, default build/native/larkspan-run).
+# /var/tmp/larkspan-bench), BENCH_TREES (default "A C W": tree A's four
+# scenarios and peak memory, tree C's first copy, W the window on tree B).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+repo=$PWD
 runs=${1:-5}
 scratch=${BENCH_DIR:-/var/tmp/larkspan-bench}
-trees=${BENCH_TREES:-"A C"}
-ours=${LARKSPAN_RUN:-$PWD/build/native/larkspan-run}
+trees=${BENCH_TREES:-"A C W"}
+ours=$repo/build/native/larkspan-run
 
 ./scripts/setup.sh
-command -v /usr/bin/time >/dev/null || { apt-get install -y -qq time >/dev/null; }
-if [ ! -x "$ours" ]; then
-  cmake --preset native >/dev/null && cmake --build --preset native --target larkspan-run >/dev/null
-fi
+cmake --preset native >/dev/null && cmake --build --preset native --target larkspan-run >/dev/null
 mkdir -p "$scratch"
 # Our Mirror moves what it removes to the trash: keep it in the scratch folder.
 export XDG_DATA_HOME=$scratch/xdg
@@ -28,19 +27,20 @@ mkdir -p "$XDG_DATA_HOME"
 
 median() { sort -n | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 now() { date +%s.%N; }
+since() { awk -v a="$1" -v b="$(now)" 'BEGIN {printf "%.3f\n", b - a}'; }
 
-# seconds COMMAND...: runs the command once and prints its wall time.
+# seconds COMMAND...: runs the command once, after the writes of the one
+# before it are on disk, and prints its wall time.
 seconds() {
-  local start end
+  local start
   sync
   start=$(now)
   "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; return 1; }
-  end=$(now)
-  awk -v a="$start" -v b="$end" 'BEGIN {printf "%.3f\n", b - a}'
+  since "$start"
 }
 
-project() {  # project FILE MODE SRC DST
-  printf 'O,1,%s,%s,%s\r\nT,0,0,0\r\n' "$2" "$3" "$4" >"$1"
+project() {  # project FILE MODE SRC DST [END_OPTION]
+  printf 'O,1,%s,%s,%s\r\nT,0,%s,0\r\n' "$2" "$3" "$4" "${5:-0}" >"$1"
 }
 
 # Lists what differs between SRC and DST by content, directory times aside.
@@ -60,93 +60,214 @@ check() {  # check SRC DST LABEL
 
 declare -A samples
 record() { samples[$1]+="$2 "; }
+median_of() { tr ' ' '\n' <<<"${samples[$1]}" | grep . | median; }
 
 report() {  # report SCENARIO OURS PEER...
-  local scenario=$1 ours_key=$2
+  local scenario=$1 ours_key=$2 m_ours m
   shift 2
-  local m_ours
-  m_ours=$(tr ' ' '\n' <<<"${samples[$scenario/$ours_key]}" | grep . | median)
-  printf '%-28s %-22s median %8.3f s\n' "$scenario" "$ours_key" "$m_ours"
+  m_ours=$(median_of "$scenario/$ours_key")
+  printf '%-24s %-22s median %8.3f s   (%s)\n' "$scenario" "$ours_key" "$m_ours" \
+    "${samples[$scenario/$ours_key]% }"
   for peer in "$@"; do
-    local m
-    m=$(tr ' ' '\n' <<<"${samples[$scenario/$peer]}" | grep . | median)
-    printf '%-28s %-22s median %8.3f s   ours/peer %.2f\n' "$scenario" "$peer" "$m" \
-      "$(awk -v a="$m_ours" -v b="$m" 'BEGIN {print (b > 0) ? a / b : 0}')"
+    m=$(median_of "$scenario/$peer")
+    printf '%-24s %-22s median %8.3f s   ours/peer %.2f   (%s)\n' "$scenario" "$peer" "$m" \
+      "$(awk -v a="$m_ours" -v b="$m" 'BEGIN {print (b > 0) ? a / b : 0}')" \
+      "${samples[$scenario/$peer]% }"
   done
 }
 
 warm() { find "$@" -type f -exec cat {} + >/dev/null 2>&1 || true; }
 
-bench_tree() {
-  local tree=$1 src=$scratch/src$1 dst=$scratch/dst$1 lpj=$scratch/bench$1.lpj
-  [ -d "$src" ] || { echo "generating tree $tree"; perl bench/make_tree.pl "$tree" "$src"; }
-  warm "$src"
+tree() {  # tree NAME: generates the tree once, prints its path
+  local src=$scratch/src$1
+  [ -d "$src" ] || { echo "generating tree $1" >&2; perl bench/make_tree.pl "$1" "$src"; }
+  echo "$src"
+}
 
-  # First copy into an empty folder.
+first_copy() {  # first_copy TREE
+  local name=$1 src dst=$scratch/dst$1 lpj=$scratch/bench$1.lpj
+  src=$(tree "$name")
+  warm "$src"
+  project "$lpj" Copy "$src" "$dst"
   for ((r = 0; r < runs; r++)); do
-    for cmd in ours cp rsync; do
+    for cmd in ours cp rsync rsync-delete; do
       rm -rf "$dst" && mkdir "$dst"
       case $cmd in
-        ours) project "$lpj" Copy "$src" "$dst"; record "first-copy-$tree/ours" "$(seconds "$ours" "$lpj")"
+        ours) record "first-copy-$name/ours" "$(seconds "$ours" "$lpj")"
               check "$src" "$dst" "first copy" ;;
-        cp) record "first-copy-$tree/cp -a" "$(seconds cp -a --reflink=never "$src/." "$dst/")" ;;
-        rsync) record "first-copy-$tree/rsync -a" "$(seconds rsync -a "$src/" "$dst/")" ;;
+        cp) record "first-copy-$name/cp -a" "$(seconds cp -a --reflink=never "$src/." "$dst/")" ;;
+        rsync) record "first-copy-$name/rsync -a" "$(seconds rsync -a "$src/" "$dst/")" ;;
+        rsync-delete) record "first-copy-$name/rsync -a --delete" \
+                        "$(seconds rsync -a --delete "$src/" "$dst/")" ;;
       esac
     done
   done
-  report "first-copy-$tree" ours "cp -a" "rsync -a"
-  [ "$tree" = A ] || return 0
+  report "first-copy-$name" ours "cp -a" "rsync -a" "rsync -a --delete"
+}
+
+tree_a_scenarios() {
+  local src dst=$scratch/dstA lpj=$scratch/benchA.lpj
+  src=$(tree A)
+  warm "$src"
 
   # A pass with nothing to do.
   project "$lpj" Copy "$src" "$dst"
   "$ours" "$lpj" >/dev/null
+  check "$src" "$dst" "no-change set-up"
   for ((r = 0; r < runs; r++)); do
     record "no-change-A/ours" "$(seconds "$ours" "$lpj")"
-    record "no-change-A/rsync -a" "$(seconds rsync -a "$src/" "$dst/")"
     record "no-change-A/find floor" "$(seconds find "$src" "$dst" -printf '%T@ %s\n')"
+    record "no-change-A/rsync -a" "$(seconds rsync -a "$src/" "$dst/")"
+    record "no-change-A/rsync -a --delete" "$(seconds rsync -a --delete "$src/" "$dst/")"
   done
   check "$src" "$dst" "no-change pass"
-  report "no-change-A" ours "find floor" "rsync -a"
+  report "no-change-A" ours "find floor" "rsync -a" "rsync -a --delete"
 
-  # 1% of the files modified, anew before each command.
+  # 1% of the files modified, anew before each command: new content and a
+  # time later than any before.
   local stamp=2000000000
   modify() {
     stamp=$((stamp + 10))
-    find "$src" -name 'f7.dat' | head -1000 | while read -r f; do
+    find "$src" -name 'f7.dat' | while read -r f; do
       head -c "$(stat -c %s "$f")" /dev/urandom >"$f"
       touch -d "@$stamp" "$f"
     done
   }
   for ((r = 0; r < runs; r++)); do
-    modify; record "modified-1%-A/ours" "$(seconds "$ours" "$lpj")"; check "$src" "$dst" "1% modified"
+    modify; record "modified-1%-A/ours" "$(seconds "$ours" "$lpj")"
+    check "$src" "$dst" "1% modified"
     modify; record "modified-1%-A/rsync -a" "$(seconds rsync -a "$src/" "$dst/")"
+    modify; record "modified-1%-A/rsync -a --delete" "$(seconds rsync -a --delete "$src/" "$dst/")"
   done
-  report "modified-1%-A" ours "rsync -a"
+  report "modified-1%-A" ours "rsync -a" "rsync -a --delete"
 
-  # Mirror with 1% of the files gone from the source: the destination holds
-  # 1,000 files that the source lacks, made anew before each command.
+  # Mirror after 1% of the source files were deleted: the destination holds
+  # 1,000 files the source lacks, made anew before each command. rsync -a
+  # deletes nothing and is there for scale.
   project "$lpj" Mirror "$src" "$dst"
-  extra() { find "$dst" -name 'f7.dat' | head -1000 | while read -r f; do cp "$f" "${f%.dat}x.dat"; done; }
+  extra() { find "$dst" -name 'f7.dat' | while read -r f; do cp -p "$f" "${f%.dat}x.dat"; done; }
   for ((r = 0; r < runs; r++)); do
-    extra; record "mirror-1%-deleted-A/ours" "$(seconds "$ours" "$lpj")"; check "$src" "$dst" "mirror"
     rm -rf "$XDG_DATA_HOME/Trash"
+    extra; record "mirror-1%-deleted-A/ours" "$(seconds "$ours" "$lpj")"
+    check "$src" "$dst" "mirror"
     extra; record "mirror-1%-deleted-A/rsync -a --delete" "$(seconds rsync -a --delete "$src/" "$dst/")"
+    record "mirror-1%-deleted-A/rsync -a" "$(seconds rsync -a "$src/" "$dst/")"
   done
-  report "mirror-1%-deleted-A" ours "rsync -a --delete"
+  rm -rf "$XDG_DATA_HOME/Trash"
+  report "mirror-1%-deleted-A" ours "rsync -a --delete" "rsync -a"
 
-  # Peak memory: tree A against a tree of 1,000 files.
-  local small=$scratch/small smalldst=$scratch/smalldst
+  # Peak memory of a first copy: tree A against a tree of 1,000 files.
+  local small=$scratch/small smalldst=$scratch/smalldst kb_small kb_big
   if [ ! -d "$small" ]; then mkdir -p "$small" && cp -r "$src/d0/d0" "$small/"; fi
   rm -rf "$smalldst" && mkdir "$smalldst"
   project "$scratch/small.lpj" Copy "$small" "$smalldst"
-  local kb_small kb_big
   kb_small=$( { /usr/bin/time -f '%M' "$ours" "$scratch/small.lpj" >/dev/null; } 2>&1 | tail -1)
   rm -rf "$dst" && mkdir "$dst"
   project "$lpj" Copy "$src" "$dst"
   kb_big=$( { /usr/bin/time -f '%M' "$ours" "$lpj" >/dev/null; } 2>&1 | tail -1)
-  printf '%-28s 1,000 files %d KiB, tree A %d KiB, difference %d KiB\n' "peak-memory" \
+  printf '%-24s 1,000 files %d KiB, tree A %d KiB, difference %d KiB\n' "peak-memory" \
     "$kb_small" "$kb_big" $((kb_big - kb_small))
 }
 
+# The window: a first copy of tree B through Larkspan.exe under Wine against
+# larkspan-run.exe under Wine, both timed from their start until the last of
+# the 20,000 files is in place (the window then counts down 5 s before it
+# closes, which is not the pass). Then Stop is pressed mid-pass and the time
+# until files stop appearing is taken.
+window_scenario() {
+  local build=$repo/build/win64 src dst=$scratch/dstB lpj=$scratch/benchB.lpj
+  cmake --preset win64 >/dev/null && cmake --build --preset win64 --target Larkspan larkspan-run >/dev/null
+  src=$(tree B)
+  warm "$src"
+  local files
+  files=$(find "$src" -type f | wc -l)
+  # Wine names the Linux root Z:.
+  windows() { sed 's|/|\\|g; s|^|Z:|' <<<"$1"; }
+  project "$lpj" Copy "$(windows "$src")" "$(windows "$dst")" 1
+
+  local number=90
+  while [ -e "/tmp/.X$number-lock" ]; do number=$((number + 1)); done
+  Xvfb ":$number" -screen 0 1024x640x24 -nolisten tcp 2>/dev/null &
+  local xvfb_pid=$! program_pid=""
+  trap 'kill $program_pid $xvfb_pid 2>/dev/null || true' EXIT
+  export DISPLAY=:$number
+  wine_run() { (cd "$build" && exec "$repo/cmake/wine-run.sh" "$@"); }
+  # No window manager here: Wine draws the frame itself, without waiting for one.
+  wine_run reg add 'HKCU\Software\Wine\AppDefaults\Larkspan.exe\X11 Driver' \
+    /v Managed /d N /f >/dev/null 2>&1 || true
+  count() { find "$dst" -maxdepth 1 -type f | wc -l; }
+  # until_copied PID START: waits until every file is in place or the program ends.
+  until_copied() {
+    while [ "$(count)" -lt "$files" ] && kill -0 "$1" 2>/dev/null; do sleep 0.05; done
+    since "$2"
+  }
+  local start
+  for ((r = 0; r < runs; r++)); do
+    for cmd in window console; do
+      rm -rf "$dst" && mkdir "$dst" && sync
+      start=$(now)
+      if [ $cmd = window ]; then
+        wine_run ./Larkspan.exe "$(windows "$lpj")" >/dev/null 2>&1 &
+      else
+        wine_run ./larkspan-run.exe "$(windows "$lpj")" >/dev/null 2>&1 &
+      fi
+      program_pid=$!
+      record "window-B/$cmd" "$(until_copied "$program_pid" "$start")"
+      wait "$program_pid" || true
+      program_pid=""
+      check "$src" "$dst" "$cmd under Wine"
+    done
+  done
+  report "window-B" window console
+
+  # Stop mid-pass: pressed once a quarter of the files are in place.
+  project "$lpj" Copy "$(windows "$src")" "$(windows "$dst")" 0
+  local window before after pressed stopped_at last
+  for ((r = 0; r < runs; r++)); do
+    rm -rf "$dst" && mkdir "$dst" && sync
+    wine_run ./Larkspan.exe "$(windows "$lpj")" >/dev/null 2>&1 &
+    program_pid=$!
+    window=""
+    for _ in $(seq 100); do
+      window=$(xdotool search --onlyvisible --name "Wendmoor - Larkspan" 2>/dev/null | head -1) &&
+        [ -n "$window" ] && break
+      sleep 0.2
+    done
+    [ -n "$window" ] || { echo "the window did not appear" >&2; exit 1; }
+    xdotool windowfocus --sync "$window" 2>/dev/null || true
+    xdotool key --window "$window" Return  # Start, the default button
+    while [ "$(count)" -lt $((files / 4)) ]; do sleep 0.02; done
+    # Space presses the focused button: Tab moves the focus from Start to Stop.
+    xdotool key --window "$window" Tab space
+    pressed=$(now)
+    last=$(count)
+    stopped_at=$pressed
+    # Stopped once the count has not moved for a second.
+    while :; do
+      sleep 0.05
+      after=$(count)
+      if [ "$after" != "$last" ]; then last=$after; stopped_at=$(now); continue; fi
+      awk -v a="$stopped_at" -v b="$(now)" 'BEGIN {exit !(b - a > 1)}' && break
+    done
+    record "stop-B/answered" "$(awk -v a="$pressed" -v b="$stopped_at" 'BEGIN {printf "%.3f\n", b - a}')"
+    [ "$last" -lt "$files" ] || echo "stop-B: the pass ended before Stop was pressed" >&2
+    kill "$program_pid" 2>/dev/null || true
+    wait "$program_pid" 2>/dev/null || true
+    program_pid=""
+  done
+  printf '%-24s %-22s median %8.3f s   (%s)\n' "stop-B" "last file after Stop" \
+    "$(median_of stop-B/answered)" "${samples[stop-B/answered]% }"
+  kill "$xvfb_pid" 2>/dev/null || true
+  trap - EXIT
+}
+
 echo "machine: $(nproc) cores, $(free -g | awk '/Mem:/ {print $2}') GiB, $(uname -r); scratch $(df -h "$scratch" | awk 'NR==2 {print $1, $2}')"
-for tree in $trees; do bench_tree "$tree"; done
+echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+for tree in $trees; do
+  case $tree in
+    A) first_copy A; tree_a_scenarios ;;
+    C) first_copy C ;;
+    W) window_scenario ;;
+  esac
+done
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -77,6 +77,8 @@ bool WorkerContext::CopyWalk() {
     pass_failed = true;
     return false;
   }
+  // Every file's question goes to the destination folder held open.
+  void* destination_folder = files->OpenFolder(destination);
 
   do {
     if (entry.attributes & (kAttrHidden | kAttrOffline)) continue;
@@ -108,7 +110,7 @@ bool WorkerContext::CopyWalk() {
       PathInfo info;
       uint32_t info_error = 0;
       const char* prefix = kCopyingPrefix;
-      if (files->ReadInfo(destination, &info, &info_error)) {
+      if (files->ReadInfoIn(destination_folder, destination, &info, &info_error)) {
         prefix = entry.last_write / kTicksPerSecond > info.last_write / kTicksPerSecond
                      ? kUpdatingPrefix
                      : nullptr;
@@ -139,6 +141,7 @@ bool WorkerContext::CopyWalk() {
   } while (!stop_request && files->NextFind(find, &entry));
 
   UpdateProgress();
+  files->CloseFolder(destination_folder);
   files->EndFind(find);
   source[s] = '\0';
   destination[d] = '\0';

@@ -76,6 +76,17 @@ class FileServices {
   // there is none (2 or 3) or it cannot be asked (any other number).
   virtual bool ReadInfo(const char* path, PathInfo* info, uint32_t* error) = 0;
 
+  // Holds the folder at path open, so that ReadInfoIn can ask about names in
+  // it without walking the whole path again. Returns nullptr when it cannot
+  // be opened, or where the system has no such handle; ReadInfoIn then asks
+  // by path. CloseFolder takes any result of OpenFolder, nullptr included.
+  virtual void* OpenFolder(const char* path) = 0;
+  virtual void CloseFolder(void* folder) = 0;
+  // ReadInfo for path, whose last element names an entry of folder (a result
+  // of OpenFolder for the rest of path, or nullptr). Same results and error
+  // numbers as ReadInfo.
+  virtual bool ReadInfoIn(void* folder, const char* path, PathInfo* info, uint32_t* error) = 0;
+
   // Copies source to destination so that destination is never seen partly
   // written: the copy is made under a temporary name in the destination's
   // folder, carries the source's last-write time, and then replaces the old

@@ -6,12 +6,13 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <gio/gio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "engine/posix_errors.h"
 #include "engine/remove_tree_posix.h"
+#include "engine/replace_copy_posix.h"
+#include "engine/trash_posix.h"
 
 const char kPathSeparator = '/';
 const char kAllEntries[] = "*";
@@ -20,11 +21,8 @@ void* gRecycleOwner = nullptr;
 
 namespace {
 
-constexpr size_t kPathMax = 4096;
 // Seconds from 1601-01-01 (the FILETIME epoch) to 1970-01-01.
 constexpr int64_t kEpochDifference = 11644473600;
-constexpr size_t kCopyBufferSize = 64 * 1024;
-constexpr size_t kCopyChunk = size_t{1} << 30;
 
 // The handle of a one-name listing: it has no further entries.
 char gSingleEntryFind;
@@ -35,35 +33,6 @@ int64_t FileTimeOf(const timespec& time) {
 
 bool IsDotName(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
-// Splits path into its folder (".", "/" or the text before the last
-// separator) and its last element. False when the folder does not fit.
-bool SplitPath(const char* path, char (&folder)[kPathMax], const char** last) {
-  const char* slash = std::strrchr(path, '/');
-  if (slash == nullptr) {
-    std::strcpy(folder, ".");
-    *last = path;
-    return true;
-  }
-  const size_t length = slash == path ? 1 : static_cast<size_t>(slash - path);
-  if (length >= kPathMax) return false;
-  std::memcpy(folder, path, length);
-  folder[length] = '\0';
-  *last = slash + 1;
-  return true;
-}
-
-// The number for a call on path that failed with error. A missing name is
-// told apart as Windows does: 2 when its folder exists, 3 when a folder on
-// the way is missing.
-uint32_t ErrorFor(const char* path, int error) {
-  if (error != ENOENT) return WindowsErrorFromErrno(error);
-  char folder[kPathMax];
-  const char* last = nullptr;
-  if (!SplitPath(path, folder, &last)) return kErrorNameTooLong;
-  struct stat st;
-  return stat(folder, &st) == 0 && S_ISDIR(st.st_mode) ? kErrorFileNotFound : kErrorPathNotFound;
 }
 
 // Attributes, time and size of name in folder fd, as a listing shows them:
@@ -108,99 +77,10 @@ bool ReadNextEntry(DIR* dir, FindEntry* entry) {
   }
 }
 
-uint32_t ErrorFromGio(const GError* error) {
-  switch (error->code) {
-    case G_IO_ERROR_NOT_FOUND:
-      return kErrorFileNotFound;
-    case G_IO_ERROR_PERMISSION_DENIED:
-      return kErrorAccessDenied;
-    case G_IO_ERROR_NO_SPACE:
-      return kErrorDiskFull;
-    case G_IO_ERROR_FILENAME_TOO_LONG:
-      return kErrorNameTooLong;
-    case G_IO_ERROR_HOST_UNREACHABLE:
-    case G_IO_ERROR_NETWORK_UNREACHABLE:
-    case G_IO_ERROR_CONNECTION_REFUSED:
-    case G_IO_ERROR_TIMED_OUT:
-    case G_IO_ERROR_NOT_CONNECTED:
-    case G_IO_ERROR_CONNECTION_CLOSED:
-      return kErrorBadNetPath;
-    default:
-      return kErrorGeneral;
-  }
-}
-
-// Writes all of size bytes; 0 or an errno.
-int WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return 0;
-}
-
-int CopyByReadWrite(int in, int out) {
-  char buffer[kCopyBufferSize];
-  for (;;) {
-    const ssize_t n = read(in, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) return 0;
-    const int error = WriteAll(out, buffer, static_cast<size_t>(n));
-    if (error != 0) return error;
-  }
-}
-
-bool CopyRangeRefused(int error) {
-  return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
-}
-
-// Copies the rest of in to out; 0 or an errno. copy_file_range lets the file
-// system share or copy the blocks itself; where it refuses, or copies nothing
-// at its first call (some file systems report their files as empty to it),
-// plain reads and writes go on from the same offsets.
-int CopyContent(int in, int out) {
-  for (bool first = true;; first = false) {
-    const ssize_t n = copy_file_range(in, nullptr, out, nullptr, kCopyChunk, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return CopyRangeRefused(errno) ? CopyByReadWrite(in, out) : errno;
-    if (n == 0) return first ? CopyByReadWrite(in, out) : 0;
-  }
-}
-
-// Creates path for writing, new; a stray left by an earlier run of the same
-// process id is removed once. Returns the descriptor or -1 with errno set.
-int CreateTemporary(const char* path) {
-  constexpr int kFlags = O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC;
-  int fd = open(path, kFlags, 0600);
-  if (fd < 0 && errno == EEXIST && unlink(path) == 0) fd = open(path, kFlags, 0600);
-  return fd;
-}
-
-// Fills the new file out from in: content, permission bits and times.
-// Returns 0 or an errno.
-int FillCopy(int in, int out, const struct stat& source) {
-  const int error = CopyContent(in, out);
-  if (error != 0) return error;
-  if (fchmod(out, source.st_mode & 07777) != 0) return errno;
-  const timespec times[2] = {source.st_atim, source.st_mtim};
-  if (futimens(out, times) != 0) return errno;
-  return 0;
-}
-
-void UseLocalFilesOnly() {
-  // GIO on its own would reach for a desktop session's daemons; a backup run may have none.
-  static const bool done = setenv("GIO_USE_VFS", "local", /*overwrite=*/0) == 0;
-  (void)done;
-}
-
 class PosixFileServices : public FileServices {
  public:
   void* StartFind(const char* pattern, FindEntry* entry, uint32_t* error) override {
-    char folder[kPathMax];
+    char folder[kPosixPathMax];
     const char* last = nullptr;
     if (!SplitPath(pattern, folder, &last)) {
       *error = kErrorNameTooLong;
@@ -259,49 +139,43 @@ class PosixFileServices : public FileServices {
     uint32_t size_low = 0;
     const int failure = StatEntry(AT_FDCWD, path, name == nullptr ? path : name + 1,
                                   &info->attributes, &info->last_write, &size_low);
-    if (failure != 0) *error = ErrorFor(path, failure);
+    if (failure != 0) *error = ErrorForPath(path, failure);
     return failure == 0;
   }
 
-  // No fsync per file: it would cost more than the copy on a large pass, and
-  // a kill or a failure still never leaves a partial file, because the
-  // rename comes last.
-  bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error) override {
-    char temporary[kPathMax];
-    const char* last = nullptr;
-    if (!SplitPath(destination, temporary, &last) ||
-        !Append(temporary, "/~larkspan-", static_cast<long>(getpid()), ".tmp")) {
-      *error = kErrorNameTooLong;
-      return false;
-    }
-    // Non-blocking, so that a named pipe listed as a file cannot hang the pass.
-    const int in = open(source, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (in < 0) {
-      *error = ErrorFor(source, errno);
-      return false;
-    }
-    struct stat st;
-    int failure = fstat(in, &st) != 0 ? errno : 0;
-    if (failure == 0 && !S_ISREG(st.st_mode)) failure = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    if (failure != 0) {
-      close(in);
-      *error = WindowsErrorFromErrno(failure);
-      return false;
-    }
-    const int out = CreateTemporary(temporary);
-    if (out < 0) {
-      *error = ErrorFor(temporary, errno);
-      close(in);
-      return false;
-    }
-    failure = FillCopy(in, out, st);
-    close(in);
-    if (close(out) != 0 && failure == 0) failure = errno;
-    if (failure == 0 && rename(temporary, destination) != 0) failure = errno;
+  // O_PATH: enough for asking about names in the folder, and allowed on a
+  // folder that may not be listed.
+  void* OpenFolder(const char* path) override {
+    const int fd = open(path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    return fd < 0 ? nullptr : FolderHandle(fd);
+  }
+
+  void CloseFolder(void* folder) override {
+    if (folder != nullptr) close(FolderFd(folder));
+  }
+
+  bool ReadInfoIn(void* folder, const char* path, PathInfo* info, uint32_t* error) override {
+    if (folder == nullptr) return ReadInfo(path, info, error);
+    const char* slash = std::strrchr(path, '/');
+    const char* name = slash == nullptr ? path : slash + 1;
+    const int fd = FolderFd(folder);
+    uint32_t size_low = 0;
+    const int failure = StatEntry(fd, name, name, &info->attributes, &info->last_write, &size_low);
     if (failure == 0) return true;
-    unlink(temporary);
-    *error = WindowsErrorFromErrno(failure);
+    // The folder is there unless it was removed since it was opened.
+    struct stat st;
+    const bool folder_gone = fstat(fd, &st) != 0 || st.st_nlink == 0;
+    *error = failure != ENOENT ? WindowsErrorFromErrno(failure)
+             : folder_gone     ? kErrorPathNotFound
+                               : kErrorFileNotFound;
     return false;
+  }
+
+  // No fsync per file: it would cost more than the copy on a large pass, and
+  // a kill or a failure still never leaves a partial file, because the copy
+  // gets its name last.
+  bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error) override {
+    return CopyIntoPlace(source, destination, TemporaryKind::kUnnamedFirst, error);
   }
 
   bool RemoveFile(const char* path) override { return unlink(path) == 0; }
@@ -309,24 +183,10 @@ class PosixFileServices : public FileServices {
   bool MakeFolder(const char* path) override { return mkdir(path, 0777) == 0; }
 
   int Recycle(const char* path) override {
-    UseLocalFilesOnly();
-    GFile* file = g_file_new_for_path(path);
-    GError* failure = nullptr;
-    int result = 0;
-    if (!g_file_trash(file, /*cancellable=*/nullptr, &failure)) {
-      if (g_error_matches(failure, G_IO_ERROR, G_IO_ERROR_NOT_SUPPORTED)) {
-        // No trash on this volume: deleted for good, as on a Windows share.
-        const int error = RemoveTree(AT_FDCWD, path);
-        result = error == 0 ? 0 : static_cast<int>(ErrorFor(path, error));
-      } else {
-        struct stat st;
-        result = lstat(path, &st) != 0 ? static_cast<int>(ErrorFor(path, errno))
-                                       : static_cast<int>(ErrorFromGio(failure));
-      }
-      g_error_free(failure);
-    }
-    g_object_unref(file);
-    return result;
+    int failure = MoveToTrash(path);
+    // No trash on this volume: deleted for good, as on a Windows share.
+    if (failure == kNoTrash) failure = RemoveTree(AT_FDCWD, path);
+    return failure == 0 ? 0 : static_cast<int>(ErrorForPath(path, failure));
   }
 
  private:
@@ -338,17 +198,18 @@ class PosixFileServices : public FileServices {
     }
     const int failure = FillEntry(AT_FDCWD, pattern, name, entry);
     if (failure != 0) {
-      *error = ErrorFor(pattern, failure);
+      *error = ErrorForPath(pattern, failure);
       return nullptr;
     }
     return &gSingleEntryFind;
   }
 
-  // Appends prefix, number and suffix to text; false when they do not fit.
-  static bool Append(char (&text)[kPathMax], const char* prefix, long number, const char* suffix) {
-    const size_t used = std::strlen(text);
-    const int n = std::snprintf(text + used, kPathMax - used, "%s%ld%s", prefix, number, suffix);
-    return n >= 0 && static_cast<size_t>(n) < kPathMax - used;
+  // A folder handle is its descriptor plus one, so that descriptor 0 is not nullptr.
+  static void* FolderHandle(int fd) {
+    return reinterpret_cast<void*>(static_cast<intptr_t>(fd) + 1);
+  }
+  static int FolderFd(void* folder) {
+    return static_cast<int>(reinterpret_cast<intptr_t>(folder) - 1);
   }
 };
 

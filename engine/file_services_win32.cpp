@@ -97,6 +97,13 @@ class Win32FileServices : public FileServices {
     return true;
   }
 
+  // Windows asks by path: GetFileAttributesExA is the call the walks rely on.
+  void* OpenFolder(const char*) override { return nullptr; }
+  void CloseFolder(void*) override {}
+  bool ReadInfoIn(void*, const char* path, PathInfo* info, uint32_t* error) override {
+    return ReadInfo(path, info, error);
+  }
+
   // The copy goes to a temporary file beside the destination and takes its
   // place in one rename, so a failure or a kill never leaves a partial file.
   bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error) override {

@@ -53,6 +53,8 @@ bool CleanListing(WorkerContext& context, size_t top_length) {
     context.pass_failed = true;
     return false;
   }
+  // Every entry's question goes to the source folder held open.
+  void* source_folder = context.files->OpenFolder(source);
 
   do {
     if (entry.attributes & (kAttrHidden | kAttrOffline)) continue;
@@ -78,7 +80,7 @@ bool CleanListing(WorkerContext& context, size_t top_length) {
     bool go_on = true;
     PathInfo info;
     uint32_t info_error = 0;
-    const bool in_source = context.files->ReadInfo(source, &info, &info_error);
+    const bool in_source = context.files->ReadInfoIn(source_folder, source, &info, &info_error);
     const bool missing =
         !in_source && (info_error == kErrorFileNotFound || info_error == kErrorPathNotFound);
     if (!in_source && !TopSourceStillThere(context, top_length)) {
@@ -104,6 +106,7 @@ bool CleanListing(WorkerContext& context, size_t top_length) {
   } while (!context.stop_request && context.files->NextFind(find, &entry));
 
   context.UpdateProgress();
+  context.files->CloseFolder(source_folder);
   context.files->EndFind(find);
   source[s] = '\0';
   destination[d] = '\0';

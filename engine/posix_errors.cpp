@@ -1,6 +1,8 @@
 #include "engine/posix_errors.h"
 
 #include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 
 #include "engine/file_services.h"
 
@@ -50,4 +52,28 @@ uint32_t WindowsErrorFromErrno(int error) {
     default:
       return kErrorGeneral;
   }
+}
+
+bool SplitPath(const char* path, char (&folder)[kPosixPathMax], const char** last) {
+  const char* slash = std::strrchr(path, '/');
+  if (slash == nullptr) {
+    std::strcpy(folder, ".");
+    *last = path;
+    return true;
+  }
+  const size_t length = slash == path ? 1 : static_cast<size_t>(slash - path);
+  if (length >= kPosixPathMax) return false;
+  std::memcpy(folder, path, length);
+  folder[length] = '\0';
+  *last = slash + 1;
+  return true;
+}
+
+uint32_t ErrorForPath(const char* path, int error) {
+  if (error != ENOENT) return WindowsErrorFromErrno(error);
+  char folder[kPosixPathMax];
+  const char* last = nullptr;
+  if (!SplitPath(path, folder, &last)) return kErrorNameTooLong;
+  struct stat st;
+  return stat(folder, &st) == 0 && S_ISDIR(st.st_mode) ? kErrorFileNotFound : kErrorPathNotFound;
 }

@@ -224,11 +224,43 @@ TEST_F(CopyWalkTest, ANoChangePassReadsEachDestinationFileOnceAndNothingMore) {
   EXPECT_EQ(files.calls(FileOp::kReadInfo), kCount);
   EXPECT_EQ(files.calls(FileOp::kStartFind), 1);
   EXPECT_EQ(files.calls(FileOp::kEndFind), 1);
-  EXPECT_EQ(files.calls(FileOp::kIsFolder), 1);  // the folder itself, not per file
+  EXPECT_EQ(files.calls(FileOp::kIsFolder), 1);    // the folder itself, not per file
+  EXPECT_EQ(files.calls(FileOp::kOpenFolder), 1);  // the destination, held for every file
+  EXPECT_EQ(files.calls(FileOp::kCloseFolder), 1);
   EXPECT_LE(files.calls(FileOp::kNextFind), kCount + 2);
   for (FileOp op : {FileOp::kExists, FileOp::kReplaceWithCopy, FileOp::kRemoveFile,
                     FileOp::kMakeFolder, FileOp::kRecycle}) {
     EXPECT_EQ(files.calls(op), 0) << static_cast<int>(op);
+  }
+}
+
+TEST_F(CopyWalkTest, EachFolderIsHeldOpenOnceAndAskedByPathWhenItCannotBe) {
+  // Once with the destination folders held open, once with every open
+  // refused: the same answers either way, and every folder given back.
+  for (const bool refuse_open : {false, true}) {
+    SCOPED_TRACE(refuse_open ? "asked by path" : "held open");
+    fs::remove_all(src);
+    fs::remove_all(dst);
+    fs::create_directories(src / "a" / "b");
+    fs::create_directory(dst);
+    Put(src / "new.txt", "new", kBaseTime);
+    Put(src / "a" / "older.txt", "fresh", kBaseTime + 2 * kSecond);
+    fs::create_directory(dst / "a");
+    Put(dst / "a" / "older.txt", "stale", kBaseTime);
+    Put(src / "a" / "b" / "same.txt", "source", kBaseTime);
+    fs::create_directory(dst / "a" / "b");
+    Put(dst / "a" / "b" / "same.txt", "destination", kBaseTime);
+    if (refuse_open) files.FailOn(FileOp::kOpenFolder, kErrorAccessDenied);
+    files.ResetCounts();
+    host.Reset();
+
+    EXPECT_TRUE(Copy());
+    EXPECT_EQ(SortedLog(), Sorted({"Copying " + (dst / "new.txt").string(),
+                                   "Updating " + (dst / "a" / "older.txt").string()}));
+    EXPECT_EQ(ReadFile(dst / "a" / "older.txt"), "fresh");
+    EXPECT_EQ(ReadFile(dst / "a" / "b" / "same.txt"), "destination");
+    EXPECT_EQ(files.calls(FileOp::kOpenFolder), 3);
+    EXPECT_EQ(files.calls(FileOp::kCloseFolder), 3);
   }
 }
 

@@ -24,6 +24,8 @@ enum class FileOp {
   kRemoveFile,
   kMakeFolder,
   kRecycle,
+  kOpenFolder,
+  kCloseFolder,
   kCount
 };
 
@@ -69,6 +71,19 @@ class FaultyFileServices : public FileServices {
   }
   bool ReadInfo(const char* path, PathInfo* info, uint32_t* error) override {
     return !Fails(FileOp::kReadInfo, path, error) && inner_.ReadInfo(path, info, error);
+  }
+  void* OpenFolder(const char* path) override {
+    uint32_t error = 0;
+    if (Fails(FileOp::kOpenFolder, path, &error)) return nullptr;
+    return inner_.OpenFolder(path);
+  }
+  void CloseFolder(void* folder) override {
+    Count(FileOp::kCloseFolder, "");
+    inner_.CloseFolder(folder);
+  }
+  // Counted and failed as ReadInfo: the same question, asked of an open folder.
+  bool ReadInfoIn(void* folder, const char* path, PathInfo* info, uint32_t* error) override {
+    return !Fails(FileOp::kReadInfo, path, error) && inner_.ReadInfoIn(folder, path, info, error);
   }
   bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error) override {
     return !Fails(FileOp::kReplaceWithCopy, destination, error) &&

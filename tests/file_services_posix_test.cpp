@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <set>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 
 #include "engine/posix_errors.h"
 #include "engine/remove_tree_posix.h"
+#include "engine/replace_copy_posix.h"
 #include "tests/scratch_trash.h"
 #include "tests/test_support.h"
 
@@ -124,6 +126,54 @@ TEST_F(PosixFileServicesTest, CopiesWhatAFileSystemReportsAsEmpty) {
   EXPECT_EQ(ReadFile(destination), ReadFile("/proc/version"));
 }
 
+TEST_F(PosixFileServicesTest, BothKindsOfTemporaryFileLeaveOnlyTheCopy) {
+  const std::string source = dir.Join("source");
+  WriteFile(source, "fresh content");
+  SetTimes(source, 1600000000, 123456789);
+  const std::string stray = "~larkspan-" + std::to_string(getpid()) + ".tmp";
+  for (const TemporaryKind kind : {TemporaryKind::kUnnamedFirst, TemporaryKind::kNamedOnly}) {
+    SCOPED_TRACE(kind == TemporaryKind::kUnnamedFirst ? "unnamed first" : "named only");
+    const fs::path out = dir.path() / "out";
+    fs::remove_all(out);
+    fs::create_directory(out);
+    WriteFile(out / "old", "old content, longer than the new");
+    ASSERT_EQ(chmod((out / "old").c_str(), 0400), 0);
+    // A stray of an earlier run under this process id is cleared, not in the way.
+    WriteFile(out / stray, "stray");
+    for (const char* name : {"new", "old"}) {
+      const std::string destination = (out / name).string();
+      uint32_t error = 0;
+      ASSERT_TRUE(CopyIntoPlace(source.c_str(), destination.c_str(), kind, &error))
+          << name << " error " << error;
+      EXPECT_EQ(ReadFile(destination), "fresh content") << name;
+      EXPECT_EQ(Stat(destination).st_mtim.tv_nsec, 123456789) << name;
+    }
+    std::set<std::string> names;
+    for (const auto& item : fs::directory_iterator(out))
+      names.insert(item.path().filename());
+    EXPECT_EQ(names, (std::set<std::string>{"new", "old"}));
+
+    // Failures leave the folder as it was: no way to the destination, a
+    // folder where the file should go.
+    fs::create_directory(out / "folder");
+    const struct {
+      std::string destination;
+      uint32_t error;
+    } failures[] = {{dir.Join("gone/copy"), kErrorPathNotFound},
+                    {(out / "folder").string(), kErrorAccessDenied}};
+    for (const auto& f : failures) {
+      uint32_t error = 0;
+      EXPECT_FALSE(CopyIntoPlace(source.c_str(), f.destination.c_str(), kind, &error));
+      EXPECT_EQ(error, f.error) << f.destination;
+    }
+    names.clear();
+    for (const auto& item : fs::directory_iterator(out))
+      names.insert(item.path().filename());
+    EXPECT_EQ(names, (std::set<std::string>{"new", "old", "folder"}));
+    EXPECT_TRUE(fs::is_empty(out / "folder"));
+  }
+}
+
 TEST_F(PosixFileServicesTest, ANamedPipeIsRefusedNotWaitedOn) {
   const std::string pipe = dir.Join("pipe");
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
@@ -197,10 +247,43 @@ TEST_F(PosixFileServicesTest, RecycledFilesLandInTheTrash) {
   if (same_volume) {
     EXPECT_EQ(ReadFile(trashed), "keep me");
   } else {
-    // The home trash is on another volume: GLib uses one at the volume's top
-    // or, lacking one, it is deleted for good.
+    // The home trash is on another volume: the volume's own trash at its top
+    // takes it or, lacking one, it is deleted for good.
     EXPECT_FALSE(fs::exists(trashed));
   }
+}
+
+TEST_F(PosixFileServicesTest, TrashedItemsOfOneNameAreAllKeptWithTheirOrigin) {
+  if (Stat(dir.path().string()).st_dev != Stat(ScratchDataHome()).st_dev) {
+    GTEST_SKIP() << "the scratch trash is on another volume";
+  }
+  const fs::path trash = ScratchDataHome() / "Trash";
+  const std::string path = dir.Join("a b%.txt");
+  const std::string encoded = dir.Join("a%20b%25.txt");
+  const std::set<std::string> contents = {"first", "second", "third", "folder"};
+  for (const std::string& content : contents) {
+    if (content == "folder") {
+      fs::create_directory(path);
+      WriteFile(fs::path(path) / "inside", content);
+    } else {
+      WriteFile(path, content);
+    }
+    ASSERT_EQ(Recycle(path), 0) << content;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(path))) << content;
+  }
+
+  // Each item is in the trash under a name of its own, beside an info file
+  // that names where it came from.
+  std::set<std::string> found;
+  for (const auto& item : fs::directory_iterator(trash / "files")) {
+    const std::string name = item.path().filename();
+    if (name.rfind("a b%.txt", 0) != 0) continue;
+    found.insert(fs::is_directory(item.path()) ? ReadFile(item.path() / "inside")
+                                               : ReadFile(item.path()));
+    const std::string info = ReadFile(trash / "info" / (name + ".trashinfo"));
+    EXPECT_EQ(info.rfind("[Trash Info]\nPath=" + encoded + "\nDeletionDate=", 0), 0u) << info;
+  }
+  EXPECT_EQ(found, contents);
 }
 
 TEST_F(PosixFileServicesTest, DeletingATreeRemovesLinksNotTheirTargets) {

@@ -132,6 +132,38 @@ TEST_F(FileServicesTest, MissingNamesAndMissingFoldersGiveTheirErrors) {
   EXPECT_EQ(error, kErrorPathNotFound);
 }
 
+TEST_F(FileServicesTest, ReadInfoInAFolderAnswersAsReadInfoByPath) {
+  const fs::path folder = dir.path() / "held";
+  fs::create_directory(folder);
+  WriteFile(folder / "file.txt", "x");
+  fs::create_directory(folder / "sub");
+  const std::string held = folder.string();
+  void* handle = files.OpenFolder(held.c_str());
+  for (const char* name : {"file.txt", "sub", "missing"}) {
+    const std::string path = held + kPathSeparator + name;
+    PathInfo by_path{};
+    uint32_t path_error = 0;
+    const bool found = files.ReadInfo(path.c_str(), &by_path, &path_error);
+    for (void* asked : {handle, static_cast<void*>(nullptr)}) {
+      PathInfo in_folder{};
+      uint32_t folder_error = 0;
+      EXPECT_EQ(files.ReadInfoIn(asked, path.c_str(), &in_folder, &folder_error), found) << name;
+      EXPECT_EQ(in_folder.attributes, by_path.attributes) << name;
+      EXPECT_EQ(in_folder.last_write, by_path.last_write) << name;
+      EXPECT_EQ(folder_error, path_error) << name;
+    }
+  }
+  // The folder removed while it is held: its names are on a missing way.
+  fs::remove_all(folder);
+  const std::string path = held + kPathSeparator + "file.txt";
+  PathInfo info;
+  uint32_t error = 0;
+  EXPECT_FALSE(files.ReadInfoIn(handle, path.c_str(), &info, &error));
+  EXPECT_EQ(error, kErrorPathNotFound);
+  files.CloseFolder(handle);
+  EXPECT_EQ(files.OpenFolder(held.c_str()), nullptr);
+}
+
 TEST_F(FileServicesTest, IsFolderAndExists) {
   WriteFile(dir.path() / "file.txt", "x");
   fs::create_directory(dir.path() / "sub");

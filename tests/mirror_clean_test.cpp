@@ -162,6 +162,8 @@ TEST_F(MirrorCleanTest, ANoChangeCleanAsksTheSourceOncePerEntry) {
   EXPECT_TRUE(Clean());
   EXPECT_EQ(files.calls(FileOp::kReadInfo), kCount);
   EXPECT_EQ(files.calls(FileOp::kIsFolder), 1);
+  EXPECT_EQ(files.calls(FileOp::kOpenFolder), 1);  // the source, held for every entry
+  EXPECT_EQ(files.calls(FileOp::kCloseFolder), 1);
   EXPECT_EQ(files.calls(FileOp::kExists), 0);
   EXPECT_EQ(files.calls(FileOp::kRecycle), 0);
 }

@@ -53,6 +53,11 @@ class HookedFiles : public FileServices {
   bool ReadInfo(const char* path, PathInfo* info, uint32_t* error) override {
     return real.ReadInfo(path, info, error);
   }
+  void* OpenFolder(const char* path) override { return real.OpenFolder(path); }
+  void CloseFolder(void* folder) override { real.CloseFolder(folder); }
+  bool ReadInfoIn(void* folder, const char* path, PathInfo* info, uint32_t* error) override {
+    return real.ReadInfoIn(folder, path, info, error);
+  }
   bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error) override {
     if (before_copy) before_copy();
     return real.ReplaceWithCopy(source, destination, error);

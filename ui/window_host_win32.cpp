@@ -18,9 +18,10 @@ class WindowHost : public Host {
 
   void AppendLog(const char* line) override {
     const HWND log = Control(kLogListId);
-    SendMessageA(log, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
-    const LRESULT count = SendMessageA(log, LB_GETCOUNT, 0, 0);
-    SendMessageA(log, LB_SETTOPINDEX, count - 1, 0);
+    // The log is not sorted: the new line's index is the line count - 1, and
+    // asking for the count would cost one more trip to the window thread.
+    const LRESULT index = SendMessageA(log, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+    if (index >= 0) SendMessageA(log, LB_SETTOPINDEX, index, 0);
   }
   void SetProgressRange(uint32_t total) override {
     SendMessageA(Control(kProgressBarId), PBM_SETRANGE32, 0, total);

@@ -1,0 +1,196 @@
+#include "engine/replace_copy_posix.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "engine/file_services.h"
+#include "engine/posix_errors.h"
+
+namespace {
+
+constexpr size_t kCopyBufferSize = 64 * 1024;
+constexpr size_t kCopyChunk = size_t{1} << 30;
+
+// Writes all of size bytes; 0 or an errno.
+int WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+int CopyByReadWrite(int in, int out) {
+  char buffer[kCopyBufferSize];
+  for (;;) {
+    const ssize_t n = read(in, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return 0;
+    const int error = WriteAll(out, buffer, static_cast<size_t>(n));
+    if (error != 0) return error;
+  }
+}
+
+bool CopyRangeRefused(int error) {
+  return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+// Copies the rest of in (size bytes as it was opened) to out; 0 or an errno.
+// copy_file_range lets the file system share or copy the blocks itself; where
+// it refuses, or copies nothing at its first call (some file systems report
+// their files as empty to it), plain reads and writes go on from the same
+// offsets. Once size bytes are across the copy ends without a call that only
+// finds the end: a file that grows meanwhile has a newer time by then, and
+// the next pass copies it again.
+int CopyContent(int in, int out, off_t size) {
+  off_t copied = 0;
+  for (;;) {
+    const ssize_t n = copy_file_range(in, nullptr, out, nullptr, kCopyChunk, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return CopyRangeRefused(errno) ? CopyByReadWrite(in, out) : errno;
+    if (n == 0) return copied == 0 ? CopyByReadWrite(in, out) : 0;
+    copied += n;
+    if (size > 0 && copied >= size) return 0;
+  }
+}
+
+// Fills the new file out from in: content, permission bits and times.
+// Returns 0 or an errno.
+int FillCopy(int in, int out, const struct stat& source) {
+  const int error = CopyContent(in, out, source.st_size);
+  if (error != 0) return error;
+  if (fchmod(out, source.st_mode & 07777) != 0) return errno;
+  const timespec times[2] = {source.st_atim, source.st_mtim};
+  if (futimens(out, times) != 0) return errno;
+  return 0;
+}
+
+// Creates path for writing, new; a stray left by an earlier run of the same
+// process id is removed once. Returns the descriptor or -1 with errno set.
+int CreateTemporary(const char* path) {
+  constexpr int kFlags = O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC;
+  int fd = open(path, kFlags, 0600);
+  if (fd < 0 && errno == EEXIST && unlink(path) == 0) fd = open(path, kFlags, 0600);
+  return fd;
+}
+
+// An unnamed file is given a name through its /proc link, which needs no
+// privilege (AT_EMPTY_PATH would).
+bool ProcLinksUsable() {
+  static const bool usable = access("/proc/self/fd", X_OK) == 0;
+  return usable;
+}
+
+// Links the complete unnamed file out as path; 0 or an errno (EEXIST when
+// something has that name already).
+int LinkUnnamed(int out, const char* path) {
+  char self[32];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", out);
+  return linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
+
+// Puts the complete unnamed file out in place as destination and closes it.
+// A new file is linked straight in: there is no rename, and nothing is left
+// behind by a crash at any point. A file to replace needs the one-step
+// rename, so the copy is linked under the temporary name first. 0 or an errno.
+int PlaceUnnamed(int out, const char* temporary, const char* destination) {
+  int failure = LinkUnnamed(out, destination);
+  if (failure == 0) {
+    if (close(out) == 0) return 0;
+    // Nothing was there before: taking the new name back leaves all as it was.
+    failure = errno;
+    unlink(destination);
+    return failure;
+  }
+  if (failure == EEXIST) {
+    failure = LinkUnnamed(out, temporary);
+    if (failure == EEXIST && unlink(temporary) == 0) failure = LinkUnnamed(out, temporary);
+  }
+  if (close(out) != 0 && failure == 0) failure = errno;
+  if (failure != 0) return failure;
+  if (rename(temporary, destination) == 0) return 0;
+  failure = errno;
+  unlink(temporary);
+  return failure;
+}
+
+// The named path: created beside the destination, renamed over it. 0 or an
+// errno; *error is set here when the temporary file cannot be created.
+int CopyThroughNamed(int in, const struct stat& st, const char* temporary, const char* destination,
+                     uint32_t* error) {
+  const int out = CreateTemporary(temporary);
+  if (out < 0) {
+    *error = ErrorForPath(temporary, errno);
+    return -1;
+  }
+  int failure = FillCopy(in, out, st);
+  if (close(out) != 0 && failure == 0) failure = errno;
+  if (failure == 0 && rename(temporary, destination) != 0) failure = errno;
+  if (failure != 0) unlink(temporary);
+  return failure;
+}
+
+pid_t ProcessId() {
+  static const pid_t id = getpid();
+  return id;
+}
+
+}  // namespace
+
+bool CopyIntoPlace(const char* source, const char* destination, TemporaryKind kind,
+                   uint32_t* error) {
+  char folder[kPosixPathMax];
+  char temporary[kPosixPathMax];
+  const char* last = nullptr;
+  if (!SplitPath(destination, folder, &last)) {
+    *error = kErrorNameTooLong;
+    return false;
+  }
+  const int n = std::snprintf(temporary, sizeof temporary, "%s/~larkspan-%ld.tmp", folder,
+                              static_cast<long>(ProcessId()));
+  if (n < 0 || static_cast<size_t>(n) >= sizeof temporary) {
+    *error = kErrorNameTooLong;
+    return false;
+  }
+  // Non-blocking, so that a named pipe listed as a file cannot hang the pass.
+  const int in = open(source, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (in < 0) {
+    *error = ErrorForPath(source, errno);
+    return false;
+  }
+  struct stat st;
+  int failure = fstat(in, &st) != 0 ? errno : 0;
+  if (failure == 0 && !S_ISREG(st.st_mode)) failure = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  if (failure != 0) {
+    close(in);
+    *error = WindowsErrorFromErrno(failure);
+    return false;
+  }
+
+  // Where the unnamed file is refused (a file system without it, an old
+  // kernel), the named one does the work and reports any real failure.
+  const int unnamed = kind == TemporaryKind::kUnnamedFirst && ProcLinksUsable()
+                          ? open(folder, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600)
+                          : -1;
+  if (unnamed >= 0) {
+    failure = FillCopy(in, unnamed, st);
+    if (failure == 0) {
+      failure = PlaceUnnamed(unnamed, temporary, destination);
+    } else {
+      close(unnamed);
+    }
+  } else {
+    failure = CopyThroughNamed(in, st, temporary, destination, error);
+  }
+  close(in);
+  if (failure == 0) return true;
+  if (failure > 0) *error = ErrorForPath(destination, failure);
+  return false;
+}

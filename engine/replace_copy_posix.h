@@ -1,0 +1,20 @@
+// The fail-safe copy of the POSIX file services: a destination file is never
+// seen partly written, and a failure or a kill leaves no partial file.
+#pragma once
+
+#include <cstdint>
+
+enum class TemporaryKind {
+  // An unnamed file (O_TMPFILE) in the destination's folder, linked into
+  // place when complete; where the file system refuses one, a named one.
+  kUnnamedFirst,
+  // Always a named temporary file beside the destination, renamed over it.
+  kNamedOnly,
+};
+
+// Copies source to destination (content, permission bits, times) through a
+// temporary file of the given kind and replaces an existing destination file
+// in one rename. False with *error set (a Windows error number) on failure,
+// when the old destination is as it was and no temporary file is left.
+bool CopyIntoPlace(const char* source, const char* destination, TemporaryKind kind,
+                   uint32_t* error);
