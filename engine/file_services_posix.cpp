@@ -6,13 +6,13 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <gio/gio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "engine/posix_errors.h"
 #include "engine/remove_tree_posix.h"
 #include "engine/replace_copy_posix.h"
-#include "engine/trash_posix.h"
 
 const char kPathSeparator = '/';
 const char kAllEntries[] = "*";
@@ -75,6 +75,34 @@ bool ReadNextEntry(DIR* dir, FindEntry* entry) {
     if (next == nullptr) return false;
     if (FillEntry(dirfd(dir), next->d_name, next->d_name, entry) == 0) return true;
   }
+}
+
+uint32_t ErrorFromGio(const GError* error) {
+  switch (error->code) {
+    case G_IO_ERROR_NOT_FOUND:
+      return kErrorFileNotFound;
+    case G_IO_ERROR_PERMISSION_DENIED:
+      return kErrorAccessDenied;
+    case G_IO_ERROR_NO_SPACE:
+      return kErrorDiskFull;
+    case G_IO_ERROR_FILENAME_TOO_LONG:
+      return kErrorNameTooLong;
+    case G_IO_ERROR_HOST_UNREACHABLE:
+    case G_IO_ERROR_NETWORK_UNREACHABLE:
+    case G_IO_ERROR_CONNECTION_REFUSED:
+    case G_IO_ERROR_TIMED_OUT:
+    case G_IO_ERROR_NOT_CONNECTED:
+    case G_IO_ERROR_CONNECTION_CLOSED:
+      return kErrorBadNetPath;
+    default:
+      return kErrorGeneral;
+  }
+}
+
+void UseLocalFilesOnly() {
+  // GIO on its own would reach for a desktop session's daemons; a backup run may have none.
+  static const bool done = setenv("GIO_USE_VFS", "local", /*overwrite=*/0) == 0;
+  (void)done;
 }
 
 class PosixFileServices : public FileServices {
@@ -183,10 +211,24 @@ class PosixFileServices : public FileServices {
   bool MakeFolder(const char* path) override { return mkdir(path, 0777) == 0; }
 
   int Recycle(const char* path) override {
-    int failure = MoveToTrash(path);
-    // No trash on this volume: deleted for good, as on a Windows share.
-    if (failure == kNoTrash) failure = RemoveTree(AT_FDCWD, path);
-    return failure == 0 ? 0 : static_cast<int>(ErrorForPath(path, failure));
+    UseLocalFilesOnly();
+    GFile* file = g_file_new_for_path(path);
+    GError* failure = nullptr;
+    int result = 0;
+    if (!g_file_trash(file, /*cancellable=*/nullptr, &failure)) {
+      if (g_error_matches(failure, G_IO_ERROR, G_IO_ERROR_NOT_SUPPORTED)) {
+        // No trash on this volume: deleted for good, as on a Windows share.
+        const int error = RemoveTree(AT_FDCWD, path);
+        result = error == 0 ? 0 : static_cast<int>(ErrorForPath(path, error));
+      } else {
+        struct stat st;
+        result = lstat(path, &st) != 0 ? static_cast<int>(ErrorForPath(path, errno))
+                                       : static_cast<int>(ErrorFromGio(failure));
+      }
+      g_error_free(failure);
+    }
+    g_object_unref(file);
+    return result;
   }
 
  private:

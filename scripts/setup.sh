@@ -25,7 +25,7 @@ want xvfb have_cmd Xvfb
 want xauth have_cmd xauth
 want xdotool have_cmd xdotool
 want googletest test -f /usr/src/googletest/CMakeLists.txt
-want time test -x /usr/bin/time
+want libglib2.0-dev pkg-config --exists gio-2.0
 want rsync have_cmd rsync
 want util-linux have_cmd flock
 

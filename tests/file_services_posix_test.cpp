@@ -247,43 +247,10 @@ TEST_F(PosixFileServicesTest, RecycledFilesLandInTheTrash) {
   if (same_volume) {
     EXPECT_EQ(ReadFile(trashed), "keep me");
   } else {
-    // The home trash is on another volume: the volume's own trash at its top
-    // takes it or, lacking one, it is deleted for good.
+    // The home trash is on another volume: GLib uses one at the volume's top
+    // or, lacking one, it is deleted for good.
     EXPECT_FALSE(fs::exists(trashed));
   }
-}
-
-TEST_F(PosixFileServicesTest, TrashedItemsOfOneNameAreAllKeptWithTheirOrigin) {
-  if (Stat(dir.path().string()).st_dev != Stat(ScratchDataHome()).st_dev) {
-    GTEST_SKIP() << "the scratch trash is on another volume";
-  }
-  const fs::path trash = ScratchDataHome() / "Trash";
-  const std::string path = dir.Join("a b%.txt");
-  const std::string encoded = dir.Join("a%20b%25.txt");
-  const std::set<std::string> contents = {"first", "second", "third", "folder"};
-  for (const std::string& content : contents) {
-    if (content == "folder") {
-      fs::create_directory(path);
-      WriteFile(fs::path(path) / "inside", content);
-    } else {
-      WriteFile(path, content);
-    }
-    ASSERT_EQ(Recycle(path), 0) << content;
-    EXPECT_FALSE(fs::exists(fs::symlink_status(path))) << content;
-  }
-
-  // Each item is in the trash under a name of its own, beside an info file
-  // that names where it came from.
-  std::set<std::string> found;
-  for (const auto& item : fs::directory_iterator(trash / "files")) {
-    const std::string name = item.path().filename();
-    if (name.rfind("a b%.txt", 0) != 0) continue;
-    found.insert(fs::is_directory(item.path()) ? ReadFile(item.path() / "inside")
-                                               : ReadFile(item.path()));
-    const std::string info = ReadFile(trash / "info" / (name + ".trashinfo"));
-    EXPECT_EQ(info.rfind("[Trash Info]\nPath=" + encoded + "\nDeletionDate=", 0), 0u) << info;
-  }
-  EXPECT_EQ(found, contents);
 }
 
 TEST_F(PosixFileServicesTest, DeletingATreeRemovesLinksNotTheirTargets) {
