@@ -27,6 +27,7 @@ want xdotool have_cmd xdotool
 want googletest test -f /usr/src/googletest/CMakeLists.txt
 want libglib2.0-dev pkg-config --exists gio-2.0
 want rsync have_cmd rsync
+want time have_cmd /usr/bin/time
 want util-linux have_cmd flock
 
 if [ ${#need[@]} -gt 0 ]; then
