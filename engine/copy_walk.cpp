@@ -84,6 +84,7 @@ bool WorkerContext::CopyWalk() {
     if (entry.attributes & (kAttrHidden | kAttrOffline)) continue;
     const bool is_folder = (entry.attributes & kAttrFolder) != 0;
     if (is_folder && IsDotEntry(entry.name)) continue;
+    if (!is_folder && IsOwnTemporaryName(entry.name)) continue;
     if (!is_folder) done += SizeInMiB(entry.size_low);
 
     // A folder's paths keep room for the listing its own walk appends.

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 
 extern const char kPathSeparator;
@@ -108,4 +109,4 @@ FileServices& DefaultFileServices();
 
 // The owner of any window Recycle might show: the main window's handle on
 // Windows, set by the window; unused on POSIX.
-extern void* gRecycleOwner;
+extern std::atomic<void*> gRecycleOwner;

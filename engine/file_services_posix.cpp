@@ -17,7 +17,7 @@
 const char kPathSeparator = '/';
 const char kAllEntries[] = "*";
 
-void* gRecycleOwner = nullptr;
+std::atomic<void*> gRecycleOwner{nullptr};
 
 namespace {
 

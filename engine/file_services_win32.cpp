@@ -9,7 +9,7 @@
 const char kPathSeparator = '\\';
 const char kAllEntries[] = "*.*";
 
-void* gRecycleOwner = nullptr;
+std::atomic<void*> gRecycleOwner{nullptr};
 
 namespace {
 
@@ -131,7 +131,7 @@ class Win32FileServices : public FileServices {
 
   int Recycle(const char* path) override {
     SHFILEOPSTRUCTA operation = {};
-    operation.hwnd = static_cast<HWND>(gRecycleOwner);
+    operation.hwnd = static_cast<HWND>(gRecycleOwner.load());
     operation.wFunc = FO_DELETE;
     operation.pFrom = path;  // ends with two NULs
     operation.fFlags = kRecycleFlags;

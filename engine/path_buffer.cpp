@@ -22,3 +22,14 @@ void ReportTooLong(WorkerContext& context, const char* folder, const char* name)
   context.AppendLog(context.message);
   context.pass_failed = true;
 }
+
+bool IsOwnTemporaryName(const char* name) {
+  static const char kPrefix[] = "~larkspan-";
+  static const char kSuffix[] = ".tmp";
+  if (std::strncmp(name, kPrefix, sizeof kPrefix - 1) != 0) return false;
+  const char* digits = name + sizeof kPrefix - 1;
+  const char* end = digits;
+  while (*end >= '0' && *end <= '9')
+    ++end;
+  return end != digits && std::strcmp(end, kSuffix) == 0;
+}

@@ -13,6 +13,11 @@ inline size_t ListingRoom() {
 }
 
 // The "." and ".." a folder listing may hold.
+// Our own temporary copies are "~larkspan-<digits>.tmp" beside their
+// destination. One that a killed run left behind is a stray, never a file to
+// copy: a Sync would carry it back into the source.
+bool IsOwnTemporaryName(const char* name);
+
 inline bool IsDotEntry(const char* name) {
   return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }

@@ -54,6 +54,21 @@ TEST_F(CopyWalkTest, SkipsHiddenEntriesWithoutCountingThem) {
   EXPECT_EQ(context.done, 0u);
 }
 
+TEST_F(CopyWalkTest, AStrayTemporaryCopyOfOursIsNeverCopied) {
+  // Left by a killed run; a Sync's reverse walk would carry it into the source.
+  WriteFile(src / "~larkspan-4242.tmp", "half a file");
+  fs::resize_file(src / "~larkspan-4242.tmp", 2 << 20);
+  for (const char* name : {"~larkspan-.tmp", "~larkspan-12.tmp.doc", "~larkspan-x1.tmp"}) {
+    WriteFile(src / name, "the user's own");
+  }
+
+  EXPECT_TRUE(Copy());
+  EXPECT_FALSE(fs::exists(dst / "~larkspan-4242.tmp"));
+  EXPECT_EQ(context.done, 0u);
+  EXPECT_EQ(host.log().size(), 3u);
+  EXPECT_TRUE(fs::exists(dst / "~larkspan-12.tmp.doc"));
+}
+
 TEST_F(CopyWalkTest, CountsWholeMiBOfTheLowSizeWordAndPostsOncePerFolder) {
   // The destination's copies are as new as the sources, so nothing is copied:
   // the count does not depend on copying.
