@@ -44,11 +44,7 @@ class PosixFileServicesTest : public ::testing::Test {
     return st;
   }
 
-  int Recycle(const std::string& path) {
-    std::string doubly_ended = path;
-    doubly_ended.push_back('\0');
-    return files.Recycle(doubly_ended.c_str());
-  }
+  int Recycle(const std::string& path) { return RecyclePath(files, path); }
 
   FileServices& files = DefaultFileServices();
   TempDir dir;

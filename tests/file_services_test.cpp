@@ -47,12 +47,7 @@ class FileServicesTest : public ::testing::Test {
     return info.last_write;
   }
 
-  // Recycle takes a path ended by two NULs.
-  int Recycle(const std::string& path) {
-    std::string doubly_ended = path;
-    doubly_ended.push_back('\0');
-    return files.Recycle(doubly_ended.c_str());
-  }
+  int Recycle(const std::string& path) { return RecyclePath(files, path); }
 
   FileServices& files = DefaultFileServices();
   TempDir dir;

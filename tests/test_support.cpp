@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "engine/file_services.h"
+
 TempDir::TempDir() {
   static std::atomic<int> serial{0};
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
@@ -20,7 +22,9 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ignored);
 }
 
-std::string TempDir::Join(const std::string& name) const { return (path_ / name).string(); }
+std::string TempDir::Join(const std::string& name) const {
+  return (path_ / name).string();
+}
 
 void WriteFile(const fs::path& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -32,4 +36,10 @@ std::string ReadFile(const fs::path& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+int RecyclePath(FileServices& files, const std::string& path) {
+  std::string doubly_ended = path;
+  doubly_ended.push_back('\0');
+  return files.Recycle(doubly_ended.c_str());
 }

@@ -7,6 +7,8 @@
 
 namespace fs = std::filesystem;
 
+class FileServices;
+
 // A fresh folder under the system's temporary folder, removed with everything
 // in it when the object goes.
 class TempDir {
@@ -25,4 +27,6 @@ class TempDir {
 };
 
 void WriteFile(const fs::path& path, const std::string& content);
+// Recycles path through files, which takes a path ended by two NULs.
+int RecyclePath(FileServices& files, const std::string& path);
 std::string ReadFile(const fs::path& path);
