@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -418,6 +419,56 @@ TEST_F(MainDialogTest, StopDuringAPassEndsItAndKeepsTheWindow) {
   EXPECT_EQ(gate_.arrived, 1);
 }
 
+// Counts the log list's paints.
+std::atomic<int> gLogPaints;
+WNDPROC gLogProc;
+LRESULT CALLBACK CountingLogProc(HWND log, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_PAINT) ++gLogPaints;
+  return CallWindowProcA(gLogProc, log, message, wparam, lparam);
+}
+
+TEST_F(MainDialogTest, ABurstOfLinesIsDrawnAFewTimesAndEndsOnItsLastLine) {
+  WriteProject("");
+  ASSERT_TRUE(Open());
+  const HWND log = GetDlgItem(window_, kLogListId);
+  ASSERT_TRUE(IsWindowVisible(log));
+  gLogProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrA(log, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountingLogProc)));
+  gLogPaints = 0;
+
+  constexpr int kLines = 300;
+  std::atomic<bool> sent{false};
+  const ULONGLONG start = GetTickCount64();
+  std::thread worker([&] {
+    for (int i = 0; i < kLines; ++i)
+      MainWindowHost()->AppendLog(("line " + std::to_string(i)).c_str());
+    sent = true;
+  });
+  const bool finished = PumpUntil([&] { return sent.load(); });
+  worker.join();
+  ASSERT_TRUE(finished);
+  const ULONGLONG burst = GetTickCount64() - start;
+  // Drawn per line, the burst would be painted about once a line.
+  EXPECT_LE(gLogPaints, static_cast<int>(burst / 100) + 3) << burst << " ms";
+
+  // Every line is there, in order, and once the burst is over the list is
+  // drawn with the last line in view.
+  const std::vector<std::string> lines = LogLines(window_);
+  ASSERT_EQ(lines.size(), static_cast<size_t>(kLines));
+  for (int i = 0; i < kLines; ++i)
+    ASSERT_EQ(lines[i], "line " + std::to_string(i));
+  const int paints_after_burst = gLogPaints;
+  const ULONGLONG quiet = GetTickCount64() + 500;
+  PumpUntil([&] { return GetTickCount64() > quiet; });
+  EXPECT_GT(gLogPaints, paints_after_burst);
+  RECT client, last;
+  GetClientRect(log, &client);
+  ASSERT_NE(SendMessageA(log, LB_GETITEMRECT, kLines - 1, reinterpret_cast<LPARAM>(&last)), LB_ERR);
+  EXPECT_GE(last.top, client.top);
+  EXPECT_LE(last.bottom, client.bottom);
+  SetWindowLongPtrA(log, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(gLogProc));
+}
+
 TEST_F(MainDialogTest, CloseBoxDuringAPassClosesAfterDoneAndSaves) {
   MakeTrees();
   WriteCopyProject(kEndNone, 0);
@@ -473,16 +524,16 @@ TEST_F(MainDialogTest, TheEndOptionActsOnTheFifthTickAfterDone) {
     gCountdown = 0;
     ASSERT_TRUE(Open());
     // The test brings the ticks itself.
-    KillTimer(window_, 0);
+    KillTimer(window_, kTimerId);
     ASSERT_TRUE(WaitForLog("Done."));
     // The pass sets the count as its very last act.
     ASSERT_TRUE(PumpUntil([] { return gCountdown == 5; }));
     for (int tick = 1; tick <= 4; ++tick) {
-      SendMessageA(window_, WM_TIMER, 0, 0);
+      SendMessageA(window_, WM_TIMER, kTimerId, 0);
       ASSERT_TRUE(IsWindow(window_)) << "tick " << tick;
     }
     EXPECT_TRUE(power_.calls.empty());
-    SendMessageA(window_, WM_TIMER, 0, 0);
+    SendMessageA(window_, WM_TIMER, kTimerId, 0);
     EXPECT_FALSE(IsWindow(window_));
     EXPECT_EQ(power_.calls, c.calls);
     EXPECT_NE(ReadFile(project_).find("T,3," + std::to_string(c.end_option)), std::string::npos);

@@ -17,7 +17,6 @@ HCURSOR gSizeCursor;
 
 namespace {
 
-constexpr UINT_PTR kTimerId = 0;
 constexpr UINT kTimerMilliseconds = 1000;
 constexpr DWORD kJobListExtendedStyles =
     LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP;  // 0x34
@@ -90,6 +89,7 @@ void OnDestroy(HWND window) {
   SaveProject(gProjectPath, gJobs, CurrentTotals(), gProjectState);
 
   KillTimer(window, kTimerId);
+  OnLogTimer(window);  // a held log is let go with its timer
   // A pass may outlive the window: nothing it shows may be owned by a window that is gone.
   gRecycleOwner = nullptr;
   for (int i = 0; i < kColumnCount; ++i) {
@@ -159,7 +159,10 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM
       OnCommand(window, LOWORD(wparam), HIWORD(wparam));
       break;
     case WM_TIMER:
-      OnTimer(MainWindowHost());
+      if (wparam == kLogTimerId)
+        OnLogTimer(window);
+      else
+        OnTimer(MainWindowHost());
       break;
     case WM_MOUSEMOVE:
       // Signed: a captured drag reports positions above and left of the window.
@@ -179,6 +182,9 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM
       break;
     case MSG_START_PASS:
       OnStartPass(MainWindowHost());
+      break;
+    case MSG_APPEND_LOG:
+      OnAppendLog(window, reinterpret_cast<const char*>(lparam));
       break;
   }
   return 0;

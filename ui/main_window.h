@@ -28,6 +28,12 @@ constexpr int kLastModeCommand = 40007;
 // Private window messages.
 constexpr UINT MSG_CLOSE_NOW = WM_USER + 1;
 constexpr UINT MSG_START_PASS = WM_USER + 2;
+// A worker's log line (lparam: the text), added on the window thread.
+constexpr UINT MSG_APPEND_LOG = WM_APP + 1;
+
+// Timers of the main window: the run settings' second and the log's drawing.
+constexpr UINT_PTR kTimerId = 0;
+constexpr UINT_PTR kLogTimerId = 1;
 
 // How the window looked when it was last closed; stored per user.
 struct WindowSettings {
@@ -77,6 +83,10 @@ void OnContextMenu(HWND window);
 bool CursorOnCurrentRow(POINT cursor);
 void CheckModeItem(HMENU popup, int mode);
 void OnDropFiles(HWND window, HDROP drop);
+
+// The log list: a line added, and drawn again at the log timer.
+void OnAppendLog(HWND window, const char* line);
+void OnLogTimer(HWND window);
 
 // Layout and splitter.
 void LayOut(HWND window);

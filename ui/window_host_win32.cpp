@@ -16,12 +16,9 @@ class WindowHost : public Host {
  public:
   void Attach(HWND window) { window_ = window; }
 
+  // One trip to the window thread, which adds the line and scrolls to it.
   void AppendLog(const char* line) override {
-    const HWND log = Control(kLogListId);
-    // The log is not sorted: the new line's index is the line count - 1, and
-    // asking for the count would cost one more trip to the window thread.
-    const LRESULT index = SendMessageA(log, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
-    if (index >= 0) SendMessageA(log, LB_SETTOPINDEX, index, 0);
+    SendMessageA(window_, MSG_APPEND_LOG, 0, reinterpret_cast<LPARAM>(line));
   }
   void SetProgressRange(uint32_t total) override {
     SendMessageA(Control(kProgressBarId), PBM_SETRANGE32, 0, total);
