@@ -9,7 +9,9 @@
 #   bench/run.sh [RUNS]        (default 5)
 # Environment: BENCH_DIR (scratch folder on the local disk, default
 # /var/tmp/larkspan-bench), BENCH_TREES (default "A C W": tree A's four
-# scenarios and peak memory, tree C's first copy, W the window on tree B).
+# scenarios and peak memory, tree C's first copy, W the window on tree B;
+# not in the default: S only W's Stop mid-pass, P what each step of a log line
+# costs the window).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
@@ -142,19 +144,32 @@ tree_a_scenarios() {
   report "modified-1%-A" ours "rsync -a" "rsync -a --delete"
 
   # Mirror after 1% of the source files were deleted: the destination holds
-  # 1,000 files the source lacks, made anew before each command. rsync -a
-  # deletes nothing and is there for scale.
+  # 1,000 files the source lacks, made anew before each command. Which files
+  # go is drawn once at random (fixed seed), so their names repeat as a real
+  # deletion's would (about ten of each of the 100 names). A second round
+  # removes 1,000 files of one name, the worst case for a trash, which must
+  # give each a name of its own. rsync -a deletes nothing and is there for
+  # scale.
   project "$lpj" Mirror "$src" "$dst"
-  extra() { find "$dst" -name 'f7.dat' | while read -r f; do cp -p "$f" "${f%.dat}x.dat"; done; }
-  for ((r = 0; r < runs; r++)); do
+  local drawn=$scratch/mirror-drawn.txt
+  [ -s "$drawn" ] || (cd "$src" && find . -type f -name 'f*.dat' | sort |
+    shuf -n 1000 --random-source=<(yes 1234) >"$drawn")
+  mirror_round() {  # mirror_round SCENARIO: extra() makes the files to remove
+    local scenario=$1
+    for ((r = 0; r < runs; r++)); do
+      rm -rf "$XDG_DATA_HOME/Trash"
+      extra; record "$scenario/ours" "$(seconds "$ours" "$lpj")"
+      check "$src" "$dst" "mirror"
+      extra; record "$scenario/rsync -a --delete" "$(seconds rsync -a --delete "$src/" "$dst/")"
+      record "$scenario/rsync -a" "$(seconds rsync -a "$src/" "$dst/")"
+    done
     rm -rf "$XDG_DATA_HOME/Trash"
-    extra; record "mirror-1%-deleted-A/ours" "$(seconds "$ours" "$lpj")"
-    check "$src" "$dst" "mirror"
-    extra; record "mirror-1%-deleted-A/rsync -a --delete" "$(seconds rsync -a --delete "$src/" "$dst/")"
-    record "mirror-1%-deleted-A/rsync -a" "$(seconds rsync -a "$src/" "$dst/")"
-  done
-  rm -rf "$XDG_DATA_HOME/Trash"
-  report "mirror-1%-deleted-A" ours "rsync -a --delete" "rsync -a"
+    report "$scenario" ours "rsync -a --delete" "rsync -a"
+  }
+  extra() { while read -r f; do cp -p "$dst/$f" "$dst/${f%.dat}x.dat"; done <"$drawn"; }
+  mirror_round "mirror-1%-deleted-A"
+  extra() { find "$dst" -name 'f7.dat' | while read -r f; do cp -p "$f" "${f%.dat}x.dat"; done; }
+  mirror_round "mirror-1%-one-name-A"
 
   # Peak memory of a first copy: tree A against a tree of 1,000 files.
   local small=$scratch/small smalldst=$scratch/smalldst kb_small kb_big
@@ -173,7 +188,7 @@ tree_a_scenarios() {
 # larkspan-run.exe under Wine, both timed from their start until the last of
 # the 20,000 files is in place (the window then counts down 5 s before it
 # closes, which is not the pass). Then Stop is pressed mid-pass and the time
-# until files stop appearing is taken.
+# until files stop appearing is taken (only this with the argument stop-only).
 window_scenario() {
   local build=$repo/build/win64 src dst=$scratch/dstB lpj=$scratch/benchB.lpj
   cmake --preset win64 >/dev/null && cmake --build --preset win64 --target Larkspan larkspan-run >/dev/null
@@ -189,9 +204,16 @@ window_scenario() {
   while [ -e "/tmp/.X$number-lock" ]; do number=$((number + 1)); done
   Xvfb ":$number" -screen 0 1024x640x24 -nolisten tcp 2>/dev/null &
   local xvfb_pid=$! program_pid=""
-  trap 'kill $program_pid $xvfb_pid 2>/dev/null || true' EXIT
+  trap 'end_wine; kill $xvfb_pid 2>/dev/null || true' EXIT
   export DISPLAY=:$number
   wine_run() { (cd "$build" && exec "$repo/cmake/wine-run.sh" "$@"); }
+  # Ends every program of the build tree's prefix: killing the script that
+  # started the window leaves the window running.
+  end_wine() {
+    WINEPREFIX=$build/wineprefix wineserver -k 2>/dev/null || true
+    [ -z "$program_pid" ] || wait "$program_pid" 2>/dev/null || true
+    program_pid=""
+  }
   # No window manager here: Wine draws the frame itself, without waiting for one.
   wine_run reg add 'HKCU\Software\Wine\AppDefaults\Larkspan.exe\X11 Driver' \
     /v Managed /d N /f >/dev/null 2>&1 || true
@@ -203,6 +225,7 @@ window_scenario() {
   }
   local start
   for ((r = 0; r < runs; r++)); do
+    [ "${1:-}" = stop-only ] && break
     for cmd in window console; do
       rm -rf "$dst" && mkdir "$dst" && sync
       start=$(now)
@@ -218,7 +241,7 @@ window_scenario() {
       check "$src" "$dst" "$cmd under Wine"
     done
   done
-  report "window-B" window console
+  [ "${1:-}" = stop-only ] || report "window-B" window console
 
   # Stop mid-pass: pressed once a quarter of the files are in place.
   project "$lpj" Copy "$(windows "$src")" "$(windows "$dst")" 0
@@ -237,8 +260,11 @@ window_scenario() {
     xdotool windowfocus --sync "$window" 2>/dev/null || true
     xdotool key --window "$window" Return  # Start, the default button
     while [ "$(count)" -lt $((files / 4)) ]; do sleep 0.02; done
-    # Space presses the focused button: Tab moves the focus from Start to Stop.
-    xdotool key --window "$window" Tab space
+    # A click on Stop: the template places it at 53,1 dialog units, which
+    # with the dialog's font on this display puts its middle 122,33 pixels
+    # from the window's corner (the caption Wine draws included). Keys would
+    # depend on where Wine put the focus.
+    xdotool mousemove --window "$window" 122 33 click 1
     pressed=$(now)
     last=$(count)
     stopped_at=$pressed
@@ -251,14 +277,18 @@ window_scenario() {
     done
     record "stop-B/answered" "$(awk -v a="$pressed" -v b="$stopped_at" 'BEGIN {printf "%.3f\n", b - a}')"
     [ "$last" -lt "$files" ] || echo "stop-B: the pass ended before Stop was pressed" >&2
-    kill "$program_pid" 2>/dev/null || true
-    wait "$program_pid" 2>/dev/null || true
-    program_pid=""
+    end_wine
   done
   printf '%-24s %-22s median %8.3f s   (%s)\n' "stop-B" "last file after Stop" \
     "$(median_of stop-B/answered)" "${samples[stop-B/answered]% }"
   kill "$xvfb_pid" 2>/dev/null || true
   trap - EXIT
+}
+
+# What one log line costs the window under Wine, step by step.
+log_cost() {
+  cmake --preset win64 >/dev/null && cmake --build --preset win64 --target log-cost >/dev/null
+  "$repo/cmake/gui-test-run.sh" "$repo/build/win64" "$repo/build/win64/bench/log-cost.exe" 2>/dev/null
 }
 
 echo "machine: $(nproc) cores, $(free -g | awk '/Mem:/ {print $2}') GiB, $(uname -r); scratch $(df -h "$scratch" | awk 'NR==2 {print $1, $2}')"
@@ -268,6 +298,8 @@ for tree in $trees; do
     A) first_copy A; tree_a_scenarios ;;
     C) first_copy C ;;
     W) window_scenario ;;
+    S) window_scenario stop-only ;;
+    P) log_cost ;;
   esac
 done
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"

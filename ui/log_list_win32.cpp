@@ -38,8 +38,10 @@ void OnLogTimer(HWND window) {
   if (!gLogHeld) return;
   gLogHeld = false;
   const HWND log = GetDlgItem(window, kLogListId);
-  ScrollToLastLine(log);
   SendMessageA(log, WM_SETREDRAW, TRUE, 0);
+  ScrollToLastLine(log);
+  // Drawn at once: a scroll moves what is on the screen, and a list that
+  // waited for its paint behind the workers' messages would show stale lines.
   RedrawWindow(log, /*lprcUpdate=*/nullptr, /*hrgnUpdate=*/nullptr,
-               RDW_ERASE | RDW_FRAME | RDW_INVALIDATE);
+               RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
 }
