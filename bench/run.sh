@@ -10,6 +10,7 @@
 # Environment: BENCH_DIR (scratch folder on the local disk, default
 # /var/tmp/larkspan-bench), BENCH_TREES (default "A C W": tree A's four
 # scenarios and peak memory, tree C's first copy, W the window on tree B;
+# A-copy and A-passes split A into its first copy and the rest;
 # not in the default: S only W's Stop mid-pass, P what each step of a log line
 # costs the window).
 set -euo pipefail
@@ -113,7 +114,10 @@ tree_a_scenarios() {
   warm "$src"
 
   # A pass with nothing to do.
+  # The destination is made an exact copy first, whatever an earlier run or
+  # scenario left there (a newer file there would rightly be kept).
   project "$lpj" Copy "$src" "$dst"
+  rsync -a --delete "$src/" "$dst/"
   "$ours" "$lpj" >/dev/null
   check "$src" "$dst" "no-change set-up"
   for ((r = 0; r < runs; r++)); do
@@ -126,8 +130,10 @@ tree_a_scenarios() {
   report "no-change-A" ours "find floor" "rsync -a" "rsync -a --delete"
 
   # 1% of the files modified, anew before each command: new content and a
-  # time later than any before.
-  local stamp=2000000000
+  # time later than any before, in this run or an earlier one (a Copy leaves
+  # a destination file alone that is newer than its source).
+  local stamp
+  stamp=$(find "$src" "$dst" -name 'f7.dat' -printf '%T@\n' | sort -n | tail -1 | cut -d. -f1)
   modify() {
     stamp=$((stamp + 10))
     find "$src" -name 'f7.dat' | while read -r f; do
@@ -296,6 +302,8 @@ echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 for tree in $trees; do
   case $tree in
     A) first_copy A; tree_a_scenarios ;;
+    A-copy) first_copy A ;;
+    A-passes) tree_a_scenarios ;;
     C) first_copy C ;;
     W) window_scenario ;;
     S) window_scenario stop-only ;;

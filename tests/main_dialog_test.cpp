@@ -221,6 +221,16 @@ class MainDialogTest : public ::testing::Test {
                  reinterpret_cast<LPARAM>(GetDlgItem(window_, id)));
   }
 
+  // Starts a Copy pass of the two trees that holds at its first copy.
+  void StartHeldPass() {
+    MakeTrees();
+    WriteCopyProject(kEndNone, 0);
+    gContext.files = &gate_.files;
+    ASSERT_TRUE(Open());
+    Command(kStartButtonId);
+    ASSERT_TRUE(PumpUntil([&] { return gate_.arrived > 0; }));
+  }
+
   bool WaitForLog(const std::string& line) {
     return PumpUntil([&] { return LogHas(window_, line); });
   }
@@ -402,12 +412,7 @@ TEST_F(MainDialogTest, EnterStartsTheWatcherAndStopEndsIt) {
 }
 
 TEST_F(MainDialogTest, StopDuringAPassEndsItAndKeepsTheWindow) {
-  MakeTrees();
-  WriteCopyProject(kEndNone, 0);
-  gContext.files = &gate_.files;
-  ASSERT_TRUE(Open());
-  Command(kStartButtonId);
-  ASSERT_TRUE(PumpUntil([&] { return gate_.arrived > 0; }));
+  ASSERT_NO_FATAL_FAILURE(StartHeldPass());
   Command(kStopButtonId);
   EXPECT_TRUE(LogHas(window_, "Stopping..."));
   gate_.open = true;
@@ -470,12 +475,7 @@ TEST_F(MainDialogTest, ABurstOfLinesIsDrawnAFewTimesAndEndsOnItsLastLine) {
 }
 
 TEST_F(MainDialogTest, CloseBoxDuringAPassClosesAfterDoneAndSaves) {
-  MakeTrees();
-  WriteCopyProject(kEndNone, 0);
-  gContext.files = &gate_.files;
-  ASSERT_TRUE(Open());
-  Command(kStartButtonId);
-  ASSERT_TRUE(PumpUntil([&] { return gate_.arrived > 0; }));
+  ASSERT_NO_FATAL_FAILURE(StartHeldPass());
   fs::remove(project_);
   Command(IDCANCEL);
   ASSERT_TRUE(IsWindow(window_));
