@@ -272,7 +272,7 @@ window_scenario() {
 
   # Stop mid-pass: pressed once a quarter of the files are in place.
   project "$lpj" Copy "$(windows "$src")" "$(windows "$dst")" 0
-  local window before after pressed stopped_at last
+  local window after pressed stopped_at last
   for ((r = 0; r < runs; r++)); do
     rm -rf "$dst" && mkdir "$dst" && sync
     wine_run ./Larkspan.exe "$(windows "$lpj")" >/dev/null 2>&1 &
