@@ -19,6 +19,22 @@ bool ProjectPathFromTail(const char* tail, char* path, size_t size) {
   return true;
 }
 
+const char* CommandLineTail(const char* command_line) {
+  const auto* at = reinterpret_cast<const unsigned char*>(command_line);
+  if (*at == '"') {
+    ++at;
+    while (*at != '\0' && *at != '"')
+      ++at;
+    if (*at == '"') ++at;
+  } else {
+    while (*at > ' ')
+      ++at;
+  }
+  while (*at != '\0' && *at <= ' ')
+    ++at;
+  return reinterpret_cast<const char*>(at);
+}
+
 void CutToFolder(char* path, char separator) {
   size_t i = std::strlen(path);
   if (i == 0) return;

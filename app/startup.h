@@ -14,6 +14,13 @@ extern const char kDefaultProjectName[];
 // file is then read or written, rather than one the user did not name.
 bool ProjectPathFromTail(const char* tail, char* path, size_t size);
 
+// The tail of a whole command line, as a WinMain-shaped entry is meant to get
+// it: the program name skipped (a quoted one ends at its closing quote, an
+// unquoted one at the first character at or below a blank), then every
+// character with a code from 1 to 32. Bytes from 0x80 up belong to names:
+// they are never blanks.
+const char* CommandLineTail(const char* command_line);
+
 // Cuts path at its last separator, in place; a path without one becomes empty.
 void CutToFolder(char* path, char separator);
 

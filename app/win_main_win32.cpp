@@ -7,11 +7,14 @@
 #include "run/run_control.h"
 #include "ui/main_window.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR tail, int /*show*/) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*tail*/, int /*show*/) {
   gModule = instance;
-  // A tail too long for the buffer leaves the path empty: no project is then
-  // read or written rather than one the user did not name.
-  ProjectPathFromTail(tail, gProjectPath, sizeof gProjectPath);
+  // The runtime's tail compares signed bytes: it takes every byte from 0x80 up
+  // for a blank and ends a quoted program name at a blank, so the tail is
+  // taken from the whole command line here. A tail too long for the buffer
+  // leaves the path empty: no project is then read or written rather than one
+  // the user did not name.
+  ProjectPathFromTail(CommandLineTail(GetCommandLineA()), gProjectPath, sizeof gProjectPath);
 
   // The job list and the progress bar are common controls: their classes must
   // exist before the dialog's template is made into windows.

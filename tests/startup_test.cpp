@@ -9,25 +9,45 @@
 
 namespace {
 
-TEST(Startup, ProjectPathFromTail) {
+// The project path from a whole command line: the tail after the program
+// name, then the path from the tail.
+TEST(Startup, ProjectPathFromCommandLine) {
   const struct {
-    const char* tail;
+    const char* command_line;
     const char* path;
   } cases[] = {
-      {"", "Larkspan.lpj"},
-      {"\"C:\\My Backups\\work.lpj\"", "C:\\My Backups\\work.lpj"},
-      {"two words", "two words"},
-      {"\"no closing quote", "no closing quote"},
-      {"closing only\"", "closing only"},
-      {"\"", ""},
-      {"\"\"", ""},
-      {"\"a\"\"", "a\""},
-      {"plain.lpj", "plain.lpj"},
+      {"Larkspan.exe", "Larkspan.lpj"},
+      {"\"C:\\Program Files\\Larkspan.exe\"", "Larkspan.lpj"},
+      {"Larkspan.exe \"C:\\My Backups\\work.lpj\"", "C:\\My Backups\\work.lpj"},
+      {"Larkspan.exe two words", "two words"},
+      {"Larkspan.exe \"no closing quote", "no closing quote"},
+      {"Larkspan.exe closing only\"", "closing only"},
+      {"Larkspan.exe \"", ""},
+      {"Larkspan.exe \"\"", ""},
+      {"Larkspan.exe \"a\"\"", "a\""},
+      {"Larkspan.exe \t\x01 plain.lpj", "plain.lpj"},
+      // A quoted program name ends at its closing quote, blanks or not.
+      {"\"C:\\Program Files\\Larkspan.exe\"foo.lpj", "foo.lpj"},
+      {"\"C:\\Program Files\\Larkspan.exe\"  \"bar.lpj\"", "bar.lpj"},
+      {"\"C:\\Tools\\Larkspan.exe", "Larkspan.lpj"},
+      // Bytes from 0x80 up are characters of names, never blanks.
+      {"Larkspan.exe \xC3\x9C"
+       "bung.lpj",
+       "\xC3\x9C"
+       "bung.lpj"},
+      {"C:\\\xE6\x97\xA5\xE6\x9C\xAC\\Larkspan.exe \xD0\xA4\xD0\xBE\xD1\x82\xD0\xBE.lpj",
+       "\xD0\xA4\xD0\xBE\xD1\x82\xD0\xBE.lpj"},
+      {"\"C:\\\xC3\x9C\\Larkspan.exe\" \xF0\x9F\x98\x80.lpj", "\xF0\x9F\x98\x80.lpj"},
+      {"Larkspan.exe \xA0"
+       "a.lpj",
+       "\xA0"
+       "a.lpj"},
   };
   for (const auto& c : cases) {
     char path[512] = "stale";
-    EXPECT_TRUE(ProjectPathFromTail(c.tail, path, sizeof path)) << c.tail;
-    EXPECT_STREQ(path, c.path) << c.tail;
+    EXPECT_TRUE(ProjectPathFromTail(CommandLineTail(c.command_line), path, sizeof path))
+        << c.command_line;
+    EXPECT_STREQ(path, c.path) << c.command_line;
   }
 }
 
