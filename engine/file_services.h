@@ -92,7 +92,8 @@ class FileServices {
   // written: the copy is made under a temporary name in the destination's
   // folder, carries the source's last-write time, and then replaces the old
   // destination file in one step. On failure the old destination file is as
-  // it was, no temporary file is left, and *error holds the failure's number.
+  // it was, no temporary file is left, and *error holds the failure's number:
+  // kErrorNameTooLong when the system refuses a path as too long.
   virtual bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error) = 0;
   // Removes one file. True when it is gone.
   virtual bool RemoveFile(const char* path) = 0;

@@ -1,7 +1,7 @@
 #include "engine/file_services.h"
 
-#include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <windows.h>
 #include <shellapi.h>
 #include <shlwapi.h>
@@ -13,7 +13,10 @@ std::atomic<void*> gRecycleOwner{nullptr};
 
 namespace {
 
-constexpr size_t kTemporaryPathSize = MAX_PATH;
+// Room in UTF-16 units for a path of a full path buffer made absolute, with
+// the extended-length prefix and the temporary name.
+constexpr size_t kWidePathSize = 1024;
+
 // FOF_SILENT | FOF_NOCONFIRMATION | FOF_ALLOWUNDO | FOF_NOERRORUI: to the
 // recycle bin where there is one, and never a dialog.
 constexpr FILEOP_FLAGS kRecycleFlags = 0x454;
@@ -32,14 +35,59 @@ void CopyEntry(const WIN32_FIND_DATAA& data, FindEntry* entry) {
   entry->name[sizeof data.cFileName - 1] = '\0';
 }
 
-// "<destination's folder>\~larkspan-<pid>.tmp" in temporary; false when it
-// does not fit.
-bool TemporaryPathFor(const char* destination, char (&temporary)[kTemporaryPathSize]) {
-  const char* slash = std::strrchr(destination, '\\');
-  const int folder_length = slash == nullptr ? 0 : static_cast<int>(slash - destination + 1);
-  const int n = std::snprintf(temporary, sizeof temporary, "%.*s~larkspan-%lu.tmp", folder_length,
-                              destination, GetCurrentProcessId());
-  return n >= 0 && static_cast<size_t>(n) < sizeof temporary;
+// path in UTF-16, converted as the A calls convert it (the process's code
+// page). False when it does not fit.
+bool ToWide(const char* path, wchar_t (&wide)[kWidePathSize]) {
+  return MultiByteToWideChar(CP_ACP, 0, path, -1, wide, kWidePathSize) > 0;
+}
+
+// True when the system refuses destination as too long: only a path of
+// MAX_PATH characters or more is asked about, where the system's long-path
+// setting decides.
+bool RefusedAsTooLong(const char* destination, const wchar_t* wide_destination) {
+  return std::wcslen(wide_destination) >= MAX_PATH - 1 &&
+         GetFileAttributesA(destination) == INVALID_FILE_ATTRIBUTES &&
+         GetLastError() == ERROR_FILENAME_EXCED_RANGE;
+}
+
+// Appends text to path[length], bounded by kWidePathSize; false when it does
+// not fit.
+bool AppendWide(wchar_t (&path)[kWidePathSize], size_t& length, const wchar_t* text) {
+  const size_t n = std::wcslen(text);
+  if (length + n >= kWidePathSize) return false;
+  std::wmemcpy(path + length, text, n + 1);
+  length += n;
+  return true;
+}
+
+// "<destination's folder>\~larkspan-<pid>.tmp", absolute and in the
+// extended-length form ("\\?\C:\..." or "\\?\UNC\server\share\..."; a device
+// path's "\\.\" becomes "\\?\"), which the system takes at any length: a
+// destination that fits MAX_PATH may sit in a folder where the longer
+// temporary name does not. False when it does not fit.
+bool TemporaryPathFor(const wchar_t* destination, wchar_t (&temporary)[kWidePathSize]) {
+  wchar_t full[kWidePathSize];
+  const DWORD n = GetFullPathNameW(destination, kWidePathSize, full, /*lpFilePart=*/nullptr);
+  wchar_t* slash = n == 0 || n >= kWidePathSize ? nullptr : std::wcsrchr(full, L'\\');
+  if (slash == nullptr) return false;
+  slash[1] = L'\0';
+  const wchar_t* prefix = L"\\\\?\\";
+  const wchar_t* rest = full;
+  if (std::wcsncmp(full, L"\\\\?\\", 4) == 0) {
+    prefix = L"";
+  } else if (std::wcsncmp(full, L"\\\\.\\", 4) == 0) {
+    rest = full + 4;
+  } else if (std::wcsncmp(full, L"\\\\", 2) == 0) {
+    prefix = L"\\\\?\\UNC\\";
+    rest = full + 2;
+  }
+  wchar_t name[32];
+  const int m = std::swprintf(name, sizeof name / sizeof name[0], L"~larkspan-%lu.tmp",
+                              GetCurrentProcessId());
+  size_t length = 0;
+  temporary[0] = L'\0';
+  return m > 0 && AppendWide(temporary, length, prefix) && AppendWide(temporary, length, rest) &&
+         AppendWide(temporary, length, name);
 }
 
 class Win32FileServices : public FileServices {
@@ -106,20 +154,26 @@ class Win32FileServices : public FileServices {
 
   // The copy goes to a temporary file beside the destination and takes its
   // place in one rename, so a failure or a kill never leaves a partial file.
+  // The temporary file is reached by its extended-length name, the source and
+  // the destination as the A calls would reach them.
   bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error) override {
-    char temporary[kTemporaryPathSize];
-    if (!TemporaryPathFor(destination, temporary)) {
+    wchar_t wide_source[kWidePathSize];
+    wchar_t wide_destination[kWidePathSize];
+    wchar_t temporary[kWidePathSize];
+    if (!ToWide(source, wide_source) || !ToWide(destination, wide_destination) ||
+        RefusedAsTooLong(destination, wide_destination) ||
+        !TemporaryPathFor(wide_destination, temporary)) {
       *error = kErrorNameTooLong;
       return false;
     }
-    if (CopyFileA(source, temporary, /*bFailIfExists=*/FALSE) &&
-        MoveFileExA(temporary, destination, MOVEFILE_REPLACE_EXISTING)) {
+    if (CopyFileW(wide_source, temporary, /*bFailIfExists=*/FALSE) &&
+        MoveFileExW(temporary, wide_destination, MOVEFILE_REPLACE_EXISTING)) {
       return true;
     }
     *error = GetLastError();
-    // CopyFileA carries the read-only attribute, which would refuse the delete.
-    SetFileAttributesA(temporary, FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(temporary);
+    // CopyFileW carries the read-only attribute, which would refuse the delete.
+    SetFileAttributesW(temporary, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(temporary);
     return false;
   }
 
