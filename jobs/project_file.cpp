@@ -5,6 +5,9 @@
 #include <cstring>
 #include <string>
 
+#include "jobs/legacy_code_page.h"
+#include "jobs/utf8.h"
+
 namespace {
 
 constexpr size_t kScratchSize = 64;
@@ -128,11 +131,15 @@ bool LoadProject(const char* path, JobList& jobs, TotalsRecord& totals, ProjectS
     state.unreadable = read == ReadResult::kUnreadable;
     return false;
   }
+  // Text that is no UTF-8 up to its end (its first NUL) was written in the
+  // system's legacy code page: it is read as UTF-8 from now on, and the file
+  // as it was is kept.
+  const bool converted = !IsUtf8(text.c_str()) && LegacyCodePageToUtf8(text, &text);
   // The text ends at its first NUL, as a C string would.
   const size_t length = std::strlen(text.c_str());
   FieldReader reader{text.data(), text.data() + length};
   const bool whole = ReadRecords(reader, jobs, totals);
-  state.inexact = !whole || reader.cut || length != text.size();
+  state.inexact = !whole || reader.cut || length != text.size() || converted;
   return true;
 }
 

@@ -23,8 +23,9 @@ struct ProjectState {
   // The file exists but could not be read: it is never removed or overwritten.
   bool unreadable = false;
   // The file could not be loaded exactly as it stands (a field too long for its
-  // buffer, the job cap reached, a record cut short, a NUL byte): before the
-  // first save over it the old file is kept beside it as "<path>.bak".
+  // buffer, the job cap reached, a record cut short, a NUL byte, text in the
+  // system's legacy code page read as UTF-8): before the first save over it
+  // the old file is kept beside it as "<path>.bak".
   bool inexact = false;
 };
 

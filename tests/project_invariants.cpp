@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "jobs/legacy_code_page.h"
 #include "jobs/project_file.h"
+#include "jobs/utf8.h"
 
 namespace {
 
@@ -39,10 +41,13 @@ bool SameJob(const JobRecord& saved, const JobRecord& read) {
 
 }  // namespace
 
-std::string CheckLoadedJobs(const std::string& bytes, const JobList& jobs) {
+std::string CheckLoadedJobs(const std::string& file_bytes, const JobList& jobs) {
   if (jobs.count < 0 || jobs.count > kMaxProjectJobs) {
     return "job count out of range: " + std::to_string(jobs.count);
   }
+  // Bytes in the system's legacy code page are read as their UTF-8.
+  std::string bytes = file_bytes;
+  if (!IsUtf8(bytes.c_str())) LegacyCodePageToUtf8(file_bytes, &bytes);
   size_t from = 0;
   for (int i = 0; i < jobs.count; ++i) {
     const JobRecord& job = *jobs.slots[i];

@@ -10,7 +10,8 @@
 
 // Checks what LoadProject made of bytes: at most kMaxProjectJobs jobs, each
 // source and destination ended by a NUL inside its field and found verbatim
-// in bytes, in file order. Returns an empty text when all holds, else what failed.
+// in bytes (in their UTF-8 reading where they are in the system's legacy code
+// page), in file order. Returns an empty text when all holds, else what failed.
 std::string CheckLoadedJobs(const std::string& bytes, const JobList& jobs);
 
 // Saves jobs through an in-memory file and loads them back: the same jobs

@@ -13,7 +13,8 @@ mkdir -p "$out/work"
 
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I. \
   tests/fuzz/project_fuzzer.cpp tests/project_invariants.cpp \
-  jobs/project_file.cpp jobs/job_list.cpp jobs/whole_file.cpp jobs/whole_file_posix.cpp \
+  jobs/project_file.cpp jobs/job_list.cpp jobs/utf8.cpp jobs/legacy_code_page_posix.cpp \
+  jobs/whole_file.cpp jobs/whole_file_posix.cpp \
   -o "$out/project_fuzzer"
 
 # New inputs go to a scratch folder; the repo's corpus is only read here.
