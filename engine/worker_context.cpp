@@ -1,8 +1,9 @@
 #include "engine/worker_context.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
+
+#include "engine/path_buffer.h"
 
 const char kCopyingPrefix[] = "Copying ";
 const char kUpdatingPrefix[] = "Updating ";
@@ -15,7 +16,7 @@ void WorkerContext::AppendLog(const char* text) {
 const char* WorkerContext::CompactForLog(const char* prefix, const char* path) {
   // A line longer than the buffer is cut at its end; only the path part is
   // shortened to the log's width.
-  std::snprintf(message, sizeof message, "%s%s", prefix, path);
+  ComposeMessage(*this, "%s%s", prefix, path);
   Host* host = window.load();
   if (host == nullptr) return message;
   const int w = host->LogWidth() - 10;

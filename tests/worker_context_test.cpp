@@ -74,6 +74,14 @@ TEST(WorkerContextTest, CompactForLogCutsALineLongerThanTheBufferAtItsEnd) {
   const std::string line = context.CompactForLog(kNewerDestPrefix, path.c_str());
   EXPECT_EQ(line.size(), kPathBufferSize - 1);
   EXPECT_EQ(line, ("Newer Dest " + path).substr(0, kPathBufferSize - 1));
+
+  // A character across the buffer's end is left out whole.
+  for (const size_t fitting : {1, 2, 3}) {
+    const std::string head(kPathBufferSize - 1 - std::strlen(kNewerDestPrefix) - fitting, 'p');
+    const std::string cut =
+        context.CompactForLog(kNewerDestPrefix, (head + "\xE6\x97\xA5tail").c_str());
+    EXPECT_EQ(cut, "Newer Dest " + head + (fitting == 3 ? "\xE6\x97\xA5" : "")) << fitting;
+  }
 }
 
 }  // namespace
