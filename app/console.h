@@ -5,6 +5,12 @@
 
 enum ConsoleStream { kStandardOutput, kStandardError };
 
+// Lets a terminal show the program's 8-bit text (UTF-8 under the manifest) as
+// it is: on Windows the console's output code page becomes the program's own
+// until the program ends; a POSIX terminal takes the bytes as they come.
+// Output that is not on a terminal always gets the bytes as they are.
+void ShowProgramTextOnTerminal();
+
 // True when the stream is a terminal (a console window on Windows).
 bool IsTerminal(ConsoleStream stream);
 // Width of the terminal behind standard output in characters; 0 when unknown.

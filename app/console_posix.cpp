@@ -22,6 +22,8 @@ void* InterruptThread(void*) {
 
 }  // namespace
 
+void ShowProgramTextOnTerminal() {}
+
 bool IsTerminal(ConsoleStream stream) {
   return isatty(stream == kStandardOutput ? STDOUT_FILENO : STDERR_FILENO) == 1;
 }

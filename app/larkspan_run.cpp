@@ -4,9 +4,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <string>
-#include <system_error>
 
 #include "app/console.h"
 #include "app/console_host.h"
@@ -71,11 +68,7 @@ void OnInterrupt() {
 // which then names a file in the program's folder.
 bool ProjectPath(const char* argument, char* path, size_t size) {
   if (argument == nullptr) return ProjectPathFromTail("", path, size);
-  std::error_code error;
-  const std::string absolute = std::filesystem::absolute(argument, error).string();
-  if (error || absolute.size() >= size) return false;
-  std::memcpy(path, absolute.c_str(), absolute.size() + 1);
-  return true;
+  return MakeAbsolute(argument, path, size);
 }
 
 }  // namespace
@@ -99,6 +92,7 @@ int main(int argc, char** argv) {
   }
 
   WatchInterrupts(OnInterrupt);
+  ShowProgramTextOnTerminal();
 
   char project[kProjectPathSize];
   if (!ProjectPath(argument, project, sizeof project)) {

@@ -23,7 +23,11 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::Join(const std::string& name) const {
-  return (path_ / name).string();
+  return (path_ / Utf8Path(name)).string();
+}
+
+fs::path Utf8Path(const std::string& text) {
+  return fs::path(std::u8string(text.begin(), text.end()));
 }
 
 void WriteFile(const fs::path& path, const std::string& content) {

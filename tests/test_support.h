@@ -26,6 +26,10 @@ class TempDir {
   fs::path path_;
 };
 
+// The path that 8-bit text names: UTF-8, the programs' code page. (On
+// Windows a path made from a plain string takes it byte by byte.)
+fs::path Utf8Path(const std::string& text);
+
 void WriteFile(const fs::path& path, const std::string& content);
 // Recycles path through files, which takes a path ended by two NULs.
 int RecyclePath(FileServices& files, const std::string& path);
