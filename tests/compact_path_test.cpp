@@ -21,6 +21,12 @@ TEST(CompactPathTest, KeepsTheFileNameAndFitsTheWidth) {
       {"abcdefghij", 6, "abc..."},                         // no separator
       {"/a/b/c/d", 2, "/a/b/c/d"},                         // too narrow to shorten
       {"", 0, ""},
+      // UTF-8 characters count once and are never cut.
+      {"/\xE6\x97\xA5\xE6\x9C\xAC/\xD0\xA4\xD0\xBE\xD1\x82\xD0\xBE/\xF0\x9F\x98\x80.txt", 11,
+       "/\xE6\x97\xA5.../\xF0\x9F\x98\x80.txt"},
+      {"/\xE6\x97\xA5/\xD0\xA4\xD0\xBE\xD1\x82\xD0\xBE\xD1\x82\xD0\xBE", 8,
+       "/\xE6\x97\xA5/\xD0\xA4\xD0\xBE..."},
+      {"/a/\xC3\x96l.txt", 9, "/a/\xC3\x96l.txt"},  // fits exactly
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
