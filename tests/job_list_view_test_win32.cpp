@@ -241,20 +241,22 @@ TEST_F(JobListViewTest, ContextMenuHitsOnlyTheCurrentRow) {
   DestroyMenu(menu);
 }
 
-// A shell drop of ANSI paths, as the file manager hands it over.
+// A shell drop of UTF-8 paths, in UTF-16 as the file manager hands it over.
 HDROP MakeDrop(const std::vector<std::string>& paths) {
-  size_t size = sizeof(DROPFILES) + 1;
-  for (const std::string& path : paths)
-    size += path.size() + 1;
-  HGLOBAL memory = GlobalAlloc(GHND, size);
+  std::wstring text;
+  for (const std::string& path : paths) {
+    std::wstring wide(path.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()),
+                                    wide.data(), static_cast<int>(wide.size())));
+    text += wide + L'\0';
+  }
+  text += L'\0';
+  const size_t size = text.size() * sizeof(wchar_t);
+  HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + size);
   auto* files = static_cast<DROPFILES*>(GlobalLock(memory));
   files->pFiles = sizeof(DROPFILES);
-  files->fWide = FALSE;
-  char* text = reinterpret_cast<char*>(files) + sizeof(DROPFILES);
-  for (const std::string& path : paths) {
-    std::memcpy(text, path.c_str(), path.size() + 1);
-    text += path.size() + 1;
-  }
+  files->fWide = TRUE;
+  std::memcpy(reinterpret_cast<char*>(files) + sizeof(DROPFILES), text.data(), size);
   GlobalUnlock(memory);
   return static_cast<HDROP>(memory);
 }
@@ -274,6 +276,18 @@ TEST_F(JobListViewTest, DroppedFoldersPairIntoJobs) {
     EXPECT_EQ(gJobs.slots[i]->flags, kJobEnabled);
     EXPECT_EQ(gJobs.slots[i]->mode, kModeCopy);
   }
+  ExpectRowsMatchJobs();
+  EXPECT_TRUE(LogLines().empty());
+}
+
+TEST_F(JobListViewTest, DroppedFoldersWithNamesInAnyScriptBecomeTheirUtf8) {
+  Open({});
+  const std::string a = dir_.Join("\xC3\x96lfarbe-\xD0\xA4\xD0\xBE\xD1\x82\xD0\xBE");
+  const std::string b = dir_.Join("\xE6\x97\xA5\xE6\x9C\xAC-\xF0\x9F\x98\x80");
+  OnDropFiles(window_, MakeDrop({a, b}));
+  ASSERT_EQ(gJobs.count, 1);
+  EXPECT_EQ(gJobs.slots[0]->source, a);
+  EXPECT_EQ(gJobs.slots[0]->destination, b);
   ExpectRowsMatchJobs();
   EXPECT_TRUE(LogLines().empty());
 }

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <functional>
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "jobs/utf8.h"
 #include "run/run_control.h"
 #include "run/run_settings.h"
 #include "tests/faulty_file_services.h"
@@ -118,6 +120,37 @@ bool LogHas(HWND window, const std::string& line) {
     if (l == line) return true;
   }
   return false;
+}
+
+std::wstring Wide(const std::string& utf8) {
+  std::wstring wide(utf8.size(), L'\0');
+  wide.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                  wide.data(), static_cast<int>(wide.size())));
+  return wide;
+}
+
+// What the log and the job list show, as UTF-16.
+std::vector<std::wstring> ShownLogLines(HWND window) {
+  const HWND log = GetDlgItem(window, kLogListId);
+  std::vector<std::wstring> lines;
+  const int count = static_cast<int>(SendMessageW(log, LB_GETCOUNT, 0, 0));
+  for (int i = 0; i < count; ++i) {
+    wchar_t text[1024] = {};
+    SendMessageW(log, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+    lines.push_back(text);
+  }
+  return lines;
+}
+
+std::wstring ShownCell(HWND window, int row, int column) {
+  wchar_t text[600] = {};
+  LVITEMW item = {};
+  item.iSubItem = column;
+  item.pszText = text;
+  item.cchTextMax = 600;
+  SendMessageW(GetDlgItem(window, kJobListId), LVM_GETITEMTEXTW, row,
+               reinterpret_cast<LPARAM>(&item));
+  return text;
 }
 
 std::string ComboText(HWND box, int i) {
@@ -393,6 +426,48 @@ TEST_F(MainDialogTest, StartRunsAPassIntoTheLogAndTheProgressBar) {
   EXPECT_EQ(ReadFile(fs::path(destination_) / "small.txt"), "small");
   EXPECT_TRUE(PumpUntil([] { return !gContext.pass_slot; }));
   EXPECT_TRUE(IsWindow(window_));
+}
+
+// Names in any script show as themselves in the job list and the log, whose
+// shortened lines keep whole characters and the file name, and the project
+// saves them unchanged.
+TEST_F(MainDialogTest, NamesInAnyScriptShowAndRoundTrip) {
+  source_ = dir_.Join("Quelle-\xC3\x96lfarbe");
+  std::string deep = "Ziel";
+  for (int i = 0; i < 4; ++i)
+    deep += "-\xD0\xA4\xD0\xBE\xD1\x82\xD0\xBE-\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";
+  destination_ = dir_.Join(deep);
+  const std::string names[] = {"\xD0\x81\xD0\xBB\xD0\xBA\xD0\xB0.txt",
+                               "\xE5\x86\x99\xE7\x9C\x9F.jpg", "emoji-\xF0\x9F\x98\x80.txt"};
+  fs::create_directories(Utf8Path(source_));
+  fs::create_directories(Utf8Path(destination_));
+  for (const std::string& name : names)
+    WriteFile(Utf8Path(source_ + "\\" + name), name);
+  WriteCopyProject(kEndNone, 0);
+  const std::string project = ReadFile(project_);
+  ASSERT_TRUE(Open());
+  EXPECT_EQ(ShownCell(window_, 0, 1), Wide(source_));
+  EXPECT_EQ(ShownCell(window_, 0, 2), Wide(destination_));
+
+  Command(kStartButtonId);
+  ASSERT_TRUE(WaitForLog("Done."));
+  const std::vector<std::wstring> lines = ShownLogLines(window_);
+  for (const std::string& name : names) {
+    const std::wstring tail = Wide("\\" + name);
+    const bool shown = std::any_of(lines.begin(), lines.end(), [&](const std::wstring& line) {
+      return line.rfind(L"Copying ", 0) == 0 && line.find(L"...") != std::wstring::npos &&
+             line.size() > tail.size() &&
+             line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
+    });
+    EXPECT_TRUE(shown) << name;
+    EXPECT_EQ(ReadFile(Utf8Path(destination_ + "\\" + name)), name);
+  }
+  for (const std::string& line : LogLines(window_))
+    EXPECT_TRUE(IsUtf8(line)) << line;
+
+  Command(IDCANCEL);
+  EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window_); }));
+  EXPECT_EQ(ReadFile(project_), project);
 }
 
 TEST_F(MainDialogTest, EnterStartsTheWatcherAndStopEndsIt) {

@@ -3,11 +3,13 @@
 // handled each one; once the window is gone its handle is no longer valid
 // and every send returns at once.
 #include <atomic>
+#include <cstring>
 
 #include <windows.h>
 #include <commctrl.h>
 #include <shlwapi.h>
 
+#include "engine/worker_context.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -46,11 +48,24 @@ class WindowHost : public Host {
     ReleaseDC(log, dc);
     return extent.cx;
   }
+  // Shortened as UTF-16: the A routine steps through 8-bit text by the
+  // system's double-byte rules, which know nothing of UTF-8, and could cut a
+  // character in half. PathCompactPathW takes less than MAX_PATH characters:
+  // a longer path is shown whole, clipped at the list's edge.
   void CompactPath(char* path, int width) override {
+    wchar_t wide[MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH) == 0) return;
     const HWND log = Control(kLogListId);
     const HDC dc = GetDC(log);
-    PathCompactPathA(dc, path, width);
+    const BOOL shortened = PathCompactPathW(dc, wide, width);
     ReleaseDC(log, dc);
+    char compact[kPathBufferSize];
+    const int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, compact, sizeof compact,
+                                      /*lpDefaultChar=*/nullptr, /*lpUsedDefaultChar=*/nullptr);
+    // In place: a result longer than the path it replaces is not taken.
+    if (shortened && n > 0 && static_cast<size_t>(n) <= std::strlen(path) + 1) {
+      std::memcpy(path, compact, n);
+    }
   }
 
   void SendStartPass() override { SendMessageA(window_, MSG_START_PASS, 0, 0); }
