@@ -1,10 +1,12 @@
 // Faults and hostile trees met by the walks: in each, whatever the run does,
 // every file that was there before is still in the source, the destination
 // or the trash, and no temporary file of ours is left.
+#include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "engine/copy_pass.h"
 #include "tests/small_volume.h"
 #include "tests/tree_snapshot.h"
 #include "tests/walk_fixture.h"
@@ -48,7 +50,7 @@ class ReliabilityTest : public WalkTest {
     const std::string kRemoved = "Removed ";
     for (const std::string& line : host.log()) {
       if (trash.empty() && line.rfind(kRemoved, 0) == 0)
-        may_go.push_back(line.substr(kRemoved.size()));
+        may_go.push_back(Utf8Path(line.substr(kRemoved.size())));
     }
     EXPECT_EQ(LostFiles(before, places, may_go), std::vector<std::string>{});
     EXPECT_EQ(LeftoverTemporaries({src, dst}), std::vector<std::string>{});
@@ -271,6 +273,46 @@ TEST_F(ReliabilityTest, MoveDeletesASourceFileOnlyOnceItsCopyIsInPlace) {
   }
   EXPECT_EQ(in_source, 2);
   ExpectNothingLost();
+}
+
+// Names in any script go through every mode as themselves: Mirror recycles
+// what the source lacks, Move empties the source, Sync brings the
+// destination's own file back.
+TEST_F(ReliabilityTest, NamesInAnyScriptGoThroughEveryMode) {
+  const fs::path folder = Utf8Path("\xD0\xA4\xD0\xBE\xD1\x82\xD0\xBE");
+  std::vector<fs::path> names;
+  for (const char* name :
+       {"\xC3\x96lfarbe.txt", "\xD0\x81\xD0\xBB\xD0\xBA\xD0\xB0.txt",
+        "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt", "emoji-\xF0\x9F\x98\x80.txt"})
+    names.push_back(folder / Utf8Path(name));
+  const fs::path only_there = Utf8Path("\xE7\x9B\xAE\xE7\x9A\x84.txt");
+  for (const uint16_t mode : {kModeCopy, kModeMirror, kModeMove, kModeSync}) {
+    SCOPED_TRACE(ModeName(mode));
+    Reset();
+    for (const fs::path& name : names)
+      Make(src / name);
+    Make(dst / only_there);
+    Snapshot();
+    JobRecord job = {};
+    job.mode = mode;
+    job.flags = kJobEnabled;
+    std::snprintf(job.source, sizeof job.source, "%s", src.string().c_str());
+    std::snprintf(job.destination, sizeof job.destination, "%s", dst.string().c_str());
+    context.pass_jobs = {job};
+    CopyPass(&context);
+
+    EXPECT_FALSE(context.pass_failed);
+    for (const fs::path& name : names) {
+      EXPECT_EQ(ReadFile(dst / name), (src / name).string()) << (dst / name).string();
+      EXPECT_EQ(fs::exists(src / name), mode != kModeMove) << (src / name).string();
+    }
+    EXPECT_EQ(fs::exists(dst / only_there), mode != kModeMirror);
+    EXPECT_EQ(fs::exists(src / only_there), mode == kModeSync);
+    if (mode == kModeMirror) {
+      EXPECT_TRUE(Logged("Removed " + (dst / only_there).string()));
+    }
+    ExpectNothingLost();
+  }
 }
 
 }  // namespace
