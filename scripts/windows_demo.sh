@@ -32,6 +32,31 @@ prepare_windows_demo() {
   } >"$demo_build/Larkspan.lpj"
 }
 
+# The same with names in several scripts: accents, Cyrillic, Japanese and
+# emoji, in folders, files and the project (UTF-8, as the program writes it).
+# The last job that runs is the Move, into Sicherung\Urlaub-🏖.
+prepare_windows_names_demo() {
+  local demo=$demo_build/demo
+  rm -rf "$demo"
+  mkdir -p "$demo/Übung" "$demo/Фото" "$demo/写真" "$demo/Urlaub-🏖" "$demo/Sicherung/Übung" \
+    "$demo/Sicherung/Urlaub-🏖" "$demo/Резерв/Фото" "$demo/バックアップ"
+  echo "Ölfarbe auf Leinwand" >"$demo/Übung/Ölfarbe.txt"
+  echo "Café, Menü, Crème brûlée" >"$demo/Übung/Café-Menü.txt"
+  head -c 1200000 /dev/zero | tr '\0' e >"$demo/Фото/Ёлка.jpg"
+  echo "Старое фото" >"$demo/Резерв/Фото/Старое.jpg"
+  head -c 2300000 /dev/zero | tr '\0' t >"$demo/写真/東京タワー.jpg"
+  echo "夏休み" >"$demo/写真/夏休み.txt"
+  echo "メモ" >"$demo/バックアップ/メモ.txt"
+  echo "Sonne 😀" >"$demo/Urlaub-🏖/emoji-😀.txt"
+  {
+    printf 'O,1,Copy,demo\\Übung,demo\\Sicherung\\Übung\r\n'
+    printf 'O,1,Mirror,demo\\Фото,demo\\Резерв\\Фото\r\n'
+    printf 'O,1,Sync,demo\\写真,demo\\バックアップ\r\n'
+    printf 'O,1,Move,demo\\Urlaub-🏖,demo\\Sicherung\\Urlaub-🏖\r\n'
+    printf 'T,3,0,0\r\n'
+  } >"$demo_build/Larkspan.lpj"
+}
+
 # Starts Larkspan.exe under Wine with the build tree's own prefix, in the
 # background; the process id is in larkspan_pid. The recycle bin of Wine
 # goes to a trash folder inside the build tree.
