@@ -110,7 +110,8 @@ bool KeepBackup(WholeFiles& files, const char* path) {
   for (int i = 1; i <= kBackupNames; ++i) {
     char backup[kProjectPathSize + 16];
     std::snprintf(backup, sizeof backup, i == 1 ? "%s.bak" : "%s.bak%d", path, i);
-    if (!files.Exists(backup)) return WriteFileSafely(files, backup, old.data(), old.size());
+    // The copy is as private as the project.
+    if (!files.Exists(backup)) return WriteFileSafely(files, backup, old.data(), old.size(), path);
   }
   return false;
 }

@@ -244,6 +244,69 @@ TEST_F(ProjectFileTest, JobCapStaysAndTheRestIsKept) {
   EXPECT_FALSE(state.inexact);
 }
 
+// Whatever stands where the temporary file goes: a plain file (a crash's) is
+// removed, anything else stops the save, and nothing is written through it.
+TEST_F(ProjectFileTest, SaveWritesThroughNothingPlantedBesideTheProject) {
+  const std::string old_text = "O,1,Copy,old,file\r\nT,1,0,0\r\n";
+  const std::string temp = path + ".larkspan-save";
+  const fs::path victim = dir.path() / "victim";
+  enum Planted { kPlainFile, kFolder, kLinkToFile, kLinkToNothing };
+  for (Planted planted : {kPlainFile, kFolder, kLinkToFile, kLinkToNothing}) {
+    ASSERT_TRUE(Load(old_text));
+    std::strcpy(jobs.slots[0]->source, "new");
+    std::error_code error;
+    if (planted == kPlainFile) WriteFile(temp, "stale");
+    if (planted == kFolder) fs::create_directory(temp);
+    if (planted == kLinkToFile) WriteFile(victim, "victim");
+    if (planted >= kLinkToFile) fs::create_symlink(victim, temp, error);
+    if (error) {
+      std::printf("No symbolic link could be made here: %s\n", error.message().c_str());
+      continue;
+    }
+    EXPECT_EQ(Save(), planted == kPlainFile) << "planted " << planted;
+    EXPECT_EQ(ReadFile(path), planted == kPlainFile ? "O,1,Copy,new,file\r\nT,1,0,0\r\n" : old_text)
+        << "planted " << planted;
+    EXPECT_EQ(fs::exists(fs::symlink_status(temp)), planted != kPlainFile) << "planted " << planted;
+    if (planted == kLinkToFile) {
+      EXPECT_EQ(ReadFile(victim), "victim");
+    }
+    if (planted == kLinkToNothing) {
+      EXPECT_FALSE(fs::exists(victim));
+    }
+    fs::remove_all(temp);
+    fs::remove(victim);
+  }
+}
+
+// A save replaces the file the project path leads to and keeps its
+// permission bits (and the backup's): a link stays a link.
+TEST_F(ProjectFileTest, SaveKeepsALinkAndThePermissions) {
+  const fs::path real = dir.path() / "real.lpj";
+  const fs::perms kPrivate = fs::perms::owner_read | fs::perms::owner_write;
+  for (bool linked : {false, true}) {
+    const fs::path file = linked ? real : fs::path(path);
+    // A job left out: the file is kept as a backup first.
+    WriteFile(file, "O,1,Copy,old,file\r\nO,1,Copy," + std::string(300, 's') + ",d\r\nT,1,0,0\r\n");
+    fs::permissions(file, kPrivate);
+    const fs::perms before = fs::status(file).permissions();
+    std::error_code error;
+    if (linked) fs::create_symlink(real, path, error);
+    if (error) {
+      std::printf("No symbolic link could be made here: %s\n", error.message().c_str());
+      continue;
+    }
+    ASSERT_TRUE(LoadProject(path.c_str(), jobs, totals, state));
+    ASSERT_TRUE(Save());
+    EXPECT_EQ(fs::is_symlink(path), linked);
+    EXPECT_EQ(ReadFile(file), "O,1,Copy,old,file\r\nT,1,0,0\r\n");
+    EXPECT_EQ(fs::status(file).permissions(), before) << "linked " << linked;
+    EXPECT_EQ(fs::status(path + ".bak").permissions(), before) << "linked " << linked;
+    EXPECT_FALSE(fs::exists(file.string() + ".larkspan-save"));
+    fs::remove(path);
+    fs::remove(path + ".bak");
+  }
+}
+
 // Forwards to the real backend and fails one chosen step.
 class FaultyFiles : public WholeFiles {
  public:
@@ -253,8 +316,8 @@ class FaultyFiles : public WholeFiles {
   ReadResult ReadAll(const char* path, std::string* text) override {
     return real_.ReadAll(path, text);
   }
-  void* CreateForWrite(const char* path) override {
-    return fail_ == kCreate ? nullptr : real_.CreateForWrite(path);
+  void* CreateForWrite(const char* path, const char* like) override {
+    return fail_ == kCreate ? nullptr : real_.CreateForWrite(path, like);
   }
   bool WriteAll(void* file, const char* data, size_t size) override {
     // Half the text reaches the disk before the failure.
@@ -267,6 +330,10 @@ class FaultyFiles : public WholeFiles {
     return fail_ != kReplace && real_.Replace(from, to);
   }
   bool RemoveIfPresent(const char* path) override { return real_.RemoveIfPresent(path); }
+  bool RemovePlainFile(const char* path) override { return real_.RemovePlainFile(path); }
+  bool FinalPath(const char* path, char* final_path, size_t size) override {
+    return real_.FinalPath(path, final_path, size);
+  }
   bool Exists(const char* path) override { return real_.Exists(path); }
 
  private:
