@@ -98,21 +98,56 @@ TEST_F(ProjectFileTest, FieldReaderRules) {
 }
 
 TEST_F(ProjectFileTest, FieldsAreNotLines) {
-  // LF alone ends nothing: the destination runs on into the next line.
+  // LF alone ends nothing: the destination runs on to the next CR, here the
+  // end of the text.
   ASSERT_TRUE(Load("O,1,Copy,a,b\nO,1,Copy,c,d\n"));
   ASSERT_EQ(jobs.count, 1);
-  ExpectJob(0, 1, kModeCopy, "a", "b\nO");
+  ExpectJob(0, 1, kModeCopy, "a", "b\nO,1,Copy,c,d\n");
 
-  // A comma in a path splits it; the real destination is then skipped.
-  ASSERT_TRUE(Load("O,1,Copy,C:\\a,b,D:\\dest\r\n"));
-  ASSERT_EQ(jobs.count, 1);
-  ExpectJob(0, 1, kModeCopy, "C:\\a", "b");
-
-  // One LF after a comma is skipped too; an unknown mode loads as Copy.
+  // One LF after a comma is skipped too; an unknown mode loads as Copy, and
+  // would be saved so: the file is kept.
   ASSERT_TRUE(Load("O,\n3,Backup,\nsrc,dst\r\n"));
   ASSERT_EQ(jobs.count, 1);
   ExpectJob(0, 3, kModeCopy, "src", "dst");
-  EXPECT_FALSE(state.inexact);
+  EXPECT_TRUE(state.inexact);
+}
+
+// A path holding a comma is not cut there into another folder: the job's
+// destination is the rest of its line as written, and the file is kept.
+TEST_F(ProjectFileTest, ADestinationIsTheRestOfItsLine) {
+  const struct {
+    const char* text;
+    const char* source;
+    const char* destination;
+  } cases[] = {
+      {"O,1,Mirror,D:\\src,E:\\Backups\\Photos, 2024\r\nT,5,0,0\r\n", "D:\\src",
+       "E:\\Backups\\Photos, 2024"},
+      {"O,1,Mirror,C:\\a,b,D:\\dest\r\nT,5,0,0\r\n", "C:\\a", "b,D:\\dest"},
+      // A job line one field short takes its destination from the next line.
+      {"O,1,Mirror,a\r\nb,c\r\nT,5,0,0\r\n", "a", "b,c"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(Load(c.text)) << c.text;
+    ASSERT_EQ(jobs.count, 1) << c.text;
+    ExpectJob(0, 1, kModeMirror, c.source, c.destination);
+    EXPECT_EQ(totals.total, 5u) << c.text;
+    EXPECT_TRUE(state.inexact) << c.text;
+    ASSERT_TRUE(Save());
+    EXPECT_EQ(ReadFile(path + ".bak"), c.text);
+    // Saved as read, it is not kept again at each save until it is mended.
+    ASSERT_TRUE(LoadProject(path.c_str(), jobs, totals, state));
+    ASSERT_TRUE(Save());
+    EXPECT_FALSE(fs::exists(path + ".bak2")) << c.text;
+    fs::remove(path + ".bak");
+  }
+
+  // Joined, it may no longer fit: the job is then left out.
+  ASSERT_TRUE(Load("O,1,Copy,s," + std::string(200, 'd') + "," + std::string(100, 'e') +
+                   "\r\nO,1,Copy,x,y\r\n"));
+  ASSERT_EQ(jobs.count, 1);
+  ExpectJob(0, 1, kModeCopy, "x", "y");
+  ASSERT_EQ(state.left_out.size(), 1u);
+  EXPECT_EQ(state.left_out[0].reason, LeftOutReason::kPathTooLong);
 }
 
 TEST_F(ProjectFileTest, SavingAnEmptyListRemovesTheFile) {
@@ -211,6 +246,60 @@ TEST_F(ProjectFileTest, PathsThatDoNotFitAreLeftOutAndTheFileKept) {
   EXPECT_FALSE(fs::exists(path));
 }
 
+// Saving writes the jobs and one totals record in a fixed form; a file that
+// would come back otherwise is kept first, whatever the difference.
+TEST_F(ProjectFileTest, AFileThatSavingWouldChangeIsKept) {
+  const struct {
+    const char* name;
+    const char* text;
+    bool kept;
+  } cases[] = {
+      {"as saved", "O,1,Copy,a,b\r\nT,1,2,3\r\n", false},
+      {"no totals record", "O,1,Copy,a,b\r\n", false},
+      {"only a totals record", "T,1,2,3\r\n", false},
+      {"LF line ends", "O,1,Copy,a,b\nO,1,Copy,c,d\nT,1,2,3\n", true},
+      {"unknown record", "X,1,2\r\nO,1,Copy,a,b\r\nT,1,2,3\r\n", true},
+      {"totals without CR LF", "O,1,Copy,a,b\r\nT,1,2,3", true},
+      {"totals not at the end", "T,1,2,3\r\nO,1,Copy,a,b\r\n", true},
+      {"two totals records", "O,1,Copy,a,b\r\nT,1,2,3\r\nT,1,2,3\r\n", true},
+      {"mode in lower case", "O,1,copy,a,b\r\nT,1,2,3\r\n", true},
+      {"number with a sign", "O,+1,Copy,a,b\r\nT,1,2,3\r\n", true},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(Load(c.text)) << c.name;
+    EXPECT_EQ(state.inexact, c.kept) << c.name;
+    totals.total = 99;  // what a pass changes
+    ASSERT_TRUE(Save()) << c.name;
+    EXPECT_EQ(fs::exists(path + ".bak"), c.kept) << c.name;
+    if (c.kept) {
+      EXPECT_EQ(ReadFile(path + ".bak"), c.text) << c.name;
+    }
+    // What this program saved loads exactly.
+    if (jobs.count > 0) {
+      ASSERT_TRUE(LoadProject(path.c_str(), jobs, totals, state)) << c.name;
+      EXPECT_FALSE(state.inexact) << c.name;
+    }
+    fs::remove(path + ".bak");
+  }
+}
+
+// Each job left out is listed with the line its record begins on.
+TEST_F(ProjectFileTest, JobsLeftOutAreListed) {
+  const std::string long_path(300, 'd');
+  ASSERT_TRUE(Load("O,1,Copy,a,b\r\nO,1,Move,src," + long_path + "\r\nO,1,Sync," + long_path +
+                   ",dst\r\nT,1,0,0\r\nO,1,Copy,x"));
+  ASSERT_EQ(jobs.count, 1);
+  ASSERT_EQ(state.left_out.size(), 3u);
+  const LeftOutJob& move = state.left_out[0];
+  EXPECT_EQ(move.reason, LeftOutReason::kPathTooLong);
+  EXPECT_EQ(move.line, 2);
+  EXPECT_EQ(std::string(move.text), "O,1,Move,src," + long_path.substr(0, 83) + "...");
+  EXPECT_EQ(state.left_out[1].line, 3);
+  char line[kLeftOutLineSize];
+  DescribeLeftOut(state.left_out[2], line, sizeof line);
+  EXPECT_STREQ(line, "Error: Job on line 5 left out, record cut short: O,1,Copy,x");
+}
+
 TEST_F(ProjectFileTest, LongOtherFieldsAndNulBytesAreBoundedAndKept) {
   const std::string big(1 << 20, '7');
   ASSERT_TRUE(Load("O," + big + ",Copy,a,b\r\nT," + big + ",1,1\r\n"));
@@ -233,6 +322,10 @@ TEST_F(ProjectFileTest, JobCapStaysAndTheRestIsKept) {
   EXPECT_EQ(totals.total, 9u);
   EXPECT_EQ(totals.time_limit, 3);
   EXPECT_TRUE(state.inexact);
+  // One line names the first job past the cap, and so all after it.
+  ASSERT_EQ(state.left_out.size(), 1u);
+  EXPECT_EQ(state.left_out[0].reason, LeftOutReason::kOverJobLimit);
+  EXPECT_EQ(state.left_out[0].line, kMaxProjectJobs + 1);
   ASSERT_TRUE(Save());
   EXPECT_EQ(ReadFile(path + ".bak").size(), text.size() + 9);
 
