@@ -144,6 +144,8 @@ void OnStartPass(Host* window) {
     gContext.pass_jobs.push_back(*gJobs.slots[i]);
   if (!StartWorker(CopyPass, gContext.pass_slot, gPassThread)) {
     window->AppendLog("Unable to start thread");
+    // No job ran: the run failed.
+    gContext.pass_failed = true;
   }
 }
 

@@ -2,12 +2,16 @@
 // exit status and the project it saves.
 #include <gtest/gtest.h>
 
+#include <grp.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -27,7 +31,9 @@ struct Outcome {
 class Runner {
  public:
   // Starts the program in folder with args; its output goes to files in dir.
-  Runner(const TempDir& dir, const fs::path& folder, const std::vector<std::string>& args)
+  // in_child runs in the new process just before the program starts.
+  Runner(const TempDir& dir, const fs::path& folder, const std::vector<std::string>& args,
+         const std::function<void()>& in_child = nullptr)
       : out_(dir.path() / "stdout.txt"), err_(dir.path() / "stderr.txt") {
     std::vector<char*> argv;
     std::string program = LARKSPAN_RUN_PATH;
@@ -40,6 +46,7 @@ class Runner {
     if (pid_ == 0) {
       if (chdir(folder.c_str()) != 0) _exit(126);
       if (!freopen(out_.c_str(), "w", stdout) || !freopen(err_.c_str(), "w", stderr)) _exit(126);
+      if (in_child) in_child();
       execv(argv[0], argv.data());
       _exit(127);
     }
@@ -58,12 +65,22 @@ class Runner {
   }
   void Interrupt() const { kill(pid_, SIGINT); }
   void Kill() const { kill(pid_, SIGKILL); }
-  Outcome Finish() {
+  // Waits for the program to end; one that has not ended after seconds is
+  // killed and has no exit status.
+  Outcome Finish(int seconds = 300) {
     Outcome outcome;
-    int status;
-    if (waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status)) {
-      outcome.status = WEXITSTATUS(status);
+    int status = 0;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    pid_t ended;
+    while ((ended = waitpid(pid_, &status, WNOHANG)) == 0) {
+      if (std::chrono::steady_clock::now() > limit) {
+        Kill();
+        ended = waitpid(pid_, &status, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    if (ended == pid_ && WIFEXITED(status)) outcome.status = WEXITSTATUS(status);
     outcome.out = ReadFile(out_);
     outcome.err = ReadFile(err_);
     return outcome;
@@ -185,13 +202,106 @@ TEST(LarkspanRunTest, WrongArgumentsOrUnreadableProjectGiveStatusTwo) {
   EXPECT_EQ(ReadFile(dir.path() / "empty.lpj"), "T,5,0,0\r\n");
 }
 
+// A FIFO, a folder or a device named as the project is refused at once,
+// without waiting for a writer, and left as it is.
+TEST(LarkspanRunTest, AProjectThatIsNoPlainFileGivesStatusTwoAtOnce) {
+  TempDir dir;
+  ASSERT_EQ(mkfifo(dir.Join("fifo.lpj").c_str(), 0644), 0);
+  fs::create_directory(dir.path() / "folder.lpj");
+  for (const char* project : {"fifo.lpj", "folder.lpj", "/dev/null"}) {
+    Runner runner(dir, dir.path(), {project});
+    const Outcome outcome = runner.Finish(20);
+    EXPECT_EQ(outcome.status, 2) << project;
+    EXPECT_NE(outcome.err.find("cannot read project"), std::string::npos) << project;
+  }
+  EXPECT_TRUE(fs::is_fifo(dir.path() / "fifo.lpj"));
+}
+
+// A job the file holds but that could not be loaded is named before the run,
+// and the run fails; the other jobs run.
+TEST(LarkspanRunTest, AJobLeftOutAtLoadIsNamedAndFailsTheRun) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "in");
+  fs::create_directories(dir.path() / "out");
+  WriteFile(dir.path() / "in" / "a.txt", "a");
+  const std::string long_job = "O,1,Mirror," + dir.Join("in") + "," + std::string(300, 'x');
+  const std::string text =
+      "O,1,Copy," + dir.Join("in") + "," + dir.Join("out") + "\r\n" + long_job + "\r\nT,0,0,0\r\n";
+  WriteFile(dir.path() / "p.lpj", text);
+  const Outcome outcome = RunToEnd(dir, {"p.lpj"});
+  EXPECT_EQ(outcome.status, 1) << outcome.out << outcome.err;
+  const auto lines = Lines(outcome.out);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0],
+            "Error: Job on line 2 left out, path too long: " + long_job.substr(0, 96) + "...");
+  EXPECT_EQ(lines[1], "Waiting on network path...");
+  EXPECT_TRUE(fs::exists(dir.path() / "out" / "a.txt"));
+  EXPECT_EQ(ReadFile(dir.path() / "p.lpj.bak"), text);
+}
+
+// A file name cannot break a log line or fake one.
+TEST(LarkspanRunTest, ControlCharactersInNamesAreShownEscaped) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "in");
+  fs::create_directories(dir.path() / "out");
+  WriteFile(dir.path() / "in" / "a\nDone.", "a");
+  WriteFile(dir.path() / "in" / "b\r\t\x01\x1b\x7f\\c", "b");
+  WriteProject(dir.path() / "p.lpj", {{"Copy", dir.Join("in"), dir.Join("out")}});
+  const Outcome outcome = RunToEnd(dir, {"p.lpj"});
+  EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
+  const auto lines = Lines(outcome.out);
+  const std::string copying = "Copying " + dir.Join("out") + "/";
+  for (const std::string& shown : {copying + "a\\nDone.", copying + "b\\r\\t\\x01\\x1B\\x7F\\c"}) {
+    EXPECT_NE(std::find(lines.begin(), lines.end(), shown), lines.end()) << outcome.out;
+  }
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "Done."), 1) << outcome.out;
+}
+
+// Threads are limited by running as another user under a task limit (root's
+// own limit is not enforced), raised step by step: whichever thread cannot be
+// made, the watcher's or the pass's, the runner says so and ends with 1.
+TEST(LarkspanRunTest, AThreadThatCannotBeMadeEndsTheRunWithOne) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to run as another user";
+  TempDir dir;
+  fs::permissions(dir.path(), fs::perms::all);
+  fs::create_directories(dir.path() / "in");
+  fs::create_directories(dir.path() / "out");
+  WriteProject(dir.path() / "p.lpj", {{"Copy", dir.Join("in"), dir.Join("out")}});
+  bool watcher_refused = false;
+  bool pass_refused = false;
+  for (rlim_t tasks = 1; tasks <= 16; ++tasks) {
+    Runner runner(dir, dir.path(), {"p.lpj"}, [tasks] {
+      const rlimit limit{tasks, tasks};
+      const gid_t nobody = 65534;
+      if (setrlimit(RLIMIT_NPROC, &limit) != 0 || setgroups(0, nullptr) != 0 ||
+          setgid(nobody) != 0 || setuid(nobody) != 0) {
+        _exit(125);
+      }
+    });
+    const Outcome outcome = runner.Finish(20);
+    SCOPED_TRACE("tasks " + std::to_string(tasks) + ": " + outcome.out + outcome.err);
+    if (outcome.out.find("Unable to start watch thread") != std::string::npos) {
+      watcher_refused = true;
+    } else if (outcome.out.find("Unable to start thread") != std::string::npos) {
+      pass_refused = true;
+    } else {
+      EXPECT_EQ(outcome.status, 0);
+      break;
+    }
+    EXPECT_EQ(outcome.status, 1);
+  }
+  EXPECT_TRUE(watcher_refused);
+  EXPECT_TRUE(pass_refused);
+}
+
 TEST(LarkspanRunTest, HelpAndVersion) {
   TempDir dir;
   const Outcome help = RunToEnd(dir, {"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Usage: larkspan-run [PROJECT]"), std::string::npos);
-  for (const char* status : {"  0  ", "  1  ", "  2  ", "  3  stopped by Ctrl-C"}) {
-    EXPECT_NE(help.out.find(status), std::string::npos) << status;
+  for (const char* text : {"  0  ", "  1  ", "  2  ", "  3  stopped by Ctrl-C",
+                           "are neither copied nor removed", "\\xHH"}) {
+    EXPECT_NE(help.out.find(text), std::string::npos) << text;
   }
   const Outcome version = RunToEnd(dir, {"--version"});
   EXPECT_EQ(version.status, 0);
