@@ -17,5 +17,6 @@ bool IsTerminal(ConsoleStream stream);
 int TerminalColumns();
 // From now on Ctrl-C (and, on POSIX, a termination request) no longer ends
 // the process: on_interrupt is called instead, on a thread of its own. Call it
-// before any other thread starts. False when it could not be arranged.
+// before any other thread starts. False when it could not be arranged; Ctrl-C
+// then ends the process as it would have.
 bool WatchInterrupts(void (*on_interrupt)());

@@ -42,10 +42,15 @@ bool WatchInterrupts(void (*on_interrupt)()) {
   // Threads started later inherit the mask, so only the waiting thread takes them.
   if (pthread_sigmask(SIG_BLOCK, &gInterruptSignals, nullptr) != 0) return false;
   pthread_attr_t attributes;
-  if (pthread_attr_init(&attributes) != 0) return false;
+  if (pthread_attr_init(&attributes) != 0) {
+    pthread_sigmask(SIG_UNBLOCK, &gInterruptSignals, nullptr);
+    return false;
+  }
   pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
   pthread_t thread;
   const bool started = pthread_create(&thread, &attributes, InterruptThread, nullptr) == 0;
   pthread_attr_destroy(&attributes);
+  // With no thread to take them, the signals end the process as they did.
+  if (!started) pthread_sigmask(SIG_UNBLOCK, &gInterruptSignals, nullptr);
   return started;
 }

@@ -37,9 +37,18 @@ constexpr char kUsage[] =
     "shuts down or hibernates here. Ctrl-C stops after the file in hand. After\n"
     "the pass the project is saved with the new total.\n"
     "\n"
+    "Hidden files and folders (a name beginning with \".\" on Linux, the hidden\n"
+    "attribute on Windows) and offline files are neither copied nor removed.\n"
+    "\n"
+    "A job of the project that cannot be loaded (a path too long, a record cut\n"
+    "short) is named at the start. Control characters in log lines are shown\n"
+    "escaped: \\n, \\r, \\t, and \\xHH for the other bytes below 0x20 and for\n"
+    "0x7F; a backslash is shown as it is.\n"
+    "\n"
     "Exit status:\n"
     "  0  every enabled job ran to its end\n"
-    "  1  a job failed (a path error, a copy failure, a mirror stopped for safety)\n"
+    "  1  a job failed (a path error, a copy failure, a mirror stopped for safety),\n"
+    "     was left out at load, or the pass could not start\n"
     "  2  wrong arguments, or a project that cannot be read or holds no job\n"
     "  3  stopped by Ctrl-C or by the time limit\n";
 
@@ -107,10 +116,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "larkspan-run: cannot read project %s\n", project);
     return kExitUsage;
   }
-  if (gJobs.count == 0) {
-    std::fprintf(stderr, "larkspan-run: no job in project %s\n", project);
-    return kExitUsage;
-  }
   gContext.total = totals.total;
   gRunSettings.end_option = totals.end_option;
   gRunSettings.time_limit = totals.time_limit;
@@ -126,32 +131,48 @@ int main(int argc, char** argv) {
   ConsoleHost host(gLoop, look);
   gHost = &host;
 
+  char line[kLeftOutLineSize];
+  for (const LeftOutJob& job : state.left_out) {
+    DescribeLeftOut(job, line, sizeof line);
+    host.AppendLog(line);
+  }
+  if (gJobs.count == 0) {
+    std::fprintf(stderr, "larkspan-run: no job in project %s\n", project);
+    return kExitUsage;
+  }
+
   // No countdown after the pass: the runner ends as soon as no worker runs.
   gContext.exit_when_done = true;
   StartWatcher(&host);
   bool timed_out = false;
   int ticks = 0;
-  gLoop.Run(
-      [&] {
-        host.Flush();
-        if (++ticks % kTicksPerSecond != 0) return;
-        OnTimer(&host);
-        if (gLoop.HasQuit() && !timed_out) {
-          timed_out = true;
-          std::fputs("larkspan-run: time limit reached\n", stderr);
-        }
-      },
-      static_cast<uint32_t>(kFlushTick.count()));
+  // With no watcher (its thread could not be made) nothing would end the loop.
+  if (gContext.watcher_slot != nullptr) {
+    gLoop.Run(
+        [&] {
+          host.Flush();
+          if (++ticks % kTicksPerSecond != 0) return;
+          OnTimer(&host);
+          if (gLoop.HasQuit() && !timed_out) {
+            timed_out = true;
+            std::fputs("larkspan-run: time limit reached\n", stderr);
+          }
+        },
+        static_cast<uint32_t>(kFlushTick.count()));
+  }
   // Only the time limit can leave a pass running here; it stops after the
   // entry in hand.
   ShutdownWorkers();
 
   totals.total = gContext.total;
-  SaveProject(project, gJobs, totals, state);
+  if (!SaveProject(project, gJobs, totals, state)) {
+    std::fprintf(stderr, "larkspan-run: cannot save project %s\n", project);
+  }
 
-  if (gContext.pass_failed) return kExitJobFailed;
+  if (gContext.pass_failed || !state.left_out.empty()) return kExitJobFailed;
   if (gInterrupted || timed_out) return kExitStopped;
-  // A pass that never started (its thread could not be made) ran no job.
+  // A pass that never started (no watcher, or its thread could not be made)
+  // ran no job.
   if (gContext.pass_jobs.empty()) return kExitJobFailed;
   return kExitDone;
 }

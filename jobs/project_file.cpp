@@ -19,7 +19,10 @@ constexpr int kBackupNames = 9;
 struct FieldReader {
   const char* at;
   const char* end;
-  bool cut = false;  // some field did not fit its target
+  bool joined = false;  // some destination ran on past a comma
+  // Line breaks are counted up to counted, for naming left-out jobs.
+  const char* counted = at;
+  int line = 1;
 };
 
 // Copies one field into target, bounded by its size. Returns false when the
@@ -36,12 +39,41 @@ bool ReadField(FieldReader& reader, char* target, size_t size, bool* fitted = nu
     ++reader.at;
   }
   target[n] = '\0';
-  if (!whole) reader.cut = true;
   if (fitted != nullptr) *fitted = whole;
   if (reader.at >= reader.end) return false;
   ++reader.at;
   if (reader.at < reader.end && *reader.at == '\n') ++reader.at;
   return true;
+}
+
+// A destination is the rest of its line, up to the CR or the end of the text,
+// as written: a path that holds a comma keeps it, so the job names what the
+// user wrote (and is refused at Start) instead of a folder cut at the comma.
+// *fitted tells whether it fitted target; if not, target is left empty.
+void ReadDestination(FieldReader& reader, char* target, size_t size, bool* fitted) {
+  const size_t rest = static_cast<size_t>(reader.end - reader.at);
+  const char* line_end = static_cast<const char*>(std::memchr(reader.at, '\r', rest));
+  if (line_end == nullptr) line_end = reader.end;
+  const size_t length = static_cast<size_t>(line_end - reader.at);
+  if (std::memchr(reader.at, ',', length) != nullptr) reader.joined = true;
+  *fitted = length < size;
+  const size_t copied = *fitted ? length : 0;
+  std::memcpy(target, reader.at, copied);
+  target[copied] = '\0';
+  reader.at = line_end;
+  if (reader.at < reader.end) ++reader.at;
+  if (reader.at < reader.end && *reader.at == '\n') ++reader.at;
+}
+
+// The line of the text at, counting a CR LF, a lone CR or a lone LF as one
+// break. Asked in file order, so the text is scanned once.
+int LineAt(FieldReader& reader, const char* at) {
+  for (; reader.counted < at; ++reader.counted) {
+    const char c = *reader.counted;
+    const bool crlf = c == '\r' && reader.counted + 1 < reader.end && reader.counted[1] == '\n';
+    if ((c == '\r' && !crlf) || c == '\n') ++reader.line;
+  }
+  return reader.line;
 }
 
 // atoi and atol as the Windows runtime has them: leading blanks, a sign,
@@ -61,41 +93,78 @@ int32_t ParseNumber(const char* text) {
   return static_cast<int32_t>(value);
 }
 
+enum class JobRead { kWhole, kPathTooLong, kCutShort };
+
+// Reads the fields of a job record that follow its O.
+JobRead ReadJob(FieldReader& reader, JobRecord& job) {
+  char scratch[kScratchSize];
+  if (!ReadField(reader, scratch, sizeof scratch)) return JobRead::kCutShort;
+  job.flags = static_cast<uint16_t>(ParseNumber(scratch));
+  if (!ReadField(reader, scratch, sizeof scratch)) return JobRead::kCutShort;
+  job.mode = static_cast<uint16_t>(ModeFromName(scratch));
+  bool source_whole = false;
+  bool destination_whole = false;
+  if (!ReadField(reader, job.source, sizeof job.source, &source_whole)) return JobRead::kCutShort;
+  ReadDestination(reader, job.destination, sizeof job.destination, &destination_whole);
+  // A path cut to its field would name another place.
+  return source_whole && destination_whole ? JobRead::kWhole : JobRead::kPathTooLong;
+}
+
+// Notes the record from record to where the reader stands as left out.
+void LeaveOut(FieldReader& reader, const char* record, LeftOutReason reason,
+              std::vector<LeftOutJob>& left_out) {
+  LeftOutJob job{reason, LineAt(reader, record), {}};
+  size_t length = static_cast<size_t>(reader.at - record);
+  while (length > 0 && (record[length - 1] == '\r' || record[length - 1] == '\n'))
+    --length;
+  if (length < sizeof job.text) {
+    std::memcpy(job.text, record, length);
+  } else {
+    const size_t kept = sizeof job.text - 4;
+    std::memcpy(job.text, record, kept);
+    std::memcpy(job.text + kept, "...", 4);
+  }
+  left_out.push_back(job);
+}
+
 // Reads records until the text or memory runs out. Jobs past the cap are read
-// and left out, so that a totals record after them still counts. Returns true
-// when every record was taken whole.
-bool ReadRecords(FieldReader& reader, JobList& jobs, TotalsRecord& totals) {
+// and left out, so that a totals record after them still counts.
+void ReadRecords(FieldReader& reader, JobList& jobs, TotalsRecord& totals,
+                 std::vector<LeftOutJob>& left_out) {
   char scratch[kScratchSize];
   JobRecord beyond_cap;
-  bool all_taken = true;
   while (reader.at < reader.end) {
     const bool room = jobs.count < kMaxProjectJobs;
-    if (room && !ReserveSlot(jobs)) return false;
-    if (!ReadField(reader, scratch, sizeof scratch)) return all_taken;
+    if (room && !ReserveSlot(jobs)) return;
+    const char* record = reader.at;
+    const bool more = ReadField(reader, scratch, sizeof scratch);
     if (scratch[0] == 'O') {
       JobRecord& job = room ? *jobs.slots[jobs.count] : beyond_cap;
-      if (!ReadField(reader, scratch, sizeof scratch)) return false;
-      job.flags = static_cast<uint16_t>(ParseNumber(scratch));
-      if (!ReadField(reader, scratch, sizeof scratch)) return false;
-      job.mode = static_cast<uint16_t>(ModeFromName(scratch));
-      bool source_whole = false;
-      bool destination_whole = false;
-      if (!ReadField(reader, job.source, sizeof job.source, &source_whole)) return false;
-      ReadField(reader, job.destination, sizeof job.destination, &destination_whole);
-      // A path cut to its field would name another place: such a job is left
-      // out, and the file is kept as it was (see ProjectState::inexact).
-      if (source_whole && destination_whole && room) Commit(jobs);
-      if (!room) all_taken = false;
+      const JobRead read = more ? ReadJob(reader, job) : JobRead::kCutShort;
+      if (!room) {
+        if (left_out.empty() || left_out.back().reason != LeftOutReason::kOverJobLimit) {
+          LeaveOut(reader, record, LeftOutReason::kOverJobLimit, left_out);
+        }
+      } else if (read == JobRead::kWhole) {
+        Commit(jobs);
+      } else {
+        LeaveOut(
+            reader, record,
+            read == JobRead::kCutShort ? LeftOutReason::kCutShort : LeftOutReason::kPathTooLong,
+            left_out);
+      }
+      if (read == JobRead::kCutShort) return;
+    } else if (!more) {
+      return;
     } else if (scratch[0] == 'T') {
-      if (!ReadField(reader, scratch, sizeof scratch)) return all_taken;
+      if (!ReadField(reader, scratch, sizeof scratch)) return;
       totals.total = static_cast<uint32_t>(ParseNumber(scratch));
-      if (!ReadField(reader, scratch, sizeof scratch)) return all_taken;
+      if (!ReadField(reader, scratch, sizeof scratch)) return;
       totals.end_option = ParseNumber(scratch);
-      if (!ReadField(reader, scratch, sizeof scratch)) return all_taken;
+      if (!ReadField(reader, scratch, sizeof scratch)) return;
       totals.time_limit = ParseNumber(scratch);
     }
   }
-  return all_taken;
 }
 
 // Appends one formatted line, bounded by the line buffer.
@@ -103,22 +172,70 @@ void AppendLine(std::string& text, const char* line, int length) {
   if (length > 0) text.append(line, std::min<size_t>(length, kLineSize - 1));
 }
 
-// Keeps the file as it stands beside itself, under the first free name of
-// "<path>.bak", "<path>.bak2" ... "<path>.bak9".
+void AppendJobLines(std::string& text, const JobList& jobs) {
+  char line[kLineSize];
+  for (int i = 0; i < jobs.count; ++i) {
+    const JobRecord& job = *jobs.slots[i];
+    AppendLine(text, line,
+               std::snprintf(line, sizeof line, "O,%d,%s,%s,%s\r\n", job.flags, ModeName(job.mode),
+                             job.source, job.destination));
+  }
+}
+
+void AppendTotalsLine(std::string& text, const TotalsRecord& totals) {
+  char line[kLineSize];
+  AppendLine(text, line,
+             std::snprintf(line, sizeof line, "T,%d,%d,%d\r\n", static_cast<int>(totals.total),
+                           totals.end_option, totals.time_limit));
+}
+
+// True when saving what was loaded gives back text: the same job lines, then
+// the totals record as a save writes the numbers read, or none (a save only
+// adds it). Those numbers are what a save is meant to update.
+bool SavesAsRead(const std::string& text, const JobList& jobs, const TotalsRecord& totals) {
+  std::string saved;
+  AppendJobLines(saved, jobs);
+  if (text == saved) return true;
+  AppendTotalsLine(saved, totals);
+  return text == saved;
+}
+
+constexpr size_t kBackupNameSize = kProjectPathSize + 16;
+
+// "<path>.bak" for the first, then "<path>.bak2" ... "<path>.bak9".
+void BackupName(const char* path, int i, char* name) {
+  std::snprintf(name, kBackupNameSize, i == 1 ? "%s.bak" : "%s.bak%d", path, i);
+}
+
+// Keeps the file as it stands beside itself, under the first free backup name.
 bool KeepBackup(WholeFiles& files, const char* path) {
   std::string old;
   const ReadResult read = files.ReadAll(path, &old);
   if (read == ReadResult::kMissing) return true;
   if (read != ReadResult::kRead) return false;
   for (int i = 1; i <= kBackupNames; ++i) {
-    char backup[kProjectPathSize + 16];
-    std::snprintf(backup, sizeof backup, i == 1 ? "%s.bak" : "%s.bak%d", path, i);
-    if (!files.Exists(backup)) return WriteFileSafely(files, backup, old.data(), old.size());
+    char backup[kBackupNameSize];
+    BackupName(path, i, backup);
+    // The copy is as private as the project.
+    if (!files.Exists(backup)) return WriteFileSafely(files, backup, old.data(), old.size(), path);
   }
   return false;
 }
 
 }  // namespace
+
+void DescribeLeftOut(const LeftOutJob& job, char* line, size_t size) {
+  char reason[48] = "path too long";
+  const char* later = "";
+  if (job.reason == LeftOutReason::kCutShort) {
+    std::snprintf(reason, sizeof reason, "record cut short");
+  } else if (job.reason == LeftOutReason::kOverJobLimit) {
+    std::snprintf(reason, sizeof reason, "over %d jobs", kMaxProjectJobs);
+    later = " and every job after it";
+  }
+  std::snprintf(line, size, "Error: Job on line %d%s left out, %s: %s", job.line, later, reason,
+                job.text);
+}
 
 bool LoadProject(const char* path, JobList& jobs, TotalsRecord& totals, ProjectState& state,
                  WholeFiles& files) {
@@ -138,8 +255,14 @@ bool LoadProject(const char* path, JobList& jobs, TotalsRecord& totals, ProjectS
   // The text ends at its first NUL, as a C string would.
   const size_t length = std::strlen(text.c_str());
   FieldReader reader{text.data(), text.data() + length};
-  const bool whole = ReadRecords(reader, jobs, totals);
-  state.inexact = !whole || reader.cut || length != text.size() || converted;
+  ReadRecords(reader, jobs, totals, state.left_out);
+  // A destination that runs on past a comma is saved as it was read: its
+  // file is kept before the first save, not again at each save until the
+  // job is mended.
+  char backup[kBackupNameSize];
+  BackupName(path, 1, backup);
+  state.inexact = converted || !SavesAsRead(text, jobs, totals) ||
+                  (reader.joined && !files.Exists(backup));
   return true;
 }
 
@@ -153,15 +276,7 @@ bool SaveProject(const char* path, const JobList& jobs, const TotalsRecord& tota
   if (jobs.count == 0) return files.RemoveIfPresent(path);
 
   std::string text;
-  char line[kLineSize];
-  for (int i = 0; i < jobs.count; ++i) {
-    const JobRecord& job = *jobs.slots[i];
-    AppendLine(text, line,
-               std::snprintf(line, sizeof line, "O,%d,%s,%s,%s\r\n", job.flags, ModeName(job.mode),
-                             job.source, job.destination));
-  }
-  AppendLine(text, line,
-             std::snprintf(line, sizeof line, "T,%d,%d,%d\r\n", static_cast<int>(totals.total),
-                           totals.end_option, totals.time_limit));
+  AppendJobLines(text, jobs);
+  AppendTotalsLine(text, totals);
   return WriteFileSafely(files, path, text.data(), text.size());
 }

@@ -2,7 +2,9 @@
 // with CR LF line ends and no quoting.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "jobs/job_list.h"
 #include "jobs/whole_file.h"
@@ -18,21 +20,44 @@ struct TotalsRecord {
   int32_t time_limit = 0;
 };
 
+// Why a job record of the file was not loaded.
+enum class LeftOutReason {
+  kPathTooLong,   // its source or destination does not fit its field
+  kCutShort,      // the file ends inside the record
+  kOverJobLimit,  // it comes after the first kMaxProjectJobs jobs
+};
+
+constexpr size_t kLeftOutTextSize = 100;
+constexpr size_t kLeftOutLineSize = 192;
+
+// A job record of the file that is not in the job list.
+struct LeftOutJob {
+  LeftOutReason reason;
+  int line;  // the line of the file its record begins on, counting from 1
+  // The record as written, ending in "..." when it had to be cut to fit.
+  char text[kLeftOutTextSize];
+};
+
 // What loading learned about the file that saving must respect.
 struct ProjectState {
   // The file exists but could not be read: it is never removed or overwritten.
   bool unreadable = false;
-  // The file could not be loaded exactly as it stands (a field too long for its
-  // buffer, the job cap reached, a record cut short, a NUL byte, text in the
-  // system's legacy code page read as UTF-8): before the first save over it
-  // the old file is kept beside it as "<path>.bak".
+  // Saving would not give back the file as it stands (the numbers of its
+  // totals record aside), its text was in the system's legacy code page and is
+  // read as UTF-8, or a destination runs on past a comma: before the first
+  // save over it the old file is kept beside it as "<path>.bak".
   bool inexact = false;
+  // The job records not loaded, in file order; of those past the job limit
+  // only the first.
+  std::vector<LeftOutJob> left_out;
 };
 
 // Fills jobs (emptied first) and replaces each of the three numbers that the
-// file holds. A job whose source or destination does not fit its field is not
-// loaded: it would name another path. False when the file is missing or could
-// not be read (state says which); the list is then empty.
+// file holds. A job's destination is the rest of its line, commas included: a
+// path split at a comma would name another folder. A job whose source or
+// destination does not fit its field is not loaded: it would name another
+// path; state lists it. False when the file is missing or could not be read
+// (state says which); the list is then empty.
 bool LoadProject(const char* path, JobList& jobs, TotalsRecord& totals, ProjectState& state,
                  WholeFiles& files = DefaultWholeFiles());
 
@@ -41,3 +66,7 @@ bool LoadProject(const char* path, JobList& jobs, TotalsRecord& totals, ProjectS
 // kept as it was, or a failure (the old file is then unchanged).
 bool SaveProject(const char* path, const JobList& jobs, const TotalsRecord& totals,
                  ProjectState& state, WholeFiles& files = DefaultWholeFiles());
+
+// The log line that names a job left out at load, for instance
+// "Error: Job on line 3 left out, path too long: O,1,Copy,...".
+void DescribeLeftOut(const LeftOutJob& job, char* line, size_t size);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -30,11 +31,18 @@ void SyncFolderOf(const char* path) {
 class PosixWholeFiles : public WholeFiles {
  public:
   ReadResult ReadAll(const char* path, std::string* text) override {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    // A FIFO or a device would block the open or the read, or answer
+    // forever: only a plain file is opened, and without waiting in case
+    // something else takes its name meanwhile.
+    struct stat st;
+    if (stat(path, &st) != 0) {
+      return (errno == ENOENT || errno == ENOTDIR) ? ReadResult::kMissing : ReadResult::kUnreadable;
+    }
+    if (!S_ISREG(st.st_mode)) return ReadResult::kUnreadable;
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
       return (errno == ENOENT || errno == ENOTDIR) ? ReadResult::kMissing : ReadResult::kUnreadable;
     }
-    struct stat st;
     ReadResult result = ReadResult::kUnreadable;
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
         static_cast<uint64_t>(st.st_size) <= kMaxWholeFileSize) {
@@ -55,9 +63,17 @@ class PosixWholeFiles : public WholeFiles {
     return result;
   }
 
-  void* CreateForWrite(const char* path) override {
-    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    return fd < 0 ? nullptr : reinterpret_cast<void*>(static_cast<intptr_t>(fd) + 1);
+  void* CreateForWrite(const char* path, const char* like) override {
+    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return nullptr;
+    // The mask of open would narrow like's bits: they are set afterwards.
+    struct stat st;
+    if (stat(like, &st) == 0 && S_ISREG(st.st_mode) && fchmod(fd, st.st_mode & 07777) != 0) {
+      close(fd);
+      unlink(path);
+      return nullptr;
+    }
+    return reinterpret_cast<void*>(static_cast<intptr_t>(fd) + 1);
   }
 
   bool WriteAll(void* file, const char* data, size_t size) override {
@@ -84,6 +100,23 @@ class PosixWholeFiles : public WholeFiles {
 
   bool RemoveIfPresent(const char* path) override {
     return unlink(path) == 0 || errno == ENOENT || errno == ENOTDIR;
+  }
+
+  bool RemovePlainFile(const char* path) override {
+    struct stat st;
+    if (lstat(path, &st) != 0) return errno == ENOENT || errno == ENOTDIR;
+    if (!S_ISREG(st.st_mode)) return false;
+    return unlink(path) == 0 || errno == ENOENT;
+  }
+
+  bool FinalPath(const char* path, char* final_path, size_t size) override {
+    struct stat st;
+    if (lstat(path, &st) != 0 || !S_ISLNK(st.st_mode)) return CopyWholePath(path, final_path, size);
+    char* target = realpath(path, nullptr);
+    if (target == nullptr) return false;
+    const bool fits = CopyWholePath(target, final_path, size);
+    std::free(target);
+    return fits;
   }
 
   bool Exists(const char* path) override {

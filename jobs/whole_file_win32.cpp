@@ -2,7 +2,13 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 namespace {
+
+bool NothingThere(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
 
 class Win32WholeFiles : public WholeFiles {
  public:
@@ -11,15 +17,14 @@ class Win32WholeFiles : public WholeFiles {
                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
                               /*hTemplateFile=*/nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-      const DWORD error = GetLastError();
-      return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-                 ? ReadResult::kMissing
-                 : ReadResult::kUnreadable;
+      return NothingThere(GetLastError()) ? ReadResult::kMissing : ReadResult::kUnreadable;
     }
     ReadResult result = ReadResult::kUnreadable;
     DWORD high = 0;
     const DWORD low = GetFileSize(file, &high);
-    if (!(low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) && high == 0 &&
+    // A pipe or a device (CON, COM1) would answer forever, or never.
+    if (GetFileType(file) == FILE_TYPE_DISK &&
+        !(low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) && high == 0 &&
         low <= kMaxWholeFileSize) {
       text->assign(low, '\0');
       DWORD done = 0;
@@ -37,10 +42,14 @@ class Win32WholeFiles : public WholeFiles {
     return result;
   }
 
-  void* CreateForWrite(const char* path) override {
+  // The new file's access rights come from its folder; like has no bits to give.
+  void* CreateForWrite(const char* path, const char* /*like*/) override {
+    // CREATE_NEW fails on any name that exists; opening the reparse point
+    // itself keeps even a dangling link from being followed.
     HANDLE file = CreateFileA(path, GENERIC_WRITE, /*dwShareMode=*/0,
-                              /*lpSecurityAttributes=*/nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
+                              /*lpSecurityAttributes=*/nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                              /*hTemplateFile=*/nullptr);
     return file == INVALID_HANDLE_VALUE ? nullptr : file;
   }
 
@@ -64,9 +73,40 @@ class Win32WholeFiles : public WholeFiles {
   }
 
   bool RemoveIfPresent(const char* path) override {
-    if (DeleteFileA(path)) return true;
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    return DeleteFileA(path) || NothingThere(GetLastError());
+  }
+
+  bool RemovePlainFile(const char* path) override {
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return NothingThere(GetLastError());
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+    return RemoveIfPresent(path);
+  }
+
+  bool FinalPath(const char* path, char* final_path, size_t size) override {
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      return CopyWholePath(path, final_path, size);
+    }
+    // Opening the path follows the link to the file it leads to.
+    HANDLE file = CreateFileA(path, /*dwDesiredAccess=*/0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, /*hTemplateFile=*/nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    char target[MAX_PATH * 4];
+    const DWORD n = GetFinalPathNameByHandleA(file, target, sizeof target,
+                                              FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(file);
+    if (n == 0 || n >= sizeof target) return false;
+    // The answer has the \\?\ prefix: C:\... comes as \\?\C:\..., a share's
+    // \\server\... as \\?\UNC\server\...
+    if (std::strncmp(target, "\\\\?\\UNC\\", 8) == 0) {
+      target[6] = '\\';
+      return CopyWholePath(target + 6, final_path, size);
+    }
+    if (std::strncmp(target, "\\\\?\\", 4) == 0) return CopyWholePath(target + 4, final_path, size);
+    return CopyWholePath(target, final_path, size);
   }
 
   bool Exists(const char* path) override {

@@ -75,16 +75,14 @@ bool BothPathsExist(WorkerContext& context) {
 
 void FinishWorker(WorkerContext& context, WorkerKind kind) {
   const bool pass = kind == kPassWorker;
-  bool close;
-  {
-    std::lock_guard<std::mutex> lock(gWorkerEndLock);
-    const std::atomic<ThreadHandle>& other = pass ? context.watcher_slot : context.pass_slot;
-    close = context.exit_when_done && other == nullptr;
-    if (pass) context.stop_request = false;
-    (pass ? context.pass_slot : context.watcher_slot) = nullptr;
-  }
+  std::lock_guard<std::mutex> lock(gWorkerEndLock);
+  const std::atomic<ThreadHandle>& other = pass ? context.watcher_slot : context.pass_slot;
+  // The close request goes out before the slot is emptied: once both slots
+  // are empty, the window thread may end and the host be gone.
   Host* window = context.window;
-  if (close && window != nullptr) window->PostCloseNow();
+  if (context.exit_when_done && other == nullptr && window != nullptr) window->PostCloseNow();
+  if (pass) context.stop_request = false;
+  (pass ? context.pass_slot : context.watcher_slot) = nullptr;
 }
 
 uint32_t PathWatcher(void* argument) {
@@ -146,6 +144,8 @@ void OnStartPass(Host* window) {
     gContext.pass_jobs.push_back(*gJobs.slots[i]);
   if (!StartWorker(CopyPass, gContext.pass_slot, gPassThread)) {
     window->AppendLog("Unable to start thread");
+    // No job ran: the run failed.
+    gContext.pass_failed = true;
   }
 }
 

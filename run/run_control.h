@@ -37,5 +37,6 @@ enum WorkerKind { kPassWorker, kWatcherWorker };
 // A worker's last act on the context, one step under the lock both workers and
 // closing share: asks for the close when the program is closing and the other
 // worker has ended too, clears the stop request (the pass) and empties the
-// worker's own slot. So exactly the last worker to end asks for the close.
+// worker's own slot, last. So exactly the last worker to end asks for the
+// close, and it is done with the host once its slot is empty.
 void FinishWorker(WorkerContext& context, WorkerKind kind);

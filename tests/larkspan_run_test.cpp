@@ -2,12 +2,17 @@
 // exit status and the project it saves.
 #include <gtest/gtest.h>
 
+#include <grp.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -27,7 +32,9 @@ struct Outcome {
 class Runner {
  public:
   // Starts the program in folder with args; its output goes to files in dir.
-  Runner(const TempDir& dir, const fs::path& folder, const std::vector<std::string>& args)
+  // in_child runs in the new process just before the program starts.
+  Runner(const TempDir& dir, const fs::path& folder, const std::vector<std::string>& args,
+         const std::function<void()>& in_child = nullptr)
       : out_(dir.path() / "stdout.txt"), err_(dir.path() / "stderr.txt") {
     std::vector<char*> argv;
     std::string program = LARKSPAN_RUN_PATH;
@@ -40,6 +47,7 @@ class Runner {
     if (pid_ == 0) {
       if (chdir(folder.c_str()) != 0) _exit(126);
       if (!freopen(out_.c_str(), "w", stdout) || !freopen(err_.c_str(), "w", stderr)) _exit(126);
+      if (in_child) in_child();
       execv(argv[0], argv.data());
       _exit(127);
     }
@@ -58,12 +66,17 @@ class Runner {
   }
   void Interrupt() const { kill(pid_, SIGINT); }
   void Kill() const { kill(pid_, SIGKILL); }
-  Outcome Finish() {
+  // Waits for the program to end; one still running after seconds is killed
+  // and has no exit status.
+  Outcome Finish(int seconds = 300) {
     Outcome outcome;
-    int status;
-    if (waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status)) {
-      outcome.status = WEXITSTATUS(status);
+    int status = 0;
+    pid_t ended;
+    for (int waited = 0; (ended = waitpid(pid_, &status, WNOHANG)) == 0; waited += 5) {
+      if (waited > seconds * 1000) Kill();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    if (ended == pid_ && WIFEXITED(status)) outcome.status = WEXITSTATUS(status);
     outcome.out = ReadFile(out_);
     outcome.err = ReadFile(err_);
     return outcome;
@@ -185,13 +198,82 @@ TEST(LarkspanRunTest, WrongArgumentsOrUnreadableProjectGiveStatusTwo) {
   EXPECT_EQ(ReadFile(dir.path() / "empty.lpj"), "T,5,0,0\r\n");
 }
 
+// A FIFO, a folder or a device named as the project is refused at once,
+// without waiting for a writer, and left as it is.
+TEST(LarkspanRunTest, AProjectThatIsNoPlainFileGivesStatusTwoAtOnce) {
+  TempDir dir;
+  ASSERT_EQ(mkfifo(dir.Join("fifo.lpj").c_str(), 0644), 0);
+  fs::create_directory(dir.path() / "folder.lpj");
+  for (const char* project : {"fifo.lpj", "folder.lpj", "/dev/null"}) {
+    Runner runner(dir, dir.path(), {project});
+    const Outcome outcome = runner.Finish(20);
+    EXPECT_EQ(outcome.status, 2) << project;
+    EXPECT_NE(outcome.err.find("cannot read project"), std::string::npos) << project;
+  }
+  EXPECT_TRUE(fs::is_fifo(dir.path() / "fifo.lpj"));
+}
+
+// The log hides nothing and cannot be faked: a job the file holds but that
+// could not be loaded is named first and fails the run (the others run); a
+// file name's control characters are shown escaped.
+TEST(LarkspanRunTest, TheLogNamesJobsLeftOutAndEscapesControlCharacters) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "in");
+  fs::create_directories(dir.path() / "out");
+  WriteFile(dir.path() / "in" / "a\nDone.", "a");
+  WriteFile(dir.path() / "in" / "b\r\t\x01\x7f\\c", "b");
+  const std::string job = "O,1,Copy," + dir.Join("in");
+  WriteFile(dir.path() / "p.lpj", job + "," + dir.Join("out") + "\r\n" + job);
+  const Outcome outcome = RunToEnd(dir, {"p.lpj"});
+  EXPECT_EQ(outcome.status, 1) << outcome.out << outcome.err;
+  const auto lines = Lines(outcome.out);
+  ASSERT_EQ(lines.size(), 5u) << outcome.out;
+  EXPECT_EQ(lines[0], "Error: Job on line 2 left out, record cut short: " + job);
+  const std::string out = "Copying " + dir.Join("out") + "/";
+  std::vector<std::string> copied(lines.begin() + 2, lines.end() - 1);
+  std::sort(copied.begin(), copied.end());
+  EXPECT_EQ(copied, (std::vector<std::string>{out + "a\\nDone.", out + "b\\r\\t\\x01\\x7F\\c"}));
+  EXPECT_EQ(lines.back(), "Done.");
+}
+
+// Threads are limited by running as another user under a task limit (root's
+// own limit is not enforced), raised step by step: whichever thread cannot be
+// made, the watcher's or the pass's, the runner says so and ends with 1.
+TEST(LarkspanRunTest, AThreadThatCannotBeMadeEndsTheRunWithOne) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to run as another user";
+  TempDir dir;
+  fs::permissions(dir.path(), fs::perms::all);
+  fs::create_directories(dir.path() / "in");
+  fs::create_directories(dir.path() / "out");
+  WriteProject(dir.path() / "p.lpj", {{"Copy", dir.Join("in"), dir.Join("out")}});
+  std::set<std::string> refused;
+  for (rlim_t tasks = 1; tasks <= 16; ++tasks) {
+    Runner runner(dir, dir.path(), {"p.lpj"}, [tasks] {
+      const rlimit limit{tasks, tasks};
+      if (setrlimit(RLIMIT_NPROC, &limit) || setgroups(0, nullptr) || setgid(65534) ||
+          setuid(65534)) {
+        _exit(125);
+      }
+    });
+    const Outcome outcome = runner.Finish(20);
+    const auto lines = Lines(outcome.out);
+    ASSERT_FALSE(lines.empty()) << outcome.err;
+    EXPECT_EQ(outcome.status, lines.back() == "Done." ? 0 : 1) << lines.back();
+    if (lines.back() == "Done.") break;
+    refused.insert(lines.back());
+  }
+  EXPECT_EQ(refused,
+            (std::set<std::string>{"Unable to start thread", "Unable to start watch thread"}));
+}
+
 TEST(LarkspanRunTest, HelpAndVersion) {
   TempDir dir;
   const Outcome help = RunToEnd(dir, {"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Usage: larkspan-run [PROJECT]"), std::string::npos);
-  for (const char* status : {"  0  ", "  1  ", "  2  ", "  3  stopped by Ctrl-C"}) {
-    EXPECT_NE(help.out.find(status), std::string::npos) << status;
+  for (const char* text : {"  0  ", "  1  ", "  2  ", "  3  stopped by Ctrl-C",
+                           "are neither copied nor removed", "\\xHH"}) {
+    EXPECT_NE(help.out.find(text), std::string::npos) << text;
   }
   const Outcome version = RunToEnd(dir, {"--version"});
   EXPECT_EQ(version.status, 0);

@@ -395,6 +395,14 @@ TEST_F(MainDialogTest, OutOfRangeSettingsSelectNothing) {
   EXPECT_EQ(SendMessageA(GetDlgItem(window_, kTimeLimitBoxId), CB_GETCURSEL, 0, 0), CB_ERR);
 }
 
+TEST_F(MainDialogTest, AJobLeftOutAtLoadIsNamedInTheLog) {
+  WriteProject("O,1,Copy,C:\\a,D:\\a\r\nO,1,Copy,C:\\b");
+  ASSERT_TRUE(Open());
+  EXPECT_EQ(
+      LogLines(window_),
+      std::vector<std::string>{"Error: Job on line 2 left out, record cut short: O,1,Copy,C:\\b"});
+}
+
 TEST_F(MainDialogTest, ClosingWhenIdleWritesTheProjectEvenWhenNothingChanged) {
   WriteProject("O,1,Copy,C:\\a,D:\\a\r\nT,0,0,0\r\n");
   ASSERT_TRUE(Open());

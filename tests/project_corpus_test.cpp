@@ -46,9 +46,10 @@ TEST_F(ProjectCorpusTest, NulBytesAndBareLineFeeds) {
   LoadAndCheck(std::string(64, '\0'), "only NULs");
   EXPECT_EQ(jobs.count, 0);
 
+  // With no CR the first destination runs on to the end of the text.
   LoadAndCheck("O,1,Copy,a,b\nO,1,Copy,c,d\nO,1,Copy,e,f\n", "no CR at all");
   ASSERT_EQ(jobs.count, 1);
-  EXPECT_STREQ(jobs.slots[0]->destination, "b\nO");
+  EXPECT_STREQ(jobs.slots[0]->destination, "b\nO,1,Copy,c,d\nO,1,Copy,e,f\n");
 }
 
 TEST_F(ProjectCorpusTest, HugeFieldsAndJobCounts) {

@@ -99,21 +99,39 @@ TEST_F(ProjectFileTest, FieldReaderRules) {
 }
 
 TEST_F(ProjectFileTest, FieldsAreNotLines) {
-  // LF alone ends nothing: the destination runs on into the next line.
+  // LF alone ends nothing: the destination runs on to the next CR, here the
+  // end of the text.
   ASSERT_TRUE(Load("O,1,Copy,a,b\nO,1,Copy,c,d\n"));
   ASSERT_EQ(jobs.count, 1);
-  ExpectJob(0, 1, kModeCopy, "a", "b\nO");
+  ExpectJob(0, 1, kModeCopy, "a", "b\nO,1,Copy,c,d\n");
 
-  // A comma in a path splits it; the real destination is then skipped.
-  ASSERT_TRUE(Load("O,1,Copy,C:\\a,b,D:\\dest\r\n"));
-  ASSERT_EQ(jobs.count, 1);
-  ExpectJob(0, 1, kModeCopy, "C:\\a", "b");
-
-  // One LF after a comma is skipped too; an unknown mode loads as Copy.
+  // One LF after a comma is skipped too; an unknown mode loads as Copy, and
+  // would be saved so: the file is kept.
   ASSERT_TRUE(Load("O,\n3,Backup,\nsrc,dst\r\n"));
   ASSERT_EQ(jobs.count, 1);
   ExpectJob(0, 3, kModeCopy, "src", "dst");
-  EXPECT_FALSE(state.inexact);
+  EXPECT_TRUE(state.inexact);
+}
+
+// A path holding a comma is not cut there into another folder: the
+// destination is the rest of its line as written, and the file is kept once.
+TEST_F(ProjectFileTest, ADestinationIsTheRestOfItsLine) {
+  // In the second the job line is one field short and takes the next line.
+  for (const char* text : {"O,1,Mirror,s,E:\\Photos, 2024\r\nT,5,0,0\r\n",
+                           "O,1,Mirror,s\r\nE:\\Photos, 2024\r\nT,5,0,0\r\n"}) {
+    ASSERT_TRUE(Load(text));
+    ExpectJob(0, 1, kModeMirror, "s", "E:\\Photos, 2024");
+    ASSERT_TRUE(Save());
+    EXPECT_EQ(ReadFile(path + ".bak"), text);
+    ASSERT_TRUE(LoadProject(path.c_str(), jobs, totals, state));
+    ASSERT_TRUE(Save());
+    EXPECT_FALSE(fs::exists(path + ".bak2")) << "kept again at each save";
+    fs::remove(path + ".bak");
+  }
+  // Joined, it may no longer fit: the job is then left out.
+  ASSERT_TRUE(Load("O,1,Copy,s," + std::string(200, 'd') + "," + std::string(100, 'e') + "\r\n"));
+  EXPECT_EQ(jobs.count, 0);
+  EXPECT_EQ(state.left_out.size(), 1u);
 }
 
 TEST_F(ProjectFileTest, SavingAnEmptyListRemovesTheFile) {
@@ -194,6 +212,11 @@ TEST_F(ProjectFileTest, PathsThatDoNotFitAreLeftOutAndTheFileKept) {
   ASSERT_EQ(jobs.count, 1);
   ExpectJob(0, 1, kModeSync, "fits", "also");
   EXPECT_TRUE(state.inexact);
+  ASSERT_EQ(state.left_out.size(), 2u);
+  char line[kLeftOutLineSize];
+  DescribeLeftOut(state.left_out[1], line, sizeof line);
+  EXPECT_EQ(line, "Error: Job on line 2 left out, path too long: O,1,Move,src," +
+                      long_destination.substr(0, 83) + "...");
 
   ASSERT_TRUE(Save());
   EXPECT_EQ(ReadFile(path + ".bak"), text);
@@ -249,6 +272,33 @@ TEST_F(ProjectFileTest, Utf8NamesRoundTripAndLegacyTextIsReadAsUtf8) {
   EXPECT_EQ(ReadFile(path + ".bak"), read == legacy ? "" : legacy);
 }
 
+// A file that a save would write otherwise (its totals' numbers aside) is
+// kept first; what this program saved loads exactly.
+TEST_F(ProjectFileTest, AFileThatSavingWouldChangeIsKept) {
+  const struct {
+    const char* text;
+    bool kept;
+  } cases[] = {
+      {"O,1,Copy,a,b\r\nT,1,2,3\r\n", false},
+      {"O,1,Copy,a,b\r\n", false},
+      {"O,1,Copy,a,b\nO,1,Copy,c,d\nT,1,2,3\n", true},
+      {"X,1,2\r\nO,1,Copy,a,b\r\nT,1,2,3\r\n", true},
+      {"O,1,Copy,a,b\r\nT,1,2,3", true},
+      {"T,1,2,3\r\nO,1,Copy,a,b\r\n", true},
+      {"O,1,Copy,a,b\r\nT,1,2,3\r\nT,1,2,3\r\n", true},
+      {"O,1,copy,a,b\r\nT,1,2,3\r\n", true},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(Load(c.text)) << c.text;
+    totals.total = 99;  // what a pass changes
+    ASSERT_TRUE(Save()) << c.text;
+    EXPECT_EQ(fs::exists(path + ".bak") ? ReadFile(path + ".bak") : "", c.kept ? c.text : "");
+    ASSERT_TRUE(LoadProject(path.c_str(), jobs, totals, state)) << c.text;
+    EXPECT_FALSE(state.inexact) << c.text;
+    fs::remove(path + ".bak");
+  }
+}
+
 TEST_F(ProjectFileTest, LongOtherFieldsAndNulBytesAreBoundedAndKept) {
   const std::string big(1 << 20, '7');
   ASSERT_TRUE(Load("O," + big + ",Copy,a,b\r\nT," + big + ",1,1\r\n"));
@@ -271,6 +321,10 @@ TEST_F(ProjectFileTest, JobCapStaysAndTheRestIsKept) {
   EXPECT_EQ(totals.total, 9u);
   EXPECT_EQ(totals.time_limit, 3);
   EXPECT_TRUE(state.inexact);
+  // One line names the first job past the cap, and so all after it.
+  ASSERT_EQ(state.left_out.size(), 1u);
+  EXPECT_EQ(state.left_out[0].reason, LeftOutReason::kOverJobLimit);
+  EXPECT_EQ(state.left_out[0].line, kMaxProjectJobs + 1);
   ASSERT_TRUE(Save());
   EXPECT_EQ(ReadFile(path + ".bak").size(), text.size() + 9);
 
@@ -282,6 +336,59 @@ TEST_F(ProjectFileTest, JobCapStaysAndTheRestIsKept) {
   EXPECT_FALSE(state.inexact);
 }
 
+// Whatever stands where the temporary file goes: a plain file (a crash's) is
+// removed, anything else stops the save, and nothing is written through it.
+TEST_F(ProjectFileTest, SaveWritesThroughNothingPlantedBesideTheProject) {
+  const std::string temp = path + ".larkspan-save";
+  const fs::path victim = dir.path() / "victim";
+  enum Planted { kPlainFile, kFolder, kLinkToFile, kLinkToNothing };
+  for (Planted planted : {kPlainFile, kFolder, kLinkToFile, kLinkToNothing}) {
+    ASSERT_TRUE(Load("O,1,Copy,old,file\r\n"));
+    std::error_code error;
+    if (planted == kPlainFile) WriteFile(temp, "stale");
+    if (planted == kFolder) fs::create_directory(temp);
+    if (planted == kLinkToFile) WriteFile(victim, "victim");
+    if (planted >= kLinkToFile) fs::create_symlink(victim, temp, error);
+    if (error) {
+      std::printf("No symbolic link could be made here: %s\n", error.message().c_str());
+      continue;
+    }
+    totals.total = 5;
+    EXPECT_EQ(Save(), planted == kPlainFile) << "planted " << planted;
+    EXPECT_EQ(ReadFile(path).find("T,5,"), planted == kPlainFile ? 19 : std::string::npos);
+    EXPECT_EQ(fs::exists(fs::symlink_status(temp)), planted != kPlainFile);
+    EXPECT_EQ(fs::exists(victim) ? ReadFile(victim) : "", planted == kLinkToFile ? "victim" : "");
+    fs::remove_all(temp);
+    fs::remove(victim);
+  }
+}
+
+// A save replaces the file the project path leads to, a link staying a link,
+// and keeps its permission bits, and gives them to the backup.
+TEST_F(ProjectFileTest, SaveKeepsALinkAndThePermissions) {
+  const fs::path real = dir.path() / "real.lpj";
+  for (bool linked : {false, true}) {
+    const fs::path file = linked ? real : fs::path(path);
+    WriteFile(file, "X\r\nO,1,Copy,old,file\r\n");  // kept as a backup first
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    const fs::perms before = fs::status(file).permissions();
+    std::error_code error;
+    if (linked) fs::create_symlink(real, path, error);
+    if (error) {
+      std::printf("No symbolic link could be made here: %s\n", error.message().c_str());
+      continue;
+    }
+    ASSERT_TRUE(LoadProject(path.c_str(), jobs, totals, state));
+    ASSERT_TRUE(Save());
+    EXPECT_EQ(fs::is_symlink(path), linked);
+    EXPECT_EQ(ReadFile(file), "O,1,Copy,old,file\r\nT,0,0,0\r\n");
+    EXPECT_EQ(fs::status(file).permissions(), before) << "linked " << linked;
+    EXPECT_EQ(fs::status(path + ".bak").permissions(), before) << "linked " << linked;
+    fs::remove(path);
+    fs::remove(path + ".bak");
+  }
+}
+
 // Forwards to the real backend and fails one chosen step.
 class FaultyFiles : public WholeFiles {
  public:
@@ -291,8 +398,8 @@ class FaultyFiles : public WholeFiles {
   ReadResult ReadAll(const char* path, std::string* text) override {
     return real_.ReadAll(path, text);
   }
-  void* CreateForWrite(const char* path) override {
-    return fail_ == kCreate ? nullptr : real_.CreateForWrite(path);
+  void* CreateForWrite(const char* path, const char* like) override {
+    return fail_ == kCreate ? nullptr : real_.CreateForWrite(path, like);
   }
   bool WriteAll(void* file, const char* data, size_t size) override {
     // Half the text reaches the disk before the failure.
@@ -305,6 +412,10 @@ class FaultyFiles : public WholeFiles {
     return fail_ != kReplace && real_.Replace(from, to);
   }
   bool RemoveIfPresent(const char* path) override { return real_.RemoveIfPresent(path); }
+  bool RemovePlainFile(const char* path) override { return real_.RemovePlainFile(path); }
+  bool FinalPath(const char* path, char* final_path, size_t size) override {
+    return real_.FinalPath(path, final_path, size);
+  }
   bool Exists(const char* path) override { return real_.Exists(path); }
 
  private:

@@ -120,7 +120,7 @@ ReadResult MemoryWholeFiles::ReadAll(const char* path, std::string* text) {
 }
 
 // One file open at a time is all the project writer needs.
-void* MemoryWholeFiles::CreateForWrite(const char* path) {
+void* MemoryWholeFiles::CreateForWrite(const char* path, const char*) {
   open_path_ = path;
   open_text_.clear();
   return &open_text_;
@@ -157,6 +157,14 @@ bool MemoryWholeFiles::RemoveIfPresent(const char* path) {
     }
   }
   return true;
+}
+
+bool MemoryWholeFiles::RemovePlainFile(const char* path) {
+  return RemoveIfPresent(path);
+}
+
+bool MemoryWholeFiles::FinalPath(const char* path, char* final_path, size_t size) {
+  return CopyWholePath(path, final_path, size);
 }
 
 bool MemoryWholeFiles::Exists(const char* path) {

@@ -27,12 +27,14 @@ class MemoryWholeFiles : public WholeFiles {
   const std::string* Find(const std::string& path) const;
 
   ReadResult ReadAll(const char* path, std::string* text) override;
-  void* CreateForWrite(const char* path) override;
+  void* CreateForWrite(const char* path, const char* like) override;
   bool WriteAll(void* file, const char* data, size_t size) override;
   bool Flush(void* file) override;
   bool Close(void* file) override;
   bool Replace(const char* from, const char* to) override;
   bool RemoveIfPresent(const char* path) override;
+  bool RemovePlainFile(const char* path) override;
+  bool FinalPath(const char* path, char* final_path, size_t size) override;
   bool Exists(const char* path) override;
 
  private:

@@ -600,6 +600,24 @@ TEST_F(RunControlTest, WorkersEndingTogetherAskForTheCloseExactlyOnce) {
   }
 }
 
+// The last worker asks for the close while its slot still holds it: once both
+// slots are empty the window thread may end and the host be gone.
+TEST_F(RunControlTest, TheCloseRequestGoesOutBeforeTheSlotIsEmptied) {
+  int thread;
+  gContext.window = &host;
+  gContext.exit_when_done = true;
+  for (WorkerKind kind : {kPassWorker, kWatcherWorker}) {
+    std::atomic<ThreadHandle>& slot =
+        kind == kPassWorker ? gContext.pass_slot : gContext.watcher_slot;
+    slot = &thread;
+    bool held = false;
+    host.on_close_now = [&] { held = slot != nullptr; };
+    FinishWorker(gContext, kind);
+    EXPECT_TRUE(held) << "worker " << kind;
+    EXPECT_EQ(slot.load(), nullptr);
+  }
+}
+
 // Closing while the last worker ends: either the worker asks for the close or
 // closing ends the window itself, never both and never neither.
 TEST_F(RunControlTest, CloseRacingTheLastWorkerClosesExactlyOnce) {

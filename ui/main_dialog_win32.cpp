@@ -66,6 +66,11 @@ void OnInitDialog(HWND window) {
   TotalsRecord totals = CurrentTotals();
   gProjectState = {};
   LoadProject(gProjectPath, gJobs, totals, gProjectState);
+  char line[kLeftOutLineSize];
+  for (const LeftOutJob& job : gProjectState.left_out) {
+    DescribeLeftOut(job, line, sizeof line);
+    host->AppendLog(line);
+  }
   gContext.total = totals.total;
   gRunSettings.end_option = totals.end_option;
   gRunSettings.time_limit = totals.time_limit;
