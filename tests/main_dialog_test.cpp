@@ -518,10 +518,14 @@ TEST_F(MainDialogTest, ABurstOfLinesIsDrawnAFewTimesAndEndsOnItsLastLine) {
 
   constexpr int kLines = 300;
   std::atomic<bool> sent{false};
+  // Paints up to the moment the last line is in the list: the send returns
+  // only once the window thread has added it.
+  std::atomic<int> paints_before_last_line{0};
   const ULONGLONG start = GetTickCount64();
   std::thread worker([&] {
     for (int i = 0; i < kLines; ++i)
       MainWindowHost()->AppendLog(("line " + std::to_string(i)).c_str());
+    paints_before_last_line = gLogPaints.load();
     sent = true;
   });
   const bool finished = PumpUntil([&] { return sent.load(); });
@@ -537,10 +541,9 @@ TEST_F(MainDialogTest, ABurstOfLinesIsDrawnAFewTimesAndEndsOnItsLastLine) {
   ASSERT_EQ(lines.size(), static_cast<size_t>(kLines));
   for (int i = 0; i < kLines; ++i)
     ASSERT_EQ(lines[i], "line " + std::to_string(i));
-  const int paints_after_burst = gLogPaints;
   const ULONGLONG quiet = GetTickCount64() + 500;
   PumpUntil([&] { return GetTickCount64() > quiet; });
-  EXPECT_GT(gLogPaints, paints_after_burst);
+  EXPECT_GT(gLogPaints, paints_before_last_line);
   RECT client, last;
   GetClientRect(log, &client);
   ASSERT_NE(SendMessageA(log, LB_GETITEMRECT, kLines - 1, reinterpret_cast<LPARAM>(&last)), LB_ERR);
