@@ -12,7 +12,8 @@ bool AppendElement(char* path, size_t end, const char* name, size_t spare) {
 }
 
 void LogWithPath(WorkerContext& context, const char* head, const char* path) {
-  std::snprintf(context.message, sizeof context.message, "%s%s", head, path);
+  // A line longer than the buffer is cut at its end.
+  if (std::snprintf(context.message, sizeof context.message, "%s%s", head, path) < 0) return;
   context.AppendLog(context.message);
 }
 
@@ -21,6 +22,19 @@ void ReportTooLong(WorkerContext& context, const char* folder, const char* name)
                 kPathSeparator, name);
   context.AppendLog(context.message);
   context.pass_failed = true;
+}
+
+void ReportSkipped(WorkerContext& context, const char* head, const char* path) {
+  LogWithPath(context, head, path);
+  context.pass_failed = true;
+}
+
+bool RecycleDestination(WorkerContext& context, size_t length) {
+  context.destination[length + 1] = '\0';
+  const int result = context.files->Recycle(context.destination);
+  if (result != 0) context.pass_failed = true;
+  LogWithPath(context, result == 0 ? "Removed " : "Delete failed on ", context.destination);
+  return result == 0;
 }
 
 bool IsOwnTemporaryName(const char* name) {

@@ -7,13 +7,17 @@ namespace {
 
 class CopyWalkTest : public WalkTest {};
 
-TEST_F(CopyWalkTest, CopiesNewAndOlderFilesAndLeavesTheSameSecondAlone) {
+TEST_F(CopyWalkTest, CopiesNewOlderAndResizedFilesAndLeavesTheSameSecondAlone) {
   Put(src / "new.txt", "new", kBaseTime);
   Put(src / "older.txt", "fresh", kBaseTime + 2 * kSecond);
   Put(dst / "older.txt", "stale", kBaseTime + kSecond);
-  // Newer by 500 ms, yet in the same second: left alone.
+  // Newer by 500 ms, yet in the same second and of the same size: left alone.
   Put(src / "same.txt", "source", kBaseTime + 700 * kMillisecond);
-  Put(dst / "same.txt", "destination", kBaseTime + 200 * kMillisecond);
+  Put(dst / "same.txt", "target", kBaseTime + 200 * kMillisecond);
+  // The same second with another size: a copy cut short, or an edit within
+  // the second of the last copy.
+  Put(src / "resized.txt", "the whole file", kBaseTime + 200 * kMillisecond);
+  Put(dst / "resized.txt", "the whole", kBaseTime + 700 * kMillisecond);
   Put(src / "behind.txt", "source", kBaseTime);
   Put(dst / "behind.txt", "destination", kBaseTime + 5 * kSecond);
   fs::create_directories(src / "sub" / "deeper");
@@ -23,11 +27,13 @@ TEST_F(CopyWalkTest, CopiesNewAndOlderFilesAndLeavesTheSameSecondAlone) {
   EXPECT_EQ(SortedLog(), Sorted({
                              "Copying " + (dst / "new.txt").string(),
                              "Updating " + (dst / "older.txt").string(),
+                             "Updating " + (dst / "resized.txt").string(),
                              "Copying " + (dst / "sub" / "deeper" / "a.txt").string(),
                          }));
   EXPECT_EQ(ReadFile(dst / "new.txt"), "new");
   EXPECT_EQ(ReadFile(dst / "older.txt"), "fresh");
-  EXPECT_EQ(ReadFile(dst / "same.txt"), "destination");
+  EXPECT_EQ(ReadFile(dst / "same.txt"), "target");
+  EXPECT_EQ(ReadFile(dst / "resized.txt"), "the whole file");
   EXPECT_EQ(ReadFile(dst / "behind.txt"), "destination");
   EXPECT_EQ(ReadFile(dst / "sub" / "deeper" / "a.txt"), "a");
   EXPECT_FALSE(context.pass_failed);
@@ -163,18 +169,27 @@ TEST_F(CopyWalkTest, ReportsASourceThatCannotBeListed) {
   }
 }
 
-TEST_F(CopyWalkTest, AnUnreadableSubfolderEndsOnlyTheFolderHoldingIt) {
+TEST_F(CopyWalkTest, AnUnreadableSubfolderIsNamedAndSkipped) {
   fs::create_directories(src / "outer" / "locked");
   WriteFile(src / "outer" / "locked" / "hidden-away.txt", "x");
+  // Whatever the listing order, some of these come after the locked folder.
+  for (int i = 0; i < 10; ++i)
+    WriteFile(src / "outer" / ("f" + std::to_string(i)), "f");
   WriteFile(src / "top.txt", "top");
   fs::create_directories(dst / "outer" / "locked");
   WriteFile(dst / "outer" / "locked" / "old.txt", "old");
   files.FailOn(FileOp::kStartFind, kErrorAccessDenied, "locked");
 
   EXPECT_TRUE(Copy());
-  EXPECT_EQ(SortedLog(), Sorted({"Source path error", "Copying " + (dst / "top.txt").string()}));
+  const std::vector<std::string> log = host.log();
+  EXPECT_EQ(std::count(log.begin(), log.end(),
+                       "Source path error: " + (src / "outer" / "locked").string()),
+            1);
+  EXPECT_EQ(log.size(), 12u);
   EXPECT_EQ(ReadFile(dst / "outer" / "locked" / "old.txt"), "old");
   EXPECT_FALSE(fs::exists(dst / "outer" / "locked" / "hidden-away.txt"));
+  for (int i = 0; i < 10; ++i)
+    EXPECT_TRUE(fs::exists(dst / "outer" / ("f" + std::to_string(i)))) << i;
   EXPECT_TRUE(context.pass_failed);
   EXPECT_FALSE(context.stop_request);
 }
@@ -264,7 +279,7 @@ TEST_F(CopyWalkTest, EachFolderIsHeldOpenOnceAndAskedByPathWhenItCannotBe) {
     Put(dst / "a" / "older.txt", "stale", kBaseTime);
     Put(src / "a" / "b" / "same.txt", "source", kBaseTime);
     fs::create_directory(dst / "a" / "b");
-    Put(dst / "a" / "b" / "same.txt", "destination", kBaseTime);
+    Put(dst / "a" / "b" / "same.txt", "target", kBaseTime);
     if (refuse_open) files.FailOn(FileOp::kOpenFolder, kErrorAccessDenied);
     files.ResetCounts();
     host.Reset();
@@ -273,7 +288,7 @@ TEST_F(CopyWalkTest, EachFolderIsHeldOpenOnceAndAskedByPathWhenItCannotBe) {
     EXPECT_EQ(SortedLog(), Sorted({"Copying " + (dst / "new.txt").string(),
                                    "Updating " + (dst / "a" / "older.txt").string()}));
     EXPECT_EQ(ReadFile(dst / "a" / "older.txt"), "fresh");
-    EXPECT_EQ(ReadFile(dst / "a" / "b" / "same.txt"), "destination");
+    EXPECT_EQ(ReadFile(dst / "a" / "b" / "same.txt"), "target");
     EXPECT_EQ(files.calls(FileOp::kOpenFolder), 3);
     EXPECT_EQ(files.calls(FileOp::kCloseFolder), 3);
   }

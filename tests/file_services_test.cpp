@@ -209,7 +209,8 @@ TEST_F(FileServicesTest, ReplaceWithCopyCarriesContentAndTime) {
 
   for (const std::string& destination : {fresh, older}) {
     uint32_t error = 0;
-    EXPECT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), &error))
+    bool at_source = false;
+    EXPECT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), &error, &at_source))
         << destination << " error " << error;
     EXPECT_EQ(ReadFile(destination), "new content") << destination;
     EXPECT_EQ(LastWrite(destination), LastWrite(source)) << destination;
@@ -232,16 +233,19 @@ TEST_F(FileServicesTest, AFailedReplaceLeavesTheTreeAsItWas) {
     std::string source;
     std::string destination;
     uint32_t error;
+    bool at_source;
   } cases[] = {
-      {source, gone + kPathSeparator + "copy.txt", kErrorPathNotFound},
-      {dir.Join("missing.txt"), kept, kErrorFileNotFound},
+      {source, gone + kPathSeparator + "copy.txt", kErrorPathNotFound, false},
+      {dir.Join("missing.txt"), kept, kErrorFileNotFound, true},
   };
   const auto before = Names(dir.path());
   for (const auto& c : cases) {
     uint32_t error = 0;
-    EXPECT_FALSE(files.ReplaceWithCopy(c.source.c_str(), c.destination.c_str(), &error))
+    bool at_source = !c.at_source;
+    EXPECT_FALSE(files.ReplaceWithCopy(c.source.c_str(), c.destination.c_str(), &error, &at_source))
         << c.destination;
     EXPECT_EQ(error, c.error) << c.source << " -> " << c.destination;
+    EXPECT_EQ(at_source, c.at_source) << c.source << " -> " << c.destination;
     EXPECT_EQ(Names(dir.path()), before) << c.destination;
     EXPECT_EQ(ReadFile(kept), "old");
   }
@@ -255,11 +259,12 @@ TEST_F(FileServicesTest, RemoveFileAndMakeFolder) {
   EXPECT_FALSE(files.RemoveFile(file.c_str()));
 
   const std::string folder = dir.Join("made");
-  EXPECT_TRUE(files.MakeFolder(folder.c_str()));
+  const std::string like = dir.path().string();
+  EXPECT_TRUE(files.MakeFolder(folder.c_str(), like.c_str()));
   EXPECT_TRUE(fs::is_directory(folder));
-  EXPECT_FALSE(files.MakeFolder(folder.c_str()));
+  EXPECT_FALSE(files.MakeFolder(folder.c_str(), like.c_str()));
   const std::string deep = dir.Join("gone") + kPathSeparator + "made";
-  EXPECT_FALSE(files.MakeFolder(deep.c_str()));
+  EXPECT_FALSE(files.MakeFolder(deep.c_str(), like.c_str()));
 }
 
 TEST_F(FileServicesTest, RecycleTakesAFileOrAWholeFolder) {

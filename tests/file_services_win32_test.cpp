@@ -49,9 +49,11 @@ TEST(Win32FileServices, AReadOnlySourceLeavesNoTemporaryFileBehind) {
   // A folder in the destination's place refuses the rename after the copy.
   fs::create_directory(dir.path() / "taken");
   uint32_t error = 0;
-  EXPECT_FALSE(
-      DefaultFileServices().ReplaceWithCopy(source.c_str(), dir.Join("taken").c_str(), &error));
+  bool at_source = true;
+  EXPECT_FALSE(DefaultFileServices().ReplaceWithCopy(source.c_str(), dir.Join("taken").c_str(),
+                                                     &error, &at_source));
   EXPECT_NE(error, 0u);
+  EXPECT_FALSE(at_source);
   int count = 0;
   for (const auto& item : fs::directory_iterator(dir.path())) {
     EXPECT_TRUE(item.path().filename() == "source.txt" || item.path().filename() == "taken")

@@ -89,6 +89,7 @@ TEST_F(MirrorCleanTest, AnUnlistableDestinationSubfolderEndsOnlyTheFolderHolding
 }
 
 TEST_F(MirrorCleanTest, AFailedDeletionIsLoggedAndTheWalkGoesOn) {
+  WriteFile(src / "kept.txt", "k");
   WriteFile(dst / "one.txt", "x");
   WriteFile(dst / "two.txt", "x");
   files.FailOn(FileOp::kRecycle, kErrorAccessDenied);
@@ -101,6 +102,7 @@ TEST_F(MirrorCleanTest, AFailedDeletionIsLoggedAndTheWalkGoesOn) {
 }
 
 TEST_F(MirrorCleanTest, AnEntryWhoseSourceCannotBeReadIsKept) {
+  WriteFile(src / "kept.txt", "k");
   fs::create_directory(dst / "shy");
   WriteFile(dst / "shy" / "inside.txt", "x");
   WriteFile(dst / "shy.txt", "x");
@@ -210,6 +212,7 @@ TEST_F(MirrorCleanTest, AnEntryWhosePathWouldNotFitIsNeverDeleted) {
 }
 
 TEST_F(MirrorCleanTest, AStopRequestEndsTheCleanAfterTheEntryInHand) {
+  WriteFile(src / "kept.txt", "k");
   for (const char* name : {"a", "b", "c"})
     WriteFile(dst / name, "x");
   files.before_call = [this](FileOp op, const char*) {

@@ -147,7 +147,7 @@ TEST_F(ReliabilityTest, AnUnreadableSourceFolderLeavesItsDestinationCounterpartA
       EXPECT_TRUE(Clean());
     }
 
-    EXPECT_TRUE(Logged("Source path error"));
+    EXPECT_TRUE(Logged("Source path error: " + locked.string()));
     const std::vector<SnapshotFile> after = SnapshotTrees({dst / "locked"});
     ASSERT_EQ(after.size(), counterpart.size());
     for (const SnapshotFile& file : counterpart) {
@@ -229,8 +229,10 @@ TEST_F(ReliabilityTest, ALinkLoopIsSkippedAndOtherLinksAreFollowed) {
   EXPECT_FALSE(fs::exists(dst / "to-top"));
   EXPECT_FALSE(fs::exists(dst / "sub" / "self"));
   EXPECT_EQ(ReadFile(outside / "shared.txt"), (outside / "shared.txt").string());
-  // Bounded work: each real folder listed once per walk, the followed link once.
-  EXPECT_EQ(files.calls(FileOp::kStartFind), 4 + 4);
+  // Bounded work: each real folder listed once per walk, the followed link
+  // once, and the source's top once more by the clean, for whether it holds
+  // anything at all.
+  EXPECT_EQ(files.calls(FileOp::kStartFind), 4 + 1 + 4);
   EXPECT_EQ(LostFiles(before, {src, dst, outside}), std::vector<std::string>{});
 }
 
