@@ -56,7 +56,7 @@ class FileServicesTest : public ::testing::Test {
 TEST_F(FileServicesTest, ListsEveryEntryOfAFolder) {
   WriteFile(dir.path() / "small.txt", "12345");
   WriteFile(dir.path() / "large.bin", "");
-  // Past 4 GiB only the low 32 bits are reported.
+  // Past 4 GiB the size comes in two words.
   fs::resize_file(dir.path() / "large.bin", (uintmax_t{1} << 32) + 3);
   fs::create_directory(dir.path() / "sub");
 
@@ -72,7 +72,13 @@ TEST_F(FileServicesTest, ListsEveryEntryOfAFolder) {
   EXPECT_NE(entries.at("sub").attributes & kAttrFolder, 0u);
   EXPECT_EQ(entries.at("small.txt").attributes & kAttrFolder, 0u);
   EXPECT_EQ(entries.at("small.txt").size_low, 5u);
+  EXPECT_EQ(entries.at("small.txt").size_high, 0u);
   EXPECT_EQ(entries.at("large.bin").size_low, 3u);
+  EXPECT_EQ(entries.at("large.bin").size_high, 1u);
+  PathInfo large{};
+  uint32_t error = 0;
+  ASSERT_TRUE(files.ReadInfo(dir.Join("large.bin").c_str(), &large, &error));
+  EXPECT_EQ(large.size, (uint64_t{1} << 32) + 3);
   for (const char* name : {"small.txt", "large.bin", "sub"}) {
     const FindEntry& entry = entries.at(name);
     EXPECT_EQ(entry.attributes & (kAttrHidden | kAttrOffline | kAttrReparsePoint), 0u) << name;
@@ -194,6 +200,27 @@ TEST_F(FileServicesTest, FolderIdentityTellsFoldersApartWhateverThePath) {
   uint64_t id = 0;
   EXPECT_FALSE(files.FolderIdentity(dir.Join("file.txt").c_str(), &volume, &id));
   EXPECT_FALSE(files.FolderIdentity(dir.Join("missing").c_str(), &volume, &id));
+}
+
+TEST_F(FileServicesTest, ResolvePathGivesAPathWhoseParentsAreReal) {
+  fs::create_directories(dir.path() / "a" / "inner");
+  const std::string a = dir.Join("a");
+  const std::string a_again = a + kPathSeparator + "inner" + kPathSeparator + "..";
+  char resolved[512];
+  char resolved_again[512];
+  ASSERT_TRUE(files.ResolvePath(a.c_str(), resolved, sizeof resolved));
+  ASSERT_TRUE(files.ResolvePath(a_again.c_str(), resolved_again, sizeof resolved_again));
+  EXPECT_STREQ(resolved, resolved_again);
+  std::string parent = resolved;
+  parent.resize(parent.rfind(kPathSeparator));
+  uint64_t volumes[2];
+  uint64_t ids[2];
+  ASSERT_TRUE(files.FolderIdentity(parent.c_str(), &volumes[0], &ids[0])) << parent;
+  ASSERT_TRUE(files.FolderIdentity(dir.path().string().c_str(), &volumes[1], &ids[1]));
+  EXPECT_EQ(volumes[0], volumes[1]);
+  EXPECT_EQ(ids[0], ids[1]);
+  EXPECT_FALSE(files.ResolvePath(dir.Join("missing").c_str(), resolved, sizeof resolved));
+  EXPECT_FALSE(files.ResolvePath(a.c_str(), resolved, 4));
 }
 
 TEST_F(FileServicesTest, ReplaceWithCopyCarriesContentAndTime) {

@@ -27,7 +27,9 @@ struct Outcome {
 class Runner {
  public:
   // Starts the program in folder with args; its output goes to files in dir.
-  Runner(const TempDir& dir, const fs::path& folder, const std::vector<std::string>& args)
+  // Each of env is "NAME=value" to set or "NAME" to unset.
+  Runner(const TempDir& dir, const fs::path& folder, const std::vector<std::string>& args,
+         const std::vector<std::string>& env = {})
       : out_(dir.path() / "stdout.txt"), err_(dir.path() / "stderr.txt") {
     std::vector<char*> argv;
     std::string program = LARKSPAN_RUN_PATH;
@@ -38,6 +40,14 @@ class Runner {
     argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
+      for (const std::string& change : env) {
+        const size_t equals = change.find('=');
+        if (equals == std::string::npos) {
+          unsetenv(change.c_str());
+        } else {
+          setenv(change.substr(0, equals).c_str(), change.substr(equals + 1).c_str(), 1);
+        }
+      }
       if (chdir(folder.c_str()) != 0) _exit(126);
       if (!freopen(out_.c_str(), "w", stdout) || !freopen(err_.c_str(), "w", stderr)) _exit(126);
       execv(argv[0], argv.data());
@@ -168,6 +178,53 @@ TEST(LarkspanRunTest, FailingJobGivesStatusOneAndEndsThePass) {
   EXPECT_NE(outcome.out.find("Source path error\nDone.\n"), std::string::npos) << outcome.out;
   EXPECT_TRUE(fs::exists(dir.path() / "out" / "a.txt"));
   EXPECT_TRUE(fs::is_empty(dir.path() / "out3"));
+}
+
+// A first job without a destination leaves the watcher nothing to wait for:
+// the run ends at once, having run no job.
+TEST(LarkspanRunTest, AFirstJobWithoutADestinationEndsTheRunAtOnce) {
+  TempDir dir;
+  for (const char* folder : {"in", "out"})
+    fs::create_directories(dir.path() / folder);
+  WriteFile(dir.path() / "in" / "a.txt", "a");
+  WriteProject(dir.path() / "p.lpj",
+               {{"Copy", dir.Join("in"), ""}, {"Copy", dir.Join("in"), dir.Join("out")}});
+  const Outcome outcome = RunToEnd(dir, {"p.lpj"});
+  EXPECT_EQ(outcome.status, 1) << outcome.err;
+  EXPECT_EQ(outcome.out, "Error: Not started - job 1: empty destination\n");
+  EXPECT_TRUE(fs::is_empty(dir.path() / "out"));
+}
+
+// A service account without a home, or whose home cannot hold a trash, has
+// no trash at all: Mirror deletes for good, as on a volume without one.
+TEST(LarkspanRunTest, WithoutAnyTrashMirrorDeletesForGood) {
+  TempDir dir;
+  WriteFile(dir.path() / "home-is-a-file", "");
+  for (const std::string& home : {dir.Join("no-home"), dir.Join("home-is-a-file")}) {
+    SCOPED_TRACE(home);
+    const fs::path in = dir.path() / "in";
+    const fs::path out = dir.path() / "out";
+    fs::remove_all(in);
+    fs::remove_all(out);
+    fs::create_directories(in);
+    fs::create_directories(out / "folder");
+    WriteFile(in / "keep.txt", "keep");
+    WriteFile(out / "extra.txt", "extra");
+    WriteFile(out / "folder" / "inside.txt", "inside");
+    WriteProject(dir.path() / "p.lpj", {{"Mirror", in.string(), out.string()}});
+    Runner runner(dir, dir.path(), {"p.lpj"}, {"HOME=" + home, "XDG_DATA_HOME"});
+    const Outcome outcome = runner.Finish();
+
+    EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
+    const auto lines = Lines(outcome.out);
+    for (const fs::path& removed : {out / "extra.txt", out / "folder"}) {
+      EXPECT_NE(std::find(lines.begin(), lines.end(), "Removed " + removed.string()), lines.end())
+          << outcome.out;
+      EXPECT_FALSE(fs::exists(removed));
+    }
+    EXPECT_EQ(ReadFile(out / "keep.txt"), "keep");
+    EXPECT_FALSE(fs::exists(home + "/.local"));
+  }
 }
 
 TEST(LarkspanRunTest, WrongArgumentsOrUnreadableProjectGiveStatusTwo) {
