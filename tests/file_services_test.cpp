@@ -202,27 +202,6 @@ TEST_F(FileServicesTest, FolderIdentityTellsFoldersApartWhateverThePath) {
   EXPECT_FALSE(files.FolderIdentity(dir.Join("missing").c_str(), &volume, &id));
 }
 
-TEST_F(FileServicesTest, ResolvePathGivesAPathWhoseParentsAreReal) {
-  fs::create_directories(dir.path() / "a" / "inner");
-  const std::string a = dir.Join("a");
-  const std::string a_again = a + kPathSeparator + "inner" + kPathSeparator + "..";
-  char resolved[512];
-  char resolved_again[512];
-  ASSERT_TRUE(files.ResolvePath(a.c_str(), resolved, sizeof resolved));
-  ASSERT_TRUE(files.ResolvePath(a_again.c_str(), resolved_again, sizeof resolved_again));
-  EXPECT_STREQ(resolved, resolved_again);
-  std::string parent = resolved;
-  parent.resize(parent.rfind(kPathSeparator));
-  uint64_t volumes[2];
-  uint64_t ids[2];
-  ASSERT_TRUE(files.FolderIdentity(parent.c_str(), &volumes[0], &ids[0])) << parent;
-  ASSERT_TRUE(files.FolderIdentity(dir.path().string().c_str(), &volumes[1], &ids[1]));
-  EXPECT_EQ(volumes[0], volumes[1]);
-  EXPECT_EQ(ids[0], ids[1]);
-  EXPECT_FALSE(files.ResolvePath(dir.Join("missing").c_str(), resolved, sizeof resolved));
-  EXPECT_FALSE(files.ResolvePath(a.c_str(), resolved, 4));
-}
-
 TEST_F(FileServicesTest, ReplaceWithCopyCarriesContentAndTime) {
   const std::string source = dir.Join("source.txt");
   WriteFile(source, "new content");
