@@ -26,8 +26,32 @@ int64_t TimeOf(const FILETIME& time) {
                               time.dwLowDateTime);
 }
 
+// The reparse-point bit stands for a link: a symbolic link or a junction,
+// whose tags are name surrogates. Other reparse points (deduplicated or cloud
+// files) are files and folders like any other. A listing gives the tag.
+DWORD AttributesOf(const WIN32_FIND_DATAA& data) {
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+      !IsReparseTagNameSurrogate(data.dwReserved0)) {
+    return data.dwFileAttributes & ~FILE_ATTRIBUTE_REPARSE_POINT;
+  }
+  return data.dwFileAttributes;
+}
+
+// The same for GetFileAttributesExA, which gives no tag: the listing of the
+// one name is asked, and only for a reparse point.
+DWORD AttributesOf(const char* path, DWORD attributes) {
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return attributes;
+  }
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA(path, &data);
+  if (find == INVALID_HANDLE_VALUE) return attributes;
+  FindClose(find);
+  return AttributesOf(data);
+}
+
 void CopyEntry(const WIN32_FIND_DATAA& data, FindEntry* entry) {
-  entry->attributes = data.dwFileAttributes;
+  entry->attributes = AttributesOf(data);
   entry->last_write = TimeOf(data.ftLastWriteTime);
   entry->size_low = data.nFileSizeLow;
   entry->size_high = data.nFileSizeHigh;
@@ -164,7 +188,7 @@ class Win32FileServices : public FileServices {
       *error = GetLastError();
       return false;
     }
-    info->attributes = data.dwFileAttributes;
+    info->attributes = AttributesOf(path, data.dwFileAttributes);
     info->last_write = TimeOf(data.ftLastWriteTime);
     info->size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     return true;
@@ -216,7 +240,15 @@ class Win32FileServices : public FileServices {
     return CreateDirectoryA(path, /*lpSecurityAttributes=*/nullptr) != FALSE;
   }
 
+  // A link is removed as itself, so that no delete can reach its target: a
+  // folder link (a junction) by RemoveDirectoryA, a file link by DeleteFileA.
   int Recycle(const char* path) override {
+    const DWORD attributes = AttributesOf(path, GetFileAttributesA(path));
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryA(path) != FALSE
+                                                                   : DeleteFileA(path) != FALSE;
+      return removed ? 0 : static_cast<int>(GetLastError());
+    }
     SHFILEOPSTRUCTA operation = {};
     operation.hwnd = static_cast<HWND>(gRecycleOwner.load());
     operation.wFunc = FO_DELETE;
