@@ -127,8 +127,11 @@ class FileServices {
   // created.
   virtual bool MakeFolder(const char* path, const char* like) = 0;
   // Moves a file, or a folder with everything in it, to the recycle bin where
-  // its volume has one, else deletes it for good; never asks anything.
-  // path ends with two NULs. Returns 0 on success, else an error number.
+  // its volume has one, else (or where no trash can be used at all) deletes
+  // it for good; never asks anything. A link goes as itself, never followed.
+  // A removal that fails for any other reason is reported, not retried by
+  // deleting for good. path ends with two NULs. Returns 0 on success, else an
+  // error number.
   virtual int Recycle(const char* path) = 0;
 };
 
