@@ -144,6 +144,8 @@ int main(int argc, char** argv) {
   // No countdown after the pass: the runner ends as soon as no worker runs.
   gContext.exit_when_done = true;
   StartWatcher(&host);
+  // No watcher started: nothing to wait for, and no job runs.
+  if (gContext.watcher_slot == nullptr) gLoop.Quit();
   bool timed_out = false;
   int ticks = 0;
   // With no watcher (its thread could not be made) nothing would end the loop.

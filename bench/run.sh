@@ -11,8 +11,8 @@
 # /var/tmp/larkspan-bench), BENCH_TREES (default "A C W": tree A's four
 # scenarios and peak memory, tree C's first copy, W the window on tree B;
 # A-copy and A-passes split A into its first copy and the rest;
-# not in the default: S only W's Stop mid-pass, P what each step of a log line
-# costs the window).
+# not in the default: M Move against Copy on tree A, S only W's Stop
+# mid-pass, P what each step of a log line costs the window).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
@@ -211,6 +211,33 @@ tree_a_scenarios() {
     "$kb_small" "$kb_big" $((kb_big - kb_small))
 }
 
+# Move against Copy of the same tree, alternating: each run starts from a
+# fresh copy of tree A as its source and an empty destination. Move also
+# flushes its copies to storage before it deletes their sources; Copy leaves
+# its writes to the system (the next command's sync takes them, untimed).
+move_against_copy() {
+  local pristine src=$scratch/move-src dst=$scratch/move-dst lpj=$scratch/bench-move.lpj
+  pristine=$(tree A)
+  warm "$pristine"
+  for ((r = 0; r < runs; r++)); do
+    for mode in Move Copy; do
+      rm -rf "$src" "$dst"
+      cp -a --reflink=never "$pristine" "$src"
+      mkdir "$dst"
+      project "$lpj" "$mode" "$src" "$dst"
+      settle
+      record "move-A/$mode" "$(seconds "$ours" "$lpj")"
+      check "$pristine" "$dst" "$mode"
+      if [ "$mode" = Move ] && [ -n "$(find "$src" -type f | head -1)" ]; then
+        echo "WRONG RESULT after Move: files left in the source" >&2
+        exit 1
+      fi
+    done
+  done
+  rm -rf "$src" "$dst"
+  report "move-A" Move Copy
+}
+
 # The window: a first copy of tree B through Larkspan.exe under Wine against
 # larkspan-run.exe under Wine, both timed from their start until the last of
 # the 20,000 files is in place (the window then counts down 5 s before it
@@ -325,6 +352,7 @@ for tree in $trees; do
     A) first_copy A; tree_a_scenarios ;;
     A-copy) first_copy A ;;
     A-passes) tree_a_scenarios ;;
+    M) move_against_copy ;;
     C) first_copy C ;;
     W) window_scenario ;;
     S) window_scenario stop-only ;;

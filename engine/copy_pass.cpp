@@ -1,5 +1,6 @@
 #include "engine/copy_pass.h"
 
+#include "engine/job_check.h"
 #include "engine/worker_context.h"
 #include "run/run_control.h"
 #include "run/run_settings.h"
@@ -9,6 +10,8 @@ namespace {
 constexpr int32_t kEndCountdownSeconds = 5;
 
 bool RunJob(WorkerContext& context, const JobRecord& job) {
+  context.mode = job.mode;
+  context.reverse = false;
   bool ok;
   switch (job.mode) {
     case kModeMirror:
@@ -24,6 +27,7 @@ bool RunJob(WorkerContext& context, const JobRecord& job) {
       ok = context.CopyWalk();
       CopyJobPath(context.source, job.destination);
       CopyJobPath(context.destination, job.source);
+      context.reverse = true;
       if (ok && !context.stop_request) ok = context.CopyWalk();
       return ok;
     default:
@@ -48,6 +52,8 @@ uint32_t CopyPass(void* argument) {
     CopyJobPath(context.source, job.source);
     CopyJobPath(context.destination, job.destination);
     context.HighlightJob(static_cast<int>(i));
+    // A refused job counts as failed; the jobs after it still run.
+    if (!CheckJob(context, job, static_cast<int>(i))) continue;
     ok = RunJob(context, job);
   }
   if (!ok) context.pass_failed = true;

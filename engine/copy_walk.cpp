@@ -1,12 +1,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/entry_rules.h"
+#include "engine/move_batch.h"
 #include "engine/path_buffer.h"
 #include "engine/worker_context.h"
 
 namespace {
-
-constexpr int64_t kTicksPerSecond = 10000000;
 
 const char* SourceErrorText(uint32_t error) {
   if (error == kErrorBadNetPath) return "Error: Network path not found";
@@ -55,96 +55,206 @@ bool LeadsBackUp(WorkerContext& context) {
   return false;
 }
 
-}  // namespace
+SameSecondRule SameSecondRuleOf(const WorkerContext& context) {
+  if (context.mode != kModeSync) return SameSecondRule::kUpdate;
+  return context.reverse ? SameSecondRule::kLeave : SameSecondRule::kConflict;
+}
 
-bool WorkerContext::CopyWalk() {
+// An entry of the other kind stands at the source entry's place in the
+// destination. Mirror makes the destination like the source and recycles
+// it; the other modes delete nothing and leave it with a line. True when it
+// is gone and the source entry can take its place.
+bool ClearedForMirror(WorkerContext& context, const char* line) {
+  if (context.mode != kModeMirror) {
+    ReportSkipped(context, line, context.destination);
+    return false;
+  }
+  return RecycleDestination(context, std::strlen(context.destination));
+}
+
+// Where a walk is: at the top of the job (a listing that fails there ends the
+// job), and whether inside a folder link of the source (Move deletes nothing
+// there).
+struct WalkPlace {
+  bool top;
+  bool through_link;
+};
+
+bool WalkFolder(WorkerContext& context, WalkPlace place);
+
+// A source folder entry, named in both buffers.
+bool TakeFolder(WorkerContext& context, const FindEntry& entry, void* destination_folder,
+                WalkPlace place) {
+  const bool link = (entry.attributes & kAttrReparsePoint) != 0;
+  if (link && LeadsBackUp(context)) {
+    ReportSkipped(context, "Skipped, link loop: ", context.source);
+    return true;
+  }
+  PathInfo there;
+  uint32_t error = 0;
+  const bool found =
+      context.files->ReadInfoIn(destination_folder, context.destination, &there, &error);
+  switch (JudgeFolder(found, there)) {
+    case FolderVerdict::kLinkInTheWay:
+      ReportSkipped(context, "Skipped, link in destination: ", context.destination);
+      return true;
+    case FolderVerdict::kFileInTheWay:
+      if (!ClearedForMirror(context, "Skipped, file in place of folder: ")) return true;
+      context.files->MakeFolder(context.destination, context.source);
+      break;
+    case FolderVerdict::kMake:
+      context.files->MakeFolder(context.destination, context.source);
+      break;
+    case FolderVerdict::kWalk:
+      break;
+  }
+  if (link && context.move && !place.through_link) {
+    LogWithPath(context, "Kept, link in source: ", context.source);
+  }
+  return WalkFolder(context, {false, place.through_link || link});
+}
+
+// A failed copy of the file named in both buffers: false when the pass must stop.
+bool CopyFailed(WorkerContext& context, uint32_t error, bool at_source) {
+  switch (JudgeCopyFailure(error, at_source)) {
+    case CopyFailureVerdict::kPathTooLong:
+      ReportSkipped(context, "Skipped, path too long: ", context.destination);
+      return true;
+    case CopyFailureVerdict::kSkipEntry: {
+      char head[48];
+      std::snprintf(head, sizeof head, "Skipped, copy failed %u: ", static_cast<unsigned>(error));
+      ReportSkipped(context, head, context.source);
+      return true;
+    }
+    case CopyFailureVerdict::kAbort:
+      break;
+  }
+  char line[48];
+  if (error == kErrorPathNotFound) {
+    std::snprintf(line, sizeof line, "Copy failed: Path not found");
+  } else {
+    std::snprintf(line, sizeof line, "Copy failed %d - Aborting", static_cast<int>(error));
+  }
+  context.AppendLog(line);
+  context.pass_failed = true;
+  context.stop_request = true;
+  return false;
+}
+
+// A source file entry, named in both buffers. False when the pass must stop.
+bool TakeFile(WorkerContext& context, const FindEntry& entry, void* destination_folder,
+              WalkPlace place) {
+  // One ReadInfo answers whether something is there, what it is and how old.
+  PathInfo there;
+  uint32_t error = 0;
+  const bool found =
+      context.files->ReadInfoIn(destination_folder, context.destination, &there, &error);
+  FileVerdict verdict = JudgeFile(entry, found, there, SameSecondRuleOf(context));
+  if (verdict == FileVerdict::kFolderInTheWay) {
+    if (!ClearedForMirror(context, "Skipped, folder in place of file: ")) return true;
+    verdict = FileVerdict::kCopy;
+  }
+  switch (verdict) {
+    case FileVerdict::kLinkInTheWay:
+      ReportSkipped(context, "Skipped, link in destination: ", context.destination);
+      return true;
+    case FileVerdict::kConflict:
+      ReportSkipped(context, "Conflict, both kept: ", context.destination);
+      return true;
+    case FileVerdict::kCopy:
+    case FileVerdict::kUpdate:
+      break;
+    default:
+      return true;
+  }
+  context.AppendLog(context.CompactForLog(
+      verdict == FileVerdict::kCopy ? kCopyingPrefix : kUpdatingPrefix, context.destination));
+  uint32_t copy_error = 0;
+  bool at_source = false;
+  if (!context.files->ReplaceWithCopy(context.source, context.destination, &copy_error,
+                                      &at_source)) {
+    return CopyFailed(context, copy_error, at_source);
+  }
+  // Move deletes only files of the source tree itself: nothing reached
+  // through a folder link, and never a link.
+  if (!context.move || place.through_link) return true;
+  if (entry.attributes & kAttrReparsePoint) {
+    LogWithPath(context, "Kept, link in source: ", context.source);
+  } else {
+    QueueMove(context, entry);
+  }
+  return true;
+}
+
+bool WalkFolder(WorkerContext& context, WalkPlace place) {
+  char* const source = context.source;
+  char* const destination = context.destination;
   const size_t s = std::strlen(source);
   const size_t d = std::strlen(destination);
   // A single-file source is its own pattern, and stays the path of the file.
-  const bool from_folder = files->IsFolder(source);
-  const ChainLevel level(*this, s, from_folder);
+  const bool from_folder = context.files->IsFolder(source);
+  const ChainLevel level(context, s, from_folder);
   if (from_folder && !AppendElement(source, s, kAllEntries, 0)) {
-    ReportTooLong(*this, source, kAllEntries);
+    ReportTooLong(context, source, kAllEntries);
     return false;
   }
 
   FindEntry entry;
   uint32_t error = 0;
-  void* find = files->StartFind(source, &entry, &error);
+  void* find = context.files->StartFind(source, &entry, &error);
   source[s] = '\0';
   if (find == nullptr) {
-    AppendLog(SourceErrorText(error));
-    pass_failed = true;
-    return false;
+    if (place.top) {
+      context.AppendLog(SourceErrorText(error));
+      context.pass_failed = true;
+      return false;
+    }
+    // A subfolder is one entry of the folder that holds it: the walk goes on.
+    char head[48];
+    std::snprintf(head, sizeof head, "%s: ", SourceErrorText(error));
+    ReportSkipped(context, head, source);
+    return true;
   }
   // Every file's question goes to the destination folder held open.
-  void* destination_folder = files->OpenFolder(destination);
+  void* destination_folder = context.files->OpenFolder(destination);
 
   do {
-    if (entry.attributes & (kAttrHidden | kAttrOffline)) continue;
+    if (!IsTaken(entry)) continue;
     const bool is_folder = (entry.attributes & kAttrFolder) != 0;
-    if (is_folder && IsDotEntry(entry.name)) continue;
-    if (!is_folder && IsOwnTemporaryName(entry.name)) continue;
-    if (!is_folder) done += SizeInMiB(entry.size_low);
+    if (!is_folder) context.done += SizeInMiB(entry.size_low);
 
-    // A folder's paths keep room for the listing its own walk appends.
+    // A folder's paths keep room for the listing its own walk appends; a
+    // file's destination for the second NUL of a recycle.
     const size_t spare = is_folder ? ListingRoom() : 0;
     if (from_folder && !AppendElement(source, s, entry.name, spare)) {
-      ReportTooLong(*this, source, entry.name);
+      ReportTooLong(context, source, entry.name);
       continue;
     }
-    if (!AppendElement(destination, d, entry.name, spare)) {
+    if (!AppendElement(destination, d, entry.name, is_folder ? spare : 1)) {
       source[s] = '\0';
-      ReportTooLong(*this, destination, entry.name);
+      ReportTooLong(context, destination, entry.name);
       continue;
     }
 
-    bool go_on = true;
-    if (is_folder && (entry.attributes & kAttrReparsePoint) && LeadsBackUp(*this)) {
-      LogWithPath(*this, "Skipped, link loop: ", source);
-      pass_failed = true;
-    } else if (is_folder) {
-      if (!files->Exists(destination)) files->MakeFolder(destination);
-      go_on = CopyWalk();
-    } else {
-      // One ReadInfo answers both whether the file is there and how old it is.
-      PathInfo info;
-      uint32_t info_error = 0;
-      const char* prefix = kCopyingPrefix;
-      if (files->ReadInfoIn(destination_folder, destination, &info, &info_error)) {
-        prefix = entry.last_write / kTicksPerSecond > info.last_write / kTicksPerSecond
-                     ? kUpdatingPrefix
-                     : nullptr;
-      }
-      if (prefix != nullptr) {
-        AppendLog(CompactForLog(prefix, destination));
-        uint32_t copy_error = 0;
-        if (files->ReplaceWithCopy(source, destination, &copy_error)) {
-          if (move) files->RemoveFile(source);
-        } else {
-          char line[48];
-          if (copy_error == kErrorPathNotFound) {
-            std::snprintf(line, sizeof line, "Copy failed: Path not found");
-          } else {
-            std::snprintf(line, sizeof line, "Copy failed %d - Aborting",
-                          static_cast<int>(copy_error));
-          }
-          AppendLog(line);
-          pass_failed = true;
-          stop_request = true;
-          go_on = false;
-        }
-      }
-    }
+    const bool go_on = is_folder ? TakeFolder(context, entry, destination_folder, place)
+                                 : TakeFile(context, entry, destination_folder, place);
     source[s] = '\0';
     destination[d] = '\0';
     if (!go_on) break;
-  } while (!stop_request && files->NextFind(find, &entry));
+  } while (!context.stop_request && context.files->NextFind(find, &entry));
 
-  UpdateProgress();
-  files->CloseFolder(destination_folder);
-  files->EndFind(find);
+  context.UpdateProgress();
+  context.files->CloseFolder(destination_folder);
+  context.files->EndFind(find);
   source[s] = '\0';
   destination[d] = '\0';
   return true;
+}
+
+}  // namespace
+
+bool WorkerContext::CopyWalk() {
+  const bool listed = WalkFolder(*this, {true, false});
+  SettleMoves(*this);
+  return listed;
 }

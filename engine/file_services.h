@@ -11,8 +11,9 @@
 // There a name beginning with "." (other than "." and "..") is hidden,
 // nothing is offline, and a symbolic link is a reparse point that carries its
 // target's time, size and folder bit (a dangling link: time 0, no folder bit).
-// Recycle uses the freedesktop.org trash, and deletes for good on a volume
-// without one.
+// On Windows a symbolic link or junction is a reparse point with its own time
+// and folder bit. Recycle uses the freedesktop.org trash, and deletes for good
+// on a volume without one or where no trash can be used at all.
 #pragma once
 
 #include <cstddef>
@@ -32,10 +33,15 @@ constexpr uint32_t kAttrOffline = 0x1000;
 constexpr uint32_t kErrorFileNotFound = 2;  // last element missing from an existing folder
 constexpr uint32_t kErrorPathNotFound = 3;  // a folder on the way missing, or not a folder
 constexpr uint32_t kErrorAccessDenied = 5;
-constexpr uint32_t kErrorBadNetPath = 53;  // network path unreachable
+constexpr uint32_t kErrorSharingViolation = 32;  // held open by another program
+constexpr uint32_t kErrorLockViolation = 33;     // a region locked by another program
+constexpr uint32_t kErrorBadNetPath = 53;        // network path unreachable
+constexpr uint32_t kErrorInvalidParameter = 87;  // also: no plain file (a pipe, a device)
 constexpr uint32_t kErrorDiskFull = 112;
-constexpr uint32_t kErrorNameTooLong = 206;  // a path too long for its buffer
-constexpr uint32_t kErrorGeneral = 31;       // any failure without a closer number
+constexpr uint32_t kErrorNameTooLong = 206;      // a path too long for its buffer
+constexpr uint32_t kErrorCantAccessFile = 1920;  // a link the system cannot follow
+constexpr uint32_t kErrorLinkLoop = 1921;        // links that lead round in a loop
+constexpr uint32_t kErrorGeneral = 31;           // any failure without a closer number
 
 constexpr size_t kEntryNameSize = 260;
 
@@ -44,13 +50,19 @@ struct FindEntry {
   uint32_t attributes;
   int64_t last_write;  // FILETIME: 100-ns units since 1601-01-01, full resolution
   uint32_t size_low;   // the low 32 bits of the size
+  uint32_t size_high;  // the high 32 bits
   char name[kEntryNameSize];
 };
+
+inline uint64_t FullSize(const FindEntry& entry) {
+  return (static_cast<uint64_t>(entry.size_high) << 32) | entry.size_low;
+}
 
 // What GetFileAttributesEx gives for one path.
 struct PathInfo {
   uint32_t attributes;
   int64_t last_write;
+  uint64_t size;
 };
 
 class FileServices {
@@ -73,6 +85,11 @@ class FileServices {
   // of the folder on it, the same for every path that reaches that folder.
   // False when path is no folder that can be asked.
   virtual bool FolderIdentity(const char* path, uint64_t* volume, uint64_t* id) = 0;
+  // Writes to resolved (size bytes) the absolute path of the existing file or
+  // folder at path with every link, junction, "." and ".." on the way
+  // resolved, so that each of its textual parents is a real parent folder.
+  // False when path does not exist or the result does not fit.
+  virtual bool ResolvePath(const char* path, char* resolved, size_t size) = 0;
   // Fills info for an existing file or folder. False with *error set when
   // there is none (2 or 3) or it cannot be asked (any other number).
   virtual bool ReadInfo(const char* path, PathInfo* info, uint32_t* error) = 0;
@@ -92,16 +109,30 @@ class FileServices {
   // written: the copy is made under a temporary name in the destination's
   // folder, carries the source's last-write time, and then replaces the old
   // destination file in one step. On failure the old destination file is as
-  // it was, no temporary file is left, and *error holds the failure's number:
-  // kErrorNameTooLong when the system refuses a path as too long.
-  virtual bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error) = 0;
+  // it was, no temporary file is left, *error holds the failure's number
+  // (kErrorNameTooLong when the system refuses a path as too long) and
+  // *at_source tells whether the failure lies with the source file alone (it
+  // is gone, locked, unreadable or not a plain file) rather than with the
+  // destination or the medium.
+  virtual bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error,
+                               bool* at_source) = 0;
+  // Makes the copies whose paths are listed durable: on storage, so that a
+  // power loss keeps them. paths holds NUL-terminated paths one after the
+  // other and ends with an empty one. True only when every copy is known to
+  // be on storage.
+  virtual bool FlushCopies(const char* paths) = 0;
   // Removes one file. True when it is gone.
   virtual bool RemoveFile(const char* path) = 0;
-  // Creates one folder level. True when it was created.
-  virtual bool MakeFolder(const char* path) = 0;
+  // Creates one folder level, with the permission bits of the folder like
+  // where the system has them (the owner keeps full access). True when it was
+  // created.
+  virtual bool MakeFolder(const char* path, const char* like) = 0;
   // Moves a file, or a folder with everything in it, to the recycle bin where
-  // its volume has one, else deletes it for good; never asks anything.
-  // path ends with two NULs. Returns 0 on success, else an error number.
+  // its volume has one, else (or where no trash can be used at all) deletes
+  // it for good; never asks anything. A link goes as itself, never followed.
+  // A removal that fails for any other reason is reported, not retried by
+  // deleting for good. path ends with two NULs. Returns 0 on success, else an
+  // error number.
   virtual int Recycle(const char* path) = 0;
 };
 

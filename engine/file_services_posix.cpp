@@ -1,8 +1,10 @@
 #include "engine/file_services.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <climits>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -38,32 +40,36 @@ bool IsDotName(const char* name) {
 // Attributes, time and size of name in folder fd, as a listing shows them:
 // a symbolic link is a reparse point with its target's time, size and
 // folder bit (none of them for a dangling link). Returns 0 or an errno.
-int StatEntry(int fd, const char* name, const char* shown_name, uint32_t* attributes,
-              int64_t* last_write, uint32_t* size_low) {
+int StatEntry(int fd, const char* name, const char* shown_name, PathInfo* info) {
   struct stat st;
   if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
-  *attributes = shown_name[0] == '.' && !IsDotName(shown_name) ? kAttrHidden : 0;
+  info->attributes = shown_name[0] == '.' && !IsDotName(shown_name) ? kAttrHidden : 0;
   if (S_ISLNK(st.st_mode)) {
-    *attributes |= kAttrReparsePoint;
+    info->attributes |= kAttrReparsePoint;
     if (fstatat(fd, name, &st, 0) != 0) {
-      *last_write = 0;
-      *size_low = 0;
+      info->last_write = 0;
+      info->size = 0;
       return 0;
     }
   }
-  if (S_ISDIR(st.st_mode)) *attributes |= kAttrFolder;
-  *last_write = FileTimeOf(st.st_mtim);
-  *size_low = static_cast<uint32_t>(st.st_size);
+  if (S_ISDIR(st.st_mode)) info->attributes |= kAttrFolder;
+  info->last_write = FileTimeOf(st.st_mtim);
+  info->size = static_cast<uint64_t>(st.st_size);
   return 0;
 }
 
 int FillEntry(int fd, const char* name, const char* shown_name, FindEntry* entry) {
   const size_t length = std::strlen(shown_name);
   if (length >= kEntryNameSize) return ENAMETOOLONG;
-  const int error =
-      StatEntry(fd, name, shown_name, &entry->attributes, &entry->last_write, &entry->size_low);
-  if (error == 0) std::memcpy(entry->name, shown_name, length + 1);
-  return error;
+  PathInfo info;
+  const int error = StatEntry(fd, name, shown_name, &info);
+  if (error != 0) return error;
+  entry->attributes = info.attributes;
+  entry->last_write = info.last_write;
+  entry->size_low = static_cast<uint32_t>(info.size);
+  entry->size_high = static_cast<uint32_t>(info.size >> 32);
+  std::memcpy(entry->name, shown_name, length + 1);
+  return 0;
 }
 
 // Reads the next entry of dir that can still be asked about; an entry that
@@ -97,6 +103,30 @@ uint32_t ErrorFromGio(const GError* error) {
     default:
       return kErrorGeneral;
   }
+}
+
+// True only when the entry belongs in the home trash, as GLib chooses (an
+// entry on the home folder's volume, a file by its folder's), and that trash
+// cannot be used: no home folder (a service account's HOME=/nonexistent), or
+// a trash folder that cannot be made. Any other failure of a trash is the
+// entry's own, and is reported, not answered by deleting for good.
+bool HomeTrashUnusable(const char* path, const struct stat& entry) {
+  struct stat home;
+  if (stat(g_get_home_dir(), &home) != 0) return true;
+  struct stat place = entry;
+  char folder[kPosixPathMax];
+  const char* last = nullptr;
+  if (!S_ISDIR(entry.st_mode) && SplitPath(path, folder, &last) && stat(folder, &place) != 0) {
+    return false;
+  }
+  if (place.st_dev != home.st_dev) return false;
+  bool usable = true;
+  for (const char* part : {"files", "info"}) {
+    gchar* trash = g_build_filename(g_get_user_data_dir(), "Trash", part, nullptr);
+    usable = usable && g_mkdir_with_parents(trash, 0700) == 0 && access(trash, W_OK | X_OK) == 0;
+    g_free(trash);
+  }
+  return !usable;
 }
 
 void UseLocalFilesOnly() {
@@ -162,11 +192,18 @@ class PosixFileServices : public FileServices {
     return true;
   }
 
+  bool ResolvePath(const char* path, char* resolved, size_t size) override {
+    char full[PATH_MAX];
+    if (realpath(path, full) == nullptr) return false;
+    const size_t length = std::strlen(full);
+    if (length >= size) return false;
+    std::memcpy(resolved, full, length + 1);
+    return true;
+  }
+
   bool ReadInfo(const char* path, PathInfo* info, uint32_t* error) override {
     const char* name = std::strrchr(path, '/');
-    uint32_t size_low = 0;
-    const int failure = StatEntry(AT_FDCWD, path, name == nullptr ? path : name + 1,
-                                  &info->attributes, &info->last_write, &size_low);
+    const int failure = StatEntry(AT_FDCWD, path, name == nullptr ? path : name + 1, info);
     if (failure != 0) *error = ErrorForPath(path, failure);
     return failure == 0;
   }
@@ -187,8 +224,7 @@ class PosixFileServices : public FileServices {
     const char* slash = std::strrchr(path, '/');
     const char* name = slash == nullptr ? path : slash + 1;
     const int fd = FolderFd(folder);
-    uint32_t size_low = 0;
-    const int failure = StatEntry(fd, name, name, &info->attributes, &info->last_write, &size_low);
+    const int failure = StatEntry(fd, name, name, info);
     if (failure == 0) return true;
     // The folder is there unless it was removed since it was opened.
     struct stat st;
@@ -201,14 +237,51 @@ class PosixFileServices : public FileServices {
 
   // No fsync per file: it would cost more than the copy on a large pass, and
   // a kill or a failure still never leaves a partial file, because the copy
-  // gets its name last.
-  bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error) override {
-    return CopyIntoPlace(source, destination, TemporaryKind::kUnnamedFirst, error);
+  // gets its name last. FlushCopies makes a batch durable where that counts.
+  bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error,
+                       bool* at_source) override {
+    return CopyIntoPlace(source, destination, TemporaryKind::kUnnamedFirst, error, at_source);
+  }
+
+  // One syncfs per file system the copies lie on: it writes out every dirty
+  // page and the folder entries with them, far cheaper than an fsync per
+  // file. A folder is asked for its file system only when it differs from
+  // the previous copy's.
+  bool FlushCopies(const char* paths) override {
+    constexpr size_t kMaxVolumes = 8;
+    dev_t flushed[kMaxVolumes];
+    size_t volumes = 0;
+    char folder[kPosixPathMax];
+    char previous[kPosixPathMax] = {};
+    for (const char* path = paths; *path != '\0'; path += std::strlen(path) + 1) {
+      const char* last = nullptr;
+      if (!SplitPath(path, folder, &last)) return false;
+      if (std::strcmp(folder, previous) == 0) continue;
+      std::strcpy(previous, folder);
+      const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (fd < 0) return false;
+      struct stat st;
+      bool done = fstat(fd, &st) == 0;
+      if (done && std::find(flushed, flushed + volumes, st.st_dev) == flushed + volumes) {
+        done = syncfs(fd) == 0;
+        if (done && volumes < kMaxVolumes) flushed[volumes++] = st.st_dev;
+      }
+      close(fd);
+      if (!done) return false;
+    }
+    return true;
   }
 
   bool RemoveFile(const char* path) override { return unlink(path) == 0; }
 
-  bool MakeFolder(const char* path) override { return mkdir(path, 0777) == 0; }
+  // Created private, then given the source folder's bits: the folder is never
+  // open to others in between.
+  bool MakeFolder(const char* path, const char* like) override {
+    if (mkdir(path, 0700) != 0) return false;
+    struct stat st;
+    if (stat(like, &st) == 0) chmod(path, (st.st_mode & 07777) | S_IRWXU);
+    return true;
+  }
 
   int Recycle(const char* path) override {
     UseLocalFilesOnly();
@@ -216,14 +289,16 @@ class PosixFileServices : public FileServices {
     GError* failure = nullptr;
     int result = 0;
     if (!g_file_trash(file, /*cancellable=*/nullptr, &failure)) {
-      if (g_error_matches(failure, G_IO_ERROR, G_IO_ERROR_NOT_SUPPORTED)) {
-        // No trash on this volume: deleted for good, as on a Windows share.
+      struct stat st;
+      if (lstat(path, &st) != 0) {
+        result = static_cast<int>(ErrorForPath(path, errno));
+      } else if (g_error_matches(failure, G_IO_ERROR, G_IO_ERROR_NOT_SUPPORTED) ||
+                 HomeTrashUnusable(path, st)) {
+        // No trash for this volume: deleted for good, as on a Windows share.
         const int error = RemoveTree(AT_FDCWD, path);
         result = error == 0 ? 0 : static_cast<int>(ErrorForPath(path, error));
       } else {
-        struct stat st;
-        result = lstat(path, &st) != 0 ? static_cast<int>(ErrorForPath(path, errno))
-                                       : static_cast<int>(ErrorFromGio(failure));
+        result = static_cast<int>(ErrorFromGio(failure));
       }
       g_error_free(failure);
     }

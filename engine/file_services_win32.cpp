@@ -1,5 +1,6 @@
 #include "engine/file_services.h"
 
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <windows.h>
@@ -16,6 +17,9 @@ namespace {
 // Room in UTF-16 units for a path of a full path buffer made absolute, with
 // the extended-length prefix and the temporary name.
 constexpr size_t kWidePathSize = 1024;
+// Room for a final path: the engine's paths are never longer than 512 bytes,
+// and the "\\?\UNC\" form adds a few.
+constexpr size_t kFinalPathSize = 1024;
 
 // FOF_SILENT | FOF_NOCONFIRMATION | FOF_ALLOWUNDO | FOF_NOERRORUI: to the
 // recycle bin where there is one, and never a dialog.
@@ -26,13 +30,86 @@ int64_t TimeOf(const FILETIME& time) {
                               time.dwLowDateTime);
 }
 
+// The reparse-point bit stands for a link: a symbolic link or a junction,
+// whose tags are name surrogates. Other reparse points (deduplicated or cloud
+// files) are files and folders like any other. A listing gives the tag.
+DWORD AttributesOf(const WIN32_FIND_DATAA& data) {
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+      !IsReparseTagNameSurrogate(data.dwReserved0)) {
+    return data.dwFileAttributes & ~FILE_ATTRIBUTE_REPARSE_POINT;
+  }
+  return data.dwFileAttributes;
+}
+
+// The same for GetFileAttributesExA, which gives no tag: the listing of the
+// one name is asked, and only for a reparse point.
+DWORD AttributesOf(const char* path, DWORD attributes) {
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return attributes;
+  }
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA(path, &data);
+  if (find == INVALID_HANDLE_VALUE) return attributes;
+  FindClose(find);
+  return AttributesOf(data);
+}
+
 void CopyEntry(const WIN32_FIND_DATAA& data, FindEntry* entry) {
-  entry->attributes = data.dwFileAttributes;
+  entry->attributes = AttributesOf(data);
   entry->last_write = TimeOf(data.ftLastWriteTime);
   entry->size_low = data.nFileSizeLow;
+  entry->size_high = data.nFileSizeHigh;
   static_assert(sizeof data.cFileName <= sizeof entry->name);
   std::memcpy(entry->name, data.cFileName, sizeof data.cFileName);
   entry->name[sizeof data.cFileName - 1] = '\0';
+}
+
+// Opens path as a folder or file, following links, for asking about it.
+HANDLE OpenToAsk(const char* path) {
+  // Backup semantics let CreateFileA open a folder.
+  return CreateFileA(path, /*dwDesiredAccess=*/0,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                     /*hTemplateFile=*/nullptr);
+}
+
+// After CopyFileA failed with copy_error: true, with *error set to the
+// source's own failure, when the failure lies with the source. CopyFileA
+// does not say which file it could not handle, so the source is opened for
+// reading, sharing everything: a file that is gone, locked by another
+// program (32) or refused (5) fails here too. A lock on a region (33) can
+// only be the source's: the temporary file is our own.
+bool SourceFailed(const char* source, DWORD copy_error, uint32_t* error) {
+  HANDLE file =
+      CreateFileA(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                  /*hTemplateFile=*/nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = GetLastError();
+    return true;
+  }
+  CloseHandle(file);
+  return copy_error == ERROR_LOCK_VIOLATION;
+}
+
+// FlushFileBuffers needs a handle open for writing, which a read-only file
+// refuses: its attribute is lifted for the flush and put back.
+bool FlushFile(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  const bool read_only =
+      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  if (read_only) SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+  HANDLE file =
+      CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                  /*hTemplateFile=*/nullptr);
+  bool flushed = false;
+  if (file != INVALID_HANDLE_VALUE) {
+    flushed = FlushFileBuffers(file) != FALSE;
+    CloseHandle(file);
+  }
+  if (read_only) SetFileAttributesA(path, attributes);
+  return flushed;
 }
 
 // path in UTF-16, converted as the A calls convert it (the process's code
@@ -116,13 +193,9 @@ class Win32FileServices : public FileServices {
 
   bool Exists(const char* path) override { return PathFileExistsA(path) != FALSE; }
 
-  // Backup semantics let CreateFileA open a folder; a junction or link is
-  // followed to the folder it names.
+  // A junction or link is followed to the folder it names.
   bool FolderIdentity(const char* path, uint64_t* volume, uint64_t* id) override {
-    HANDLE folder = CreateFileA(path, /*dwDesiredAccess=*/0,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS, /*hTemplateFile=*/nullptr);
+    HANDLE folder = OpenToAsk(path);
     if (folder == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION information;
     const bool known = GetFileInformationByHandle(folder, &information) != FALSE &&
@@ -134,14 +207,39 @@ class Win32FileServices : public FileServices {
     return true;
   }
 
+  // The final path of what the handle reaches, "\\?\C:\..." or
+  // "\\?\UNC\server\...", given back in its usual form.
+  bool ResolvePath(const char* path, char* resolved, size_t size) override {
+    HANDLE handle = OpenToAsk(path);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    char final_path[kFinalPathSize];
+    const DWORD length = GetFinalPathNameByHandleA(handle, final_path, sizeof final_path,
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(handle);
+    if (length == 0 || length >= sizeof final_path) return false;
+    const char* usual = final_path;
+    char unc[kFinalPathSize];
+    if (std::strncmp(final_path, "\\\\?\\UNC\\", 8) == 0) {
+      std::snprintf(unc, sizeof unc, "\\%s", final_path + 7);
+      usual = unc;
+    } else if (std::strncmp(final_path, "\\\\?\\", 4) == 0) {
+      usual = final_path + 4;
+    }
+    const size_t usual_length = std::strlen(usual);
+    if (usual_length >= size) return false;
+    std::memcpy(resolved, usual, usual_length + 1);
+    return true;
+  }
+
   bool ReadInfo(const char* path, PathInfo* info, uint32_t* error) override {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
       *error = GetLastError();
       return false;
     }
-    info->attributes = data.dwFileAttributes;
+    info->attributes = AttributesOf(path, data.dwFileAttributes);
     info->last_write = TimeOf(data.ftLastWriteTime);
+    info->size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     return true;
   }
 
@@ -156,7 +254,9 @@ class Win32FileServices : public FileServices {
   // place in one rename, so a failure or a kill never leaves a partial file.
   // The temporary file is reached by its extended-length name, the source and
   // the destination as the A calls would reach them.
-  bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error) override {
+  bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error,
+                       bool* at_source) override {
+    *at_source = false;
     wchar_t wide_source[kWidePathSize];
     wchar_t wide_destination[kWidePathSize];
     wchar_t temporary[kWidePathSize];
@@ -166,24 +266,44 @@ class Win32FileServices : public FileServices {
       *error = kErrorNameTooLong;
       return false;
     }
-    if (CopyFileW(wide_source, temporary, /*bFailIfExists=*/FALSE) &&
-        MoveFileExW(temporary, wide_destination, MOVEFILE_REPLACE_EXISTING)) {
+    if (!CopyFileW(wide_source, temporary, /*bFailIfExists=*/FALSE)) {
+      const DWORD copy_error = GetLastError();
+      *error = copy_error;
+      *at_source = SourceFailed(source, copy_error, error);
+    } else if (MoveFileExW(temporary, wide_destination, MOVEFILE_REPLACE_EXISTING)) {
       return true;
+    } else {
+      *error = GetLastError();
     }
-    *error = GetLastError();
     // CopyFileW carries the read-only attribute, which would refuse the delete.
     SetFileAttributesW(temporary, FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(temporary);
     return false;
   }
 
+  bool FlushCopies(const char* paths) override {
+    bool flushed = true;
+    for (const char* path = paths; *path != '\0'; path += std::strlen(path) + 1)
+      flushed = FlushFile(path) && flushed;
+    return flushed;
+  }
+
   bool RemoveFile(const char* path) override { return DeleteFileA(path) != FALSE; }
 
-  bool MakeFolder(const char* path) override {
+  // New folders take the permissions their parent hands down.
+  bool MakeFolder(const char* path, const char*) override {
     return CreateDirectoryA(path, /*lpSecurityAttributes=*/nullptr) != FALSE;
   }
 
+  // A link is removed as itself, so that no delete can reach its target: a
+  // folder link (a junction) by RemoveDirectoryA, a file link by DeleteFileA.
   int Recycle(const char* path) override {
+    const DWORD attributes = AttributesOf(path, GetFileAttributesA(path));
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryA(path) != FALSE
+                                                                   : DeleteFileA(path) != FALSE;
+      return removed ? 0 : static_cast<int>(GetLastError());
+    }
     SHFILEOPSTRUCTA operation = {};
     operation.hwnd = static_cast<HWND>(gRecycleOwner.load());
     operation.wFunc = FO_DELETE;

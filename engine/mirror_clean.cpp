@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "engine/entry_rules.h"
 #include "engine/path_buffer.h"
 #include "engine/worker_context.h"
 
@@ -22,13 +23,33 @@ bool TopSourceStillThere(WorkerContext& context, size_t top_length) {
   return there;
 }
 
-// Recycles the entry named in destination (which has room for a second NUL)
-// and logs the outcome with its full path.
-void RecycleEntry(WorkerContext& context, size_t length) {
-  context.destination[length + 1] = '\0';
-  const int result = context.files->Recycle(context.destination);
-  if (result != 0) context.pass_failed = true;
-  LogWithPath(context, result == 0 ? "Removed " : "Delete failed on ", context.destination);
+// Lists the folder named in path (a context buffer) up to its first entry
+// the walks take, and tells in *holds whether there is one. False when it
+// cannot be listed.
+bool ListFirstTaken(WorkerContext& context, char* path, bool* holds) {
+  const size_t length = std::strlen(path);
+  if (!AppendElement(path, length, kAllEntries, 0)) return false;
+  FindEntry entry;
+  uint32_t error = 0;
+  void* find = context.files->StartFind(path, &entry, &error);
+  path[length] = '\0';
+  if (find == nullptr) return false;
+  *holds = false;
+  do {
+    *holds = IsTaken(entry);
+  } while (!*holds && context.files->NextFind(find, &entry));
+  context.files->EndFind(find);
+  return true;
+}
+
+// An unmounted share often leaves its mount point as an empty folder, which
+// would make the whole destination look surplus: true when the source folder
+// holds nothing the walks take while the destination does.
+bool SourceLooksUnmounted(WorkerContext& context) {
+  bool source_holds = true;
+  bool destination_holds = false;
+  return ListFirstTaken(context, context.source, &source_holds) && !source_holds &&
+         ListFirstTaken(context, context.destination, &destination_holds) && destination_holds;
 }
 
 bool CleanFolder(WorkerContext& context, size_t top_length);
@@ -89,10 +110,9 @@ bool CleanListing(WorkerContext& context, size_t top_length) {
       context.pass_failed = true;
       go_on = false;
     } else if (missing) {
-      RecycleEntry(context, d + 1 + std::strlen(entry.name));
+      RecycleDestination(context, d + 1 + std::strlen(entry.name));
     } else if (!in_source) {
-      LogWithPath(context, "Kept, source not readable: ", destination);
-      context.pass_failed = true;
+      ReportSkipped(context, "Kept, source not readable: ", destination);
     } else if (!is_folder && !is_link && entry.last_write > info.last_write) {
       context.AppendLog(context.CompactForLog(kNewerDestPrefix, destination));
     }
@@ -123,7 +143,14 @@ bool CleanFolder(WorkerContext& context, size_t top_length) {
 
 bool WorkerContext::MirrorClean() {
   const size_t top_length = std::strlen(source);
-  if (files->IsFolder(source)) return CleanListing(*this, top_length);
+  if (files->IsFolder(source)) {
+    if (SourceLooksUnmounted(*this)) {
+      AppendLog("Error: Source folder empty - nothing removed");
+      pass_failed = true;
+      return true;
+    }
+    return CleanListing(*this, top_length);
+  }
   // A single-file job has nothing to clean; a source that is gone (a share
   // that dropped after the copy walk) would make the whole destination look
   // surplus, so nothing is removed.

@@ -35,6 +35,19 @@ void ReportTooLong(WorkerContext& context, const char* folder, const char* name)
   context.pass_failed = true;
 }
 
+void ReportSkipped(WorkerContext& context, const char* head, const char* path) {
+  LogWithPath(context, head, path);
+  context.pass_failed = true;
+}
+
+bool RecycleDestination(WorkerContext& context, size_t length) {
+  context.destination[length + 1] = '\0';
+  const int result = context.files->Recycle(context.destination);
+  if (result != 0) context.pass_failed = true;
+  LogWithPath(context, result == 0 ? "Removed " : "Delete failed on ", context.destination);
+  return result == 0;
+}
+
 bool IsOwnTemporaryName(const char* name) {
   static const char kPrefix[] = "~larkspan-";
   static const char kSuffix[] = ".tmp";

@@ -39,3 +39,13 @@ void LogWithPath(WorkerContext& context, const char* head, const char* path);
 // Logs "Skipped, path too long: " with folder, separator and name, as much of
 // them as the message buffer holds, and marks the pass as failed.
 void ReportTooLong(WorkerContext& context, const char* folder, const char* name);
+
+// Logs head followed by path and marks the pass as failed: an entry left
+// alone for safety or after a failure.
+void ReportSkipped(WorkerContext& context, const char* head, const char* path);
+
+// Recycles the entry named in the destination buffer, whose text is length
+// bytes long with room for a second NUL after it, and logs "Removed <path>"
+// or "Delete failed on <path>" (a failure marks the pass as failed). True
+// when it is gone.
+bool RecycleDestination(WorkerContext& context, size_t length);

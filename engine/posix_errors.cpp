@@ -35,7 +35,7 @@ uint32_t WindowsErrorFromErrno(int error) {
     case ENAMETOOLONG:
       return 206;  // ERROR_FILENAME_EXCED_RANGE
     case EBUSY:
-      return 32;  // ERROR_SHARING_VIOLATION
+      return kErrorSharingViolation;
     case EEXIST:
       return 80;  // ERROR_FILE_EXISTS
     case EMFILE:
@@ -44,9 +44,9 @@ uint32_t WindowsErrorFromErrno(int error) {
     case ENOMEM:
       return 8;  // ERROR_NOT_ENOUGH_MEMORY
     case EINVAL:
-      return 87;  // ERROR_INVALID_PARAMETER
+      return kErrorInvalidParameter;
     case ELOOP:
-      return 1921;  // ERROR_CANT_RESOLVE_FILENAME
+      return kErrorLinkLoop;
     case EFBIG:
       return 223;  // ERROR_FILE_TOO_LARGE
     default:

@@ -26,12 +26,17 @@ int WriteAll(int fd, const char* data, size_t size) {
   return 0;
 }
 
-int CopyByReadWrite(int in, int out) {
+// A read that fails is the source's failure (*at_source set), a write the
+// destination's.
+int CopyByReadWrite(int in, int out, bool* at_source) {
   char buffer[kCopyBufferSize];
   for (;;) {
     const ssize_t n = read(in, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
+    if (n < 0) {
+      *at_source = true;
+      return errno;
+    }
     if (n == 0) return 0;
     const int error = WriteAll(out, buffer, static_cast<size_t>(n));
     if (error != 0) return error;
@@ -48,14 +53,15 @@ bool CopyRangeRefused(int error) {
 // their files as empty to it), plain reads and writes go on from the same
 // offsets. Once size bytes are across the copy ends without a call that only
 // finds the end: a file that grows meanwhile has a newer time by then, and
-// the next pass copies it again.
-int CopyContent(int in, int out, off_t size) {
+// the next pass copies it again. A failure of copy_file_range itself cannot
+// be placed on either side, so it counts as the destination's.
+int CopyContent(int in, int out, off_t size, bool* at_source) {
   off_t copied = 0;
   for (;;) {
     const ssize_t n = copy_file_range(in, nullptr, out, nullptr, kCopyChunk, 0);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return CopyRangeRefused(errno) ? CopyByReadWrite(in, out) : errno;
-    if (n == 0) return copied == 0 ? CopyByReadWrite(in, out) : 0;
+    if (n < 0) return CopyRangeRefused(errno) ? CopyByReadWrite(in, out, at_source) : errno;
+    if (n == 0) return copied == 0 ? CopyByReadWrite(in, out, at_source) : 0;
     copied += n;
     if (size > 0 && copied >= size) return 0;
   }
@@ -63,8 +69,8 @@ int CopyContent(int in, int out, off_t size) {
 
 // Fills the new file out from in: content, permission bits and times.
 // Returns 0 or an errno.
-int FillCopy(int in, int out, const struct stat& source) {
-  const int error = CopyContent(in, out, source.st_size);
+int FillCopy(int in, int out, const struct stat& source, bool* at_source) {
+  const int error = CopyContent(in, out, source.st_size, at_source);
   if (error != 0) return error;
   if (fchmod(out, source.st_mode & 07777) != 0) return errno;
   const timespec times[2] = {source.st_atim, source.st_mtim};
@@ -124,13 +130,13 @@ int PlaceUnnamed(int out, const char* temporary, const char* destination) {
 // The named path: created beside the destination, renamed over it. 0 or an
 // errno; *error is set here when the temporary file cannot be created.
 int CopyThroughNamed(int in, const struct stat& st, const char* temporary, const char* destination,
-                     uint32_t* error) {
+                     uint32_t* error, bool* at_source) {
   const int out = CreateTemporary(temporary);
   if (out < 0) {
     *error = ErrorForPath(temporary, errno);
     return -1;
   }
-  int failure = FillCopy(in, out, st);
+  int failure = FillCopy(in, out, st, at_source);
   if (close(out) != 0 && failure == 0) failure = errno;
   if (failure == 0 && rename(temporary, destination) != 0) failure = errno;
   if (failure != 0) unlink(temporary);
@@ -144,8 +150,9 @@ pid_t ProcessId() {
 
 }  // namespace
 
-bool CopyIntoPlace(const char* source, const char* destination, TemporaryKind kind,
-                   uint32_t* error) {
+bool CopyIntoPlace(const char* source, const char* destination, TemporaryKind kind, uint32_t* error,
+                   bool* at_source) {
+  *at_source = false;
   char folder[kPosixPathMax];
   char temporary[kPosixPathMax];
   const char* last = nullptr;
@@ -160,9 +167,12 @@ bool CopyIntoPlace(const char* source, const char* destination, TemporaryKind ki
     return false;
   }
   // Non-blocking, so that a named pipe listed as a file cannot hang the pass.
+  // A socket refuses the open with ENXIO: like a pipe or a device, it is no
+  // plain file.
   const int in = open(source, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (in < 0) {
-    *error = ErrorForPath(source, errno);
+    *at_source = true;
+    *error = ErrorForPath(source, errno == ENXIO ? EINVAL : errno);
     return false;
   }
   struct stat st;
@@ -170,6 +180,7 @@ bool CopyIntoPlace(const char* source, const char* destination, TemporaryKind ki
   if (failure == 0 && !S_ISREG(st.st_mode)) failure = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
   if (failure != 0) {
     close(in);
+    *at_source = true;
     *error = WindowsErrorFromErrno(failure);
     return false;
   }
@@ -180,17 +191,17 @@ bool CopyIntoPlace(const char* source, const char* destination, TemporaryKind ki
                           ? open(folder, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600)
                           : -1;
   if (unnamed >= 0) {
-    failure = FillCopy(in, unnamed, st);
+    failure = FillCopy(in, unnamed, st, at_source);
     if (failure == 0) {
       failure = PlaceUnnamed(unnamed, temporary, destination);
     } else {
       close(unnamed);
     }
   } else {
-    failure = CopyThroughNamed(in, st, temporary, destination, error);
+    failure = CopyThroughNamed(in, st, temporary, destination, error, at_source);
   }
   close(in);
   if (failure == 0) return true;
-  if (failure > 0) *error = ErrorForPath(destination, failure);
+  if (failure > 0) *error = ErrorForPath(*at_source ? source : destination, failure);
   return false;
 }

@@ -15,6 +15,8 @@ enum class TemporaryKind {
 // Copies source to destination (content, permission bits, times) through a
 // temporary file of the given kind and replaces an existing destination file
 // in one rename. False with *error set (a Windows error number) on failure,
-// when the old destination is as it was and no temporary file is left.
-bool CopyIntoPlace(const char* source, const char* destination, TemporaryKind kind,
-                   uint32_t* error);
+// when the old destination is as it was and no temporary file is left;
+// *at_source is then true when the source could not be opened or read, or
+// is no plain file.
+bool CopyIntoPlace(const char* source, const char* destination, TemporaryKind kind, uint32_t* error,
+                   bool* at_source);

@@ -10,6 +10,7 @@
 
 #include "engine/file_services.h"
 #include "engine/host.h"
+#include "engine/move_batch.h"
 #include "jobs/job_list.h"
 
 constexpr size_t kPathBufferSize = 512;
@@ -50,6 +51,10 @@ struct WorkerContext {
   std::atomic<ThreadHandle> watcher_slot{nullptr};
   std::atomic<bool> stop_request{false};
   std::atomic<bool> move{false};
+  // The mode of the job in hand, and whether its walk goes from the job's
+  // destination back to its source (Sync's second walk). Set by the pass.
+  uint16_t mode = kModeCopy;
+  bool reverse = false;
   std::atomic<bool> watcher_stop_request{false};
   std::atomic<bool> exit_when_done{false};
 
@@ -64,6 +69,8 @@ struct WorkerContext {
   // The copy walk's chain of folders, for telling a link loop.
   WalkedFolder walked[kMaxWalkDepth] = {};
   size_t walked_depth = 0;
+  // Move's copies waiting to be flushed before their sources go.
+  MoveBatch moves;
 
   // Reporting to the window (no-ops while window is null).
   void AppendLog(const char* text);
@@ -78,14 +85,21 @@ struct WorkerContext {
 
   // Brings the destination tree in destination up to date with the source in
   // source (a folder or one file). False only when the source cannot be
-  // listed; a copy failure sets stop_request instead. A folder link that
-  // leads back to a folder being walked is skipped and logged. Both buffers
-  // hold on return what they held on entry.
+  // listed. A failure of one source entry skips it with a line; a failure of
+  // the destination or the medium sets stop_request instead. Nothing is
+  // written through a link in the destination; a folder link in the source
+  // that leads back to a folder being walked is skipped and logged. With the
+  // move flag, each copied source file inside the source tree itself is
+  // deleted once its copy is durable. Both buffers hold on return what they
+  // held on entry.
   bool CopyWalk();
   // Removes from the destination tree what the source lacks (to the recycle
   // bin), and reports destination files newer than their source. False when
   // the destination cannot be listed, or when the source is gone (neither a
-  // folder nor a file): then nothing is removed. Both buffers are kept.
+  // folder nor a file): then nothing is removed. A source folder that holds
+  // nothing the walks take, beside a destination that does, removes nothing
+  // either (an unmounted share's empty mount point); the pass fails. Both
+  // buffers are kept.
   bool MirrorClean();
 };
 

@@ -1,7 +1,9 @@
 #include "run/run_control.h"
 
+#include <cstdio>
 #include <mutex>
 
+#include "engine/job_check.h"
 #include "run/run_settings.h"
 #include "run/threads.h"
 
@@ -110,6 +112,13 @@ void StartWatcher(Host* window) {
   if (gContext.watcher_slot != nullptr) return;
   if (gJobs.count == 0) {
     window->AppendLog("Error: No job to run");
+    return;
+  }
+  // The watcher waits on job 0's paths: one it cannot run is never waited on.
+  if (const char* fault = JobPathFault(*gJobs.slots[0])) {
+    char line[96];
+    std::snprintf(line, sizeof line, "Error: Not started - job 1: %s", fault);
+    window->AppendLog(line);
     return;
   }
   gContext.window = window;

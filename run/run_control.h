@@ -13,7 +13,9 @@ extern JobList gJobs;
 extern WorkerContext gContext;
 
 // Start (and the automatic start when an end option is set): starts the
-// watcher on job 0's paths. With no job, logs one line and starts nothing.
+// watcher on job 0's paths. With no job, or a job 0 whose paths cannot run
+// (empty, or holding a comma or a control character), logs one line and
+// starts nothing.
 void StartWatcher(Host* window);
 // MSG_START_PASS: clears the log, arms the time limit, starts the pass on a
 // copy of the enabled jobs.

@@ -1,19 +1,30 @@
 #include <string>
 #include <vector>
 
+#include "engine/entry_rules.h"
 #include "tests/walk_fixture.h"
 
 namespace {
 
-class CopyWalkTest : public WalkTest {};
+class CopyWalkTest : public WalkTest {
+ protected:
+  bool Logged(const std::string& line) {
+    const std::vector<std::string> log = host.log();
+    return std::find(log.begin(), log.end(), line) != log.end();
+  }
+};
 
-TEST_F(CopyWalkTest, CopiesNewAndOlderFilesAndLeavesTheSameSecondAlone) {
+TEST_F(CopyWalkTest, CopiesNewOlderAndResizedFilesAndLeavesTheSameSecondAlone) {
   Put(src / "new.txt", "new", kBaseTime);
   Put(src / "older.txt", "fresh", kBaseTime + 2 * kSecond);
   Put(dst / "older.txt", "stale", kBaseTime + kSecond);
-  // Newer by 500 ms, yet in the same second: left alone.
+  // Newer by 500 ms, yet in the same second and of the same size: left alone.
   Put(src / "same.txt", "source", kBaseTime + 700 * kMillisecond);
-  Put(dst / "same.txt", "destination", kBaseTime + 200 * kMillisecond);
+  Put(dst / "same.txt", "target", kBaseTime + 200 * kMillisecond);
+  // The same second with another size: a copy cut short, or an edit within
+  // the second of the last copy.
+  Put(src / "resized.txt", "the whole file", kBaseTime + 200 * kMillisecond);
+  Put(dst / "resized.txt", "the whole", kBaseTime + 700 * kMillisecond);
   Put(src / "behind.txt", "source", kBaseTime);
   Put(dst / "behind.txt", "destination", kBaseTime + 5 * kSecond);
   fs::create_directories(src / "sub" / "deeper");
@@ -23,11 +34,13 @@ TEST_F(CopyWalkTest, CopiesNewAndOlderFilesAndLeavesTheSameSecondAlone) {
   EXPECT_EQ(SortedLog(), Sorted({
                              "Copying " + (dst / "new.txt").string(),
                              "Updating " + (dst / "older.txt").string(),
+                             "Updating " + (dst / "resized.txt").string(),
                              "Copying " + (dst / "sub" / "deeper" / "a.txt").string(),
                          }));
   EXPECT_EQ(ReadFile(dst / "new.txt"), "new");
   EXPECT_EQ(ReadFile(dst / "older.txt"), "fresh");
-  EXPECT_EQ(ReadFile(dst / "same.txt"), "destination");
+  EXPECT_EQ(ReadFile(dst / "same.txt"), "target");
+  EXPECT_EQ(ReadFile(dst / "resized.txt"), "the whole file");
   EXPECT_EQ(ReadFile(dst / "behind.txt"), "destination");
   EXPECT_EQ(ReadFile(dst / "sub" / "deeper" / "a.txt"), "a");
   EXPECT_FALSE(context.pass_failed);
@@ -163,18 +176,27 @@ TEST_F(CopyWalkTest, ReportsASourceThatCannotBeListed) {
   }
 }
 
-TEST_F(CopyWalkTest, AnUnreadableSubfolderEndsOnlyTheFolderHoldingIt) {
+TEST_F(CopyWalkTest, AnUnreadableSubfolderIsNamedAndSkipped) {
   fs::create_directories(src / "outer" / "locked");
   WriteFile(src / "outer" / "locked" / "hidden-away.txt", "x");
+  // Whatever the listing order, some of these come after the locked folder.
+  for (int i = 0; i < 10; ++i)
+    WriteFile(src / "outer" / ("f" + std::to_string(i)), "f");
   WriteFile(src / "top.txt", "top");
   fs::create_directories(dst / "outer" / "locked");
   WriteFile(dst / "outer" / "locked" / "old.txt", "old");
   files.FailOn(FileOp::kStartFind, kErrorAccessDenied, "locked");
 
   EXPECT_TRUE(Copy());
-  EXPECT_EQ(SortedLog(), Sorted({"Source path error", "Copying " + (dst / "top.txt").string()}));
+  const std::vector<std::string> log = host.log();
+  EXPECT_EQ(std::count(log.begin(), log.end(),
+                       "Source path error: " + (src / "outer" / "locked").string()),
+            1);
+  EXPECT_EQ(log.size(), 12u);
   EXPECT_EQ(ReadFile(dst / "outer" / "locked" / "old.txt"), "old");
   EXPECT_FALSE(fs::exists(dst / "outer" / "locked" / "hidden-away.txt"));
+  for (int i = 0; i < 10; ++i)
+    EXPECT_TRUE(fs::exists(dst / "outer" / ("f" + std::to_string(i)))) << i;
   EXPECT_TRUE(context.pass_failed);
   EXPECT_FALSE(context.stop_request);
 }
@@ -264,7 +286,7 @@ TEST_F(CopyWalkTest, EachFolderIsHeldOpenOnceAndAskedByPathWhenItCannotBe) {
     Put(dst / "a" / "older.txt", "stale", kBaseTime);
     Put(src / "a" / "b" / "same.txt", "source", kBaseTime);
     fs::create_directory(dst / "a" / "b");
-    Put(dst / "a" / "b" / "same.txt", "destination", kBaseTime);
+    Put(dst / "a" / "b" / "same.txt", "target", kBaseTime);
     if (refuse_open) files.FailOn(FileOp::kOpenFolder, kErrorAccessDenied);
     files.ResetCounts();
     host.Reset();
@@ -273,7 +295,7 @@ TEST_F(CopyWalkTest, EachFolderIsHeldOpenOnceAndAskedByPathWhenItCannotBe) {
     EXPECT_EQ(SortedLog(), Sorted({"Copying " + (dst / "new.txt").string(),
                                    "Updating " + (dst / "a" / "older.txt").string()}));
     EXPECT_EQ(ReadFile(dst / "a" / "older.txt"), "fresh");
-    EXPECT_EQ(ReadFile(dst / "a" / "b" / "same.txt"), "destination");
+    EXPECT_EQ(ReadFile(dst / "a" / "b" / "same.txt"), "target");
     EXPECT_EQ(files.calls(FileOp::kOpenFolder), 3);
     EXPECT_EQ(files.calls(FileOp::kCloseFolder), 3);
   }
@@ -295,6 +317,148 @@ TEST_F(CopyWalkTest, AnEntryWhosePathWouldNotFitIsSkippedNotCut) {
   EXPECT_TRUE(fs::is_empty(dst));
   EXPECT_EQ(files.calls(FileOp::kExists), 0);
   EXPECT_EQ(files.calls(FileOp::kMakeFolder), 0);
+}
+
+// One source entry that cannot be copied is skipped with a line naming it and
+// the walk goes on; a failure of the destination or the medium, or one that
+// cannot be placed, still aborts.
+TEST_F(CopyWalkTest, AFailureOfOneSourceEntrySkipsItAndTheWalkGoesOn) {
+  const std::string skipped = "Skipped, copy failed ";
+  const std::string bad = (src / "bad.txt").string();
+  const struct {
+    uint32_t error;
+    bool at_source;
+    std::string line;
+  } cases[] = {
+      {2, true, skipped + "2: " + bad},
+      {32, true, skipped + "32: " + bad},
+      {1921, true, skipped + "1921: " + bad},
+      {kErrorNameTooLong, false, "Skipped, path too long: " + (dst / "bad.txt").string()},
+      {kErrorBadNetPath, true, "Copy failed 53 - Aborting"},
+      {kErrorAccessDenied, false, "Copy failed 5 - Aborting"},
+  };
+  WriteFile(src / "bad.txt", "bad");
+  for (int i = 0; i < 5; ++i)
+    WriteFile(src / ("good" + std::to_string(i)), "good");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    fs::remove_all(dst);
+    fs::create_directory(dst);
+    FaultyFileServices faulty;
+    if (c.at_source) {
+      faulty.FailCopyAtSource(c.error, "bad.txt");
+    } else {
+      faulty.FailOn(FileOp::kReplaceWithCopy, c.error, "bad.txt");
+    }
+    context.files = &faulty;
+    context.stop_request = false;
+    host.Reset();
+    EXPECT_TRUE(Copy());
+    EXPECT_TRUE(Logged(c.line));
+    const bool aborts = c.line.rfind("Copy failed", 0) == 0;
+    EXPECT_EQ(context.stop_request, aborts);
+    const auto copies = std::distance(fs::directory_iterator(dst), {});
+    EXPECT_TRUE(aborts || copies == 5) << copies;
+  }
+  EXPECT_TRUE(context.pass_failed);
+}
+
+// A file where the source has a folder, or the reverse, whatever the times:
+// Mirror makes the destination like the source; the other modes delete nothing.
+TEST_F(CopyWalkTest, AnEntryOfTheOtherKindIsReplacedOnlyByMirror) {
+  const std::string file = (dst / "was-file").string();
+  const std::string folder = (dst / "was-folder").string();
+  for (const JobMode mode : {kModeCopy, kModeMirror}) {
+    SCOPED_TRACE(ModeName(mode));
+    fs::remove_all(src);
+    fs::remove_all(dst);
+    fs::create_directories(src / "was-file");
+    fs::create_directories(dst / "was-folder");
+    WriteFile(src / "was-file" / "inner.txt", "inner");
+    WriteFile(src / "was-folder", "new");
+    Put(dst / "was-file", "old", kBaseTime + 1000 * kSecond);
+    WriteFile(dst / "was-folder" / "old.txt", "old");
+    context.mode = mode;
+    context.pass_failed = false;
+    host.Reset();
+    EXPECT_TRUE(Copy());
+    const bool mirror = mode == kModeMirror;
+    EXPECT_EQ(
+        SortedLog(),
+        Sorted(mirror ? std::vector<std::string>{"Removed " + file, "Removed " + folder,
+                                                 "Copying " + folder,
+                                                 "Copying " +
+                                                     (dst / "was-file" / "inner.txt").string()}
+                      : std::vector<std::string>{"Skipped, file in place of folder: " + file,
+                                                 "Skipped, folder in place of file: " + folder}));
+    EXPECT_EQ(fs::is_directory(dst / "was-file"), mirror);
+    EXPECT_EQ(fs::is_directory(dst / "was-folder"), !mirror);
+    EXPECT_EQ(context.pass_failed, !mirror);
+  }
+}
+
+// Nothing is written through a link in the destination; Move copies what it
+// finds through a link in the source but deletes only the source tree's own
+// files, and never a link.
+TEST_F(CopyWalkTest, LinksAreNeverWrittenThroughAndMoveLeavesWhatTheyReach) {
+  const fs::path outside = temp.path() / "outside";
+  fs::create_directories(outside);
+  WriteFile(outside / "far.txt", "far");
+  WriteFile(src / "own.txt", "own");
+  fs::create_directory(src / "linked");
+  WriteFile(src / "linked" / "new.txt", "new");
+  Put(src / "far.txt", "newer", kBaseTime + 1000 * kSecond);
+  if (!MakeFolderLink(outside, src / "via") || !MakeFolderLink(outside, dst / "linked")) {
+    GTEST_SKIP() << "no folder links on this system";
+  }
+  fs::create_symlink(outside / "far.txt", src / "flink.txt");
+  fs::create_symlink(outside / "far.txt", dst / "far.txt");
+  context.move = true;
+  EXPECT_TRUE(Copy());
+  EXPECT_EQ(SortedLog(), Sorted({"Skipped, link in destination: " + (dst / "linked").string(),
+                                 "Skipped, link in destination: " + (dst / "far.txt").string(),
+                                 "Kept, link in source: " + (src / "via").string(),
+                                 "Kept, link in source: " + (src / "flink.txt").string(),
+                                 "Copying " + (dst / "via" / "far.txt").string(),
+                                 "Copying " + (dst / "flink.txt").string(),
+                                 "Copying " + (dst / "own.txt").string()}));
+  EXPECT_EQ(ReadFile(outside / "far.txt"), "far");
+  EXPECT_FALSE(fs::exists(outside / "new.txt"));
+  EXPECT_TRUE(fs::is_symlink(src / "flink.txt"));
+  EXPECT_FALSE(fs::exists(src / "own.txt"));
+  EXPECT_TRUE(context.pass_failed);
+  // The destination the job names may itself be reached through a link.
+  ASSERT_TRUE(MakeFolderLink(dst / "via", temp.path() / "named"));
+  EXPECT_TRUE(
+      Walk(&WorkerContext::CopyWalk, (src / "linked").string(), (temp.path() / "named").string()));
+  EXPECT_EQ(ReadFile(dst / "via" / "new.txt"), "new");
+}
+
+TEST_F(CopyWalkTest, MadeFoldersTakeTheSourceFoldersPermissions) {
+  if (kPathSeparator == '\\') GTEST_SKIP() << "permission bits are POSIX's";
+  using fs::perms;
+  const perms read_only =
+      perms::owner_read | perms::owner_exec | perms::others_read | perms::others_exec;
+  fs::create_directories(src / "private" / "shared");
+  fs::permissions(src / "private" / "shared", read_only);
+  fs::permissions(src / "private", perms::owner_all);
+  EXPECT_TRUE(Copy());
+  EXPECT_EQ(fs::status(dst / "private").permissions(), perms::owner_all);
+  // The owner keeps full access, so that the walk can fill the folder.
+  EXPECT_EQ(fs::status(dst / "private" / "shared").permissions(), read_only | perms::owner_all);
+}
+
+TEST(EntryRulesTest, TheSameSecondIsJudgedByTheFullSize) {
+  FindEntry source{};
+  source.last_write = kBaseTime + 700 * kMillisecond;
+  source.size_high = 1;  // 4 GiB: other than an empty file only in the high word
+  const PathInfo same_second{0, kBaseTime + 200 * kMillisecond, 0};
+  EXPECT_EQ(JudgeFile(source, true, same_second, SameSecondRule::kUpdate), FileVerdict::kUpdate);
+  EXPECT_EQ(JudgeFile(source, true, same_second, SameSecondRule::kConflict),
+            FileVerdict::kConflict);
+  EXPECT_EQ(JudgeFile(source, true, same_second, SameSecondRule::kLeave), FileVerdict::kLeave);
+  const PathInfo a_second_newer{0, kBaseTime + kSecond, 0};
+  EXPECT_EQ(JudgeFile(source, true, a_second_newer, SameSecondRule::kUpdate), FileVerdict::kLeave);
 }
 
 }  // namespace

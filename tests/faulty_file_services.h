@@ -19,8 +19,10 @@ enum class FileOp {
   kIsFolder,
   kExists,
   kFolderIdentity,
+  kResolvePath,
   kReadInfo,
   kReplaceWithCopy,
+  kFlushCopies,
   kRemoveFile,
   kMakeFolder,
   kRecycle,
@@ -35,9 +37,16 @@ class FaultyFileServices : public FileServices {
 
   // Calls of op whose path contains path_part (every call when it is empty)
   // fail with error: only the nth such call (counting from 1), or all of them
-  // when nth is 0. NextFind and EndFind have no path.
+  // when nth is 0. NextFind and EndFind have no path; a copy's path is its
+  // destination, and a failed copy is the destination's failure.
   void FailOn(FileOp op, uint32_t error, const std::string& path_part = "", int nth = 0) {
     rules_.push_back({op, error, path_part, nth, 0});
+  }
+  // Copies whose source path contains source_part fail with error as the
+  // source's own failure (a file locked, gone or unreadable): the copy is not
+  // tried.
+  void FailCopyAtSource(uint32_t error, const std::string& source_part) {
+    rules_.push_back({kSourceOfCopy, error, source_part, 0, 0});
   }
   int calls(FileOp op) const { return counts_[static_cast<size_t>(op)]; }
   void ResetCounts() { counts_.fill(0); }
@@ -69,6 +78,10 @@ class FaultyFileServices : public FileServices {
     uint32_t error = 0;
     return !Fails(FileOp::kFolderIdentity, path, &error) && inner_.FolderIdentity(path, volume, id);
   }
+  bool ResolvePath(const char* path, char* resolved, size_t size) override {
+    uint32_t error = 0;
+    return !Fails(FileOp::kResolvePath, path, &error) && inner_.ResolvePath(path, resolved, size);
+  }
   bool ReadInfo(const char* path, PathInfo* info, uint32_t* error) override {
     return !Fails(FileOp::kReadInfo, path, error) && inner_.ReadInfo(path, info, error);
   }
@@ -85,17 +98,28 @@ class FaultyFileServices : public FileServices {
   bool ReadInfoIn(void* folder, const char* path, PathInfo* info, uint32_t* error) override {
     return !Fails(FileOp::kReadInfo, path, error) && inner_.ReadInfoIn(folder, path, info, error);
   }
-  bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error) override {
-    return !Fails(FileOp::kReplaceWithCopy, destination, error) &&
-           inner_.ReplaceWithCopy(source, destination, error);
+  bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error,
+                       bool* at_source) override {
+    *at_source = false;
+    if (Fails(FileOp::kReplaceWithCopy, destination, error)) return false;
+    if (Matches(kSourceOfCopy, source, error)) {
+      *at_source = true;
+      return false;
+    }
+    return inner_.ReplaceWithCopy(source, destination, error, at_source);
+  }
+  // The paths of a flush are its first copy's.
+  bool FlushCopies(const char* paths) override {
+    uint32_t error = 0;
+    return !Fails(FileOp::kFlushCopies, paths, &error) && inner_.FlushCopies(paths);
   }
   bool RemoveFile(const char* path) override {
     uint32_t error = 0;
     return !Fails(FileOp::kRemoveFile, path, &error) && inner_.RemoveFile(path);
   }
-  bool MakeFolder(const char* path) override {
+  bool MakeFolder(const char* path, const char* like) override {
     uint32_t error = 0;
-    return !Fails(FileOp::kMakeFolder, path, &error) && inner_.MakeFolder(path);
+    return !Fails(FileOp::kMakeFolder, path, &error) && inner_.MakeFolder(path, like);
   }
   int Recycle(const char* path) override {
     uint32_t error = 0;
@@ -117,9 +141,16 @@ class FaultyFileServices : public FileServices {
     if (before_call) before_call(op, path);
   }
 
+  // The rules of FailCopyAtSource, apart from the counted operations.
+  static constexpr FileOp kSourceOfCopy = FileOp::kCount;
+
   // Counts the call and tells whether a rule makes it fail, setting *error.
   bool Fails(FileOp op, const char* path, uint32_t* error) {
     Count(op, path);
+    return Matches(op, path, error);
+  }
+
+  bool Matches(FileOp op, const char* path, uint32_t* error) {
     for (Rule& rule : rules_) {
       if (rule.op != op) continue;
       if (!rule.path_part.empty() && std::string(path).find(rule.path_part) == std::string::npos) {

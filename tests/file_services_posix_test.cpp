@@ -9,7 +9,9 @@
 #include <set>
 #include <fcntl.h>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include "engine/posix_errors.h"
@@ -104,7 +106,9 @@ TEST_F(PosixFileServicesTest, CopiesCarryPermissionBitsAndExactTimes) {
     SetTimes(source, 1600000000, 987654321);
     const std::string destination = dir.Join("copy");
     uint32_t error = 0;
-    ASSERT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), &error)) << error;
+    bool at_source = false;
+    ASSERT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), &error, &at_source))
+        << error;
     const struct stat copied = Stat(destination);
     EXPECT_EQ(copied.st_mode & 07777, mode);
     EXPECT_EQ(copied.st_mtim.tv_sec, 1600000000);
@@ -117,7 +121,9 @@ TEST_F(PosixFileServicesTest, CopiesWhatAFileSystemReportsAsEmpty) {
   // the block copy refuses them, and plain reads must take over.
   const std::string destination = dir.Join("version");
   uint32_t error = 0;
-  ASSERT_TRUE(files.ReplaceWithCopy("/proc/version", destination.c_str(), &error)) << error;
+  bool at_source = false;
+  ASSERT_TRUE(files.ReplaceWithCopy("/proc/version", destination.c_str(), &error, &at_source))
+      << error;
   EXPECT_FALSE(ReadFile(destination).empty());
   EXPECT_EQ(ReadFile(destination), ReadFile("/proc/version"));
 }
@@ -139,7 +145,8 @@ TEST_F(PosixFileServicesTest, BothKindsOfTemporaryFileLeaveOnlyTheCopy) {
     for (const char* name : {"new", "old"}) {
       const std::string destination = (out / name).string();
       uint32_t error = 0;
-      ASSERT_TRUE(CopyIntoPlace(source.c_str(), destination.c_str(), kind, &error))
+      bool at_source = false;
+      ASSERT_TRUE(CopyIntoPlace(source.c_str(), destination.c_str(), kind, &error, &at_source))
           << name << " error " << error;
       EXPECT_EQ(ReadFile(destination), "fresh content") << name;
       EXPECT_EQ(Stat(destination).st_mtim.tv_nsec, 123456789) << name;
@@ -159,8 +166,10 @@ TEST_F(PosixFileServicesTest, BothKindsOfTemporaryFileLeaveOnlyTheCopy) {
                     {(out / "folder").string(), kErrorAccessDenied}};
     for (const auto& f : failures) {
       uint32_t error = 0;
-      EXPECT_FALSE(CopyIntoPlace(source.c_str(), f.destination.c_str(), kind, &error));
+      bool at_source = true;
+      EXPECT_FALSE(CopyIntoPlace(source.c_str(), f.destination.c_str(), kind, &error, &at_source));
       EXPECT_EQ(error, f.error) << f.destination;
+      EXPECT_FALSE(at_source) << f.destination;
     }
     names.clear();
     for (const auto& item : fs::directory_iterator(out))
@@ -170,15 +179,32 @@ TEST_F(PosixFileServicesTest, BothKindsOfTemporaryFileLeaveOnlyTheCopy) {
   }
 }
 
-TEST_F(PosixFileServicesTest, ANamedPipeIsRefusedNotWaitedOn) {
-  const std::string pipe = dir.Join("pipe");
-  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-  const std::string destination = dir.Join("copy");
-  uint32_t error = 0;
-  EXPECT_FALSE(files.ReplaceWithCopy(pipe.c_str(), destination.c_str(), &error));
-  EXPECT_NE(error, 0u);
-  EXPECT_FALSE(fs::exists(destination));
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+// What cannot be copied because of the source alone is told apart from a
+// failure of the destination: a named pipe (refused, not waited on), a
+// socket, a device, a dangling link, a link loop, a file gone.
+TEST_F(PosixFileServicesTest, ASourceThatCannotBeCopiedIsTheSourcesFailure) {
+  ASSERT_EQ(mkfifo(dir.Join("pipe").c_str(), 0600), 0);
+  sockaddr_un address{AF_UNIX, {}};
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", dir.Join("socket").c_str());
+  const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  fs::create_symlink(dir.path() / "nowhere", dir.path() / "dangling");
+  fs::create_symlink(dir.path() / "loop", dir.path() / "loop");
+  const std::pair<std::string, uint32_t> cases[] = {
+      {dir.Join("pipe"), kErrorInvalidParameter}, {dir.Join("socket"), kErrorInvalidParameter},
+      {"/dev/null", kErrorInvalidParameter},      {dir.Join("dangling"), kErrorFileNotFound},
+      {dir.Join("loop"), kErrorLinkLoop},         {dir.Join("gone"), kErrorFileNotFound},
+  };
+  for (const auto& [source, expected] : cases) {
+    uint32_t error = 0;
+    bool at_source = false;
+    EXPECT_FALSE(
+        files.ReplaceWithCopy(source.c_str(), dir.Join("copy").c_str(), &error, &at_source));
+    EXPECT_EQ(error, expected) << source;
+    EXPECT_TRUE(at_source) << source;
+    EXPECT_FALSE(fs::exists(dir.path() / "copy")) << source;
+  }
+  close(listener);
 }
 
 TEST_F(PosixFileServicesTest, SymbolicLinksShowTheirTargets) {

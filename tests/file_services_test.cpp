@@ -56,7 +56,7 @@ class FileServicesTest : public ::testing::Test {
 TEST_F(FileServicesTest, ListsEveryEntryOfAFolder) {
   WriteFile(dir.path() / "small.txt", "12345");
   WriteFile(dir.path() / "large.bin", "");
-  // Past 4 GiB only the low 32 bits are reported.
+  // Past 4 GiB the size comes in two words.
   fs::resize_file(dir.path() / "large.bin", (uintmax_t{1} << 32) + 3);
   fs::create_directory(dir.path() / "sub");
 
@@ -72,7 +72,13 @@ TEST_F(FileServicesTest, ListsEveryEntryOfAFolder) {
   EXPECT_NE(entries.at("sub").attributes & kAttrFolder, 0u);
   EXPECT_EQ(entries.at("small.txt").attributes & kAttrFolder, 0u);
   EXPECT_EQ(entries.at("small.txt").size_low, 5u);
+  EXPECT_EQ(entries.at("small.txt").size_high, 0u);
   EXPECT_EQ(entries.at("large.bin").size_low, 3u);
+  EXPECT_EQ(entries.at("large.bin").size_high, 1u);
+  PathInfo large{};
+  uint32_t error = 0;
+  ASSERT_TRUE(files.ReadInfo(dir.Join("large.bin").c_str(), &large, &error));
+  EXPECT_EQ(large.size, (uint64_t{1} << 32) + 3);
   for (const char* name : {"small.txt", "large.bin", "sub"}) {
     const FindEntry& entry = entries.at(name);
     EXPECT_EQ(entry.attributes & (kAttrHidden | kAttrOffline | kAttrReparsePoint), 0u) << name;
@@ -209,7 +215,8 @@ TEST_F(FileServicesTest, ReplaceWithCopyCarriesContentAndTime) {
 
   for (const std::string& destination : {fresh, older}) {
     uint32_t error = 0;
-    EXPECT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), &error))
+    bool at_source = false;
+    EXPECT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), &error, &at_source))
         << destination << " error " << error;
     EXPECT_EQ(ReadFile(destination), "new content") << destination;
     EXPECT_EQ(LastWrite(destination), LastWrite(source)) << destination;
@@ -232,16 +239,19 @@ TEST_F(FileServicesTest, AFailedReplaceLeavesTheTreeAsItWas) {
     std::string source;
     std::string destination;
     uint32_t error;
+    bool at_source;
   } cases[] = {
-      {source, gone + kPathSeparator + "copy.txt", kErrorPathNotFound},
-      {dir.Join("missing.txt"), kept, kErrorFileNotFound},
+      {source, gone + kPathSeparator + "copy.txt", kErrorPathNotFound, false},
+      {dir.Join("missing.txt"), kept, kErrorFileNotFound, true},
   };
   const auto before = Names(dir.path());
   for (const auto& c : cases) {
     uint32_t error = 0;
-    EXPECT_FALSE(files.ReplaceWithCopy(c.source.c_str(), c.destination.c_str(), &error))
+    bool at_source = !c.at_source;
+    EXPECT_FALSE(files.ReplaceWithCopy(c.source.c_str(), c.destination.c_str(), &error, &at_source))
         << c.destination;
     EXPECT_EQ(error, c.error) << c.source << " -> " << c.destination;
+    EXPECT_EQ(at_source, c.at_source) << c.source << " -> " << c.destination;
     EXPECT_EQ(Names(dir.path()), before) << c.destination;
     EXPECT_EQ(ReadFile(kept), "old");
   }
@@ -255,11 +265,12 @@ TEST_F(FileServicesTest, RemoveFileAndMakeFolder) {
   EXPECT_FALSE(files.RemoveFile(file.c_str()));
 
   const std::string folder = dir.Join("made");
-  EXPECT_TRUE(files.MakeFolder(folder.c_str()));
+  const std::string like = dir.path().string();
+  EXPECT_TRUE(files.MakeFolder(folder.c_str(), like.c_str()));
   EXPECT_TRUE(fs::is_directory(folder));
-  EXPECT_FALSE(files.MakeFolder(folder.c_str()));
+  EXPECT_FALSE(files.MakeFolder(folder.c_str(), like.c_str()));
   const std::string deep = dir.Join("gone") + kPathSeparator + "made";
-  EXPECT_FALSE(files.MakeFolder(deep.c_str()));
+  EXPECT_FALSE(files.MakeFolder(deep.c_str(), like.c_str()));
 }
 
 TEST_F(FileServicesTest, RecycleTakesAFileOrAWholeFolder) {

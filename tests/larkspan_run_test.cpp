@@ -32,9 +32,10 @@ struct Outcome {
 class Runner {
  public:
   // Starts the program in folder with args; its output goes to files in dir.
-  // in_child runs in the new process just before the program starts.
+  // Each of env is "NAME=value" to set or "NAME" to unset; in_child runs in
+  // the new process just before the program starts.
   Runner(const TempDir& dir, const fs::path& folder, const std::vector<std::string>& args,
-         const std::function<void()>& in_child = nullptr)
+         const std::vector<std::string>& env = {}, const std::function<void()>& in_child = nullptr)
       : out_(dir.path() / "stdout.txt"), err_(dir.path() / "stderr.txt") {
     std::vector<char*> argv;
     std::string program = LARKSPAN_RUN_PATH;
@@ -45,6 +46,14 @@ class Runner {
     argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
+      for (const std::string& change : env) {
+        const size_t equals = change.find('=');
+        if (equals == std::string::npos) {
+          unsetenv(change.c_str());
+        } else {
+          setenv(change.substr(0, equals).c_str(), change.substr(equals + 1).c_str(), 1);
+        }
+      }
       if (chdir(folder.c_str()) != 0) _exit(126);
       if (!freopen(out_.c_str(), "w", stdout) || !freopen(err_.c_str(), "w", stderr)) _exit(126);
       if (in_child) in_child();
@@ -183,6 +192,39 @@ TEST(LarkspanRunTest, FailingJobGivesStatusOneAndEndsThePass) {
   EXPECT_TRUE(fs::is_empty(dir.path() / "out3"));
 }
 
+// A first job without a destination leaves the watcher nothing to wait for:
+// the run ends at once, having run no job.
+TEST(LarkspanRunTest, AFirstJobWithoutADestinationEndsTheRunAtOnce) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "out");
+  WriteProject(dir.path() / "p.lpj", {{"Copy", dir.Join("out"), ""}});
+  const Outcome outcome = RunToEnd(dir, {"p.lpj"});
+  EXPECT_EQ(outcome.status, 1) << outcome.err;
+  EXPECT_EQ(outcome.out, "Error: Not started - job 1: empty destination\n");
+}
+
+// A service account without a home, or whose home cannot hold a trash, has
+// no trash at all: Mirror deletes for good, as on a volume without one.
+TEST(LarkspanRunTest, WithoutAnyTrashMirrorDeletesForGood) {
+  TempDir dir;
+  WriteFile(dir.path() / "home-is-a-file", "");
+  fs::create_directories(dir.path() / "in");
+  WriteFile(dir.path() / "in" / "keep.txt", "keep");
+  WriteProject(dir.path() / "p.lpj", {{"Mirror", dir.Join("in"), dir.Join("out")}});
+  for (const std::string& home : {dir.Join("no-home"), dir.Join("home-is-a-file")}) {
+    SCOPED_TRACE(home);
+    fs::create_directories(dir.path() / "out" / "folder");
+    WriteFile(dir.path() / "out" / "extra.txt", "extra");
+    Runner runner(dir, dir.path(), {"p.lpj"}, {"HOME=" + home, "XDG_DATA_HOME"});
+    const Outcome outcome = runner.Finish();
+    EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
+    for (const char* removed : {"out/extra.txt", "out/folder"})
+      EXPECT_NE(outcome.out.find("Removed " + dir.Join(removed)), std::string::npos) << removed;
+    EXPECT_FALSE(fs::exists(dir.path() / "out" / "folder"));
+    EXPECT_FALSE(fs::exists(dir.path() / "out" / "extra.txt"));
+  }
+}
+
 TEST(LarkspanRunTest, WrongArgumentsOrUnreadableProjectGiveStatusTwo) {
   TempDir dir;
   WriteFile(dir.path() / "empty.lpj", "T,5,0,0\r\n");
@@ -248,7 +290,7 @@ TEST(LarkspanRunTest, AThreadThatCannotBeMadeEndsTheRunWithOne) {
   WriteProject(dir.path() / "p.lpj", {{"Copy", dir.Join("in"), dir.Join("out")}});
   std::set<std::string> refused;
   for (rlim_t tasks = 1; tasks <= 16; ++tasks) {
-    Runner runner(dir, dir.path(), {"p.lpj"}, [tasks] {
+    Runner runner(dir, dir.path(), {"p.lpj"}, {}, [tasks] {
       const rlimit limit{tasks, tasks};
       if (setrlimit(RLIMIT_NPROC, &limit) || setgroups(0, nullptr) || setgid(65534) ||
           setuid(65534)) {

@@ -89,6 +89,7 @@ TEST_F(MirrorCleanTest, AnUnlistableDestinationSubfolderEndsOnlyTheFolderHolding
 }
 
 TEST_F(MirrorCleanTest, AFailedDeletionIsLoggedAndTheWalkGoesOn) {
+  WriteFile(src / "kept.txt", "k");
   WriteFile(dst / "one.txt", "x");
   WriteFile(dst / "two.txt", "x");
   files.FailOn(FileOp::kRecycle, kErrorAccessDenied);
@@ -101,6 +102,7 @@ TEST_F(MirrorCleanTest, AFailedDeletionIsLoggedAndTheWalkGoesOn) {
 }
 
 TEST_F(MirrorCleanTest, AnEntryWhoseSourceCannotBeReadIsKept) {
+  WriteFile(src / "kept.txt", "k");
   fs::create_directory(dst / "shy");
   WriteFile(dst / "shy" / "inside.txt", "x");
   WriteFile(dst / "shy.txt", "x");
@@ -150,6 +152,28 @@ TEST_F(MirrorCleanTest, ASourceLostMidCleanStopsAllFurtherDeletions) {
   EXPECT_EQ(left, 2);
   EXPECT_TRUE(context.stop_request);
   EXPECT_TRUE(context.pass_failed);
+}
+
+// An unmounted share often leaves its mount point as an empty folder: a
+// source holding nothing the walks take removes nothing from beside it.
+TEST_F(MirrorCleanTest, AnEmptySourceFolderRemovesNothing) {
+  CreateHidden(src, "cache", false);
+  WriteFile(dst / "backup.txt", "b");
+  fs::create_directory(dst / "folder");
+  for (const bool destination_holds : {true, false}) {
+    if (!destination_holds) {
+      fs::remove_all(dst / "folder");
+      fs::remove(dst / "backup.txt");
+    }
+    host.Reset();
+    context.pass_failed = false;
+    EXPECT_TRUE(Clean());
+    EXPECT_EQ(host.log(), destination_holds ? std::vector<std::string>{"Error: Source folder "
+                                                                       "empty - nothing removed"}
+                                            : std::vector<std::string>{});
+    EXPECT_EQ(context.pass_failed, destination_holds);
+  }
+  EXPECT_EQ(files.calls(FileOp::kRecycle), 0);
 }
 
 TEST_F(MirrorCleanTest, ANoChangeCleanAsksTheSourceOncePerEntry) {
@@ -210,6 +234,7 @@ TEST_F(MirrorCleanTest, AnEntryWhosePathWouldNotFitIsNeverDeleted) {
 }
 
 TEST_F(MirrorCleanTest, AStopRequestEndsTheCleanAfterTheEntryInHand) {
+  WriteFile(src / "kept.txt", "k");
   for (const char* name : {"a", "b", "c"})
     WriteFile(dst / name, "x");
   files.before_call = [this](FileOp op, const char*) {

@@ -2,7 +2,9 @@
 // every file that was there before is still in the source, the destination
 // or the trash, and no temporary file of ours is left.
 #include <cstdio>
+#include <cstring>
 #include <iostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -149,7 +151,7 @@ TEST_F(ReliabilityTest, AnUnreadableSourceFolderLeavesItsDestinationCounterpartA
       EXPECT_TRUE(Clean());
     }
 
-    EXPECT_TRUE(Logged("Source path error"));
+    EXPECT_TRUE(Logged("Source path error: " + locked.string()));
     const std::vector<SnapshotFile> after = SnapshotTrees({dst / "locked"});
     ASSERT_EQ(after.size(), counterpart.size());
     for (const SnapshotFile& file : counterpart) {
@@ -231,8 +233,10 @@ TEST_F(ReliabilityTest, ALinkLoopIsSkippedAndOtherLinksAreFollowed) {
   EXPECT_FALSE(fs::exists(dst / "to-top"));
   EXPECT_FALSE(fs::exists(dst / "sub" / "self"));
   EXPECT_EQ(ReadFile(outside / "shared.txt"), (outside / "shared.txt").string());
-  // Bounded work: each real folder listed once per walk, the followed link once.
-  EXPECT_EQ(files.calls(FileOp::kStartFind), 4 + 4);
+  // Bounded work: each real folder listed once per walk, the followed link
+  // once, and the source's top once more by the clean, for whether it holds
+  // anything at all.
+  EXPECT_EQ(files.calls(FileOp::kStartFind), 4 + 1 + 4);
   EXPECT_EQ(LostFiles(before, {src, dst, outside}), std::vector<std::string>{});
 }
 
@@ -313,6 +317,62 @@ TEST_F(ReliabilityTest, NamesInAnyScriptGoThroughEveryMode) {
     }
     ExpectNothingLost();
   }
+}
+
+// Move deletes a source file only once its copy is flushed to storage, and
+// only when the source is still as it was listed: a log file written to
+// after its copy keeps its last records. Copies that cannot be flushed keep
+// every source.
+TEST_F(ReliabilityTest, MoveDeletesOnlyDurableCopiesOfUnchangedSources) {
+  for (const bool flush_fails : {false, true}) {
+    SCOPED_TRACE(flush_fails ? "flush fails" : "flushed");
+    Reset();
+    for (int i = 0; i < 200; ++i)  // long names fill more than one batch
+      Make(src / ("d" + std::to_string(i % 3)) / (std::string(200, 'n') + std::to_string(i)));
+    Make(src / "log.txt");
+    Snapshot();
+    context.move = true;
+    if (flush_fails) files.FailOn(FileOp::kFlushCopies, kErrorGeneral);
+    std::set<std::string> flushed;
+    files.before_call = [&](FileOp op, const char* path) {
+      for (const char* copy = path; op == FileOp::kFlushCopies && *copy != '\0';
+           copy += std::strlen(copy) + 1) {
+        flushed.insert(copy);
+        if (fs::path(copy) == dst / "log.txt") WriteFile(src / "log.txt", "the last records");
+      }
+      if (op == FileOp::kRemoveFile) {
+        EXPECT_EQ(flushed.count((dst / fs::relative(path, src)).string()), 1u) << path;
+      }
+    };
+
+    EXPECT_TRUE(Copy());
+    EXPECT_EQ(files.calls(FileOp::kRemoveFile), flush_fails ? 0 : 200);
+    EXPECT_EQ(Logged("Kept, changed while copied: " + (src / "log.txt").string()), !flush_fails);
+    EXPECT_EQ(Logged("Error: Copies not flushed - sources kept"), flush_fails);
+    EXPECT_EQ(SnapshotTrees({src}).size(), flush_fails ? 201u : 1u);
+    EXPECT_EQ(context.pass_failed, flush_fails);
+    ExpectNothingLost();
+  }
+}
+
+// Real source files that cannot be copied, one gone between the listing and
+// its copy and a dangling link, are skipped with a line; the rest is copied.
+TEST_F(ReliabilityTest, ASourceFileThatCannotBeReadIsSkippedAndTheRestCopied) {
+  Make(src / "a.txt");
+  Make(src / "vanishing.txt");
+  std::error_code no_link;
+  fs::create_symlink(src / "nowhere", src / "dangling", no_link);
+  files.before_call = [&](FileOp op, const char* path) {
+    if (op == FileOp::kReplaceWithCopy && fs::path(path).filename() == "vanishing.txt") {
+      fs::remove(src / "vanishing.txt");
+    }
+  };
+  EXPECT_TRUE(Copy());
+  EXPECT_TRUE(Logged("Skipped, copy failed 2: " + (src / "vanishing.txt").string()));
+  EXPECT_EQ(Logged("Skipped, copy failed 2: " + (src / "dangling").string()), !no_link);
+  EXPECT_EQ(ReadFile(dst / "a.txt"), (src / "a.txt").string());
+  EXPECT_FALSE(context.stop_request);
+  EXPECT_EQ(LeftoverTemporaries({dst}), std::vector<std::string>{});
 }
 
 }  // namespace

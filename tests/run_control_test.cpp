@@ -50,6 +50,9 @@ class HookedFiles : public FileServices {
   bool FolderIdentity(const char* path, uint64_t* volume, uint64_t* id) override {
     return real.FolderIdentity(path, volume, id);
   }
+  bool ResolvePath(const char* path, char* resolved, size_t size) override {
+    return real.ResolvePath(path, resolved, size);
+  }
   bool ReadInfo(const char* path, PathInfo* info, uint32_t* error) override {
     return real.ReadInfo(path, info, error);
   }
@@ -58,12 +61,16 @@ class HookedFiles : public FileServices {
   bool ReadInfoIn(void* folder, const char* path, PathInfo* info, uint32_t* error) override {
     return real.ReadInfoIn(folder, path, info, error);
   }
-  bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error) override {
+  bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error,
+                       bool* at_source) override {
     if (before_copy) before_copy();
-    return real.ReplaceWithCopy(source, destination, error);
+    return real.ReplaceWithCopy(source, destination, error, at_source);
   }
+  bool FlushCopies(const char* paths) override { return real.FlushCopies(paths); }
   bool RemoveFile(const char* path) override { return real.RemoveFile(path); }
-  bool MakeFolder(const char* path) override { return real.MakeFolder(path); }
+  bool MakeFolder(const char* path, const char* like) override {
+    return real.MakeFolder(path, like);
+  }
   int Recycle(const char* path) override { return real.Recycle(path); }
 
   FileServices& real = DefaultFileServices();
@@ -236,6 +243,31 @@ TEST_F(RunControlTest, WatcherWaitsForThePathsAndStartTwiceDoesNothing) {
 TEST_F(RunControlTest, EmptyJobListStartsNoWatcher) {
   StartWatcher(&host);
   EXPECT_EQ(host.log(), std::vector<std::string>{"Error: No job to run"});
+  EXPECT_EQ(gContext.watcher_slot.load(), nullptr);
+}
+
+// A job with an empty path would take the root of the file system for it:
+// it never reaches a walk, and the jobs around it still run. A first job
+// that cannot run leaves the watcher nothing to wait for.
+TEST_F(RunControlTest, AJobThatCannotRunIsRefusedAndTheOthersRun) {
+  MakeTree({{"a.txt", 0}});
+  fs::create_directories(dir.path() / "out3");
+  AddJob(kModeCopy, true, In(), Out());
+  AddJob(kModeMirror, true, "", Out());
+  AddJob(kModeCopy, true, In(), dir.Join("out3"));
+  FaultyFileServices counted;
+  gContext.files = &counted;
+  RunToIdle();
+  EXPECT_TRUE(LogHas("Error: Job 2 not run - empty source"));
+  EXPECT_EQ(counted.calls(FileOp::kStartFind), 2);  // jobs 1 and 3 only
+  EXPECT_TRUE(fs::exists(dir.path() / "out3" / "a.txt"));
+  EXPECT_TRUE(gContext.pass_failed);
+
+  host.Reset();
+  ClearJobs(gJobs);
+  AddJob(kModeCopy, true, In(), "");
+  StartWatcher(&host);
+  EXPECT_EQ(host.log(), std::vector<std::string>{"Error: Not started - job 1: empty destination"});
   EXPECT_EQ(gContext.watcher_slot.load(), nullptr);
 }
 
@@ -664,8 +696,9 @@ TEST_F(RunControlTest, MirrorWhoseSourceGoesBetweenTheWalksRemovesNothing) {
   EXPECT_EQ(ReadFile(dir.path() / "out" / "extra.txt"), "extra");
 }
 
-// Sync compares whole seconds: two versions written in the same second stay
-// as they are, whatever their sizes, and Sync never deletes.
+// Sync compares whole seconds: two versions written in the same second with
+// other sizes stay as they are, with one conflict line, and Sync never
+// deletes.
 TEST_F(RunControlTest, SyncLeavesSameSecondVersionsAndDeletesNothing) {
   constexpr int64_t kBase = (1672531200LL + 11644473600LL) * 10000000LL;
   MakeTree({});
@@ -685,11 +718,16 @@ TEST_F(RunControlTest, SyncLeavesSameSecondVersionsAndDeletesNothing) {
   EXPECT_EQ(ReadFile(out / "both.txt"), "a longer version of the file");
   EXPECT_EQ(ReadFile(out / "only-in.txt"), "in");
   EXPECT_EQ(ReadFile(in / "only-out.txt"), "out");
+  int conflicts = 0;
   for (const std::string& line : host.log()) {
-    EXPECT_EQ(line.find("both.txt"), std::string::npos) << line;
+    if (line.find("both.txt") != std::string::npos) {
+      EXPECT_EQ(line, "Conflict, both kept: " + (out / "both.txt").string());
+      ++conflicts;
+    }
     EXPECT_EQ(line.find("Removed"), std::string::npos) << line;
   }
-  EXPECT_FALSE(gContext.pass_failed);
+  EXPECT_EQ(conflicts, 1);
+  EXPECT_TRUE(gContext.pass_failed);
   EXPECT_EQ(LostFiles(before, {in, out}), std::vector<std::string>{});
 }
 

@@ -1,0 +1,62 @@
+#include "engine/entry_rules.h"
+
+#include "engine/path_buffer.h"
+
+namespace {
+
+constexpr int64_t kTicksPerSecond = 10000000;
+
+}  // namespace
+
+bool IsTaken(const FindEntry& entry) {
+  if (entry.attributes & (kAttrHidden | kAttrOffline)) return false;
+  if (entry.attributes & kAttrFolder) return !IsDotEntry(entry.name);
+  return !IsOwnTemporaryName(entry.name);
+}
+
+FileVerdict JudgeFile(const FindEntry& source, bool found, const PathInfo& there,
+                      SameSecondRule rule) {
+  if (!found) return FileVerdict::kCopy;
+  if (there.attributes & kAttrReparsePoint) return FileVerdict::kLinkInTheWay;
+  if (there.attributes & kAttrFolder) return FileVerdict::kFolderInTheWay;
+  // Whole seconds, truncated: file systems keep times at different resolutions.
+  const int64_t source_second = source.last_write / kTicksPerSecond;
+  const int64_t there_second = there.last_write / kTicksPerSecond;
+  if (source_second > there_second) return FileVerdict::kUpdate;
+  // A copy cut short, or a file changed within the second of its last copy,
+  // shows only in its size.
+  if (source_second < there_second || FullSize(source) == there.size) return FileVerdict::kLeave;
+  switch (rule) {
+    case SameSecondRule::kUpdate:
+      return FileVerdict::kUpdate;
+    case SameSecondRule::kConflict:
+      return FileVerdict::kConflict;
+    default:
+      return FileVerdict::kLeave;
+  }
+}
+
+FolderVerdict JudgeFolder(bool found, const PathInfo& there) {
+  if (!found) return FolderVerdict::kMake;
+  if (there.attributes & kAttrReparsePoint) return FolderVerdict::kLinkInTheWay;
+  if (!(there.attributes & kAttrFolder)) return FolderVerdict::kFileInTheWay;
+  return FolderVerdict::kWalk;
+}
+
+CopyFailureVerdict JudgeCopyFailure(uint32_t error, bool at_source) {
+  if (error == kErrorNameTooLong) return CopyFailureVerdict::kPathTooLong;
+  if (!at_source) return CopyFailureVerdict::kAbort;
+  switch (error) {
+    case kErrorFileNotFound:      // gone since it was listed, or a dangling link
+    case kErrorPathNotFound:      // its folder gone since it was listed
+    case kErrorAccessDenied:      // not readable
+    case kErrorSharingViolation:  // held open by another program
+    case kErrorLockViolation:
+    case kErrorInvalidParameter:  // a pipe, a socket or a device
+    case kErrorCantAccessFile:
+    case kErrorLinkLoop:
+      return CopyFailureVerdict::kSkipEntry;
+    default:  // a source share that dropped, a failing disk: the medium
+      return CopyFailureVerdict::kAbort;
+  }
+}

@@ -1,0 +1,21 @@
+// The check a job passes before its walks run: paths that cannot be what the
+// user meant, and trees that lie inside each other.
+#pragma once
+
+#include "engine/worker_context.h"
+#include "jobs/job_list.h"
+
+// What is wrong with the job's paths as text, as a short phrase ("empty
+// source", "comma or control character in destination"); nullptr when
+// nothing is. An empty path would name the root of the file system; a comma
+// or a control character cannot come from the project file as the user
+// meant it (its fields are split at commas).
+const char* JobPathFault(const JobRecord& job);
+
+// Decides whether job, shown in row row (counting from 0), may run: its
+// paths must be sound and neither tree may lie inside the other, whatever
+// links, "..", relative steps or letter case the paths take on the way. One
+// folder for both is allowed; a destination that does not exist yet holds
+// nothing. A refused job is logged as "Error: Job <row + 1> not run -
+// <reason>" and marks the pass as failed.
+bool CheckJob(WorkerContext& context, const JobRecord& job, int row);

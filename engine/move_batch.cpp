@@ -1,0 +1,75 @@
+#include "engine/move_batch.h"
+
+#include <cstring>
+
+#include "engine/path_buffer.h"
+#include "engine/worker_context.h"
+
+namespace {
+
+// A source's record starts with its size and time as listed.
+constexpr size_t kStampSize = sizeof(uint64_t) + sizeof(int64_t);
+
+bool Fits(const MoveBatch& batch, size_t copy_length, size_t source_length) {
+  // The copies keep room for the empty path that ends their list.
+  return batch.copies_used + copy_length + 2 <= kMoveBatchSize &&
+         batch.sources_used + kStampSize + source_length + 1 <= kMoveBatchSize;
+}
+
+// Deletes each source of the batch that is still as it was listed.
+void DeleteUnchangedSources(WorkerContext& context, const MoveBatch& batch) {
+  for (size_t at = 0; at < batch.sources_used;) {
+    const char* record = batch.sources + at;
+    uint64_t size;
+    int64_t last_write;
+    std::memcpy(&size, record, sizeof size);
+    std::memcpy(&last_write, record + sizeof size, sizeof last_write);
+    const char* path = record + kStampSize;
+    at += kStampSize + std::strlen(path) + 1;
+    PathInfo now;
+    uint32_t error = 0;
+    // One that cannot be asked about is left where it is.
+    if (!context.files->ReadInfo(path, &now, &error)) continue;
+    if (now.size == size && now.last_write == last_write) {
+      context.files->RemoveFile(path);
+    } else {
+      LogWithPath(context, "Kept, changed while copied: ", path);
+    }
+  }
+}
+
+}  // namespace
+
+void QueueMove(WorkerContext& context, const FindEntry& entry) {
+  MoveBatch& batch = context.moves;
+  const size_t copy_length = std::strlen(context.destination);
+  const size_t source_length = std::strlen(context.source);
+  if (!Fits(batch, copy_length, source_length)) {
+    SettleMoves(context);
+    // Copies that could not be flushed stop the pass; this source stays too.
+    if (context.stop_request) return;
+  }
+  std::memcpy(batch.copies + batch.copies_used, context.destination, copy_length + 1);
+  batch.copies_used += copy_length + 1;
+  const uint64_t size = FullSize(entry);
+  char* record = batch.sources + batch.sources_used;
+  std::memcpy(record, &size, sizeof size);
+  std::memcpy(record + sizeof size, &entry.last_write, sizeof entry.last_write);
+  std::memcpy(record + kStampSize, context.source, source_length + 1);
+  batch.sources_used += kStampSize + source_length + 1;
+}
+
+void SettleMoves(WorkerContext& context) {
+  MoveBatch& batch = context.moves;
+  if (batch.copies_used == 0) return;
+  batch.copies[batch.copies_used] = '\0';
+  if (context.files->FlushCopies(batch.copies)) {
+    DeleteUnchangedSources(context, batch);
+  } else {
+    context.AppendLog("Error: Copies not flushed - sources kept");
+    context.pass_failed = true;
+    context.stop_request = true;
+  }
+  batch.copies_used = 0;
+  batch.sources_used = 0;
+}
