@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/copy_pass.h"
+#include "engine/path_buffer.h"
 
 namespace {
 

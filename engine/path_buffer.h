@@ -7,6 +7,16 @@
 
 #include "engine/worker_context.h"
 
+// Copies a job's path field into a working buffer. A job's paths always fit;
+// a field without its NUL is still read only up to its own end.
+template <size_t N>
+void CopyJobPath(char (&to)[kPathBufferSize], const char (&from)[N]) {
+  static_assert(N < kPathBufferSize);
+  const size_t length = strnlen(from, N);
+  std::memcpy(to, from, length);
+  to[length] = '\0';
+}
+
 // Room a folder's path keeps for the separator and kAllEntries its walk appends.
 inline size_t ListingRoom() {
   return 1 + std::strlen(kAllEntries);

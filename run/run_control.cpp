@@ -4,6 +4,8 @@
 #include <mutex>
 
 #include "engine/job_check.h"
+#include "engine/path_buffer.h"
+#include "run/copy_pass.h"
 #include "run/run_settings.h"
 #include "run/threads.h"
 

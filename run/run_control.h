@@ -3,7 +3,6 @@
 // except the two thread routines.
 #pragma once
 
-#include "engine/copy_pass.h"
 #include "engine/host.h"
 #include "engine/worker_context.h"
 #include "jobs/job_list.h"
@@ -32,7 +31,7 @@ void ShutdownWorkers();
 
 // The watcher thread routine, taking the worker context: polls job 0's paths
 // once a second and asks for a pass when both exist. (The pass's routine,
-// CopyPass, is in engine/copy_pass.h.)
+// CopyPass, is in run/copy_pass.h.)
 uint32_t PathWatcher(void* context);
 
 enum WorkerKind { kPassWorker, kWatcherWorker };

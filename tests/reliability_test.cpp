@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/copy_pass.h"
+#include "run/copy_pass.h"
 #include "tests/small_volume.h"
 #include "tests/tree_snapshot.h"
 #include "tests/walk_fixture.h"

@@ -10,7 +10,7 @@
 #include <random>
 #include <thread>
 
-#include "engine/copy_pass.h"
+#include "run/copy_pass.h"
 #include "run/event_loop.h"
 #include "run/run_control.h"
 #include "run/run_settings.h"

@@ -1,6 +1,7 @@
-#include "engine/copy_pass.h"
+#include "run/copy_pass.h"
 
 #include "engine/job_check.h"
+#include "engine/path_buffer.h"
 #include "engine/worker_context.h"
 #include "run/run_control.h"
 #include "run/run_settings.h"

@@ -1,0 +1,10 @@
+// The copy pass: the worker thread that runs every enabled job once, in order.
+#pragma once
+
+#include <cstdint>
+
+// Thread routine taking the WorkerContext. Runs the jobs of its pass_jobs
+// copy, logs "Done.", keeps the MiB counted as the next total, hands over to
+// the close when the program is closing and arms the 5-second count when an
+// end option is chosen. Returns 0.
+uint32_t CopyPass(void* context);
