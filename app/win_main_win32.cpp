@@ -14,7 +14,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*tail*/, i
   // taken from the whole command line here. A tail too long for the buffer
   // leaves the path empty: no project is then read or written rather than one
   // the user did not name.
-  ProjectPathFromTail(CommandLineTail(GetCommandLineA()), gProjectPath, sizeof gProjectPath);
+  char project[512];
+  ProjectPathFromTail(CommandLineTail(GetCommandLineA()), project, sizeof project);
 
   // The job list and the progress bar are common controls: their classes must
   // exist before the dialog's template is made into windows.
@@ -23,8 +24,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*tail*/, i
   controls.dwICC = ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS;
   InitCommonControlsEx(&controls);
 
+  const MainDialogStart start = {project, SetWorkingDirectoryToExecutable};
   DialogBoxParamA(gModule, MAKEINTRESOURCEA(kDialogId), /*hWndParent=*/nullptr, MainDialogProc,
-                  /*dwInitParam=*/0);
+                  reinterpret_cast<LPARAM>(&start));
   ShutdownWorkers();
   return 0;
 }

@@ -62,7 +62,9 @@ int main() {
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
   gModule = GetModuleHandleA(nullptr);
-  gWindow = CreateDialogParamA(gModule, MAKEINTRESOURCEA(kDialogId), nullptr, MainDialogProc, 0);
+  const MainDialogStart start = {"", [] { return true; }};
+  gWindow = CreateDialogParamA(gModule, MAKEINTRESOURCEA(kDialogId), nullptr, MainDialogProc,
+                               reinterpret_cast<LPARAM>(&start));
   if (gWindow == nullptr) return 1;
   ShowWindow(gWindow, SW_SHOW);
   gWindowThread = GetCurrentThreadId();

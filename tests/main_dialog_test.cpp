@@ -238,8 +238,9 @@ class MainDialogTest : public ::testing::Test {
   }
 
   HWND Open() {
-    std::strncpy(gProjectPath, project_.c_str(), sizeof gProjectPath - 1);
-    window_ = CreateDialogParamA(gModule, MAKEINTRESOURCEA(kDialogId), nullptr, MainDialogProc, 0);
+    start_ = {project_.c_str(), [] { return true; }};
+    window_ = CreateDialogParamA(gModule, MAKEINTRESOURCEA(kDialogId), nullptr, MainDialogProc,
+                                 reinterpret_cast<LPARAM>(&start_));
     power_.window = window_;
     Pump();
     return window_;
@@ -266,6 +267,7 @@ class MainDialogTest : public ::testing::Test {
 
   TempDir dir_;
   std::string source_, destination_, project_;
+  MainDialogStart start_;
   HWND window_ = nullptr;
   RecordingPower power_;
   CopyGate gate_;

@@ -4,8 +4,6 @@
 #include <fstream>
 #include <map>
 
-#include "engine/file_services.h"
-
 namespace {
 
 uint64_t HashFile(const fs::path& path) {
@@ -59,7 +57,8 @@ std::vector<std::string> LostFiles(const std::vector<SnapshotFile>& before,
     const bool excused = std::any_of(may_go.begin(), may_go.end(), [&](const fs::path& p) {
       const std::string gone = p.string();
       return file.path.rfind(gone, 0) == 0 &&
-             (file.path.size() == gone.size() || file.path[gone.size()] == kPathSeparator);
+             (file.path.size() == gone.size() ||
+              file.path[gone.size()] == fs::path::preferred_separator);
     });
     if (!excused && found[file.hash] == 0) lost.push_back(file.path);
   }

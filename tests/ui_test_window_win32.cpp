@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include <cstring>
+#include <string>
 
 #include "run/run_control.h"
 #include "ui/main_window.h"
@@ -18,13 +18,17 @@ HWND OpenMainWindow(const std::string& project_path) {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
     return InitCommonControlsEx(&controls) != FALSE;
   }();
-  if (!registered || project_path.size() >= sizeof gProjectPath) return nullptr;
+  if (!registered) return nullptr;
   RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey);
   gWindowSettings = WindowSettings{};
   gModule = GetModuleHandleA(nullptr);
-  std::memcpy(gProjectPath, project_path.c_str(), project_path.size() + 1);
+  // The window keeps both until it is destroyed.
+  static std::string project;
+  static MainDialogStart start;
+  project = project_path;
+  start = {project.c_str(), [] { return true; }};
   return CreateDialogParamA(gModule, MAKEINTRESOURCEA(kDialogId), /*hWndParent=*/nullptr,
-                            MainDialogProc, /*dwInitParam=*/0);
+                            MainDialogProc, reinterpret_cast<LPARAM>(&start));
 }
 
 void CloseMainWindow(HWND window) {

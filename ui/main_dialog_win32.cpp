@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/startup.h"
 #include "engine/file_services.h"
 #include "jobs/project_file.h"
 #include "run/run_control.h"
@@ -11,7 +10,6 @@
 #include "ui/main_window.h"
 
 HINSTANCE gModule;
-char gProjectPath[512];
 HWND gJobListView;
 HCURSOR gSizeCursor;
 
@@ -24,7 +22,8 @@ constexpr const char* kColumnTitles[] = {"Mode", "Source", "Destination"};
 constexpr int kColumnCount = 3;
 constexpr int kColumnTextCapacity = 64;
 
-// What loading learned about the project file, for the save at destruction.
+// The project file, and what loading learned about it, for the save at destruction.
+const char* gProjectPath = "";
 ProjectState gProjectState;
 
 // The totals record's three numbers, kept in the worker context and the run
@@ -49,7 +48,7 @@ void InsertColumns() {
   }
 }
 
-void OnInitDialog(HWND window) {
+void OnInitDialog(HWND window, const MainDialogStart& start) {
   Host* host = AttachMainWindowHost(window);
   // Layout runs on every move and size from here on, and needs the job list.
   gJobListView = GetDlgItem(window, kJobListId);
@@ -61,9 +60,10 @@ void OnInitDialog(HWND window) {
     SetClassLongPtrA(window, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
   }
 
-  if (LoadWindowSettings()) SetWorkingDirectoryToExecutable();
+  if (LoadWindowSettings()) start.set_working_directory();
 
   TotalsRecord totals = CurrentTotals();
+  gProjectPath = start.project_path;
   gProjectState = {};
   LoadProject(gProjectPath, gJobs, totals, gProjectState);
   char line[kLeftOutLineSize];
@@ -142,7 +142,7 @@ void OnPaint(HWND window) {
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG:
-      OnInitDialog(window);
+      OnInitDialog(window, *reinterpret_cast<const MainDialogStart*>(lparam));
       return 1;
     case WM_DESTROY:
       OnDestroy(window);

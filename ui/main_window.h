@@ -42,16 +42,25 @@ struct WindowSettings {
   uint32_t separator = 100;                     // height of the job list, pixels
 };
 
+// What the entry hands the dialog as it creates it (the last argument of
+// DialogBoxParamA): the project file, and the start-up step that makes the
+// executable's folder the working directory, which the dialog runs after
+// loading the window settings and before loading the project. Both outlive
+// the window.
+struct MainDialogStart {
+  const char* project_path;
+  bool (*set_working_directory)();
+};
+
 extern WindowSettings gWindowSettings;
-extern HINSTANCE gModule;       // the executable's instance handle
-extern char gProjectPath[512];  // set once at entry
-extern HWND gJobListView;       // control 1002
-extern HCURSOR gSizeCursor;     // IDC_SIZENS, for the splitter
-extern int gCurrentRow;         // set by every item-changed notification
+extern HINSTANCE gModule;    // the executable's instance handle
+extern HWND gJobListView;    // control 1002
+extern HCURSOR gSizeCursor;  // IDC_SIZENS, for the splitter
+extern int gCurrentRow;      // set by every item-changed notification
 extern JobRecord* gCurrentRecord;
 extern bool gDragging;  // a splitter drag is under way
 
-// The dialog procedure and its template's owner.
+// The dialog procedure; WM_INITDIALOG's lparam is a MainDialogStart.
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 // The Host through which the workers reach the main window: Attach points it
