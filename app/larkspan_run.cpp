@@ -67,7 +67,7 @@ std::atomic<bool> gInterrupted{false};
 // counts as a stop only when something was still running.
 void OnInterrupt() {
   gLoop.Post([] {
-    if (gContext.pass_slot != nullptr || gContext.watcher_slot != nullptr) gInterrupted = true;
+    if (gRun.pass_slot != nullptr || gRun.watcher_slot != nullptr) gInterrupted = true;
     CloseRequested(gHost);
   });
 }
@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "larkspan-run: cannot read project %s\n", project);
     return kExitUsage;
   }
-  gContext.total = totals.total;
+  gRun.total_mib = totals.total;
   gRunSettings.end_option = totals.end_option;
   gRunSettings.time_limit = totals.time_limit;
   NoPowerActions no_power;
@@ -142,14 +142,14 @@ int main(int argc, char** argv) {
   }
 
   // No countdown after the pass: the runner ends as soon as no worker runs.
-  gContext.exit_when_done = true;
+  gRun.exit_when_done = true;
   StartWatcher(&host);
   // No watcher started: nothing to wait for, and no job runs.
-  if (gContext.watcher_slot == nullptr) gLoop.Quit();
+  if (gRun.watcher_slot == nullptr) gLoop.Quit();
   bool timed_out = false;
   int ticks = 0;
   // With no watcher (its thread could not be made) nothing would end the loop.
-  if (gContext.watcher_slot != nullptr) {
+  if (gRun.watcher_slot != nullptr) {
     gLoop.Run(
         [&] {
           host.Flush();
@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
   // entry in hand.
   ShutdownWorkers();
 
-  totals.total = gContext.total;
+  totals.total = gRun.total_mib;
   if (!SaveProject(project, gJobs, totals, state)) {
     std::fprintf(stderr, "larkspan-run: cannot save project %s\n", project);
   }
@@ -175,6 +175,6 @@ int main(int argc, char** argv) {
   if (gInterrupted || timed_out) return kExitStopped;
   // A pass that never started (no watcher, or its thread could not be made)
   // ran no job.
-  if (gContext.pass_jobs.empty()) return kExitJobFailed;
+  if (gRun.pass_jobs.empty()) return kExitJobFailed;
   return kExitDone;
 }

@@ -41,7 +41,7 @@ void Measure(const char* what, Step step) {
 
 DWORD WINAPI Probe(void*) {
   const HWND log = GetDlgItem(gWindow, kLogListId);
-  gContext.window.store(MainWindowHost());
+  gContext.host.store(MainWindowHost());
   Measure("one trip to the window (WM_NULL)", [&](int) { SendMessageA(gWindow, WM_NULL, 0, 0); });
   Measure("CompactForLog", [&](int i) { gContext.CompactForLog(kCopyingPrefix, PathOf(i)); });
   Measure("a line added and drawn at once", [&](int i) {
@@ -51,7 +51,7 @@ DWORD WINAPI Probe(void*) {
   Measure("AppendLog", [&](int i) { gContext.AppendLog(PathOf(i)); });
   Measure("CompactForLog + AppendLog",
           [&](int i) { gContext.AppendLog(gContext.CompactForLog(kCopyingPrefix, PathOf(i))); });
-  gContext.window.store(nullptr);
+  gContext.host.store(nullptr);
   PostThreadMessageA(gWindowThread, WM_QUIT, 0, 0);
   return 0;
 }

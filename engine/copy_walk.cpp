@@ -4,7 +4,7 @@
 #include "engine/entry_rules.h"
 #include "engine/move_batch.h"
 #include "engine/path_buffer.h"
-#include "engine/worker_context.h"
+#include "engine/walks.h"
 
 namespace {
 
@@ -55,17 +55,28 @@ bool LeadsBackUp(WorkerContext& context) {
   return false;
 }
 
-SameSecondRule SameSecondRuleOf(const WorkerContext& context) {
-  if (context.mode != kModeSync) return SameSecondRule::kUpdate;
-  return context.reverse ? SameSecondRule::kLeave : SameSecondRule::kConflict;
+// What the job's mode and the walk's direction ask of the whole walk.
+struct WalkRules {
+  bool mirror;  // an entry of the other kind in the destination is recycled
+  bool move;    // copied source files are deleted
+  SameSecondRule same_second;
+};
+
+WalkRules RulesFor(JobMode mode, Direction direction) {
+  SameSecondRule same_second = SameSecondRule::kUpdate;
+  if (mode == kModeSync) {
+    same_second =
+        direction == Direction::kBack ? SameSecondRule::kLeave : SameSecondRule::kConflict;
+  }
+  return {mode == kModeMirror, mode == kModeMove, same_second};
 }
 
 // An entry of the other kind stands at the source entry's place in the
 // destination. Mirror makes the destination like the source and recycles
 // it; the other modes delete nothing and leave it with a line. True when it
 // is gone and the source entry can take its place.
-bool ClearedForMirror(WorkerContext& context, const char* line) {
-  if (context.mode != kModeMirror) {
+bool ClearedForMirror(WorkerContext& context, const WalkRules& rules, const char* line) {
+  if (!rules.mirror) {
     ReportSkipped(context, line, context.destination);
     return false;
   }
@@ -80,11 +91,11 @@ struct WalkPlace {
   bool through_link;
 };
 
-bool WalkFolder(WorkerContext& context, WalkPlace place);
+bool WalkFolder(WorkerContext& context, const WalkRules& rules, WalkPlace place);
 
 // A source folder entry, named in both buffers.
-bool TakeFolder(WorkerContext& context, const FindEntry& entry, void* destination_folder,
-                WalkPlace place) {
+bool TakeFolder(WorkerContext& context, const WalkRules& rules, const FindEntry& entry,
+                void* destination_folder, WalkPlace place) {
   const bool link = (entry.attributes & kAttrReparsePoint) != 0;
   if (link && LeadsBackUp(context)) {
     ReportSkipped(context, "Skipped, link loop: ", context.source);
@@ -99,7 +110,7 @@ bool TakeFolder(WorkerContext& context, const FindEntry& entry, void* destinatio
       ReportSkipped(context, "Skipped, link in destination: ", context.destination);
       return true;
     case FolderVerdict::kFileInTheWay:
-      if (!ClearedForMirror(context, "Skipped, file in place of folder: ")) return true;
+      if (!ClearedForMirror(context, rules, "Skipped, file in place of folder: ")) return true;
       context.files->MakeFolder(context.destination, context.source);
       break;
     case FolderVerdict::kMake:
@@ -108,10 +119,10 @@ bool TakeFolder(WorkerContext& context, const FindEntry& entry, void* destinatio
     case FolderVerdict::kWalk:
       break;
   }
-  if (link && context.move && !place.through_link) {
+  if (link && rules.move && !place.through_link) {
     LogWithPath(context, "Kept, link in source: ", context.source);
   }
-  return WalkFolder(context, {false, place.through_link || link});
+  return WalkFolder(context, rules, {false, place.through_link || link});
 }
 
 // A failed copy of the file named in both buffers: false when the pass must stop.
@@ -142,16 +153,16 @@ bool CopyFailed(WorkerContext& context, uint32_t error, bool at_source) {
 }
 
 // A source file entry, named in both buffers. False when the pass must stop.
-bool TakeFile(WorkerContext& context, const FindEntry& entry, void* destination_folder,
-              WalkPlace place) {
+bool TakeFile(WorkerContext& context, const WalkRules& rules, const FindEntry& entry,
+              void* destination_folder, WalkPlace place) {
   // One ReadInfo answers whether something is there, what it is and how old.
   PathInfo there;
   uint32_t error = 0;
   const bool found =
       context.files->ReadInfoIn(destination_folder, context.destination, &there, &error);
-  FileVerdict verdict = JudgeFile(entry, found, there, SameSecondRuleOf(context));
+  FileVerdict verdict = JudgeFile(entry, found, there, rules.same_second);
   if (verdict == FileVerdict::kFolderInTheWay) {
-    if (!ClearedForMirror(context, "Skipped, folder in place of file: ")) return true;
+    if (!ClearedForMirror(context, rules, "Skipped, folder in place of file: ")) return true;
     verdict = FileVerdict::kCopy;
   }
   switch (verdict) {
@@ -177,7 +188,7 @@ bool TakeFile(WorkerContext& context, const FindEntry& entry, void* destination_
   }
   // Move deletes only files of the source tree itself: nothing reached
   // through a folder link, and never a link.
-  if (!context.move || place.through_link) return true;
+  if (!rules.move || place.through_link) return true;
   if (entry.attributes & kAttrReparsePoint) {
     LogWithPath(context, "Kept, link in source: ", context.source);
   } else {
@@ -186,7 +197,7 @@ bool TakeFile(WorkerContext& context, const FindEntry& entry, void* destination_
   return true;
 }
 
-bool WalkFolder(WorkerContext& context, WalkPlace place) {
+bool WalkFolder(WorkerContext& context, const WalkRules& rules, WalkPlace place) {
   char* const source = context.source;
   char* const destination = context.destination;
   const size_t s = std::strlen(source);
@@ -221,7 +232,7 @@ bool WalkFolder(WorkerContext& context, WalkPlace place) {
   do {
     if (!IsTaken(entry)) continue;
     const bool is_folder = (entry.attributes & kAttrFolder) != 0;
-    if (!is_folder) context.done += SizeInMiB(entry.size_low);
+    if (!is_folder) context.done_mib += SizeInMiB(entry.size_low);
 
     // A folder's paths keep room for the listing its own walk appends; a
     // file's destination for the second NUL of a recycle.
@@ -236,8 +247,8 @@ bool WalkFolder(WorkerContext& context, WalkPlace place) {
       continue;
     }
 
-    const bool go_on = is_folder ? TakeFolder(context, entry, destination_folder, place)
-                                 : TakeFile(context, entry, destination_folder, place);
+    const bool go_on = is_folder ? TakeFolder(context, rules, entry, destination_folder, place)
+                                 : TakeFile(context, rules, entry, destination_folder, place);
     source[s] = '\0';
     destination[d] = '\0';
     if (!go_on) break;
@@ -253,8 +264,8 @@ bool WalkFolder(WorkerContext& context, WalkPlace place) {
 
 }  // namespace
 
-bool WorkerContext::CopyWalk() {
-  const bool listed = WalkFolder(*this, {true, false});
-  SettleMoves(*this);
+bool CopyWalk(WorkerContext& context, JobMode mode, Direction direction) {
+  const bool listed = WalkFolder(context, RulesFor(mode, direction), {true, false});
+  SettleMoves(context);
   return listed;
 }

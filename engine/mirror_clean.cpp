@@ -2,7 +2,7 @@
 
 #include "engine/entry_rules.h"
 #include "engine/path_buffer.h"
-#include "engine/worker_context.h"
+#include "engine/walks.h"
 
 namespace {
 
@@ -141,21 +141,21 @@ bool CleanFolder(WorkerContext& context, size_t top_length) {
 
 }  // namespace
 
-bool WorkerContext::MirrorClean() {
-  const size_t top_length = std::strlen(source);
-  if (files->IsFolder(source)) {
-    if (SourceLooksUnmounted(*this)) {
-      AppendLog("Error: Source folder empty - nothing removed");
-      pass_failed = true;
+bool MirrorClean(WorkerContext& context) {
+  const size_t top_length = std::strlen(context.source);
+  if (context.files->IsFolder(context.source)) {
+    if (SourceLooksUnmounted(context)) {
+      context.AppendLog("Error: Source folder empty - nothing removed");
+      context.pass_failed = true;
       return true;
     }
-    return CleanListing(*this, top_length);
+    return CleanListing(context, top_length);
   }
   // A single-file job has nothing to clean; a source that is gone (a share
   // that dropped after the copy walk) would make the whole destination look
   // surplus, so nothing is removed.
-  if (files->Exists(source)) return true;
-  AppendLog("Error: Source folder lost - nothing removed");
-  pass_failed = true;
+  if (context.files->Exists(context.source)) return true;
+  context.AppendLog("Error: Source folder lost - nothing removed");
+  context.pass_failed = true;
   return false;
 }

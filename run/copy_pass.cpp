@@ -2,7 +2,7 @@
 
 #include "engine/job_check.h"
 #include "engine/path_buffer.h"
-#include "engine/worker_context.h"
+#include "engine/walks.h"
 #include "run/run_control.h"
 #include "run/run_settings.h"
 
@@ -10,45 +10,19 @@ namespace {
 
 constexpr int32_t kEndCountdownSeconds = 5;
 
-bool RunJob(WorkerContext& context, const JobRecord& job) {
-  context.mode = job.mode;
-  context.reverse = false;
-  bool ok;
-  switch (job.mode) {
-    case kModeMirror:
-      ok = context.CopyWalk();
-      if (ok && !context.stop_request) ok = context.MirrorClean();
-      return ok;
-    case kModeMove:
-      context.move = true;
-      ok = context.CopyWalk();
-      context.move = false;
-      return ok;
-    case kModeSync:
-      ok = context.CopyWalk();
-      CopyJobPath(context.source, job.destination);
-      CopyJobPath(context.destination, job.source);
-      context.reverse = true;
-      if (ok && !context.stop_request) ok = context.CopyWalk();
-      return ok;
-    default:
-      return context.CopyWalk();
-  }
-}
-
 }  // namespace
 
 uint32_t CopyPass(void* argument) {
   WorkerContext& context = *static_cast<WorkerContext*>(argument);
-  context.done = 0;
-  context.posted = 0;
-  context.SetProgressRange(context.total);
-  context.SetProgress(context.done);
+  context.done_mib = 0;
+  context.posted_mib = 0;
+  context.SetProgressRange(gRun.total_mib);
+  context.SetProgress(context.done_mib);
 
   bool ok = true;
-  for (size_t i = 0; i < context.pass_jobs.size() && ok; ++i) {
+  for (size_t i = 0; i < gRun.pass_jobs.size() && ok; ++i) {
     if (context.stop_request) break;
-    const JobRecord& job = context.pass_jobs[i];
+    const JobRecord& job = gRun.pass_jobs[i];
     if (!IsEnabled(job)) continue;
     CopyJobPath(context.source, job.source);
     CopyJobPath(context.destination, job.destination);
@@ -60,9 +34,9 @@ uint32_t CopyPass(void* argument) {
   if (!ok) context.pass_failed = true;
 
   // A stopped pass still sets the next range to what it counted.
-  context.total = context.done;
+  gRun.total_mib = context.done_mib;
   context.AppendLog("Done.");
-  FinishWorker(context, kPassWorker);
+  FinishWorker(kPassWorker);
   if (gRunSettings.end_option != kEndNone) gCountdown = kEndCountdownSeconds;
   return 0;
 }

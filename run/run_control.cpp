@@ -11,6 +11,7 @@
 
 JobList gJobs;
 WorkerContext gContext;
+RunState gRun;
 
 namespace {
 
@@ -24,6 +25,15 @@ constexpr uint32_t kExitPollMilliseconds = 200;
 // slot and the emptying of its own are one step, and so are closing's look at
 // both slots and the setting of exit_when_done.
 std::mutex gWorkerEndLock;
+
+// The watcher's own: the paths it waits on and its stop request, set by the
+// window thread before it starts the watcher.
+struct Watch {
+  char source[kPathBufferSize];
+  char destination[kPathBufferSize];
+  std::atomic<bool> stop_request{false};
+};
+Watch gWatch;
 
 // The handles of the latest pass and watcher threads; window thread only.
 // Each is released when the next thread of its kind starts, or at exit.
@@ -70,35 +80,18 @@ void WaitForWorker(std::atomic<ThreadHandle>& slot, ThreadHandle& kept) {
   }
 }
 
-bool BothPathsExist(WorkerContext& context) {
-  return context.files->Exists(context.watch_source) &&
-         context.files->Exists(context.watch_destination);
-}
-
-}  // namespace
-
-void FinishWorker(WorkerContext& context, WorkerKind kind) {
-  const bool pass = kind == kPassWorker;
-  std::lock_guard<std::mutex> lock(gWorkerEndLock);
-  const std::atomic<ThreadHandle>& other = pass ? context.watcher_slot : context.pass_slot;
-  // The close request goes out before the slot is emptied: once both slots
-  // are empty, the window thread may end and the host be gone.
-  Host* window = context.window;
-  if (context.exit_when_done && other == nullptr && window != nullptr) window->PostCloseNow();
-  if (pass) context.stop_request = false;
-  (pass ? context.pass_slot : context.watcher_slot) = nullptr;
-}
-
+// The watcher thread routine, taking the walks' context: polls job 0's paths
+// once a second and asks for a pass when both exist.
 uint32_t PathWatcher(void* argument) {
   WorkerContext& context = *static_cast<WorkerContext*>(argument);
   uint32_t waited = kWatchPollMilliseconds;
-  while (!context.watcher_stop_request) {
+  while (!gWatch.stop_request) {
     if (waited >= kWatchPollMilliseconds) {
       waited = 0;
-      if (BothPathsExist(context)) {
-        context.window.load()->SendStartPass();
+      if (context.files->Exists(gWatch.source) && context.files->Exists(gWatch.destination)) {
+        context.host.load()->SendStartPass();
         if (gStartRefused) break;
-        FinishWorker(context, kWatcherWorker);
+        FinishWorker(kWatcherWorker);
         return 0;
       }
     }
@@ -106,99 +99,114 @@ uint32_t PathWatcher(void* argument) {
     waited += kWatchNapMilliseconds;
   }
   context.AppendLog("Watcher stopped.");
-  FinishWorker(context, kWatcherWorker);
+  FinishWorker(kWatcherWorker);
   return 0;
 }
 
-void StartWatcher(Host* window) {
-  if (gContext.watcher_slot != nullptr) return;
+// Each asks its worker, when it runs, to stop after what it has in hand.
+void AskPassToStop() {
+  if (gRun.pass_slot == nullptr) return;
+  gContext.AppendLog("Stopping...");
+  gContext.stop_request = true;
+}
+
+void AskWatcherToStop() {
+  if (gRun.watcher_slot == nullptr) return;
+  gContext.AppendLog("Stopping watch thread...");
+  gWatch.stop_request = true;
+}
+
+}  // namespace
+
+void FinishWorker(WorkerKind kind) {
+  const bool pass = kind == kPassWorker;
+  std::lock_guard<std::mutex> lock(gWorkerEndLock);
+  const std::atomic<ThreadHandle>& other = pass ? gRun.watcher_slot : gRun.pass_slot;
+  // The close request goes out before the slot is emptied: once both slots
+  // are empty, the window thread may end and the host be gone.
+  Host* host = gContext.host;
+  if (gRun.exit_when_done && other == nullptr && host != nullptr) host->PostCloseNow();
+  if (pass) gContext.stop_request = false;
+  (pass ? gRun.pass_slot : gRun.watcher_slot) = nullptr;
+}
+
+void StartWatcher(Host* host) {
+  if (gRun.watcher_slot != nullptr) return;
   if (gJobs.count == 0) {
-    window->AppendLog("Error: No job to run");
+    host->AppendLog("Error: No job to run");
     return;
   }
   // The watcher waits on job 0's paths: one it cannot run is never waited on.
   if (const char* fault = JobPathFault(*gJobs.slots[0])) {
     char line[96];
     std::snprintf(line, sizeof line, "Error: Not started - job 1: %s", fault);
-    window->AppendLog(line);
+    host->AppendLog(line);
     return;
   }
-  gContext.window = window;
-  gContext.watcher_stop_request = false;
+  gContext.host = host;
+  gWatch.stop_request = false;
   gStartRefused = false;
-  CopyJobPath(gContext.watch_source, gJobs.slots[0]->source);
-  CopyJobPath(gContext.watch_destination, gJobs.slots[0]->destination);
-  if (StartWorker(PathWatcher, gContext.watcher_slot, gWatcherThread)) {
-    window->AppendLog("Waiting on network path...");
+  CopyJobPath(gWatch.source, gJobs.slots[0]->source);
+  CopyJobPath(gWatch.destination, gJobs.slots[0]->destination);
+  if (StartWorker(PathWatcher, gRun.watcher_slot, gWatcherThread)) {
+    host->AppendLog("Waiting on network path...");
   } else {
-    window->AppendLog("Unable to start watch thread");
+    host->AppendLog("Unable to start watch thread");
   }
 }
 
-void OnStartPass(Host* window) {
-  if (gContext.pass_slot != nullptr) return;
+void OnStartPass(Host* host) {
+  if (gRun.pass_slot != nullptr) return;
   // Stop or close was asked for while the watcher was handing over.
-  if (gContext.watcher_stop_request) {
+  if (gWatch.stop_request) {
     gStartRefused = true;
     return;
   }
-  gContext.window = window;
-  window->ClearLog();
+  gContext.host = host;
+  host->ClearLog();
   gContext.source[0] = '\0';
   gContext.destination[0] = '\0';
   gContext.stop_request = false;
   gContext.pass_failed = false;
   const int32_t seconds = TimeLimitSeconds(gRunSettings.time_limit);
   if (seconds > 0) gCountdown = seconds;
-  gContext.pass_jobs.clear();
+  gRun.pass_jobs.clear();
   for (int i = 0; i < gJobs.count; ++i)
-    gContext.pass_jobs.push_back(*gJobs.slots[i]);
-  if (!StartWorker(CopyPass, gContext.pass_slot, gPassThread)) {
-    window->AppendLog("Unable to start thread");
+    gRun.pass_jobs.push_back(*gJobs.slots[i]);
+  if (!StartWorker(CopyPass, gRun.pass_slot, gPassThread)) {
+    host->AppendLog("Unable to start thread");
     // No job ran: the run failed.
     gContext.pass_failed = true;
   }
 }
 
 void StopRequested() {
-  if (gContext.watcher_slot != nullptr) {
-    gContext.AppendLog("Stopping watch thread...");
-    gContext.watcher_stop_request = true;
-  }
-  if (gContext.pass_slot != nullptr) {
-    gContext.AppendLog("Stopping...");
-    gContext.stop_request = true;
-  }
+  AskWatcherToStop();
+  AskPassToStop();
 }
 
-void CloseRequested(Host* window) {
-  if (gContext.pass_slot != nullptr) {
-    gContext.AppendLog("Stopping...");
-    gContext.stop_request = true;
-  }
-  if (gContext.watcher_slot != nullptr) {
-    gContext.AppendLog("Stopping watch thread...");
-    gContext.watcher_stop_request = true;
-  }
+void CloseRequested(Host* host) {
+  AskPassToStop();
+  AskWatcherToStop();
   {
     // A worker that ends from here on finds exit_when_done set; one that
     // ended before has left its slot empty.
     std::lock_guard<std::mutex> lock(gWorkerEndLock);
-    if (gContext.pass_slot != nullptr || gContext.watcher_slot != nullptr) {
-      gContext.exit_when_done = true;
+    if (gRun.pass_slot != nullptr || gRun.watcher_slot != nullptr) {
+      gRun.exit_when_done = true;
       return;
     }
   }
-  window->EndWindow();
+  host->EndWindow();
 }
 
-void OnCloseNow(Host* window) {
-  window->EndWindow();
+void OnCloseNow(Host* host) {
+  host->EndWindow();
 }
 
 void ShutdownWorkers() {
-  if (gContext.pass_slot != nullptr) gContext.stop_request = true;
-  if (gContext.watcher_slot != nullptr) gContext.watcher_stop_request = true;
-  WaitForWorker(gContext.pass_slot, gPassThread);
-  WaitForWorker(gContext.watcher_slot, gWatcherThread);
+  if (gRun.pass_slot != nullptr) gContext.stop_request = true;
+  if (gRun.watcher_slot != nullptr) gWatch.stop_request = true;
+  WaitForWorker(gRun.pass_slot, gPassThread);
+  WaitForWorker(gRun.watcher_slot, gWatcherThread);
 }

@@ -3,41 +3,58 @@
 // except the two thread routines.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
 #include "engine/host.h"
 #include "engine/worker_context.h"
 #include "jobs/job_list.h"
+#include "run/threads.h"
 
-// The process-wide job list and worker context.
+// What run control keeps about the workers, beside the walks' context.
+struct RunState {
+  // MiB counted by the previous pass: the next pass's progress range. The pass
+  // writes it as it ends while the window may be saving it.
+  std::atomic<uint32_t> total_mib{0};
+  // A worker's thread, from its start until the worker itself empties the
+  // slot as it ends: a pass, or a watcher, runs exactly while its slot is set.
+  std::atomic<ThreadHandle> pass_slot{nullptr};
+  std::atomic<ThreadHandle> watcher_slot{nullptr};
+  // Set by closing while a worker runs: the last one to end asks for the close.
+  std::atomic<bool> exit_when_done{false};
+  // The jobs of the running pass: a copy taken as it starts, so that edits in
+  // the window never reach a pass half-way.
+  std::vector<JobRecord> pass_jobs;
+};
+
+// The process-wide job list, the walks' context and run control's state.
 extern JobList gJobs;
 extern WorkerContext gContext;
+extern RunState gRun;
 
 // Start (and the automatic start when an end option is set): starts the
 // watcher on job 0's paths. With no job, or a job 0 whose paths cannot run
 // (empty, or holding a comma or a control character), logs one line and
 // starts nothing.
-void StartWatcher(Host* window);
+void StartWatcher(Host* host);
 // MSG_START_PASS: clears the log, arms the time limit, starts the pass on a
 // copy of the enabled jobs.
-void OnStartPass(Host* window);
+void OnStartPass(Host* host);
 // The Stop button.
 void StopRequested();
 // The close box, Alt+F4 or Esc: stops the workers and closes when the last
 // one ends, or at once when none runs.
-void CloseRequested(Host* window);
+void CloseRequested(Host* host);
 // MSG_CLOSE_NOW: ends the window.
-void OnCloseNow(Host* window);
+void OnCloseNow(Host* host);
 // Process exit, after the window is gone: stops any worker and waits for it.
 void ShutdownWorkers();
 
-// The watcher thread routine, taking the worker context: polls job 0's paths
-// once a second and asks for a pass when both exist. (The pass's routine,
-// CopyPass, is in run/copy_pass.h.)
-uint32_t PathWatcher(void* context);
-
 enum WorkerKind { kPassWorker, kWatcherWorker };
-// A worker's last act on the context, one step under the lock both workers and
-// closing share: asks for the close when the program is closing and the other
-// worker has ended too, clears the stop request (the pass) and empties the
-// worker's own slot, last. So exactly the last worker to end asks for the
-// close, and it is done with the host once its slot is empty.
-void FinishWorker(WorkerContext& context, WorkerKind kind);
+// A worker's last act, one step under the lock both workers and closing
+// share: asks for the close when the program is closing and the other worker
+// has ended too, clears the stop request (the pass) and empties the worker's
+// own slot, last. So exactly the last worker to end asks for the close, and
+// it is done with the host once its slot is empty.
+void FinishWorker(WorkerKind kind);

@@ -17,7 +17,7 @@ RunSettings gRunSettings;
 std::atomic<int32_t> gCountdown{0};
 PowerActions* gPower = &DefaultPowerActions();
 
-void OnTimer(Host* window) {
+void OnTimer(Host* host) {
   // A pass may set the count while it is read; only a count that this tick
   // brought down from 1 fires.
   int32_t count = gCountdown.load();
@@ -26,7 +26,7 @@ void OnTimer(Host* window) {
   } while (!gCountdown.compare_exchange_weak(count, count - 1));
   if (count - 1 > 0) return;
 
-  window->EndWindow();
+  host->EndWindow();
   switch (gRunSettings.end_option.load()) {
     case kEndHibernate:
       if (!gPower->Hibernate()) gPower->ShutDown();

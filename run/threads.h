@@ -4,8 +4,7 @@
 
 #include <cstdint>
 
-#include "engine/worker_context.h"  // ThreadHandle
-
+using ThreadHandle = void*;
 using ThreadRoutine = uint32_t (*)(void* argument);
 
 // Starts routine(argument) on a new thread; nullptr when none could be made.

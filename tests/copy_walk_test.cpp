@@ -64,7 +64,7 @@ TEST_F(CopyWalkTest, SkipsHiddenEntriesWithoutCountingThem) {
   EXPECT_EQ(host.log(), std::vector<std::string>{"Copying " + (dst / "shown.txt").string()});
   EXPECT_FALSE(fs::exists(dst / hidden_file.filename()));
   EXPECT_FALSE(fs::exists(dst / hidden_folder.filename()));
-  EXPECT_EQ(context.done, 0u);
+  EXPECT_EQ(context.done_mib, 0u);
 }
 
 TEST_F(CopyWalkTest, AStrayTemporaryCopyOfOursIsNeverCopied) {
@@ -77,7 +77,7 @@ TEST_F(CopyWalkTest, AStrayTemporaryCopyOfOursIsNeverCopied) {
 
   EXPECT_TRUE(Copy());
   EXPECT_FALSE(fs::exists(dst / "~larkspan-4242.tmp"));
-  EXPECT_EQ(context.done, 0u);
+  EXPECT_EQ(context.done_mib, 0u);
   EXPECT_EQ(host.log().size(), 3u);
   EXPECT_TRUE(fs::exists(dst / "~larkspan-12.tmp.doc"));
 }
@@ -107,7 +107,7 @@ TEST_F(CopyWalkTest, CountsWholeMiBOfTheLowSizeWordAndPostsOncePerFolder) {
 
   EXPECT_TRUE(Copy());
   EXPECT_TRUE(host.log().empty());
-  EXPECT_EQ(context.done, 1025u);
+  EXPECT_EQ(context.done_mib, 1025u);
   // Each finished folder posts the count if it moved: the subfolder's 1, then
   // the top's 1025, or the top's 1025 alone when the subfolder came last.
   const std::vector<uint32_t> positions = host.positions();
@@ -115,7 +115,7 @@ TEST_F(CopyWalkTest, CountsWholeMiBOfTheLowSizeWordAndPostsOncePerFolder) {
   EXPECT_LE(positions.size(), 2u);
   EXPECT_EQ(positions.back(), 1025u);
   EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
-  EXPECT_EQ(context.posted, 1025u);
+  EXPECT_EQ(context.posted_mib, 1025u);
 }
 
 TEST_F(CopyWalkTest, SingleFileSourceGoesIntoTheDestinationUnderItsOwnName) {
@@ -123,14 +123,14 @@ TEST_F(CopyWalkTest, SingleFileSourceGoesIntoTheDestinationUnderItsOwnName) {
   WriteFile(src / "one.txt", "only");
   WriteFile(src / "other" / "two.txt", "not this");
 
-  EXPECT_TRUE(Walk(&WorkerContext::CopyWalk, (src / "one.txt").string(), dst.string()));
+  EXPECT_TRUE(CopyBetween((src / "one.txt").string(), dst.string()));
   EXPECT_EQ(host.log(), std::vector<std::string>{"Copying " + (dst / "one.txt").string()});
   EXPECT_EQ(ReadFile(dst / "one.txt"), "only");
   EXPECT_EQ(std::distance(fs::directory_iterator(dst), fs::directory_iterator()), 1);
 
   // A single-file source has nothing to clean.
   files.ResetCounts();
-  EXPECT_TRUE(Walk(&WorkerContext::MirrorClean, (src / "one.txt").string(), dst.string()));
+  EXPECT_TRUE(Walk(MirrorClean, (src / "one.txt").string(), dst.string()));
   EXPECT_EQ(files.calls(FileOp::kStartFind), 0);
 }
 
@@ -140,9 +140,8 @@ TEST_F(CopyWalkTest, MoveDeletesOnlyTheSourceFilesItCopied) {
   Put(dst / "current.txt", "same", kBaseTime);
   fs::create_directory(src / "sub");
   Put(src / "sub" / "inner.txt", "inner", kBaseTime);
-  context.move = true;
 
-  EXPECT_TRUE(Copy());
+  EXPECT_TRUE(Copy(kModeMove));
   EXPECT_FALSE(fs::exists(src / "new.txt"));
   EXPECT_FALSE(fs::exists(src / "sub" / "inner.txt"));
   EXPECT_TRUE(fs::exists(src / "current.txt"));
@@ -169,7 +168,7 @@ TEST_F(CopyWalkTest, ReportsASourceThatCannotBeListed) {
     context.files = &faulty;
     context.pass_failed = false;
     host.Reset();
-    EXPECT_FALSE(Walk(&WorkerContext::CopyWalk, c.source, dst.string()));
+    EXPECT_FALSE(CopyBetween(c.source, dst.string()));
     EXPECT_EQ(host.log(), std::vector<std::string>{c.line});
     EXPECT_TRUE(context.pass_failed);
     EXPECT_FALSE(context.stop_request);
@@ -206,7 +205,7 @@ TEST_F(CopyWalkTest, AMissingDestinationFolderStopsAtTheFirstFile) {
   WriteFile(src / "b.txt", "b");
   const fs::path missing = dst / "not-there";
 
-  EXPECT_TRUE(Walk(&WorkerContext::CopyWalk, src.string(), missing.string()));
+  EXPECT_TRUE(CopyBetween(src.string(), missing.string()));
   const std::vector<std::string> log = host.log();
   ASSERT_EQ(log.size(), 2u);
   EXPECT_TRUE(log[0] == "Copying " + (missing / "a.txt").string() ||
@@ -222,9 +221,8 @@ TEST_F(CopyWalkTest, AFailedUpdateKeepsTheOldFileAndAborts) {
   Put(src / "data.txt", "new", kBaseTime + 10 * kSecond);
   Put(dst / "data.txt", "old", kBaseTime);
   files.FailOn(FileOp::kReplaceWithCopy, kErrorAccessDenied);
-  context.move = true;
 
-  EXPECT_TRUE(Copy());
+  EXPECT_TRUE(Copy(kModeMove));
   EXPECT_EQ(host.log(), (std::vector<std::string>{"Updating " + (dst / "data.txt").string(),
                                                   "Copy failed 5 - Aborting"}));
   EXPECT_EQ(ReadFile(dst / "data.txt"), "old");
@@ -310,7 +308,7 @@ TEST_F(CopyWalkTest, AnEntryWhosePathWouldNotFitIsSkippedNotCut) {
   const std::string long_name(150, 'n');
   fs::create_directory(src / long_name);
 
-  EXPECT_TRUE(Walk(&WorkerContext::CopyWalk, src.string(), padded));
+  EXPECT_TRUE(CopyBetween(src.string(), padded));
   const std::string expected = "Skipped, path too long: " + padded + kPathSeparator + long_name;
   EXPECT_EQ(host.log(), std::vector<std::string>{expected.substr(0, kPathBufferSize - 1)});
   EXPECT_TRUE(context.pass_failed);
@@ -378,10 +376,9 @@ TEST_F(CopyWalkTest, AnEntryOfTheOtherKindIsReplacedOnlyByMirror) {
     WriteFile(src / "was-folder", "new");
     Put(dst / "was-file", "old", kBaseTime + 1000 * kSecond);
     WriteFile(dst / "was-folder" / "old.txt", "old");
-    context.mode = mode;
     context.pass_failed = false;
     host.Reset();
-    EXPECT_TRUE(Copy());
+    EXPECT_TRUE(Copy(mode));
     const bool mirror = mode == kModeMirror;
     EXPECT_EQ(
         SortedLog(),
@@ -413,8 +410,7 @@ TEST_F(CopyWalkTest, LinksAreNeverWrittenThroughAndMoveLeavesWhatTheyReach) {
   }
   fs::create_symlink(outside / "far.txt", src / "flink.txt");
   fs::create_symlink(outside / "far.txt", dst / "far.txt");
-  context.move = true;
-  EXPECT_TRUE(Copy());
+  EXPECT_TRUE(Copy(kModeMove));
   EXPECT_EQ(SortedLog(), Sorted({"Skipped, link in destination: " + (dst / "linked").string(),
                                  "Skipped, link in destination: " + (dst / "far.txt").string(),
                                  "Kept, link in source: " + (src / "via").string(),
@@ -429,8 +425,7 @@ TEST_F(CopyWalkTest, LinksAreNeverWrittenThroughAndMoveLeavesWhatTheyReach) {
   EXPECT_TRUE(context.pass_failed);
   // The destination the job names may itself be reached through a link.
   ASSERT_TRUE(MakeFolderLink(dst / "via", temp.path() / "named"));
-  EXPECT_TRUE(
-      Walk(&WorkerContext::CopyWalk, (src / "linked").string(), (temp.path() / "named").string()));
+  EXPECT_TRUE(CopyBetween((src / "linked").string(), (temp.path() / "named").string(), kModeMove));
   EXPECT_EQ(ReadFile(dst / "via" / "new.txt"), "new");
 }
 

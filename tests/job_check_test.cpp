@@ -20,7 +20,7 @@ class JobCheckTest : public ::testing::Test {
     fs::create_directories(dir.path() / "src" / "backup");
     fs::create_directories(dir.path() / "dst" / "photos");
     WriteFile(dir.path() / "src" / "one.txt", "1");
-    context.window = &host;
+    context.host = &host;
   }
 
   // The reason the check gives for refusing the job in row 5, or "".

@@ -201,8 +201,8 @@ class MainDialogTest : public ::testing::Test {
     DeleteSettingsKey();
     gWindowSettings = WindowSettings{};
     ClearJobs(gJobs);
-    gContext.total = 0;
-    gContext.exit_when_done = false;
+    gRun.total_mib = 0;
+    gRun.exit_when_done = false;
     gRunSettings.end_option = kEndNone;
     gRunSettings.time_limit = 0;
     gCountdown = 0;
@@ -214,10 +214,9 @@ class MainDialogTest : public ::testing::Test {
 
   void TearDown() override {
     if (IsWindow(window_)) DestroyWindow(window_);
-    gContext.stop_request = true;
-    gContext.watcher_stop_request = true;
+    StopRequested();
     gate_.open = true;
-    EXPECT_TRUE(PumpUntil([] { return !gContext.pass_slot && !gContext.watcher_slot; }));
+    EXPECT_TRUE(PumpUntil([] { return !gRun.pass_slot && !gRun.watcher_slot; }));
     Pump();
     gContext.files = &DefaultFileServices();
   }
@@ -355,7 +354,7 @@ TEST_F(MainDialogTest, RowsAndRunSettingBoxesShowTheProject) {
   WriteProject("O,1,Copy,C:\\a,D:\\a\r\nO,0,Mirror,C:\\b,D:\\b\r\nO,1,Sync,C:\\c,\r\nT,7,0,3\r\n");
   ASSERT_TRUE(Open());
   EXPECT_EQ(SendMessageA(GetDlgItem(window_, kJobListId), LVM_GETITEMCOUNT, 0, 0), 3);
-  EXPECT_EQ(gContext.total, 7u);
+  EXPECT_EQ(gRun.total_mib, 7u);
 
   const HWND end_box = GetDlgItem(window_, kEndOptionBoxId);
   const HWND limit_box = GetDlgItem(window_, kTimeLimitBoxId);
@@ -418,7 +417,7 @@ TEST_F(MainDialogTest, StartRunsAPassIntoTheLogAndTheProgressBar) {
   MakeTrees();
   WriteCopyProject(kEndNone, 0);
   ASSERT_TRUE(Open());
-  gContext.total = 10;
+  gRun.total_mib = 10;
   Command(kStartButtonId);
   ASSERT_TRUE(WaitForLog("Done.")) << ::testing::PrintToString(LogLines(window_));
   const std::vector<std::string> lines = LogLines(window_);
@@ -430,7 +429,7 @@ TEST_F(MainDialogTest, StartRunsAPassIntoTheLogAndTheProgressBar) {
   EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 3);
   EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, FALSE, 0), 10);
   EXPECT_EQ(ReadFile(fs::path(destination_) / "small.txt"), "small");
-  EXPECT_TRUE(PumpUntil([] { return !gContext.pass_slot; }));
+  EXPECT_TRUE(PumpUntil([] { return !gRun.pass_slot; }));
   EXPECT_TRUE(IsWindow(window_));
 }
 
@@ -484,7 +483,7 @@ TEST_F(MainDialogTest, EnterStartsTheWatcherAndStopEndsIt) {
   Command(kStopButtonId);
   EXPECT_TRUE(LogHas(window_, "Stopping watch thread..."));
   EXPECT_TRUE(WaitForLog("Watcher stopped."));
-  EXPECT_TRUE(PumpUntil([] { return !gContext.watcher_slot; }));
+  EXPECT_TRUE(PumpUntil([] { return !gRun.watcher_slot; }));
   EXPECT_TRUE(IsWindow(window_));
 }
 
@@ -494,7 +493,7 @@ TEST_F(MainDialogTest, StopDuringAPassEndsItAndKeepsTheWindow) {
   EXPECT_TRUE(LogHas(window_, "Stopping..."));
   gate_.open = true;
   ASSERT_TRUE(WaitForLog("Done."));
-  EXPECT_TRUE(PumpUntil([] { return !gContext.pass_slot; }));
+  EXPECT_TRUE(PumpUntil([] { return !gRun.pass_slot; }));
   Pump();
   EXPECT_TRUE(IsWindow(window_));
   // The pass stopped after the entry in hand: the second file was not copied.

@@ -47,7 +47,7 @@ TEST_F(MirrorCleanTest, RemovesWhatTheSourceLacksAndReportsNewerDestinationFiles
   EXPECT_TRUE(fs::exists(dst / "clash" / "kept.txt"));
   EXPECT_TRUE(fs::exists(dst / "same.txt"));
   EXPECT_FALSE(context.pass_failed);
-  EXPECT_EQ(context.done, 0u);
+  EXPECT_EQ(context.done_mib, 0u);
 }
 
 TEST_F(MirrorCleanTest, ReportsADestinationThatCannotBeListed) {
@@ -70,7 +70,7 @@ TEST_F(MirrorCleanTest, ReportsADestinationThatCannotBeListed) {
     context.files = &faulty;
     context.pass_failed = false;
     host.Reset();
-    EXPECT_FALSE(Walk(&WorkerContext::MirrorClean, src.string(), c.destination));
+    EXPECT_FALSE(Walk(MirrorClean, src.string(), c.destination));
     EXPECT_EQ(host.log(), std::vector<std::string>{c.line});
     EXPECT_TRUE(context.pass_failed);
   }

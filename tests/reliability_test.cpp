@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "run/copy_pass.h"
 #include "tests/small_volume.h"
 #include "tests/tree_snapshot.h"
 #include "tests/walk_fixture.h"
@@ -192,7 +191,7 @@ TEST_F(ReliabilityTest, AFullDestinationAbortsAndKeepsTheOldFiles) {
   Make(full / "untouched.txt");
   before = SnapshotTrees({src, full});
 
-  EXPECT_TRUE(Walk(&WorkerContext::CopyWalk, src.string(), full.string()));
+  EXPECT_TRUE(CopyBetween(src.string(), full.string()));
   const std::vector<std::string> log = host.log();
   ASSERT_EQ(log.size(), 2u);
   EXPECT_TRUE(log[0] == "Copying " + (full / "big.bin").string() ||
@@ -254,7 +253,6 @@ TEST_F(ReliabilityTest, MoveDeletesASourceFileOnlyOnceItsCopyIsInPlace) {
   Make(src / "sub" / "c.txt");
   Make(src / "sub" / "d.txt");
   Snapshot();
-  context.move = true;
   // At each deletion the copy must already be whole at its final name.
   std::vector<std::string> checked;
   files.before_call = [&](FileOp op, const char* path) {
@@ -267,7 +265,7 @@ TEST_F(ReliabilityTest, MoveDeletesASourceFileOnlyOnceItsCopyIsInPlace) {
   // The third copy fails: its source stays, and the pass stops there.
   files.FailOn(FileOp::kReplaceWithCopy, kErrorAccessDenied, "", 3);
 
-  EXPECT_TRUE(Copy());
+  EXPECT_TRUE(Copy(kModeMove));
   EXPECT_EQ(checked.size(), 2u);
   EXPECT_EQ(files.calls(FileOp::kReplaceWithCopy), 3);
   EXPECT_TRUE(Logged("Copy failed 5 - Aborting"));
@@ -299,11 +297,11 @@ TEST_F(ReliabilityTest, NamesInAnyScriptGoThroughEveryMode) {
     Snapshot();
     JobRecord job = {};
     job.mode = mode;
-    job.flags = kJobEnabled;
     std::snprintf(job.source, sizeof job.source, "%s", src.string().c_str());
     std::snprintf(job.destination, sizeof job.destination, "%s", dst.string().c_str());
-    context.pass_jobs = {job};
-    CopyPass(&context);
+    std::snprintf(context.source, sizeof context.source, "%s", job.source);
+    std::snprintf(context.destination, sizeof context.destination, "%s", job.destination);
+    EXPECT_TRUE(RunJob(context, job));
 
     EXPECT_FALSE(context.pass_failed);
     for (const fs::path& name : names) {
@@ -331,7 +329,6 @@ TEST_F(ReliabilityTest, MoveDeletesOnlyDurableCopiesOfUnchangedSources) {
       Make(src / ("d" + std::to_string(i % 3)) / (std::string(200, 'n') + std::to_string(i)));
     Make(src / "log.txt");
     Snapshot();
-    context.move = true;
     if (flush_fails) files.FailOn(FileOp::kFlushCopies, kErrorGeneral);
     std::set<std::string> flushed;
     files.before_call = [&](FileOp op, const char* path) {
@@ -345,7 +342,7 @@ TEST_F(ReliabilityTest, MoveDeletesOnlyDurableCopiesOfUnchangedSources) {
       }
     };
 
-    EXPECT_TRUE(Copy());
+    EXPECT_TRUE(Copy(kModeMove));
     EXPECT_EQ(files.calls(FileOp::kRemoveFile), flush_fails ? 0 : 200);
     EXPECT_EQ(Logged("Kept, changed while copied: " + (src / "log.txt").string()), !flush_fails);
     EXPECT_EQ(Logged("Error: Copies not flushed - sources kept"), flush_fails);

@@ -106,19 +106,17 @@ class Gate {
 
 void ResetGlobals() {
   ClearJobs(gJobs);
-  gContext.total = gContext.done = gContext.posted = 0;
+  gContext.done_mib = gContext.posted_mib = 0;
   gContext.source[0] = gContext.destination[0] = '\0';
-  gContext.watch_source[0] = gContext.watch_destination[0] = '\0';
-  gContext.window = nullptr;
-  gContext.pass_slot = nullptr;
-  gContext.watcher_slot = nullptr;
+  gContext.host = nullptr;
   gContext.stop_request = false;
-  gContext.move = false;
-  gContext.watcher_stop_request = false;
-  gContext.exit_when_done = false;
   gContext.files = &DefaultFileServices();
-  gContext.pass_jobs.clear();
   gContext.pass_failed = false;
+  gRun.total_mib = 0;
+  gRun.pass_slot = nullptr;
+  gRun.watcher_slot = nullptr;
+  gRun.exit_when_done = false;
+  gRun.pass_jobs.clear();
   gRunSettings.end_option = kEndNone;
   gRunSettings.time_limit = 0;
   gCountdown = 0;
@@ -171,9 +169,9 @@ class RunControlTest : public ::testing::Test {
     loop.RunPending();
     return true;
   }
-  bool Idle() { return gContext.pass_slot == nullptr && gContext.watcher_slot == nullptr; }
+  bool Idle() { return gRun.pass_slot == nullptr && gRun.watcher_slot == nullptr; }
   // The watcher has handed over and ended; the pass runs.
-  bool PassOnly() { return gContext.pass_slot != nullptr && gContext.watcher_slot == nullptr; }
+  bool PassOnly() { return gRun.pass_slot != nullptr && gRun.watcher_slot == nullptr; }
   bool LogHas(const std::string& line) { return Contains(host.log(), line); }
 
   // Starts as the Start button does and pumps until both workers have ended.
@@ -204,7 +202,7 @@ class RunControlTest : public ::testing::Test {
 TEST_F(RunControlTest, StartWithReachablePathsRunsThePassAtOnce) {
   MakeTree({{"a.txt", 1}, {"b.txt", 2}});
   AddJob(kModeCopy, true, In(), Out());
-  gContext.total = 40;
+  gRun.total_mib = 40;
   RunToIdle();
 
   const auto log = host.log();
@@ -217,7 +215,7 @@ TEST_F(RunControlTest, StartWithReachablePathsRunsThePassAtOnce) {
   ASSERT_FALSE(host.positions().empty());
   EXPECT_EQ(host.positions().front(), 0u);
   EXPECT_EQ(host.positions().back(), 3u);
-  EXPECT_EQ(gContext.total, 3u);
+  EXPECT_EQ(gRun.total_mib, 3u);
   EXPECT_EQ(host.highlights(), std::vector<int>{0});
   EXPECT_FALSE(gContext.pass_failed);
   EXPECT_EQ(gCountdown, 0);  // no end option: no count after the pass
@@ -243,7 +241,7 @@ TEST_F(RunControlTest, WatcherWaitsForThePathsAndStartTwiceDoesNothing) {
 TEST_F(RunControlTest, EmptyJobListStartsNoWatcher) {
   StartWatcher(&host);
   EXPECT_EQ(host.log(), std::vector<std::string>{"Error: No job to run"});
-  EXPECT_EQ(gContext.watcher_slot.load(), nullptr);
+  EXPECT_EQ(gRun.watcher_slot.load(), nullptr);
 }
 
 // A job with an empty path would take the root of the file system for it:
@@ -268,14 +266,14 @@ TEST_F(RunControlTest, AJobThatCannotRunIsRefusedAndTheOthersRun) {
   AddJob(kModeCopy, true, In(), "");
   StartWatcher(&host);
   EXPECT_EQ(host.log(), std::vector<std::string>{"Error: Not started - job 1: empty destination"});
-  EXPECT_EQ(gContext.watcher_slot.load(), nullptr);
+  EXPECT_EQ(gRun.watcher_slot.load(), nullptr);
 }
 
 TEST_F(RunControlTest, StopOrCloseWhileWaiting) {
   for (const bool close : {false, true}) {
     SCOPED_TRACE(close ? "close" : "stop");
     host.Reset();
-    gContext.exit_when_done = false;
+    gRun.exit_when_done = false;
     AddJob(kModeCopy, true, dir.Join("never"), dir.Join("never"));
     StartWatcher(&host);
     if (close) {
@@ -327,7 +325,7 @@ TEST_F(RunControlTest, CloseWhenIdleEndsTheWindowAtOnce) {
   CloseRequested(&host);
   EXPECT_EQ(host.ends(), 1);
   EXPECT_TRUE(host.log().empty());
-  EXPECT_FALSE(gContext.exit_when_done);
+  EXPECT_FALSE(gRun.exit_when_done);
 }
 
 // The pass held in its first copy while Stop or close is pressed: no later
@@ -343,7 +341,7 @@ TEST_F(RunControlTest, StopOrCloseWhileThePassRuns) {
     Gate gate;
     hooked.before_copy = [&] { gate.Hold(); };
     gContext.files = &hooked;
-    gContext.exit_when_done = false;
+    gRun.exit_when_done = false;
     AddJob(kModeCopy, true, trees.Join("in"), trees.Join("out1"));
     AddJob(kModeCopy, true, trees.Join("in"), trees.Join("out2"));
     fs::create_directories(trees.path() / "out1");
@@ -410,7 +408,6 @@ TEST_F(RunControlTest, EachModeRunsItsWalks) {
     EXPECT_EQ(fs::exists(root / "out" / "extra.txt"), c.extra_stays);
     EXPECT_EQ(fs::exists(root / "in" / "extra.txt"), c.extra_comes_back);
   }
-  EXPECT_FALSE(gContext.move);
   EXPECT_FALSE(gContext.pass_failed);
 }
 
@@ -420,7 +417,7 @@ TEST_F(RunControlTest, SyncCountsBothWalks) {
   AddJob(kModeSync, true, In(), Out());
   RunToIdle();
   // Source to destination sees a, b, c; back again sees a, b, c, d.
-  EXPECT_EQ(gContext.total, 7u);
+  EXPECT_EQ(gRun.total_mib, 7u);
 }
 
 TEST_F(RunControlTest, StopInTheFirstWalkSkipsTheSecond) {
@@ -472,10 +469,10 @@ TEST_F(RunControlTest, DisabledJobsAreSkipped) {
 TEST_F(RunControlTest, NoEnabledJobLogsOnlyDoneAndCountsZero) {
   MakeTree({{"a.txt", 1}});
   AddJob(kModeCopy, false, In(), Out());
-  gContext.total = 77;
+  gRun.total_mib = 77;
   RunToIdle();
   EXPECT_EQ(host.log(), std::vector<std::string>{"Done."});
-  EXPECT_EQ(gContext.total, 0u);
+  EXPECT_EQ(gRun.total_mib, 0u);
   EXPECT_TRUE(host.highlights().empty());
 }
 
@@ -492,7 +489,7 @@ TEST_F(RunControlTest, ThePassWorksOnACopyOfTheJobs) {
   hooked.before_copy = [&] { gate.Hold(); };
   gContext.files = &hooked;
   StartWatcher(&host);
-  ASSERT_TRUE(Pump([&] { return gContext.pass_slot != nullptr; }));
+  ASSERT_TRUE(Pump([&] { return gRun.pass_slot != nullptr; }));
   ASSERT_TRUE(gate.WaitHeld());
   Remove(gJobs, 1);
   std::strcpy(gJobs.slots[0]->destination, "edited");
@@ -536,7 +533,8 @@ TEST_F(RunControlTest, TimeLimitArmsTheCountdownAsThePassStarts) {
     gContext.files = &hooked;
     WriteFile(dir.path() / "in" / "f", "x");
     fs::remove(dir.path() / "out" / "f");
-    OnStartPass(&host);
+    StartWatcher(&host);
+    ASSERT_TRUE(Pump([&] { return PassOnly(); }));
     ASSERT_TRUE(gate.WaitHeld());
     EXPECT_EQ(gCountdown, c.countdown);
     gate.Open();
@@ -589,7 +587,7 @@ TEST_F(RunControlTest, TimeLimitClosesDuringThePassAndExitStopsIt) {
   hooked.before_copy = [&] { gate.Hold(); };
   gContext.files = &hooked;
   StartWatcher(&host);
-  ASSERT_TRUE(Pump([&] { return gContext.pass_slot != nullptr; }));
+  ASSERT_TRUE(Pump([&] { return gRun.pass_slot != nullptr; }));
   ASSERT_TRUE(gate.WaitHeld());
   for (int tick = 0; tick < 300; ++tick)
     OnTimer(&host);
@@ -601,9 +599,9 @@ TEST_F(RunControlTest, TimeLimitClosesDuringThePassAndExitStopsIt) {
   });
   ShutdownWorkers();
   opener.join();
-  EXPECT_EQ(gContext.pass_slot.load(), nullptr);
+  EXPECT_EQ(gRun.pass_slot.load(), nullptr);
   EXPECT_TRUE(host.log().size() >= 1 && host.log().back() == "Done.");
-  EXPECT_LT(gContext.total, 2u + 1);
+  EXPECT_LT(gRun.total_mib, 2u + 1);
 }
 
 // A pass and a watcher ending at the same moment after a close request:
@@ -611,18 +609,18 @@ TEST_F(RunControlTest, TimeLimitClosesDuringThePassAndExitStopsIt) {
 TEST_F(RunControlTest, WorkersEndingTogetherAskForTheCloseExactlyOnce) {
   int pass_thread;
   int watcher_thread;
-  gContext.window = &host;
-  gContext.exit_when_done = true;
+  gContext.host = &host;
+  gRun.exit_when_done = true;
   for (int round = 0; round < kRaceRounds; ++round) {
     host.Reset();
-    gContext.pass_slot = &pass_thread;
-    gContext.watcher_slot = &watcher_thread;
+    gRun.pass_slot = &pass_thread;
+    gRun.watcher_slot = &watcher_thread;
     std::atomic<int> ready{0};
     auto finish = [&](WorkerKind kind) {
       ++ready;
       while (ready < 2)
         std::this_thread::yield();
-      FinishWorker(gContext, kind);
+      FinishWorker(kind);
     };
     std::thread pass(finish, kPassWorker);
     std::thread watcher(finish, kWatcherWorker);
@@ -636,15 +634,14 @@ TEST_F(RunControlTest, WorkersEndingTogetherAskForTheCloseExactlyOnce) {
 // slots are empty the window thread may end and the host be gone.
 TEST_F(RunControlTest, TheCloseRequestGoesOutBeforeTheSlotIsEmptied) {
   int thread;
-  gContext.window = &host;
-  gContext.exit_when_done = true;
+  gContext.host = &host;
+  gRun.exit_when_done = true;
   for (WorkerKind kind : {kPassWorker, kWatcherWorker}) {
-    std::atomic<ThreadHandle>& slot =
-        kind == kPassWorker ? gContext.pass_slot : gContext.watcher_slot;
+    std::atomic<ThreadHandle>& slot = kind == kPassWorker ? gRun.pass_slot : gRun.watcher_slot;
     slot = &thread;
     bool held = false;
     host.on_close_now = [&] { held = slot != nullptr; };
-    FinishWorker(gContext, kind);
+    FinishWorker(kind);
     EXPECT_TRUE(held) << "worker " << kind;
     EXPECT_EQ(slot.load(), nullptr);
   }
@@ -654,16 +651,16 @@ TEST_F(RunControlTest, TheCloseRequestGoesOutBeforeTheSlotIsEmptied) {
 // closing ends the window itself, never both and never neither.
 TEST_F(RunControlTest, CloseRacingTheLastWorkerClosesExactlyOnce) {
   int pass_thread;
-  gContext.window = &host;
+  gContext.host = &host;
   for (int round = 0; round < kRaceRounds; ++round) {
     host.Reset();
-    gContext.exit_when_done = false;
-    gContext.pass_slot = &pass_thread;
+    gRun.exit_when_done = false;
+    gRun.pass_slot = &pass_thread;
     std::atomic<bool> go{false};
     std::thread pass([&] {
       while (!go)
         std::this_thread::yield();
-      FinishWorker(gContext, kPassWorker);
+      FinishWorker(kPassWorker);
     });
     go = true;
     CloseRequested(&host);
@@ -764,7 +761,7 @@ TEST_F(RunControlTest, StartStopAndCloseInAnyOrderLeaveNoWorkerBehind) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
   int rounds = 0;
   for (; rounds < 300 && std::chrono::steady_clock::now() < deadline; ++rounds) {
-    gContext.exit_when_done = false;  // the window opened again
+    gRun.exit_when_done = false;  // the window opened again
     for (int press = 0; press < 4; ++press) {
       switch (random() % 4) {
         case 0:
@@ -788,8 +785,8 @@ TEST_F(RunControlTest, StartStopAndCloseInAnyOrderLeaveNoWorkerBehind) {
   StartWatcher(&counting);
   loop.Quit();
   ShutdownWorkers();
-  EXPECT_EQ(gContext.pass_slot, nullptr);
-  EXPECT_EQ(gContext.watcher_slot, nullptr);
+  EXPECT_EQ(gRun.pass_slot, nullptr);
+  EXPECT_EQ(gRun.watcher_slot, nullptr);
   EXPECT_EQ(ReadFile(dir.path() / "in" / "d0" / "f.txt").size(), 4096u);
 }
 

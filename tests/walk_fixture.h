@@ -6,10 +6,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "engine/worker_context.h"
+#include "engine/walks.h"
 #include "tests/faulty_file_services.h"
 #include "tests/recording_host.h"
 #include "tests/test_support.h"
@@ -26,21 +27,25 @@ class WalkTest : public ::testing::Test {
     fs::create_directory(src);
     fs::create_directory(dst);
     context.files = &files;
-    context.window = &host;
+    context.host = &host;
   }
 
   // Runs one walk on the two paths and checks that it left both buffers
   // exactly as it found them.
-  bool Walk(bool (WorkerContext::*walk)(), const std::string& from, const std::string& to) {
+  bool Walk(const std::function<bool(WorkerContext&)>& walk, const std::string& from,
+            const std::string& to) {
     std::snprintf(context.source, sizeof context.source, "%s", from.c_str());
     std::snprintf(context.destination, sizeof context.destination, "%s", to.c_str());
-    const bool result = (context.*walk)();
+    const bool result = walk(context);
     EXPECT_EQ(from, context.source);
     EXPECT_EQ(to, context.destination);
     return result;
   }
-  bool Copy() { return Walk(&WorkerContext::CopyWalk, src.string(), dst.string()); }
-  bool Clean() { return Walk(&WorkerContext::MirrorClean, src.string(), dst.string()); }
+  bool CopyBetween(const std::string& from, const std::string& to, JobMode mode = kModeCopy) {
+    return Walk([mode](WorkerContext& c) { return CopyWalk(c, mode); }, from, to);
+  }
+  bool Copy(JobMode mode = kModeCopy) { return CopyBetween(src.string(), dst.string(), mode); }
+  bool Clean() { return Walk(MirrorClean, src.string(), dst.string()); }
 
   // The log in sorted order, for walks whose order is the file system's.
   std::vector<std::string> SortedLog() {

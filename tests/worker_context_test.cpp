@@ -17,7 +17,7 @@ TEST(WorkerContextTest, ReportsReachTheHostAndAreDroppedWithoutOne) {
   EXPECT_STREQ(context.CompactForLog(kCopyingPrefix, "/a/b"), "Copying /a/b");
 
   RecordingHost host;
-  context.window = &host;
+  context.host = &host;
   context.AppendLog("line");
   context.SetProgressRange(40);
   context.SetProgress(3);
@@ -31,18 +31,18 @@ TEST(WorkerContextTest, ReportsReachTheHostAndAreDroppedWithoutOne) {
 TEST(WorkerContextTest, UpdateProgressPostsOnlyWhenTheCountMoved) {
   RecordingHost host;
   WorkerContext context;
-  context.window = &host;
+  context.host = &host;
   const uint32_t kDone[] = {0, 4, 4, 9, 9};
   for (uint32_t done : kDone) {
-    context.done = done;
+    context.done_mib = done;
     context.UpdateProgress();
   }
   EXPECT_EQ(host.positions(), (std::vector<uint32_t>{4, 9}));
-  EXPECT_EQ(context.posted, 9u);
+  EXPECT_EQ(context.posted_mib, 9u);
 
   // A fresh pass starts from 0 again; the comparison is unsigned.
-  context.posted = 0xFFFFFFF0u;
-  context.done = 5;
+  context.posted_mib = 0xFFFFFFF0u;
+  context.done_mib = 5;
   context.UpdateProgress();
   EXPECT_EQ(host.positions().size(), 2u);
 }
@@ -52,7 +52,7 @@ TEST(WorkerContextTest, CompactForLogGivesThePathAFifthMoreThanTheLogLessThePref
   host.client_width = 510;
   host.char_width = 5;
   WorkerContext context;
-  context.window = &host;
+  context.host = &host;
   const char kPrefix[] = "ten chars ";  // 50 units wide
 
   EXPECT_STREQ(context.CompactForLog(kPrefix, "/x/y.txt"), "ten chars /x/y.txt");
@@ -68,7 +68,7 @@ TEST(WorkerContextTest, CompactForLogGivesThePathAFifthMoreThanTheLogLessThePref
 TEST(WorkerContextTest, CompactForLogCutsALineLongerThanTheBufferAtItsEnd) {
   RecordingHost host;
   WorkerContext context;
-  context.window = &host;
+  context.host = &host;
   const std::string path(700, 'p');
 
   const std::string line = context.CompactForLog(kNewerDestPrefix, path.c_str());

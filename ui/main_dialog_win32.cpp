@@ -26,11 +26,11 @@ constexpr int kColumnTextCapacity = 64;
 const char* gProjectPath = "";
 ProjectState gProjectState;
 
-// The totals record's three numbers, kept in the worker context and the run
+// The totals record's three numbers, kept by run control and in the run
 // settings.
 TotalsRecord CurrentTotals() {
   TotalsRecord totals;
-  totals.total = gContext.total;
+  totals.total = gRun.total_mib;
   totals.end_option = gRunSettings.end_option;
   totals.time_limit = gRunSettings.time_limit;
   return totals;
@@ -71,7 +71,7 @@ void OnInitDialog(HWND window, const MainDialogStart& start) {
     DescribeLeftOut(job, line, sizeof line);
     host->AppendLog(line);
   }
-  gContext.total = totals.total;
+  gRun.total_mib = totals.total;
   gRunSettings.end_option = totals.end_option;
   gRunSettings.time_limit = totals.time_limit;
 
