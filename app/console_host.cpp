@@ -1,11 +1,13 @@
 #include "app/console_host.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 
 #include "app/compact_path.h"
-#include "engine/file_services.h"
+#include "engine/worker_context.h"
+#include "jobs/utf8.h"
 #include "run/run_control.h"
 
 namespace {
@@ -75,12 +77,15 @@ void ConsoleHost::SetProgress(uint32_t position) {
   DrawProgress();
 }
 
-int ConsoleHost::TextWidth(const char* text) {
-  return static_cast<int>(std::strlen(text));
-}
-
-void ConsoleHost::CompactPath(char* path, int width) {
-  if (look_.shorten_paths) CompactPathToWidth(path, width, kPathSeparator);
+void ConsoleHost::AppendPathLine(const char* prefix, const char* path) {
+  char line[kPathBufferSize];
+  FormatWhole(line, sizeof line, "%s%s", prefix, path);
+  if (look_.shorten_paths) {
+    // The prefixes are ASCII: a byte is a character.
+    const size_t start = std::min(std::strlen(prefix), std::strlen(line));
+    CompactPathToWidth(line + start, look_.columns - 1 - static_cast<int>(start), kPathSeparator);
+  }
+  AppendLog(line);
 }
 
 void ConsoleHost::SendStartPass() {

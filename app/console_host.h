@@ -27,15 +27,13 @@ class ConsoleHost : public Host {
   ConsoleHost(EventLoop& loop, const ConsoleLook& look) : loop_(loop), look_(look) {}
 
   void AppendLog(const char* line) override;
+  // On a terminal of known width the path part is shortened so that the
+  // line leaves the last column free: a console wraps a full line before
+  // its line feed, which would leave an empty line.
+  void AppendPathLine(const char* prefix, const char* path) override;
   void SetProgressRange(uint32_t total) override;
   void SetProgress(uint32_t position) override;
   void HighlightJob(int) override {}
-
-  // Chosen so that the log's rule (w + w/5 with w = LogWidth - 10) comes to
-  // the terminal's width.
-  int LogWidth() override { return look_.columns * 5 / 6 + 10; }
-  int TextWidth(const char* text) override;
-  void CompactPath(char* path, int width) override;
 
   void SendStartPass() override;
   void PostCloseNow() override;

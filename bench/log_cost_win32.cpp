@@ -43,14 +43,13 @@ DWORD WINAPI Probe(void*) {
   const HWND log = GetDlgItem(gWindow, kLogListId);
   gContext.host.store(MainWindowHost());
   Measure("one trip to the window (WM_NULL)", [&](int) { SendMessageA(gWindow, WM_NULL, 0, 0); });
-  Measure("CompactForLog", [&](int i) { gContext.CompactForLog(kCopyingPrefix, PathOf(i)); });
   Measure("a line added and drawn at once", [&](int i) {
     const LRESULT index = SendMessageA(log, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(PathOf(i)));
     SendMessageA(log, LB_SETTOPINDEX, index, 0);
   });
   Measure("AppendLog", [&](int i) { gContext.AppendLog(PathOf(i)); });
-  Measure("CompactForLog + AppendLog",
-          [&](int i) { gContext.AppendLog(gContext.CompactForLog(kCopyingPrefix, PathOf(i))); });
+  Measure("AppendPathLine (shortened on the window thread)",
+          [&](int i) { gContext.AppendPathLine(kCopyingPrefix, PathOf(i)); });
   gContext.host.store(nullptr);
   PostThreadMessageA(gWindowThread, WM_QUIT, 0, 0);
   return 0;

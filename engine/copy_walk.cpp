@@ -178,8 +178,8 @@ bool TakeFile(WorkerContext& context, const WalkRules& rules, const FindEntry& e
     default:
       return true;
   }
-  context.AppendLog(context.CompactForLog(
-      verdict == FileVerdict::kCopy ? kCopyingPrefix : kUpdatingPrefix, context.destination));
+  context.AppendPathLine(verdict == FileVerdict::kCopy ? kCopyingPrefix : kUpdatingPrefix,
+                         context.destination);
   uint32_t copy_error = 0;
   bool at_source = false;
   if (!context.files->ReplaceWithCopy(context.source, context.destination, &copy_error,

@@ -16,15 +16,11 @@ class Host {
   virtual void SetProgress(uint32_t position) = 0;
   virtual void HighlightJob(int row) = 0;
 
-  // Measuring for CompactForLog, in the log's own units (pixels in the
-  // window, characters on a terminal). LogWidth is the main window's client
-  // width; TextWidth the width of a text as the log would show it.
-  virtual int LogWidth() = 0;
-  virtual int TextWidth(const char* text) = 0;
-  // Shortens path in place to at most width units, keeping the file name
-  // (an ellipsis stands for inner folders). A host that shows whole lines
-  // leaves it as it is.
-  virtual void CompactPath(char* path, int width) = 0;
+  // Shows prefix followed by path as one line, as AppendLog does. A log of
+  // limited width may shorten the path part to fit it, keeping the file name
+  // (an ellipsis stands for inner folders); one that keeps whole lines shows
+  // the path in full.
+  virtual void AppendPathLine(const char* prefix, const char* path) = 0;
 
   // Run control. SendStartPass runs OnStartPass on the window thread and
   // returns once it has run; PostCloseNow asks for OnCloseNow there and

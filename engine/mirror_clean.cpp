@@ -114,7 +114,7 @@ bool CleanListing(WorkerContext& context, size_t top_length) {
     } else if (!in_source) {
       ReportSkipped(context, "Kept, source not readable: ", destination);
     } else if (!is_folder && !is_link && entry.last_write > info.last_write) {
-      context.AppendLog(context.CompactForLog(kNewerDestPrefix, destination));
+      context.AppendPathLine(kNewerDestPrefix, destination);
     }
     // Also after a recycle: the source then has no such folder, and the call
     // returns at once.

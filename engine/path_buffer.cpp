@@ -1,7 +1,5 @@
 #include "engine/path_buffer.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 #include "jobs/utf8.h"
@@ -14,23 +12,14 @@ bool AppendElement(char* path, size_t end, const char* name, size_t spare) {
   return true;
 }
 
-void ComposeMessage(WorkerContext& context, const char* format, ...) {
-  std::va_list arguments;
-  va_start(arguments, format);
-  const int n = std::vsnprintf(context.message, sizeof context.message, format, arguments);
-  va_end(arguments);
-  if (n >= static_cast<int>(sizeof context.message)) {
-    context.message[WholeCharactersLength(context.message, sizeof context.message - 1)] = '\0';
-  }
-}
-
 void LogWithPath(WorkerContext& context, const char* head, const char* path) {
-  ComposeMessage(context, "%s%s", head, path);
+  FormatWhole(context.message, sizeof context.message, "%s%s", head, path);
   context.AppendLog(context.message);
 }
 
 void ReportTooLong(WorkerContext& context, const char* folder, const char* name) {
-  ComposeMessage(context, "Skipped, path too long: %s%c%s", folder, kPathSeparator, name);
+  FormatWhole(context.message, sizeof context.message, "Skipped, path too long: %s%c%s", folder,
+              kPathSeparator, name);
   context.AppendLog(context.message);
   context.pass_failed = true;
 }

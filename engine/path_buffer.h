@@ -37,11 +37,6 @@ inline bool IsDotEntry(const char* name) {
 // when the result would not fit in kPathBufferSize bytes.
 bool AppendElement(char* path, size_t end, const char* name, size_t spare);
 
-// Formats a line into the message buffer. A line longer than the buffer is
-// cut at its end, never inside a character.
-void ComposeMessage(WorkerContext& context, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
-
 // Logs head followed by path, composed in the message buffer and cut at its
 // end when longer.
 void LogWithPath(WorkerContext& context, const char* head, const char* path);

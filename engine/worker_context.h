@@ -56,9 +56,8 @@ struct WorkerContext {
 
   // Reporting to the host (no-ops while there is none).
   void AppendLog(const char* text);
-  // Composes prefix + path in message, the path part shortened to the log's
-  // width w (client width - 10) as w + w/5 - width(prefix), and returns it.
-  const char* CompactForLog(const char* prefix, const char* path);
+  // A line whose path part the log may shorten to its width.
+  void AppendPathLine(const char* prefix, const char* path);
   void SetProgressRange(uint32_t range);
   void SetProgress(uint32_t position);
   // Sends done_mib to the progress bar when it moved since the last time.

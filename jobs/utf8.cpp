@@ -1,5 +1,8 @@
 #include "jobs/utf8.h"
 
+#include <cstdarg>
+#include <cstdio>
+
 namespace {
 
 // The length of the sequence that lead begins, or 0 when it cannot begin one.
@@ -9,6 +12,21 @@ size_t SequenceLength(unsigned char lead) {
   if (lead >= 0xE0 && lead <= 0xEF) return 3;
   if (lead >= 0xF0 && lead <= 0xF4) return 4;
   return 0;
+}
+
+// The length of the longest start of text[0, length) that does not end in a
+// character cut short.
+size_t WholeCharactersLength(const char* text, size_t length) {
+  size_t start = length;
+  // A character has at most three continuation bytes.
+  while (start > 0 && length - start < 3 && IsContinuationByte(text[start - 1]))
+    --start;
+  if (start == 0) return length;
+  const size_t lead = start - 1;
+  const size_t needed = SequenceLength(static_cast<unsigned char>(text[lead]));
+  // Bytes that are no UTF-8 (a legacy name) are left as they are.
+  if (needed <= 1 || length - lead >= needed) return length;
+  return lead;
 }
 
 }  // namespace
@@ -36,15 +54,10 @@ bool IsUtf8(std::string_view text) {
   return true;
 }
 
-size_t WholeCharactersLength(const char* text, size_t length) {
-  size_t start = length;
-  // A character has at most three continuation bytes.
-  while (start > 0 && length - start < 3 && IsContinuationByte(text[start - 1]))
-    --start;
-  if (start == 0) return length;
-  const size_t lead = start - 1;
-  const size_t needed = SequenceLength(static_cast<unsigned char>(text[lead]));
-  // Bytes that are no UTF-8 (a legacy name) are left as they are.
-  if (needed <= 1 || length - lead >= needed) return length;
-  return lead;
+void FormatWhole(char* line, size_t size, const char* format, ...) {
+  std::va_list arguments;
+  va_start(arguments, format);
+  const int n = std::vsnprintf(line, size, format, arguments);
+  va_end(arguments);
+  if (n >= static_cast<int>(size)) line[WholeCharactersLength(line, size - 1)] = '\0';
 }

@@ -1,5 +1,6 @@
 // UTF-8, the 8-bit text of paths, the project file and the log: whether a
-// text is well formed, and where its characters begin.
+// text is well formed, where its characters begin, and lines cut at a
+// buffer's end without cutting one.
 #pragma once
 
 #include <cstddef>
@@ -14,7 +15,8 @@ inline bool IsContinuationByte(char byte) {
   return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
 }
 
-// The length of the longest start of text[0, length) that does not end in a
-// character cut short: where a line was cut at a buffer's end, the bytes of
-// its last character that made it in are dropped, never shown as another.
-size_t WholeCharactersLength(const char* text, size_t length);
+// Formats into line[size] as snprintf does. A text longer than the line is
+// cut at its end, and the bytes of a character cut short there are dropped,
+// never shown as another character.
+void FormatWhole(char* line, size_t size, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));

@@ -500,6 +500,13 @@ TEST_F(MainDialogTest, StopDuringAPassEndsItAndKeepsTheWindow) {
   EXPECT_EQ(gate_.arrived, 1);
 }
 
+// The path part of a log line may take a fifth more than the log (the
+// client width less 10), less the prefix.
+TEST(LogPathWidth, AFifthMoreThanTheLogLessThePrefix) {
+  EXPECT_EQ(LogPathWidth(510, 50), 550);
+  EXPECT_EQ(LogPathWidth(20, 9), 3);
+}
+
 // Counts the log list's paints.
 std::atomic<int> gLogPaints;
 WNDPROC gLogProc;

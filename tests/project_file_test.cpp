@@ -245,6 +245,20 @@ TEST(Utf8, IsUtf8) {
     EXPECT_FALSE(IsUtf8(text)) << text;
 }
 
+TEST(Utf8, FormatWholeCutsAtTheEndNeverInsideACharacter) {
+  char line[16];
+  FormatWhole(line, sizeof line, "%s%s", "Copying ", "/a/b");
+  EXPECT_STREQ(line, "Copying /a/b");
+  FormatWhole(line, sizeof line, "%s", "abcdefghijklmnopqrstuvwxyz");
+  EXPECT_STREQ(line, "abcdefghijklmno");
+  // A character across the end is left out whole.
+  for (const size_t fitting : {1, 2, 3}) {
+    const std::string head(sizeof line - 1 - fitting, 'p');
+    FormatWhole(line, sizeof line, "%s%s", head.c_str(), "\xE6\x97\xA5tail");
+    EXPECT_EQ(line, head + (fitting == 3 ? "\xE6\x97\xA5" : "")) << fitting;
+  }
+}
+
 // Names in any script load and save as their UTF-8 bytes; so does a file
 // that reads both ways (the UTF-8 of "Ö" is "Ã–" in code page 1252). A file
 // that is no UTF-8 is in the legacy code page: Windows reads it as UTF-8 and

@@ -3,7 +3,6 @@
 // to the hooks a test sets (for instance to an EventLoop), else only counted.
 #pragma once
 
-#include <cstring>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -17,6 +16,10 @@ class RecordingHost : public Host {
     std::lock_guard<std::mutex> lock(mutex_);
     log_.push_back(line);
   }
+  // Whole: the tests see the full paths.
+  void AppendPathLine(const char* prefix, const char* path) override {
+    AppendLog((std::string(prefix) + path).c_str());
+  }
   void SetProgressRange(uint32_t total) override {
     std::lock_guard<std::mutex> lock(mutex_);
     ranges_.push_back(total);
@@ -28,21 +31,6 @@ class RecordingHost : public Host {
   void HighlightJob(int row) override {
     std::lock_guard<std::mutex> lock(mutex_);
     highlights_.push_back(row);
-  }
-
-  // Width in units: one per character, times char_width.
-  int LogWidth() override { return client_width; }
-  int TextWidth(const char* text) override {
-    return static_cast<int>(std::strlen(text)) * char_width;
-  }
-  // Records the width asked for; cuts the path to that many characters when
-  // cut_paths is set, else leaves it whole so that lines carry full paths.
-  void CompactPath(char* path, int width) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    compact_widths_.push_back(width);
-    if (cut_paths && width >= 0 && std::strlen(path) > static_cast<size_t>(width)) {
-      path[width] = '\0';
-    }
   }
 
   void SendStartPass() override {
@@ -83,10 +71,6 @@ class RecordingHost : public Host {
     std::lock_guard<std::mutex> lock(mutex_);
     return highlights_;
   }
-  std::vector<int> compact_widths() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return compact_widths_;
-  }
   int start_pass_requests() {
     std::lock_guard<std::mutex> lock(mutex_);
     return start_pass_requests_;
@@ -109,13 +93,9 @@ class RecordingHost : public Host {
     ranges_.clear();
     positions_.clear();
     highlights_.clear();
-    compact_widths_.clear();
     start_pass_requests_ = close_requests_ = clears_ = ends_ = 0;
   }
 
-  int client_width = 100000;
-  int char_width = 1;
-  bool cut_paths = false;
   std::function<void()> on_start_pass;
   std::function<void()> on_close_now;
 
@@ -125,7 +105,6 @@ class RecordingHost : public Host {
   std::vector<uint32_t> ranges_;
   std::vector<uint32_t> positions_;
   std::vector<int> highlights_;
-  std::vector<int> compact_widths_;
   int start_pass_requests_ = 0;
   int close_requests_ = 0;
   int clears_ = 0;

@@ -5,8 +5,14 @@
 // at most ten times a second: the first line of a burst turns its drawing off,
 // and the log timer scrolls to the last line and turns the drawing back on.
 // Every line is still added, in order, before the worker's message returns.
-#include <windows.h>
+#include <algorithm>
+#include <cstring>
 
+#include <windows.h>
+#include <shlwapi.h>
+
+#include "engine/worker_context.h"
+#include "jobs/utf8.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -20,15 +26,58 @@ void ScrollToLastLine(HWND log) {
   if (count > 0) SendMessageA(log, LB_SETTOPINDEX, count - 1, 0);
 }
 
+// Shortens path in place to width pixels in dc, as UTF-16: the A routine
+// steps through 8-bit text by the system's double-byte rules, which know
+// nothing of UTF-8, and could cut a character in half. PathCompactPathW takes
+// less than MAX_PATH characters: a longer path is shown whole, clipped at the
+// list's edge.
+void CompactPath(HDC dc, char* path, int width) {
+  wchar_t wide[MAX_PATH];
+  if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH) == 0) return;
+  const BOOL shortened = PathCompactPathW(dc, wide, width);
+  char compact[kPathBufferSize];
+  const int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, compact, sizeof compact,
+                                    /*lpDefaultChar=*/nullptr, /*lpUsedDefaultChar=*/nullptr);
+  // In place: a result longer than the path it replaces is not taken.
+  if (shortened && n > 0 && static_cast<size_t>(n) <= std::strlen(path) + 1) {
+    std::memcpy(path, compact, n);
+  }
+}
+
+// prefix followed by path in line, cut at its end when longer, the path part
+// shortened to the log's width as measured in the log list's device context.
+void ComposePathLine(HWND window, HWND log, const char* prefix, const char* path,
+                     char (&line)[kPathBufferSize]) {
+  FormatWhole(line, sizeof line, "%s%s", prefix, path);
+  RECT client = {};
+  GetClientRect(window, &client);
+  const HDC dc = GetDC(log);
+  SIZE extent = {};
+  GetTextExtentPointA(dc, prefix, lstrlenA(prefix), &extent);
+  const size_t path_start = std::min(std::strlen(prefix), std::strlen(line));
+  CompactPath(dc, line + path_start, LogPathWidth(client.right, extent.cx));
+  ReleaseDC(log, dc);
+}
+
 }  // namespace
 
-void OnAppendLog(HWND window, const char* line) {
+int LogPathWidth(int client_width, int prefix_width) {
+  const int w = client_width - 10;
+  return w + w / 5 - prefix_width;
+}
+
+void OnAppendLog(HWND window, const char* prefix, const char* text) {
   const HWND log = GetDlgItem(window, kLogListId);
+  char line[kPathBufferSize];
+  if (prefix != nullptr) {
+    ComposePathLine(window, log, prefix, text, line);
+    text = line;
+  }
   if (!gLogHeld && SetTimer(window, kLogTimerId, kLogRedrawMilliseconds, /*lpTimerFunc=*/nullptr)) {
     SendMessageA(log, WM_SETREDRAW, FALSE, 0);
     gLogHeld = true;
   }
-  SendMessageA(log, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+  SendMessageA(log, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
   // Without a timer the list is drawn line by line, as it comes.
   if (!gLogHeld) ScrollToLastLine(log);
 }

@@ -189,7 +189,8 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM
       OnStartPass(MainWindowHost());
       break;
     case MSG_APPEND_LOG:
-      OnAppendLog(window, reinterpret_cast<const char*>(lparam));
+      OnAppendLog(window, reinterpret_cast<const char*>(wparam),
+                  reinterpret_cast<const char*>(lparam));
       break;
   }
   return 0;

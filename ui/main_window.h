@@ -28,7 +28,8 @@ constexpr int kLastModeCommand = 40007;
 // Private window messages.
 constexpr UINT MSG_CLOSE_NOW = WM_USER + 1;
 constexpr UINT MSG_START_PASS = WM_USER + 2;
-// A worker's log line (lparam: the text), added on the window thread.
+// A worker's log line, added on the window thread. lparam: the text; wparam:
+// nullptr, or the prefix of a path line, the text then being its path.
 constexpr UINT MSG_APPEND_LOG = WM_APP + 1;
 
 // Timers of the main window: the run settings' second and the log's drawing.
@@ -93,9 +94,13 @@ bool CursorOnCurrentRow(POINT cursor);
 void CheckModeItem(HMENU popup, int mode);
 void OnDropFiles(HWND window, HDROP drop);
 
-// The log list: a line added, and drawn again at the log timer.
-void OnAppendLog(HWND window, const char* line);
+// The log list: a line added, and drawn again at the log timer. A path line
+// (prefix not nullptr) is prefix followed by text, whose path part may take
+// LogPathWidth of the window's client width and the prefix's width, in
+// pixels: a fifth more than the log (client width - 10), less the prefix.
+void OnAppendLog(HWND window, const char* prefix, const char* text);
 void OnLogTimer(HWND window);
+int LogPathWidth(int client_width, int prefix_width);
 
 // Layout and splitter.
 void LayOut(HWND window);
