@@ -80,7 +80,7 @@ bool ClearedForMirror(WorkerContext& context, const WalkRules& rules, const char
     ReportSkipped(context, line, context.destination);
     return false;
   }
-  return RecycleDestination(context, std::strlen(context.destination));
+  return RecycleDestination(context);
 }
 
 // Where a walk is: at the top of the job (a listing that fails there ends the
@@ -234,14 +234,13 @@ bool WalkFolder(WorkerContext& context, const WalkRules& rules, WalkPlace place)
     const bool is_folder = (entry.attributes & kAttrFolder) != 0;
     if (!is_folder) context.done_mib += SizeInMiB(entry.size_low);
 
-    // A folder's paths keep room for the listing its own walk appends; a
-    // file's destination for the second NUL of a recycle.
+    // A folder's paths keep room for the listing its own walk appends.
     const size_t spare = is_folder ? ListingRoom() : 0;
     if (from_folder && !AppendElement(source, s, entry.name, spare)) {
       ReportTooLong(context, source, entry.name);
       continue;
     }
-    if (!AppendElement(destination, d, entry.name, is_folder ? spare : 1)) {
+    if (!AppendElement(destination, d, entry.name, spare)) {
       source[s] = '\0';
       ReportTooLong(context, destination, entry.name);
       continue;

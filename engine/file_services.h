@@ -17,7 +17,6 @@
 #pragma once
 
 #include <cstddef>
-#include <atomic>
 #include <cstdint>
 
 extern const char kPathSeparator;
@@ -131,14 +130,9 @@ class FileServices {
   // its volume has one, else (or where no trash can be used at all) deletes
   // it for good; never asks anything. A link goes as itself, never followed.
   // A removal that fails for any other reason is reported, not retried by
-  // deleting for good. path ends with two NULs. Returns 0 on success, else an
-  // error number.
+  // deleting for good. Returns 0 on success, else an error number.
   virtual int Recycle(const char* path) = 0;
 };
 
 // The backend of this system. Its calls may be made from any thread.
 FileServices& DefaultFileServices();
-
-// The owner of any window Recycle might show: the main window's handle on
-// Windows, set by the window; unused on POSIX.
-extern std::atomic<void*> gRecycleOwner;

@@ -19,8 +19,6 @@
 const char kPathSeparator = '/';
 const char kAllEntries[] = "*";
 
-std::atomic<void*> gRecycleOwner{nullptr};
-
 namespace {
 
 // Seconds from 1601-01-01 (the FILETIME epoch) to 1970-01-01.

@@ -1,5 +1,6 @@
-#include "engine/file_services.h"
+#include "engine/file_services_win32.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -10,9 +11,10 @@
 const char kPathSeparator = '\\';
 const char kAllEntries[] = "*.*";
 
-std::atomic<void*> gRecycleOwner{nullptr};
-
 namespace {
+
+// The owner of any window the recycle might show.
+std::atomic<HWND> gRecycleOwner{nullptr};
 
 // Room in UTF-16 units for a path of a full path buffer made absolute, with
 // the extended-length prefix and the temporary name.
@@ -24,6 +26,8 @@ constexpr size_t kFinalPathSize = 1024;
 // FOF_SILENT | FOF_NOCONFIRMATION | FOF_ALLOWUNDO | FOF_NOERRORUI: to the
 // recycle bin where there is one, and never a dialog.
 constexpr FILEOP_FLAGS kRecycleFlags = 0x454;
+// Room for the one path of a recycle's list: a walk's path and two NULs.
+constexpr size_t kRecycleListSize = 1024;
 
 int64_t TimeOf(const FILETIME& time) {
   return static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) |
@@ -304,10 +308,17 @@ class Win32FileServices : public FileServices {
                                                                    : DeleteFileA(path) != FALSE;
       return removed ? 0 : static_cast<int>(GetLastError());
     }
+    // SHFileOperationA takes a list of paths, each ended by a NUL and the
+    // list by one more.
+    char list[kRecycleListSize];
+    const size_t length = std::strlen(path);
+    if (length + 2 > sizeof list) return static_cast<int>(kErrorNameTooLong);
+    std::memcpy(list, path, length);
+    list[length] = list[length + 1] = '\0';
     SHFILEOPSTRUCTA operation = {};
-    operation.hwnd = static_cast<HWND>(gRecycleOwner.load());
+    operation.hwnd = gRecycleOwner.load();
     operation.wFunc = FO_DELETE;
-    operation.pFrom = path;  // ends with two NULs
+    operation.pFrom = list;
     operation.fFlags = kRecycleFlags;
     return SHFileOperationA(&operation);
   }
@@ -318,4 +329,8 @@ class Win32FileServices : public FileServices {
 FileServices& DefaultFileServices() {
   static Win32FileServices files;
   return files;
+}
+
+void SetRecycleOwner(void* window) {
+  gRecycleOwner = static_cast<HWND>(window);
 }

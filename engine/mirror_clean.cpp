@@ -85,14 +85,13 @@ bool CleanListing(WorkerContext& context, size_t top_length) {
     const bool is_link = (entry.attributes & kAttrReparsePoint) != 0;
     const bool walk_into = is_folder && !is_link;
 
-    // The destination keeps room for the second NUL of a deletion, a folder
-    // to be walked for its listing too.
-    const size_t spare = walk_into ? ListingRoom() : 1;
+    // A folder to be walked keeps room for its listing.
+    const size_t spare = walk_into ? ListingRoom() : 0;
     if (!AppendElement(destination, d, entry.name, spare)) {
       ReportTooLong(context, destination, entry.name);
       continue;
     }
-    if (!AppendElement(source, s, entry.name, walk_into ? ListingRoom() : 0)) {
+    if (!AppendElement(source, s, entry.name, spare)) {
       destination[d] = '\0';
       ReportTooLong(context, source, entry.name);
       continue;
@@ -110,7 +109,7 @@ bool CleanListing(WorkerContext& context, size_t top_length) {
       context.pass_failed = true;
       go_on = false;
     } else if (missing) {
-      RecycleDestination(context, d + 1 + std::strlen(entry.name));
+      RecycleDestination(context);
     } else if (!in_source) {
       ReportSkipped(context, "Kept, source not readable: ", destination);
     } else if (!is_folder && !is_link && entry.last_write > info.last_write) {

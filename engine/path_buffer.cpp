@@ -29,8 +29,7 @@ void ReportSkipped(WorkerContext& context, const char* head, const char* path) {
   context.pass_failed = true;
 }
 
-bool RecycleDestination(WorkerContext& context, size_t length) {
-  context.destination[length + 1] = '\0';
+bool RecycleDestination(WorkerContext& context) {
   const int result = context.files->Recycle(context.destination);
   if (result != 0) context.pass_failed = true;
   LogWithPath(context, result == 0 ? "Removed " : "Delete failed on ", context.destination);

@@ -49,8 +49,7 @@ void ReportTooLong(WorkerContext& context, const char* folder, const char* name)
 // alone for safety or after a failure.
 void ReportSkipped(WorkerContext& context, const char* head, const char* path);
 
-// Recycles the entry named in the destination buffer, whose text is length
-// bytes long with room for a second NUL after it, and logs "Removed <path>"
-// or "Delete failed on <path>" (a failure marks the pass as failed). True
-// when it is gone.
-bool RecycleDestination(WorkerContext& context, size_t length);
+// Recycles the entry named in the destination buffer and logs "Removed
+// <path>" or "Delete failed on <path>" (a failure marks the pass as failed).
+// True when it is gone.
+bool RecycleDestination(WorkerContext& context);

@@ -46,8 +46,6 @@ class PosixFileServicesTest : public ::testing::Test {
     return st;
   }
 
-  int Recycle(const std::string& path) { return RecyclePath(files, path); }
-
   FileServices& files = DefaultFileServices();
   TempDir dir;
 };
@@ -264,7 +262,7 @@ TEST_F(PosixFileServicesTest, RecycledFilesLandInTheTrash) {
   const fs::path trashed = ScratchDataHome() / "Trash" / "files" / "recycled.txt";
   const bool same_volume = Stat(dir.path().string()).st_dev == Stat(ScratchDataHome()).st_dev;
 
-  EXPECT_EQ(Recycle(path), 0);
+  EXPECT_EQ(files.Recycle(path.c_str()), 0);
   EXPECT_FALSE(fs::exists(path));
   if (same_volume) {
     EXPECT_EQ(ReadFile(trashed), "keep me");
@@ -290,7 +288,7 @@ TEST_F(PosixFileServicesTest, DeletingATreeRemovesLinksNotTheirTargets) {
   // Recycling a folder that holds a link leaves the link's target too.
   fs::create_directory(dir.path() / "tree2");
   fs::create_directory_symlink(dir.path() / "outside", dir.path() / "tree2" / "link");
-  EXPECT_EQ(Recycle(dir.Join("tree2")), 0);
+  EXPECT_EQ(files.Recycle(dir.Join("tree2").c_str()), 0);
   EXPECT_FALSE(fs::exists(fs::symlink_status(dir.path() / "tree2")));
   EXPECT_EQ(ReadFile(dir.path() / "outside" / "precious.txt"), "p");
 

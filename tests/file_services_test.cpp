@@ -47,8 +47,6 @@ class FileServicesTest : public ::testing::Test {
     return info.last_write;
   }
 
-  int Recycle(const std::string& path) { return RecyclePath(files, path); }
-
   FileServices& files = DefaultFileServices();
   TempDir dir;
 };
@@ -281,8 +279,8 @@ TEST_F(FileServicesTest, RecycleTakesAFileOrAWholeFolder) {
   WriteFile(dir.path() / "tree" / "inner" / "b.txt", "b");
   WriteFile(dir.path() / "stays.txt", "s");
 
-  EXPECT_EQ(Recycle(file), 0);
-  EXPECT_EQ(Recycle(dir.Join("tree")), 0);
+  EXPECT_EQ(files.Recycle(file.c_str()), 0);
+  EXPECT_EQ(files.Recycle(dir.Join("tree").c_str()), 0);
   EXPECT_EQ(Names(dir.path()), std::set<std::string>{"stays.txt"});
 }
 

@@ -31,16 +31,6 @@ TEST(Win32FileServices, HiddenAttributeIsReported) {
   }
 }
 
-TEST(Win32FileServices, RecycledFileIsGone) {
-  TempDir dir;
-  const std::string path = dir.Join("recycled.txt");
-  WriteFile(path, "r");
-  std::string doubly_ended = path;
-  doubly_ended.push_back('\0');
-  EXPECT_EQ(DefaultFileServices().Recycle(doubly_ended.c_str()), 0);
-  EXPECT_FALSE(fs::exists(path));
-}
-
 TEST(Win32FileServices, AReadOnlySourceLeavesNoTemporaryFileBehind) {
   TempDir dir;
   const std::string source = dir.Join("source.txt");
@@ -91,7 +81,8 @@ TEST(Win32FileServices, DestinationsNearAndPastMaxPath) {
     EXPECT_FALSE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), &error, &at_source));
     fs::remove(folder / "abc");
     EXPECT_TRUE(fs::is_empty(folder));
-    EXPECT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), &error, &at_source)) << error;
+    EXPECT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), &error, &at_source))
+        << error;
     EXPECT_EQ(ReadFile(folder / "abc"), "long way");
   }
 }

@@ -5,8 +5,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "engine/file_services.h"
-
 TempDir::TempDir() {
   static std::atomic<int> serial{0};
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
@@ -40,10 +38,4 @@ std::string ReadFile(const fs::path& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
-}
-
-int RecyclePath(FileServices& files, const std::string& path) {
-  std::string doubly_ended = path;
-  doubly_ended.push_back('\0');
-  return files.Recycle(doubly_ended.c_str());
 }

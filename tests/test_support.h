@@ -7,8 +7,6 @@
 
 namespace fs = std::filesystem;
 
-class FileServices;
-
 // A fresh folder under the system's temporary folder, removed with everything
 // in it when the object goes.
 class TempDir {
@@ -31,6 +29,4 @@ class TempDir {
 fs::path Utf8Path(const std::string& text);
 
 void WriteFile(const fs::path& path, const std::string& content);
-// Recycles path through files, which takes a path ended by two NULs.
-int RecyclePath(FileServices& files, const std::string& path);
 std::string ReadFile(const fs::path& path);

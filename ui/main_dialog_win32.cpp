@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "engine/file_services.h"
+#include "engine/file_services_win32.h"
 #include "jobs/project_file.h"
 #include "run/run_control.h"
 #include "run/run_settings.h"
@@ -52,7 +52,7 @@ void OnInitDialog(HWND window, const MainDialogStart& start) {
   Host* host = AttachMainWindowHost(window);
   // Layout runs on every move and size from here on, and needs the job list.
   gJobListView = GetDlgItem(window, kJobListId);
-  gRecycleOwner = window;
+  SetRecycleOwner(window);
 
   // The executable's icon is numbered, not named: none is found, and the
   // window keeps the icon the system gives dialogs.
@@ -96,7 +96,7 @@ void OnDestroy(HWND window) {
   KillTimer(window, kTimerId);
   OnLogTimer(window);  // a held log is let go with its timer
   // A pass may outlive the window: nothing it shows may be owned by a window that is gone.
-  gRecycleOwner = nullptr;
+  SetRecycleOwner(nullptr);
   for (int i = 0; i < kColumnCount; ++i) {
     gWindowSettings.column_widths[i] =
         static_cast<uint32_t>(SendMessageA(gJobListView, LVM_GETCOLUMNWIDTH, i, 0));
