@@ -25,7 +25,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*tail*/, i
   InitCommonControlsEx(&controls);
 
   const MainDialogStart start = {project, SetWorkingDirectoryToExecutable};
-  DialogBoxParamA(gModule, MAKEINTRESOURCEA(kDialogId), /*hWndParent=*/nullptr, MainDialogProc,
+  DialogBoxParamA(gModule, MAKEINTRESOURCEA(IDD_MAIN), /*hWndParent=*/nullptr, MainDialogProc,
                   reinterpret_cast<LPARAM>(&start));
   ShutdownWorkers();
   return 0;

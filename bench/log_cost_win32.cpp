@@ -40,7 +40,7 @@ void Measure(const char* what, Step step) {
 }
 
 DWORD WINAPI Probe(void*) {
-  const HWND log = GetDlgItem(gWindow, kLogListId);
+  const HWND log = GetDlgItem(gWindow, IDC_LOG);
   gContext.host.store(MainWindowHost());
   Measure("one trip to the window (WM_NULL)", [&](int) { SendMessageA(gWindow, WM_NULL, 0, 0); });
   Measure("a line added and drawn at once", [&](int i) {
@@ -62,7 +62,7 @@ int main() {
   InitCommonControlsEx(&controls);
   gModule = GetModuleHandleA(nullptr);
   const MainDialogStart start = {"", [] { return true; }};
-  gWindow = CreateDialogParamA(gModule, MAKEINTRESOURCEA(kDialogId), nullptr, MainDialogProc,
+  gWindow = CreateDialogParamA(gModule, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDialogProc,
                                reinterpret_cast<LPARAM>(&start));
   if (gWindow == nullptr) return 1;
   ShowWindow(gWindow, SW_SHOW);

@@ -78,10 +78,10 @@ class JobListViewTest : public ::testing::Test {
   }
   std::vector<std::string> LogLines() {
     std::vector<std::string> lines;
-    const int count = static_cast<int>(SendDlgItemMessageA(window_, kLogListId, LB_GETCOUNT, 0, 0));
+    const int count = static_cast<int>(SendDlgItemMessageA(window_, IDC_LOG, LB_GETCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
       char line[1024] = {};
-      SendDlgItemMessageA(window_, kLogListId, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line));
+      SendDlgItemMessageA(window_, IDC_LOG, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line));
       lines.push_back(line);
     }
     return lines;
@@ -129,13 +129,13 @@ TEST_F(JobListViewTest, CheckboxReachesTheJobOnlyAsABareImage) {
 
 TEST_F(JobListViewTest, DeleteKeepsRowsAndJobsInStep) {
   Open({});
-  OnJobCommand(window_, kDeleteCommand);  // an empty list
+  OnJobCommand(window_, IDM_DELETE);  // an empty list
   EXPECT_EQ(Rows(), 0);
   CloseMainWindow(window_);
 
   Open({{"C:\\a", "D:\\a", 1, 0}, {"C:\\b", "D:\\b", 0, 1}, {"C:\\c", "D:\\c", 1, 2}});
   Select(2);
-  OnJobCommand(window_, kDeleteCommand);
+  OnJobCommand(window_, IDM_DELETE);
   ExpectRowsMatchJobs();
   ASSERT_EQ(gJobs.count, 2);
   EXPECT_STREQ(gJobs.slots[1]->source, "C:\\b");
@@ -150,17 +150,17 @@ TEST_F(JobListViewTest, DeleteKeepsRowsAndJobsInStep) {
   EXPECT_STREQ(gJobs.slots[0]->source, "C:\\b");
   EXPECT_EQ(Selected(), 0);
 
-  OnJobCommand(window_, kDeleteCommand);
+  OnJobCommand(window_, IDM_DELETE);
   EXPECT_EQ(gJobs.count, 0);
   EXPECT_EQ(Rows(), 0);
-  OnJobCommand(window_, kDeleteCommand);
+  OnJobCommand(window_, IDM_DELETE);
   EXPECT_EQ(gJobs.count, 0);
 }
 
 TEST_F(JobListViewTest, MovesKeepEachCheckboxWithItsJobAndAreSaved) {
   Open({{"C:\\a", "D:\\a", 1, 0}, {"C:\\b", "D:\\b", 1, 1}, {"C:\\c", "D:\\c", 0, 2}});
   Select(2);
-  OnJobCommand(window_, kMoveUpCommand);
+  OnJobCommand(window_, IDM_MOVE_UP);
   ExpectRowsMatchJobs();
   EXPECT_STREQ(gJobs.slots[1]->source, "C:\\c");
   EXPECT_EQ(gJobs.slots[1]->flags, 0);
@@ -168,14 +168,14 @@ TEST_F(JobListViewTest, MovesKeepEachCheckboxWithItsJobAndAreSaved) {
   EXPECT_EQ(Selected(), 1);
 
   Select(2);
-  OnJobCommand(window_, kMoveDownCommand);  // the last row stays
+  OnJobCommand(window_, IDM_MOVE_DOWN);  // the last row stays
   Select(0);
-  OnJobCommand(window_, kMoveUpCommand);  // the first row stays
+  OnJobCommand(window_, IDM_MOVE_UP);  // the first row stays
   ExpectRowsMatchJobs();
   EXPECT_STREQ(gJobs.slots[0]->source, "C:\\a");
   EXPECT_STREQ(gJobs.slots[2]->source, "C:\\b");
 
-  OnJobCommand(window_, kMoveDownCommand);
+  OnJobCommand(window_, IDM_MOVE_DOWN);
   ExpectRowsMatchJobs();
   EXPECT_STREQ(gJobs.slots[0]->source, "C:\\c");
   EXPECT_STREQ(gJobs.slots[1]->source, "C:\\a");
@@ -191,13 +191,13 @@ TEST_F(JobListViewTest, ModeCommandsSetTheCurrentJobsMode) {
   Open({{"C:\\a", "D:\\a", 1, 0}, {"C:\\b", "D:\\b", 1, 0}});
   Select(1);
   for (int mode = kJobModeCount - 1; mode >= 0; --mode) {
-    OnJobCommand(window_, kFirstModeCommand + mode);
+    OnJobCommand(window_, IDM_MODE_COPY + mode);
     EXPECT_EQ(gJobs.slots[1]->mode, mode);
     EXPECT_EQ(Text(1, 0), ModeName(mode));
     EXPECT_EQ(gJobs.slots[0]->mode, kModeCopy);
   }
   gCurrentRow = 2;  // not a job's row
-  OnJobCommand(window_, kFirstModeCommand + kModeSync);
+  OnJobCommand(window_, IDM_MODE_COPY + kModeSync);
   EXPECT_EQ(gJobs.slots[0]->mode, kModeCopy);
   EXPECT_EQ(gJobs.slots[1]->mode, kModeCopy);
 }
@@ -230,12 +230,12 @@ TEST_F(JobListViewTest, ContextMenuHitsOnlyTheCurrentRow) {
     EXPECT_EQ(CursorOnCurrentRow(cursor), c.hit) << "y " << c.y;
   }
 
-  HMENU menu = LoadMenuA(gModule, MAKEINTRESOURCEA(kMenuId));
+  HMENU menu = LoadMenuA(gModule, MAKEINTRESOURCEA(IDM_JOB_MENU));
   ASSERT_NE(menu, nullptr);
   HMENU popup = GetSubMenu(menu, 0);
   CheckModeItem(popup, gJobs.slots[1]->mode);
   for (int mode = 0; mode < kJobModeCount; ++mode) {
-    const UINT state = GetMenuState(GetSubMenu(popup, 0), kFirstModeCommand + mode, MF_BYCOMMAND);
+    const UINT state = GetMenuState(GetSubMenu(popup, 0), IDM_MODE_COPY + mode, MF_BYCOMMAND);
     EXPECT_EQ((state & MF_CHECKED) != 0, mode == kModeMove) << "mode " << mode;
   }
   DestroyMenu(menu);

@@ -35,8 +35,8 @@ class LayoutTest : public ::testing::Test {
 
   Controls Place() {
     return {ClientRectOf(window_, gJobListView),
-            ClientRectOf(window_, GetDlgItem(window_, kLogListId)),
-            ClientRectOf(window_, GetDlgItem(window_, kProgressBarId))};
+            ClientRectOf(window_, GetDlgItem(window_, IDC_LOG)),
+            ClientRectOf(window_, GetDlgItem(window_, IDC_PROGRESS))};
   }
   void Resize(int width, int height) {
     SetWindowPos(window_, /*hWndInsertAfter=*/nullptr, 0, 0, width, height,
@@ -82,8 +82,8 @@ TEST_F(LayoutTest, PlacesTheControlsFromTheFrameAndTheSeparator) {
 
   // Where they overlap, the progress bar lies above the log, the log above the job list.
   HWND top = GetWindow(window_, GW_CHILD);
-  EXPECT_EQ(top, GetDlgItem(window_, kProgressBarId));
-  EXPECT_EQ(GetWindow(top, GW_HWNDNEXT), GetDlgItem(window_, kLogListId));
+  EXPECT_EQ(top, GetDlgItem(window_, IDC_PROGRESS));
+  EXPECT_EQ(GetWindow(top, GW_HWNDNEXT), GetDlgItem(window_, IDC_LOG));
   EXPECT_EQ(GetWindow(GetWindow(top, GW_HWNDNEXT), GW_HWNDNEXT), gJobListView);
 }
 

@@ -103,7 +103,7 @@ bool HandleSentUntil(const std::function<bool()>& done) {
 }
 
 std::vector<std::string> LogLines(HWND window) {
-  const HWND log = GetDlgItem(window, kLogListId);
+  const HWND log = GetDlgItem(window, IDC_LOG);
   std::vector<std::string> lines;
   const int count = static_cast<int>(SendMessageA(log, LB_GETCOUNT, 0, 0));
   for (int i = 0; i < count; ++i) {
@@ -130,10 +130,10 @@ std::wstring Wide(const std::string& utf8) {
 
 // What the log list and the job list show, in UTF-16.
 std::vector<std::wstring> ShownLogLines(HWND window) {
-  std::vector<std::wstring> lines(SendDlgItemMessageW(window, kLogListId, LB_GETCOUNT, 0, 0));
+  std::vector<std::wstring> lines(SendDlgItemMessageW(window, IDC_LOG, LB_GETCOUNT, 0, 0));
   for (size_t i = 0; i < lines.size(); ++i) {
     wchar_t text[1024] = {};
-    SendDlgItemMessageW(window, kLogListId, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+    SendDlgItemMessageW(window, IDC_LOG, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
     lines[i] = text;
   }
   return lines;
@@ -145,7 +145,7 @@ std::wstring ShownCell(HWND window, int row, int column) {
   item.iSubItem = column;
   item.pszText = text;
   item.cchTextMax = 600;
-  SendDlgItemMessageW(window, kJobListId, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+  SendDlgItemMessageW(window, IDC_JOB_LIST, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
   return text;
 }
 
@@ -238,7 +238,7 @@ class MainDialogTest : public ::testing::Test {
 
   HWND Open() {
     start_ = {project_.c_str(), [] { return true; }};
-    window_ = CreateDialogParamA(gModule, MAKEINTRESOURCEA(kDialogId), nullptr, MainDialogProc,
+    window_ = CreateDialogParamA(gModule, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDialogProc,
                                  reinterpret_cast<LPARAM>(&start_));
     power_.window = window_;
     Pump();
@@ -256,7 +256,7 @@ class MainDialogTest : public ::testing::Test {
     WriteCopyProject(kEndNone, 0);
     gContext.files = &gate_.files;
     ASSERT_TRUE(Open());
-    Command(kStartButtonId);
+    Command(IDC_START);
     ASSERT_TRUE(PumpUntil([&] { return gate_.arrived > 0; }));
   }
 
@@ -280,7 +280,7 @@ TEST_F(MainDialogTest, FirstStartCreatesTheKeyAndStoresTheDefaultsAtClose) {
   RegCloseKey(key);
   EXPECT_EQ(WindowPlacement(window_), (std::vector<int32_t>{100, 100, 640, 400}));
 
-  const HWND list = GetDlgItem(window_, kJobListId);
+  const HWND list = GetDlgItem(window_, IDC_JOB_LIST);
   const char* titles[] = {"Mode", "Source", "Destination"};
   const int widths[] = {80, 250, 250};
   for (int i = 0; i < 3; ++i) {
@@ -322,7 +322,7 @@ TEST_F(MainDialogTest, StoredSettingsComeBackAtTheNextStart) {
   ASSERT_TRUE(Open());
 
   EXPECT_EQ(WindowPlacement(window_), (std::vector<int32_t>{150, 120, 700, 450}));
-  const HWND list = GetDlgItem(window_, kJobListId);
+  const HWND list = GetDlgItem(window_, IDC_JOB_LIST);
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, i, 0), static_cast<LRESULT>(widths[i]));
   }
@@ -353,11 +353,11 @@ TEST_F(MainDialogTest, MissingOrOverlongValuesKeepTheirDefaults) {
 TEST_F(MainDialogTest, RowsAndRunSettingBoxesShowTheProject) {
   WriteProject("O,1,Copy,C:\\a,D:\\a\r\nO,0,Mirror,C:\\b,D:\\b\r\nO,1,Sync,C:\\c,\r\nT,7,0,3\r\n");
   ASSERT_TRUE(Open());
-  EXPECT_EQ(SendMessageA(GetDlgItem(window_, kJobListId), LVM_GETITEMCOUNT, 0, 0), 3);
+  EXPECT_EQ(SendMessageA(GetDlgItem(window_, IDC_JOB_LIST), LVM_GETITEMCOUNT, 0, 0), 3);
   EXPECT_EQ(gRun.total_mib, 7u);
 
-  const HWND end_box = GetDlgItem(window_, kEndOptionBoxId);
-  const HWND limit_box = GetDlgItem(window_, kTimeLimitBoxId);
+  const HWND end_box = GetDlgItem(window_, IDC_END_OPTION);
+  const HWND limit_box = GetDlgItem(window_, IDC_TIME_LIMIT);
   const std::vector<std::string> ends = {"End Option", "Close", "Shutdown", "Hibernate"};
   const std::vector<std::string> limits = {"Time Limit", "5 Minute", "10 Minute", "30 Minute",
                                            "1 Hour",     "2 Hours",  "5 Hours"};
@@ -372,16 +372,16 @@ TEST_F(MainDialogTest, RowsAndRunSettingBoxesShowTheProject) {
 
   // Only a change of selection sets a value; typing in the field does not.
   SendMessageA(limit_box, CB_SETCURSEL, 5, 0);
-  Command(kTimeLimitBoxId, CBN_EDITCHANGE);
+  Command(IDC_TIME_LIMIT, CBN_EDITCHANGE);
   EXPECT_EQ(gRunSettings.time_limit, 3);
-  Command(kTimeLimitBoxId, CBN_SELCHANGE);
+  Command(IDC_TIME_LIMIT, CBN_SELCHANGE);
   EXPECT_EQ(gRunSettings.time_limit, 5);
   SendMessageA(end_box, CB_SETCURSEL, 1, 0);
-  Command(kEndOptionBoxId, CBN_SELCHANGE);
+  Command(IDC_END_OPTION, CBN_SELCHANGE);
   EXPECT_EQ(gRunSettings.end_option, 1);
   gRunSettings.end_option = kEndNone;  // no watcher for this test's closing
   SendMessageA(end_box, CB_SETCURSEL, 0, 0);
-  Command(kEndOptionBoxId, CBN_SELCHANGE);
+  Command(IDC_END_OPTION, CBN_SELCHANGE);
 
   Command(IDCANCEL);
   EXPECT_FALSE(IsWindow(window_));
@@ -393,7 +393,7 @@ TEST_F(MainDialogTest, RowsAndRunSettingBoxesShowTheProject) {
 TEST_F(MainDialogTest, OutOfRangeSettingsSelectNothing) {
   WriteProject("O,1,Copy,C:\\a,D:\\a\r\nT,0,0,9\r\n");
   ASSERT_TRUE(Open());
-  EXPECT_EQ(SendMessageA(GetDlgItem(window_, kTimeLimitBoxId), CB_GETCURSEL, 0, 0), CB_ERR);
+  EXPECT_EQ(SendMessageA(GetDlgItem(window_, IDC_TIME_LIMIT), CB_GETCURSEL, 0, 0), CB_ERR);
 }
 
 TEST_F(MainDialogTest, AJobLeftOutAtLoadIsNamedInTheLog) {
@@ -418,14 +418,14 @@ TEST_F(MainDialogTest, StartRunsAPassIntoTheLogAndTheProgressBar) {
   WriteCopyProject(kEndNone, 0);
   ASSERT_TRUE(Open());
   gRun.total_mib = 10;
-  Command(kStartButtonId);
+  Command(IDC_START);
   ASSERT_TRUE(WaitForLog("Done.")) << ::testing::PrintToString(LogLines(window_));
   const std::vector<std::string> lines = LogLines(window_);
   int copies = 0;
   for (const std::string& line : lines)
     copies += line.rfind("Copying ", 0) == 0;
   EXPECT_EQ(copies, 2) << ::testing::PrintToString(lines);
-  const HWND bar = GetDlgItem(window_, kProgressBarId);
+  const HWND bar = GetDlgItem(window_, IDC_PROGRESS);
   EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 3);
   EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, FALSE, 0), 10);
   EXPECT_EQ(ReadFile(fs::path(destination_) / "small.txt"), "small");
@@ -454,7 +454,7 @@ TEST_F(MainDialogTest, NamesInAnyScriptShowAndRoundTrip) {
   EXPECT_EQ(ShownCell(window_, 0, 1), Wide(source_));
   EXPECT_EQ(ShownCell(window_, 0, 2), Wide(destination_));
 
-  Command(kStartButtonId);
+  Command(IDC_START);
   ASSERT_TRUE(WaitForLog("Done."));
   const std::vector<std::wstring> lines = ShownLogLines(window_);
   for (const std::string& name : names) {
@@ -480,7 +480,7 @@ TEST_F(MainDialogTest, EnterStartsTheWatcherAndStopEndsIt) {
   enter.wParam = VK_RETURN;
   IsDialogMessageA(window_, &enter);
   ASSERT_TRUE(WaitForLog("Waiting on network path..."));
-  Command(kStopButtonId);
+  Command(IDC_STOP);
   EXPECT_TRUE(LogHas(window_, "Stopping watch thread..."));
   EXPECT_TRUE(WaitForLog("Watcher stopped."));
   EXPECT_TRUE(PumpUntil([] { return !gRun.watcher_slot; }));
@@ -489,7 +489,7 @@ TEST_F(MainDialogTest, EnterStartsTheWatcherAndStopEndsIt) {
 
 TEST_F(MainDialogTest, StopDuringAPassEndsItAndKeepsTheWindow) {
   ASSERT_NO_FATAL_FAILURE(StartHeldPass());
-  Command(kStopButtonId);
+  Command(IDC_STOP);
   EXPECT_TRUE(LogHas(window_, "Stopping..."));
   gate_.open = true;
   ASSERT_TRUE(WaitForLog("Done."));
@@ -518,7 +518,7 @@ LRESULT CALLBACK CountingLogProc(HWND log, UINT message, WPARAM wparam, LPARAM l
 TEST_F(MainDialogTest, ABurstOfLinesIsDrawnAFewTimesAndEndsOnItsLastLine) {
   WriteProject("");
   ASSERT_TRUE(Open());
-  const HWND log = GetDlgItem(window_, kLogListId);
+  const HWND log = GetDlgItem(window_, IDC_LOG);
   ASSERT_TRUE(IsWindowVisible(log));
   gLogProc = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrA(log, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountingLogProc)));

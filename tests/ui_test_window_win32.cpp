@@ -27,7 +27,7 @@ HWND OpenMainWindow(const std::string& project_path) {
   static MainDialogStart start;
   project = project_path;
   start = {project.c_str(), [] { return true; }};
-  return CreateDialogParamA(gModule, MAKEINTRESOURCEA(kDialogId), /*hWndParent=*/nullptr,
+  return CreateDialogParamA(gModule, MAKEINTRESOURCEA(IDD_MAIN), /*hWndParent=*/nullptr,
                             MainDialogProc, reinterpret_cast<LPARAM>(&start));
 }
 

@@ -190,20 +190,20 @@ void OnJobListNotify(HWND window, NMHDR* header) {
     OnItemChanged(*reinterpret_cast<NMLISTVIEW*>(header));
   } else if (header->code == LVN_KEYDOWN) {
     if (reinterpret_cast<NMLVKEYDOWN*>(header)->wVKey == VK_DELETE) {
-      OnJobCommand(window, kDeleteCommand);
+      OnJobCommand(window, IDM_DELETE);
     }
   }
 }
 
 void OnJobCommand(HWND, int id) {
-  if (id == kDeleteCommand) {
+  if (id == IDM_DELETE) {
     DeleteCurrentJob();
-  } else if (id == kMoveUpCommand) {
+  } else if (id == IDM_MOVE_UP) {
     MoveCurrentJob(-1);
-  } else if (id == kMoveDownCommand) {
+  } else if (id == IDM_MOVE_DOWN) {
     MoveCurrentJob(+1);
-  } else if (id >= kFirstModeCommand && id <= kLastModeCommand) {
-    SetCurrentMode(id - kFirstModeCommand);
+  } else if (id >= IDM_MODE_COPY && id <= IDM_MODE_SYNC) {
+    SetCurrentMode(id - IDM_MODE_COPY);
   }
 }
 
@@ -227,14 +227,14 @@ bool CursorOnCurrentRow(POINT cursor) {
 }
 
 void CheckModeItem(HMENU popup, int mode) {
-  CheckMenuItem(GetSubMenu(popup, 0), kFirstModeCommand + mode, MF_BYCOMMAND | MF_CHECKED);
+  CheckMenuItem(GetSubMenu(popup, 0), IDM_MODE_COPY + mode, MF_BYCOMMAND | MF_CHECKED);
 }
 
 void OnContextMenu(HWND window) {
   POINT cursor;
   if (!GetCursorPos(&cursor) || !CursorOnCurrentRow(cursor)) return;
   GetCursorPos(&cursor);
-  HMENU menu = LoadMenuA(gModule, MAKEINTRESOURCEA(kMenuId));
+  HMENU menu = LoadMenuA(gModule, MAKEINTRESOURCEA(IDM_JOB_MENU));
   if (menu == nullptr) return;
   HMENU popup = GetSubMenu(menu, 0);
   if (popup != nullptr) {

@@ -48,9 +48,9 @@ void LayOut(HWND window) {
   const int separator = Separator();
 
   Place(gJobListView, 0, 0, width - 2 * fx - 2, separator, SWP_NOMOVE);
-  Place(GetDlgItem(window, kLogListId), 0, cap + separator + 10, width - 2 * fx - 2,
+  Place(GetDlgItem(window, IDC_LOG), 0, cap + separator + 10, width - 2 * fx - 2,
         height - separator - fy - 25, 0);
-  Place(GetDlgItem(window, kProgressBarId), 1, height + 4, width - 2 * fx - 4, kProgressHeight, 0);
+  Place(GetDlgItem(window, IDC_PROGRESS), 1, height + 4, width - 2 * fx - 4, kProgressHeight, 0);
 }
 
 void OnMouseMove(HWND window, int x, int y) {

@@ -67,7 +67,7 @@ int LogPathWidth(int client_width, int prefix_width) {
 }
 
 void OnAppendLog(HWND window, const char* prefix, const char* text) {
-  const HWND log = GetDlgItem(window, kLogListId);
+  const HWND log = GetDlgItem(window, IDC_LOG);
   char line[kPathBufferSize];
   if (prefix != nullptr) {
     ComposePathLine(window, log, prefix, text, line);
@@ -86,7 +86,7 @@ void OnLogTimer(HWND window) {
   KillTimer(window, kLogTimerId);
   if (!gLogHeld) return;
   gLogHeld = false;
-  const HWND log = GetDlgItem(window, kLogListId);
+  const HWND log = GetDlgItem(window, IDC_LOG);
   SendMessageA(log, WM_SETREDRAW, TRUE, 0);
   ScrollToLastLine(log);
   // Drawn at once: a scroll moves what is on the screen, and a list that

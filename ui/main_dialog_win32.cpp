@@ -51,7 +51,7 @@ void InsertColumns() {
 void OnInitDialog(HWND window, const MainDialogStart& start) {
   Host* host = AttachMainWindowHost(window);
   // Layout runs on every move and size from here on, and needs the job list.
-  gJobListView = GetDlgItem(window, kJobListId);
+  gJobListView = GetDlgItem(window, IDC_JOB_LIST);
   SetRecycleOwner(window);
 
   // The executable's icon is numbered, not named: none is found, and the
@@ -110,25 +110,25 @@ void OnCommand(HWND window, int id, int code) {
     case IDCANCEL:
       CloseRequested(host);
       break;
-    case kEndOptionBoxId:
-    case kTimeLimitBoxId:
+    case IDC_END_OPTION:
+    case IDC_TIME_LIMIT:
       // Text typed into a box's field changes nothing; only a selection does.
       if (code == CBN_SELCHANGE) OnRunSettingSelected(window, id);
       break;
-    case kStartButtonId:
+    case IDC_START:
       StartWatcher(host);
       break;
-    case kStopButtonId:
+    case IDC_STOP:
       StopRequested();
       break;
     default:
-      if (id >= kDeleteCommand && id <= kLastModeCommand) OnJobCommand(window, id);
+      if (id >= IDM_DELETE && id <= IDM_MODE_SYNC) OnJobCommand(window, id);
       break;
   }
 }
 
 void OnNotify(HWND window, NMHDR* header) {
-  if (header->idFrom == static_cast<UINT_PTR>(kJobListId)) OnJobListNotify(window, header);
+  if (header->idFrom == static_cast<UINT_PTR>(IDC_JOB_LIST)) OnJobListNotify(window, header);
 }
 
 void OnPaint(HWND window) {

@@ -7,23 +7,7 @@
 
 #include "engine/host.h"
 #include "jobs/job_list.h"
-
-// Resource, control and command ids.
-constexpr int kIconId = 101;
-constexpr int kDialogId = 102;
-constexpr int kMenuId = 103;
-constexpr int kEndOptionBoxId = 1001;
-constexpr int kJobListId = 1002;
-constexpr int kStartButtonId = 1003;
-constexpr int kStopButtonId = 1004;
-constexpr int kTimeLimitBoxId = 1005;
-constexpr int kLogListId = 1006;
-constexpr int kProgressBarId = 1007;
-constexpr int kDeleteCommand = 40001;
-constexpr int kMoveUpCommand = 40002;
-constexpr int kMoveDownCommand = 40003;
-constexpr int kFirstModeCommand = 40004;  // Copy; Mirror, Move, Sync follow
-constexpr int kLastModeCommand = 40007;
+#include "resources/resource_ids.h"
 
 // Private window messages.
 constexpr UINT MSG_CLOSE_NOW = WM_USER + 1;

@@ -16,15 +16,15 @@ void FillBox(HWND box, const char* const* texts, int count, int32_t selected) {
 }  // namespace
 
 void FillRunSettingCombos(HWND window) {
-  FillBox(GetDlgItem(window, kEndOptionBoxId), kRunSettingTexts, kEndOptionCount,
+  FillBox(GetDlgItem(window, IDC_END_OPTION), kRunSettingTexts, kEndOptionCount,
           gRunSettings.end_option);
-  FillBox(GetDlgItem(window, kTimeLimitBoxId), kRunSettingTexts + kEndOptionCount, kTimeLimitCount,
+  FillBox(GetDlgItem(window, IDC_TIME_LIMIT), kRunSettingTexts + kEndOptionCount, kTimeLimitCount,
           gRunSettings.time_limit);
 }
 
 void OnRunSettingSelected(HWND window, int id) {
   const auto index = static_cast<int32_t>(SendMessageA(GetDlgItem(window, id), CB_GETCURSEL, 0, 0));
-  if (id == kEndOptionBoxId)
+  if (id == IDC_END_OPTION)
     gRunSettings.end_option = index;
   else
     gRunSettings.time_limit = index;

@@ -26,21 +26,21 @@ class WindowHost : public Host {
                  reinterpret_cast<LPARAM>(path));
   }
   void SetProgressRange(uint32_t total) override {
-    SendMessageA(Control(kProgressBarId), PBM_SETRANGE32, 0, total);
+    SendMessageA(Control(IDC_PROGRESS), PBM_SETRANGE32, 0, total);
   }
   void SetProgress(uint32_t position) override {
-    SendMessageA(Control(kProgressBarId), PBM_SETPOS, position, 0);
+    SendMessageA(Control(IDC_PROGRESS), PBM_SETPOS, position, 0);
   }
   void HighlightJob(int row) override {
     LVITEMA item = {};
     item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     item.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(Control(kJobListId), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
+    SendMessageA(Control(IDC_JOB_LIST), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
   }
 
   void SendStartPass() override { SendMessageA(window_, MSG_START_PASS, 0, 0); }
   void PostCloseNow() override { PostMessageA(window_, MSG_CLOSE_NOW, 0, 0); }
-  void ClearLog() override { SendMessageA(Control(kLogListId), LB_RESETCONTENT, 0, 0); }
+  void ClearLog() override { SendMessageA(Control(IDC_LOG), LB_RESETCONTENT, 0, 0); }
   void EndWindow() override { DestroyWindow(window_); }
 
  private:
