@@ -44,6 +44,11 @@ constexpr uint32_t kErrorGeneral = 31;           // any failure without a closer
 
 constexpr size_t kEntryNameSize = 260;
 
+// A copy is made under a temporary name in its destination's folder: this
+// prefix, the process id in decimal, this suffix ("~larkspan-1234.tmp").
+constexpr char kTemporaryPrefix[] = "~larkspan-";
+constexpr char kTemporarySuffix[] = ".tmp";
+
 // One entry of a folder listing.
 struct FindEntry {
   uint32_t attributes;
@@ -105,8 +110,8 @@ class FileServices {
   virtual bool ReadInfoIn(void* folder, const char* path, PathInfo* info, uint32_t* error) = 0;
 
   // Copies source to destination so that destination is never seen partly
-  // written: the copy is made under a temporary name in the destination's
-  // folder, carries the source's last-write time, and then replaces the old
+  // written: the copy is made under its temporary name (see kTemporaryPrefix)
+  // in the destination's folder, carries the source's last-write time, and then replaces the old
   // destination file in one step. On failure the old destination file is as
   // it was, no temporary file is left, *error holds the failure's number
   // (kErrorNameTooLong when the system refuses a path as too long) and

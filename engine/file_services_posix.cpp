@@ -15,6 +15,7 @@
 #include "engine/posix_errors.h"
 #include "engine/remove_tree_posix.h"
 #include "engine/replace_copy_posix.h"
+#include "jobs/posix_io.h"
 
 const char kPathSeparator = '/';
 const char kAllEntries[] = "*";
@@ -210,18 +211,18 @@ class PosixFileServices : public FileServices {
   // folder that may not be listed.
   void* OpenFolder(const char* path) override {
     const int fd = open(path, O_PATH | O_DIRECTORY | O_CLOEXEC);
-    return fd < 0 ? nullptr : FolderHandle(fd);
+    return fd < 0 ? nullptr : HandleOfFd(fd);
   }
 
   void CloseFolder(void* folder) override {
-    if (folder != nullptr) close(FolderFd(folder));
+    if (folder != nullptr) close(FdOfHandle(folder));
   }
 
   bool ReadInfoIn(void* folder, const char* path, PathInfo* info, uint32_t* error) override {
     if (folder == nullptr) return ReadInfo(path, info, error);
     const char* slash = std::strrchr(path, '/');
     const char* name = slash == nullptr ? path : slash + 1;
-    const int fd = FolderFd(folder);
+    const int fd = FdOfHandle(folder);
     const int failure = StatEntry(fd, name, name, info);
     if (failure == 0) return true;
     // The folder is there unless it was removed since it was opened.
@@ -317,14 +318,6 @@ class PosixFileServices : public FileServices {
       return nullptr;
     }
     return &gSingleEntryFind;
-  }
-
-  // A folder handle is its descriptor plus one, so that descriptor 0 is not nullptr.
-  static void* FolderHandle(int fd) {
-    return reinterpret_cast<void*>(static_cast<intptr_t>(fd) + 1);
-  }
-  static int FolderFd(void* folder) {
-    return static_cast<int>(reinterpret_cast<intptr_t>(folder) - 1);
   }
 };
 

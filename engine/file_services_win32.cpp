@@ -141,7 +141,7 @@ bool AppendWide(wchar_t (&path)[kWidePathSize], size_t& length, const wchar_t* t
   return true;
 }
 
-// "<destination's folder>\~larkspan-<pid>.tmp", absolute and in the
+// The temporary name in the destination's folder, absolute and in the
 // extended-length form ("\\?\C:\..." or "\\?\UNC\server\share\..."; a device
 // path's "\\.\" becomes "\\?\"), which the system takes at any length: a
 // destination that fits MAX_PATH may sit in a folder where the longer
@@ -162,13 +162,14 @@ bool TemporaryPathFor(const wchar_t* destination, wchar_t (&temporary)[kWidePath
     prefix = L"\\\\?\\UNC\\";
     rest = full + 2;
   }
-  wchar_t name[32];
-  const int m = std::swprintf(name, sizeof name / sizeof name[0], L"~larkspan-%lu.tmp",
-                              GetCurrentProcessId());
+  char name[32];
+  wchar_t wide_name[kWidePathSize];
+  const int m = std::snprintf(name, sizeof name, "%s%lu%s", kTemporaryPrefix, GetCurrentProcessId(),
+                              kTemporarySuffix);
   size_t length = 0;
   temporary[0] = L'\0';
-  return m > 0 && AppendWide(temporary, length, prefix) && AppendWide(temporary, length, rest) &&
-         AppendWide(temporary, length, name);
+  return m > 0 && ToWide(name, wide_name) && AppendWide(temporary, length, prefix) &&
+         AppendWide(temporary, length, rest) && AppendWide(temporary, length, wide_name);
 }
 
 class Win32FileServices : public FileServices {

@@ -37,12 +37,10 @@ bool RecycleDestination(WorkerContext& context) {
 }
 
 bool IsOwnTemporaryName(const char* name) {
-  static const char kPrefix[] = "~larkspan-";
-  static const char kSuffix[] = ".tmp";
-  if (std::strncmp(name, kPrefix, sizeof kPrefix - 1) != 0) return false;
-  const char* digits = name + sizeof kPrefix - 1;
+  if (std::strncmp(name, kTemporaryPrefix, sizeof kTemporaryPrefix - 1) != 0) return false;
+  const char* digits = name + sizeof kTemporaryPrefix - 1;
   const char* end = digits;
   while (*end >= '0' && *end <= '9')
     ++end;
-  return end != digits && std::strcmp(end, kSuffix) == 0;
+  return end != digits && std::strcmp(end, kTemporarySuffix) == 0;
 }

@@ -23,14 +23,14 @@ inline size_t ListingRoom() {
 }
 
 // The "." and ".." a folder listing may hold.
-// Our own temporary copies are "~larkspan-<digits>.tmp" beside their
-// destination. One that a killed run left behind is a stray, never a file to
-// copy: a Sync would carry it back into the source.
-bool IsOwnTemporaryName(const char* name);
-
 inline bool IsDotEntry(const char* name) {
   return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
+
+// A name of the form of our own temporary copies (kTemporaryPrefix, digits,
+// kTemporarySuffix). One that a killed run left behind is a stray, never a
+// file to copy: a Sync would carry it back into the source.
+bool IsOwnTemporaryName(const char* name);
 
 // Writes kPathSeparator and name at path[end] (where path's NUL is), provided
 // spare more bytes remain free after the new NUL. False, with path unchanged,

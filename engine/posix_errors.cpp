@@ -1,10 +1,10 @@
 #include "engine/posix_errors.h"
 
 #include <cerrno>
-#include <cstring>
 #include <sys/stat.h>
 
 #include "engine/file_services.h"
+#include "jobs/posix_io.h"
 
 uint32_t WindowsErrorFromErrno(int error) {
   switch (error) {
@@ -52,21 +52,6 @@ uint32_t WindowsErrorFromErrno(int error) {
     default:
       return kErrorGeneral;
   }
-}
-
-bool SplitPath(const char* path, char (&folder)[kPosixPathMax], const char** last) {
-  const char* slash = std::strrchr(path, '/');
-  if (slash == nullptr) {
-    std::strcpy(folder, ".");
-    *last = path;
-    return true;
-  }
-  const size_t length = slash == path ? 1 : static_cast<size_t>(slash - path);
-  if (length >= kPosixPathMax) return false;
-  std::memcpy(folder, path, length);
-  folder[length] = '\0';
-  *last = slash + 1;
-  return true;
 }
 
 uint32_t ErrorForPath(const char* path, int error) {

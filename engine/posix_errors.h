@@ -13,9 +13,3 @@ uint32_t WindowsErrorFromErrno(int error);
 // told apart as Windows does: 2 when its folder exists, 3 when a folder on
 // the way is missing.
 uint32_t ErrorForPath(const char* path, int error);
-
-constexpr unsigned kPosixPathMax = 4096;
-
-// Splits path into its folder (".", "/" or the text before the last
-// separator) and its last element. False when the folder does not fit.
-bool SplitPath(const char* path, char (&folder)[kPosixPathMax], const char** last);

@@ -8,23 +8,12 @@
 
 #include "engine/file_services.h"
 #include "engine/posix_errors.h"
+#include "jobs/posix_io.h"
 
 namespace {
 
 constexpr size_t kCopyBufferSize = 64 * 1024;
 constexpr size_t kCopyChunk = size_t{1} << 30;
-
-// Writes all of size bytes; 0 or an errno.
-int WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return 0;
-}
 
 // A read that fails is the source's failure (*at_source set), a write the
 // destination's.
@@ -160,8 +149,8 @@ bool CopyIntoPlace(const char* source, const char* destination, TemporaryKind ki
     *error = kErrorNameTooLong;
     return false;
   }
-  const int n = std::snprintf(temporary, sizeof temporary, "%s/~larkspan-%ld.tmp", folder,
-                              static_cast<long>(ProcessId()));
+  const int n = std::snprintf(temporary, sizeof temporary, "%s/%s%ld%s", folder, kTemporaryPrefix,
+                              static_cast<long>(ProcessId()), kTemporarySuffix);
   if (n < 0 || static_cast<size_t>(n) >= sizeof temporary) {
     *error = kErrorNameTooLong;
     return false;

@@ -1,27 +1,20 @@
 #include "jobs/whole_file.h"
 
 #include <cerrno>
-#include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "jobs/posix_io.h"
 
 namespace {
 
 // Makes a rename in path's folder durable.
 void SyncFolderOf(const char* path) {
-  char folder[1024];
-  const char* slash = std::strrchr(path, '/');
-  if (slash == nullptr) {
-    std::strcpy(folder, ".");
-  } else {
-    const size_t n = slash == path ? 1 : static_cast<size_t>(slash - path);
-    if (n >= sizeof folder) return;
-    std::memcpy(folder, path, n);
-    folder[n] = '\0';
-  }
+  char folder[kPosixPathMax];
+  const char* last = nullptr;
+  if (!SplitPath(path, folder, &last)) return;
   const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   fsync(fd);
@@ -73,24 +66,16 @@ class PosixWholeFiles : public WholeFiles {
       unlink(path);
       return nullptr;
     }
-    return reinterpret_cast<void*>(static_cast<intptr_t>(fd) + 1);
+    return HandleOfFd(fd);
   }
 
   bool WriteAll(void* file, const char* data, size_t size) override {
-    const int fd = Fd(file);
-    while (size > 0) {
-      const ssize_t n = write(fd, data, size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      data += n;
-      size -= static_cast<size_t>(n);
-    }
-    return true;
+    return ::WriteAll(FdOfHandle(file), data, size) == 0;
   }
 
-  bool Flush(void* file) override { return fsync(Fd(file)) == 0; }
+  bool Flush(void* file) override { return fsync(FdOfHandle(file)) == 0; }
 
-  bool Close(void* file) override { return close(Fd(file)) == 0; }
+  bool Close(void* file) override { return close(FdOfHandle(file)) == 0; }
 
   bool Replace(const char* from, const char* to) override {
     if (rename(from, to) != 0) return false;
@@ -123,9 +108,6 @@ class PosixWholeFiles : public WholeFiles {
     struct stat st;
     return lstat(path, &st) == 0;
   }
-
- private:
-  static int Fd(void* file) { return static_cast<int>(reinterpret_cast<intptr_t>(file) - 1); }
 };
 
 }  // namespace
