@@ -11,67 +11,52 @@ passed=0
 failed=0
 ran=0
 
-# Adds the results of one ctest run: each binary's case counts from its XML
-# report; a binary that failed without reporting a failed case (a crash, a
-# time-out) counts as one failure, and a test with no report as one case.
-count_results() {
-  local preset=$1 log=$2 results=build/$1/test-results
-  local line name status xml tests failures errors disabled skipped
-  while read -r line; do
-    name=$(sed -E 's/.*Test +#[0-9]+: ([^ ]+) .*/\1/' <<<"$line")
-    status=ok
-    grep -qE '\*\*\*|Failed|Not Run|Timeout|Exception' <<<"$line" && status=bad
-    xml=$results/$name.xml
-    ran=$((ran + 1))
-    if [ -f "$xml" ]; then
-      read -r tests failures errors disabled skipped < <(
-        head -c 2000 "$xml" | tr '\n' ' ' | grep -o '<testsuites [^>]*>' | head -1 |
-          awk '{
-            n = split("tests failures errors disabled skipped", keys, " ");
-            for (i = 1; i <= n; i++) {
-              v = 0;
-              if (match($0, " " keys[i] "=\"[0-9]+\"")) {
-                s = substr($0, RSTART, RLENGTH); gsub(/[^0-9]/, "", s); v = s + 0;
-              }
-              printf "%d ", v;
-            }
-          }')
-      failed=$((failed + failures + errors))
-      passed=$((passed + tests - failures - errors - disabled - skipped))
-      if [ "$status" = bad ] && [ $((failures + errors)) -eq 0 ]; then
-        failed=$((failed + 1))
-        echo "$preset: $name failed without a failed case (crash or time-out)"
-      fi
-    elif [ "$status" = ok ]; then
-      passed=$((passed + 1))
-    else
-      failed=$((failed + 1))
-    fi
-  done < <(grep -E 'Test +#[0-9]+:' "$log")
+# The number in attribute $1 of the element $2; 0 when it has none.
+number() {
+  local n
+  n=$(grep -oE " $1=\"[0-9]+\"" <<<"$2" | tr -dc 0-9)
+  echo "${n:-0}"
 }
 
+# Adds one preset's GoogleTest cases: for each binary in ctest's JUnit report,
+# the counts of its own XML report. A binary that ctest saw fail without a
+# failed case (a crash, a time-out) counts as one failure, and a binary
+# without a report as one case.
+count_results() {
+  local build=build/$1 name status counts bad
+  while read -r name status; do
+    ran=$((ran + 1))
+    counts=$(grep -o -m1 '<testsuites [^>]*>' "$build/test-results/$name.xml" 2>/dev/null)
+    if [ -z "$counts" ]; then
+      if [ "$status" = run ]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+      continue
+    fi
+    bad=$(($(number failures "$counts") + $(number errors "$counts")))
+    passed=$((passed + $(number tests "$counts") - bad - $(number disabled "$counts")))
+    failed=$((failed + bad))
+    if [ "$status" != run ] && [ "$bad" -eq 0 ]; then
+      failed=$((failed + 1))
+      echo "$1: $name failed without a failed case (crash or time-out)"
+    fi
+  done < <(sed -nE 's/.*<testcase name="([^"]+)".* status="([a-z]+)".*/\1 \2/p' "$build/ctest-junit.xml")
+}
+
+# Configures, builds and tests one preset in one workflow; win32 is only built.
 run_preset() {
-  local preset=$1 log=build/$1-ctest.log
+  local preset=$1 log=build/$1.log junit=build/$1/ctest-junit.xml
   echo "== $preset"
-  if ! cmake --preset "$preset" >"build/$preset-configure.log" 2>&1; then
-    cat "build/$preset-configure.log"
-    echo "$preset: configure failed"
+  rm -rf "build/$preset/test-results" "$junit"
+  if ! cmake --workflow --preset "$preset" >"$log" 2>&1 && [ ! -f "$junit" ]; then
+    grep -E -A5 'error|Error' "$log" | head -60
+    echo "$preset: configure or build failed"
     failed=$((failed + 1))
     return
   fi
-  if ! cmake --build --preset "$preset" >"build/$preset-build.log" 2>&1; then
-    grep -E -A5 'error|Error' "build/$preset-build.log" | head -60
-    echo "$preset: build failed"
-    failed=$((failed + 1))
-    return
-  fi
-  grep -E 'warning:' "build/$preset-build.log" | sort -u | head -20
-  [ "$preset" = win32 ] && return
-  rm -rf "build/$preset/test-results"
-  ctest --preset "$preset" --output-on-failure >"$log" 2>&1
+  grep -E 'warning:' "$log" | sort -u | head -20
+  [ -f "$junit" ] || return
   grep -E 'tests passed|tests failed out of' "$log" | sed "s/^/$preset: /"
-  grep -E 'Test +#[0-9]+:.*(\*\*\*|Failed|Timeout)' "$log" && sed -n '/The following tests FAILED/,$p' "$log"
-  count_results "$preset" "$log"
+  sed -n '/The following tests FAILED/,$p' "$log"
+  count_results "$preset"
 }
 
 mkdir -p build
