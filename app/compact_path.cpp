@@ -1,5 +1,6 @@
 #include "app/compact_path.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "jobs/utf8.h"
@@ -48,4 +49,12 @@ void CompactPathToWidth(char* path, int width, char separator) {
   const size_t head = CharacterStart(path, limit - kEllipsisLength - tail);
   std::memmove(path + head + kEllipsisLength, path + length - tail_bytes, tail_bytes + 1);
   std::memcpy(path + head, kEllipsis, kEllipsisLength);
+}
+
+void ComposeTerminalLine(char* line, size_t size, const char* prefix, const char* path, int columns,
+                         char separator) {
+  FormatWhole(line, size, "%s%s", prefix, path);
+  if (columns == 0) return;
+  const size_t start = std::min(std::strlen(prefix), std::strlen(line));
+  CompactPathToWidth(line + start, columns - 1 - static_cast<int>(start), separator);
 }

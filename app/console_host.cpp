@@ -1,13 +1,11 @@
 #include "app/console_host.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 
 #include "app/compact_path.h"
 #include "engine/worker_context.h"
-#include "jobs/utf8.h"
 #include "run/run_control.h"
 
 namespace {
@@ -79,12 +77,8 @@ void ConsoleHost::SetProgress(uint32_t position) {
 
 void ConsoleHost::AppendPathLine(const char* prefix, const char* path) {
   char line[kPathBufferSize];
-  FormatWhole(line, sizeof line, "%s%s", prefix, path);
-  if (look_.shorten_paths) {
-    // The prefixes are ASCII: a byte is a character.
-    const size_t start = std::min(std::strlen(prefix), std::strlen(line));
-    CompactPathToWidth(line + start, look_.columns - 1 - static_cast<int>(start), kPathSeparator);
-  }
+  ComposeTerminalLine(line, sizeof line, prefix, path, look_.shorten_paths ? look_.columns : 0,
+                      kPathSeparator);
   AppendLog(line);
 }
 

@@ -27,9 +27,7 @@ class ConsoleHost : public Host {
   ConsoleHost(EventLoop& loop, const ConsoleLook& look) : loop_(loop), look_(look) {}
 
   void AppendLog(const char* line) override;
-  // On a terminal of known width the path part is shortened so that the
-  // line leaves the last column free: a console wraps a full line before
-  // its line feed, which would leave an empty line.
+  // On a terminal of known width the path is shortened (ComposeTerminalLine).
   void AppendPathLine(const char* prefix, const char* path) override;
   void SetProgressRange(uint32_t total) override;
   void SetProgress(uint32_t position) override;

@@ -50,4 +50,13 @@ TEST(CompactPathTest, NeverLongerThanTheWidth) {
   }
 }
 
+TEST(CompactPathTest, ATerminalLineLeavesTheLastColumnFree) {
+  char line[64];
+  ComposeTerminalLine(line, sizeof line, "Copying ", "/home/user/projects/file.txt", 30, '/');
+  EXPECT_STREQ(line, "Copying /home/use.../file.txt");
+  // A width that is not known keeps the path whole.
+  ComposeTerminalLine(line, sizeof line, "Copying ", "/home/user/projects/file.txt", 0, '/');
+  EXPECT_STREQ(line, "Copying /home/user/projects/file.txt");
+}
+
 }  // namespace
