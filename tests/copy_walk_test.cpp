@@ -6,13 +6,7 @@
 
 namespace {
 
-class CopyWalkTest : public WalkTest {
- protected:
-  bool Logged(const std::string& line) {
-    const std::vector<std::string> log = host.log();
-    return std::find(log.begin(), log.end(), line) != log.end();
-  }
-};
+using CopyWalkTest = WalkTest;
 
 TEST_F(CopyWalkTest, CopiesNewOlderAndResizedFilesAndLeavesTheSameSecondAlone) {
   Put(src / "new.txt", "new", kBaseTime);
@@ -352,7 +346,7 @@ TEST_F(CopyWalkTest, AFailureOfOneSourceEntrySkipsItAndTheWalkGoesOn) {
     context.stop_request = false;
     host.Reset();
     EXPECT_TRUE(Copy());
-    EXPECT_TRUE(Logged(c.line));
+    EXPECT_TRUE(host.Logged(c.line));
     const bool aborts = c.line.rfind("Copy failed", 0) == 0;
     EXPECT_EQ(context.stop_request, aborts);
     const auto copies = std::distance(fs::directory_iterator(dst), {});

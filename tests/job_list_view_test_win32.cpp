@@ -35,6 +35,7 @@ class JobListViewTest : public ::testing::Test {
               "," + spec.destination + "\r\n";
     }
     if (!specs.empty()) WriteFile(project_, text + "T,0,0,0\r\n");
+    DeleteSettings();
     window_ = OpenMainWindow(project_);
     ASSERT_NE(window_, nullptr);
     ASSERT_EQ(gJobs.count, static_cast<int>(specs.size()));
@@ -76,17 +77,6 @@ class JobListViewTest : public ::testing::Test {
       EXPECT_EQ(Ticked(i), IsEnabled(*job)) << "row " << i;
     }
   }
-  std::vector<std::string> LogLines() {
-    std::vector<std::string> lines;
-    const int count = static_cast<int>(SendDlgItemMessageA(window_, IDC_LOG, LB_GETCOUNT, 0, 0));
-    for (int i = 0; i < count; ++i) {
-      char line[1024] = {};
-      SendDlgItemMessageA(window_, IDC_LOG, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line));
-      lines.push_back(line);
-    }
-    return lines;
-  }
-
   TempDir dir_;
   const std::string project_ = dir_.Join("jobs.lpj");
   HWND window_ = nullptr;
@@ -277,7 +267,7 @@ TEST_F(JobListViewTest, DroppedFoldersPairIntoJobs) {
     EXPECT_EQ(gJobs.slots[i]->mode, kModeCopy);
   }
   ExpectRowsMatchJobs();
-  EXPECT_TRUE(LogLines().empty());
+  EXPECT_TRUE(LogLines(window_).empty());
 }
 
 TEST_F(JobListViewTest, DroppedFoldersWithNamesInAnyScriptBecomeTheirUtf8) {
@@ -289,7 +279,7 @@ TEST_F(JobListViewTest, DroppedFoldersWithNamesInAnyScriptBecomeTheirUtf8) {
   EXPECT_EQ(gJobs.slots[0]->source, a);
   EXPECT_EQ(gJobs.slots[0]->destination, b);
   ExpectRowsMatchJobs();
-  EXPECT_TRUE(LogLines().empty());
+  EXPECT_TRUE(LogLines(window_).empty());
 }
 
 TEST_F(JobListViewTest, OverlongDroppedPathsAreRefusedByName) {
@@ -318,7 +308,7 @@ TEST_F(JobListViewTest, OverlongDroppedPathsAreRefusedByName) {
   const std::vector<std::string> expected = {"Path too long, not added: " + source_over,
                                              "Path too long, not added: " + far_over,
                                              "Path too long, not added: " + buffer_over};
-  EXPECT_EQ(LogLines(), expected);
+  EXPECT_EQ(LogLines(window_), expected);
 }
 
 // The project file splits fields at commas: a job holding one would come back
@@ -336,7 +326,7 @@ TEST_F(JobListViewTest, DroppedPathsWithACommaAreRefusedByName) {
   ExpectRowsMatchJobs();
   const std::vector<std::string> expected = {"Path holds a comma, not added: " + source_comma,
                                              "Path holds a comma, not added: " + destination_comma};
-  EXPECT_EQ(LogLines(), expected);
+  EXPECT_EQ(LogLines(window_), expected);
 
   CloseMainWindow(window_);  // which saves the project
   EXPECT_EQ(ReadFile(project_), "O,1,Copy,C:\\Photos,E:\\Backup\r\nT,0,0,0\r\n");

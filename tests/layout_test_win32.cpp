@@ -28,6 +28,7 @@ LPARAM Point(int x, int y) {
 class LayoutTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    DeleteSettings();
     window_ = OpenMainWindow(dir_.Join("layout.lpj"));
     ASSERT_NE(window_, nullptr);
   }

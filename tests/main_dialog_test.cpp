@@ -15,47 +15,13 @@
 
 #include "run/run_control.h"
 #include "run/run_settings.h"
-#include "tests/faulty_file_services.h"
+#include "tests/copy_gate.h"
+#include "tests/recording_power.h"
 #include "tests/test_support.h"
+#include "tests/ui_test_window.h"
 #include "ui/main_window.h"
 
 namespace {
-
-constexpr char kKeyPath[] = "Software\\Wendmoor\\Larkspan";
-
-void DeleteSettingsKey() {
-  RegDeleteKeyA(HKEY_CURRENT_USER, kKeyPath);
-}
-
-void WriteSetting(const char* name, DWORD type, const void* data, DWORD size) {
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, kKeyPath, &key), ERROR_SUCCESS);
-  RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
-  RegCloseKey(key);
-}
-
-// The value's type and bytes; an empty vector when it is missing.
-std::vector<unsigned char> ReadSetting(const char* name, DWORD* type = nullptr) {
-  HKEY key;
-  std::vector<unsigned char> bytes;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return bytes;
-  DWORD size = 64;
-  bytes.resize(size);
-  if (RegQueryValueExA(key, name, nullptr, type, bytes.data(), &size) == ERROR_SUCCESS) {
-    bytes.resize(size);
-  } else {
-    bytes.clear();
-  }
-  RegCloseKey(key);
-  return bytes;
-}
-
-DWORD ReadDword(const char* name) {
-  const std::vector<unsigned char> bytes = ReadSetting(name);
-  DWORD value = 0xDEADBEEF;
-  if (bytes.size() == sizeof value) std::memcpy(&value, bytes.data(), sizeof value);
-  return value;
-}
 
 std::vector<int32_t> ReadPlacement() {
   const std::vector<unsigned char> bytes = ReadSetting("WindowRect");
@@ -70,25 +36,6 @@ std::vector<int32_t> WindowPlacement(HWND window) {
   return {r.left, r.top, r.right - r.left, r.bottom - r.top};
 }
 
-void Pump() {
-  MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
-}
-
-// Handles the window's messages until done() holds; false after 20 s.
-bool PumpUntil(const std::function<bool()>& done) {
-  const ULONGLONG end = GetTickCount64() + 20000;
-  while (!done()) {
-    if (GetTickCount64() > end) return false;
-    Pump();
-    Sleep(5);
-  }
-  return true;
-}
-
 // Handles only the messages that workers send, leaving posted ones queued,
 // until done() holds; false after 20 s.
 bool HandleSentUntil(const std::function<bool()>& done) {
@@ -100,18 +47,6 @@ bool HandleSentUntil(const std::function<bool()>& done) {
     Sleep(5);
   }
   return true;
-}
-
-std::vector<std::string> LogLines(HWND window) {
-  const HWND log = GetDlgItem(window, IDC_LOG);
-  std::vector<std::string> lines;
-  const int count = static_cast<int>(SendMessageA(log, LB_GETCOUNT, 0, 0));
-  for (int i = 0; i < count; ++i) {
-    char text[1024] = {};
-    SendMessageA(log, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
-    lines.push_back(text);
-  }
-  return lines;
 }
 
 bool LogHas(HWND window, const std::string& line) {
@@ -155,51 +90,10 @@ std::string ComboText(HWND box, int i) {
   return text;
 }
 
-// Holds every copy at its start until opened, so that a test can act while a
-// pass runs.
-struct CopyGate {
-  CopyGate() {
-    files.before_call = [this](FileOp op, const char*) {
-      if (op != FileOp::kReplaceWithCopy) return;
-      ++arrived;
-      while (!open)
-        Sleep(5);
-    };
-  }
-
-  FaultyFileServices files;
-  std::atomic<int> arrived{0};
-  std::atomic<bool> open{false};
-};
-
-// Records the power actions instead of carrying them out, and whether the
-// window was already gone when each was asked for.
-class RecordingPower : public PowerActions {
- public:
-  bool Hibernate() override {
-    calls.push_back(IsWindow(window) ? "hibernate with window" : "hibernate");
-    return hibernate_works;
-  }
-  bool ShutDown() override {
-    calls.push_back(IsWindow(window) ? "shutdown with window" : "shutdown");
-    return true;
-  }
-  HWND window = nullptr;
-  bool hibernate_works = true;
-  std::vector<std::string> calls;
-};
-
 class MainDialogTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&controls);
-    gModule = GetModuleHandleA(nullptr);
-  }
-
   void SetUp() override {
-    DeleteSettingsKey();
-    gWindowSettings = WindowSettings{};
+    DeleteSettings();
     ClearJobs(gJobs);
     gRun.total_mib = 0;
     gRun.exit_when_done = false;
@@ -207,6 +101,7 @@ class MainDialogTest : public ::testing::Test {
     gRunSettings.time_limit = 0;
     gCountdown = 0;
     gPower = &power_;
+    power_.window_exists = [this] { return IsWindow(window_) != FALSE; };
     source_ = dir_.Join("source");
     destination_ = dir_.Join("destination");
     project_ = dir_.Join("test.lpj");
@@ -215,7 +110,7 @@ class MainDialogTest : public ::testing::Test {
   void TearDown() override {
     if (IsWindow(window_)) DestroyWindow(window_);
     StopRequested();
-    gate_.open = true;
+    gate_.Open();
     EXPECT_TRUE(PumpUntil([] { return !gRun.pass_slot && !gRun.watcher_slot; }));
     Pump();
     gContext.files = &DefaultFileServices();
@@ -236,11 +131,8 @@ class MainDialogTest : public ::testing::Test {
     WriteFile(fs::path(source_) / "small.txt", "small");
   }
 
-  HWND Open() {
-    start_ = {project_.c_str(), [] { return true; }};
-    window_ = CreateDialogParamA(gModule, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDialogProc,
-                                 reinterpret_cast<LPARAM>(&start_));
-    power_.window = window_;
+  HWND Open(bool (*working_directory)() = nullptr) {
+    window_ = OpenMainWindow(project_, working_directory);
     Pump();
     return window_;
   }
@@ -266,7 +158,6 @@ class MainDialogTest : public ::testing::Test {
 
   TempDir dir_;
   std::string source_, destination_, project_;
-  MainDialogStart start_;
   HWND window_ = nullptr;
   RecordingPower power_;
   CopyGate gate_;
@@ -275,9 +166,7 @@ class MainDialogTest : public ::testing::Test {
 TEST_F(MainDialogTest, FirstStartCreatesTheKeyAndStoresTheDefaultsAtClose) {
   WriteProject("");
   ASSERT_TRUE(Open());
-  HKEY key;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, KEY_READ, &key), ERROR_SUCCESS);
-  RegCloseKey(key);
+  EXPECT_TRUE(SettingsKeyExists());
   EXPECT_EQ(WindowPlacement(window_), (std::vector<int32_t>{100, 100, 640, 400}));
 
   const HWND list = GetDlgItem(window_, IDC_JOB_LIST);
@@ -303,7 +192,7 @@ TEST_F(MainDialogTest, FirstStartCreatesTheKeyAndStoresTheDefaultsAtClose) {
   const char* names[] = {"ColWidth1", "ColWidth2", "ColWidth3", "Seperator"};
   const DWORD defaults[] = {80, 250, 250, 100};
   for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(ReadDword(names[i]), defaults[i]) << names[i];
+    EXPECT_EQ(StoredSetting(names[i]), defaults[i]) << names[i];
     ReadSetting(names[i], &type);
     EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD)) << names[i];
   }
@@ -331,8 +220,28 @@ TEST_F(MainDialogTest, StoredSettingsComeBackAtTheNextStart) {
   // A column dragged wider is stored with its new width.
   SendMessageA(list, LVM_SETCOLUMNWIDTH, 1, 123);
   DestroyWindow(window_);
-  EXPECT_EQ(ReadDword("ColWidth2"), 123u);
+  EXPECT_EQ(StoredSetting("ColWidth2"), 123u);
   EXPECT_EQ(ReadPlacement(), (std::vector<int32_t>{150, 120, 700, 450}));
+}
+
+// The start-up step that sets the working directory comes after the window
+// settings are loaded and before the project is.
+TEST_F(MainDialogTest, TheWorkingDirectoryIsSetBetweenTheSettingsAndTheProject) {
+  WriteCopyProject(kEndNone, 0);
+  const DWORD separator = 120;
+  WriteSetting("Seperator", REG_DWORD, &separator, 4);
+  static uint32_t separator_then;
+  static int jobs_then;
+  separator_then = 0;
+  jobs_then = -1;
+  ASSERT_TRUE(Open([] {
+    separator_then = gWindowSettings.separator;
+    jobs_then = gJobs.count;
+    return true;
+  }));
+  EXPECT_EQ(separator_then, 120u);
+  EXPECT_EQ(jobs_then, 0);
+  EXPECT_EQ(gJobs.count, 1);
 }
 
 TEST_F(MainDialogTest, MissingOrOverlongValuesKeepTheirDefaults) {
@@ -491,7 +400,7 @@ TEST_F(MainDialogTest, StopDuringAPassEndsItAndKeepsTheWindow) {
   ASSERT_NO_FATAL_FAILURE(StartHeldPass());
   Command(IDC_STOP);
   EXPECT_TRUE(LogHas(window_, "Stopping..."));
-  gate_.open = true;
+  gate_.Open();
   ASSERT_TRUE(WaitForLog("Done."));
   EXPECT_TRUE(PumpUntil([] { return !gRun.pass_slot; }));
   Pump();
@@ -567,7 +476,7 @@ TEST_F(MainDialogTest, CloseBoxDuringAPassClosesAfterDoneAndSaves) {
   ASSERT_TRUE(IsWindow(window_));
   EXPECT_TRUE(LogHas(window_, "Stopping..."));
   EXPECT_FALSE(LogHas(window_, "Done."));
-  gate_.open = true;
+  gate_.Open();
   // The pass logs "Done." and then posts the close: the window is still there
   // until the posted message is handled.
   ASSERT_TRUE(HandleSentUntil([&] { return LogHas(window_, "Done."); }));

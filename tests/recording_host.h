@@ -3,6 +3,7 @@
 // to the hooks a test sets (for instance to an EventLoop), else only counted.
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -58,6 +59,10 @@ class RecordingHost : public Host {
   std::vector<std::string> log() {
     std::lock_guard<std::mutex> lock(mutex_);
     return log_;
+  }
+  bool Logged(const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::find(log_.begin(), log_.end(), line) != log_.end();
   }
   std::vector<uint32_t> ranges() {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -57,11 +57,6 @@ class ReliabilityTest : public WalkTest {
     EXPECT_EQ(LeftoverTemporaries({src, dst}), std::vector<std::string>{});
   }
 
-  bool Logged(const std::string& line) {
-    const std::vector<std::string> log = host.log();
-    return std::find(log.begin(), log.end(), line) != log.end();
-  }
-
   std::vector<SnapshotFile> before;
 };
 
@@ -150,7 +145,7 @@ TEST_F(ReliabilityTest, AnUnreadableSourceFolderLeavesItsDestinationCounterpartA
       EXPECT_TRUE(Clean());
     }
 
-    EXPECT_TRUE(Logged("Source path error: " + locked.string()));
+    EXPECT_TRUE(host.Logged("Source path error: " + locked.string()));
     const std::vector<SnapshotFile> after = SnapshotTrees({dst / "locked"});
     ASSERT_EQ(after.size(), counterpart.size());
     for (const SnapshotFile& file : counterpart) {
@@ -268,7 +263,7 @@ TEST_F(ReliabilityTest, MoveDeletesASourceFileOnlyOnceItsCopyIsInPlace) {
   EXPECT_TRUE(Copy(kModeMove));
   EXPECT_EQ(checked.size(), 2u);
   EXPECT_EQ(files.calls(FileOp::kReplaceWithCopy), 3);
-  EXPECT_TRUE(Logged("Copy failed 5 - Aborting"));
+  EXPECT_TRUE(host.Logged("Copy failed 5 - Aborting"));
   int in_source = 0;
   for (const char* name : {"a.txt", "b.txt", "sub/c.txt", "sub/d.txt"}) {
     in_source += fs::exists(src / fs::path(name).make_preferred());
@@ -311,7 +306,7 @@ TEST_F(ReliabilityTest, NamesInAnyScriptGoThroughEveryMode) {
     EXPECT_EQ(fs::exists(dst / only_there), mode != kModeMirror);
     EXPECT_EQ(fs::exists(src / only_there), mode == kModeSync);
     if (mode == kModeMirror) {
-      EXPECT_TRUE(Logged("Removed " + (dst / only_there).string()));
+      EXPECT_TRUE(host.Logged("Removed " + (dst / only_there).string()));
     }
     ExpectNothingLost();
   }
@@ -344,8 +339,9 @@ TEST_F(ReliabilityTest, MoveDeletesOnlyDurableCopiesOfUnchangedSources) {
 
     EXPECT_TRUE(Copy(kModeMove));
     EXPECT_EQ(files.calls(FileOp::kRemoveFile), flush_fails ? 0 : 200);
-    EXPECT_EQ(Logged("Kept, changed while copied: " + (src / "log.txt").string()), !flush_fails);
-    EXPECT_EQ(Logged("Error: Copies not flushed - sources kept"), flush_fails);
+    EXPECT_EQ(host.Logged("Kept, changed while copied: " + (src / "log.txt").string()),
+              !flush_fails);
+    EXPECT_EQ(host.Logged("Error: Copies not flushed - sources kept"), flush_fails);
     EXPECT_EQ(SnapshotTrees({src}).size(), flush_fails ? 201u : 1u);
     EXPECT_EQ(context.pass_failed, flush_fails);
     ExpectNothingLost();
@@ -365,8 +361,8 @@ TEST_F(ReliabilityTest, ASourceFileThatCannotBeReadIsSkippedAndTheRestCopied) {
     }
   };
   EXPECT_TRUE(Copy());
-  EXPECT_TRUE(Logged("Skipped, copy failed 2: " + (src / "vanishing.txt").string()));
-  EXPECT_EQ(Logged("Skipped, copy failed 2: " + (src / "dangling").string()), !no_link);
+  EXPECT_TRUE(host.Logged("Skipped, copy failed 2: " + (src / "vanishing.txt").string()));
+  EXPECT_EQ(host.Logged("Skipped, copy failed 2: " + (src / "dangling").string()), !no_link);
   EXPECT_EQ(ReadFile(dst / "a.txt"), (src / "a.txt").string());
   EXPECT_FALSE(context.stop_request);
   EXPECT_EQ(LeftoverTemporaries({dst}), std::vector<std::string>{});

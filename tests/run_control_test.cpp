@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -15,95 +14,14 @@
 #include "run/event_loop.h"
 #include "run/run_control.h"
 #include "run/run_settings.h"
-#include "tests/faulty_file_services.h"
+#include "tests/copy_gate.h"
 #include "tests/recording_host.h"
+#include "tests/recording_power.h"
 #include "tests/test_support.h"
 #include "tests/tree_helpers.h"
 #include "tests/tree_snapshot.h"
 
 namespace {
-
-class RecordingPower : public PowerActions {
- public:
-  bool Hibernate() override {
-    calls.push_back("hibernate");
-    return hibernate_works;
-  }
-  bool ShutDown() override {
-    calls.push_back("shutdown");
-    return true;
-  }
-  bool hibernate_works = true;
-  std::vector<std::string> calls;
-};
-
-// The real file services, with a hook run before each copy (on the pass's
-// thread) so that a test can stop or hold the pass at a chosen file.
-class HookedFiles : public FileServices {
- public:
-  void* StartFind(const char* pattern, FindEntry* entry, uint32_t* error) override {
-    return real.StartFind(pattern, entry, error);
-  }
-  bool NextFind(void* find, FindEntry* entry) override { return real.NextFind(find, entry); }
-  void EndFind(void* find) override { real.EndFind(find); }
-  bool IsFolder(const char* path) override { return real.IsFolder(path); }
-  bool Exists(const char* path) override { return real.Exists(path); }
-  bool FolderIdentity(const char* path, uint64_t* volume, uint64_t* id) override {
-    return real.FolderIdentity(path, volume, id);
-  }
-  bool ResolvePath(const char* path, char* resolved, size_t size) override {
-    return real.ResolvePath(path, resolved, size);
-  }
-  bool ReadInfo(const char* path, PathInfo* info, uint32_t* error) override {
-    return real.ReadInfo(path, info, error);
-  }
-  void* OpenFolder(const char* path) override { return real.OpenFolder(path); }
-  void CloseFolder(void* folder) override { real.CloseFolder(folder); }
-  bool ReadInfoIn(void* folder, const char* path, PathInfo* info, uint32_t* error) override {
-    return real.ReadInfoIn(folder, path, info, error);
-  }
-  bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error,
-                       bool* at_source) override {
-    if (before_copy) before_copy();
-    return real.ReplaceWithCopy(source, destination, error, at_source);
-  }
-  bool FlushCopies(const char* paths) override { return real.FlushCopies(paths); }
-  bool RemoveFile(const char* path) override { return real.RemoveFile(path); }
-  bool MakeFolder(const char* path, const char* like) override {
-    return real.MakeFolder(path, like);
-  }
-  int Recycle(const char* path) override { return real.Recycle(path); }
-
-  FileServices& real = DefaultFileServices();
-  std::function<void()> before_copy;
-};
-
-// Holds the pass inside its first copy until the test lets it go.
-class Gate {
- public:
-  void Hold() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (held_) return;
-    held_ = true;
-    changed_.notify_all();
-    changed_.wait(lock, [&] { return open_; });
-  }
-  bool WaitHeld() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return held_; });
-  }
-  void Open() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    open_ = true;
-    changed_.notify_all();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool held_ = false;
-  bool open_ = false;
-};
 
 void ResetGlobals() {
   ClearJobs(gJobs);
@@ -134,10 +52,6 @@ void AddJob(JobMode mode, bool enabled, const std::string& source, const std::st
   std::strcpy(job.source, source.c_str());
   std::strcpy(job.destination, destination.c_str());
   Commit(gJobs);
-}
-
-bool Contains(const std::vector<std::string>& log, const std::string& line) {
-  return std::find(log.begin(), log.end(), line) != log.end();
 }
 
 constexpr uint32_t kMiB = 1 << 20;
@@ -173,13 +87,12 @@ class RunControlTest : public ::testing::Test {
   bool Idle() { return gRun.pass_slot == nullptr && gRun.watcher_slot == nullptr; }
   // The watcher has handed over and ended; the pass runs.
   bool PassOnly() { return gRun.pass_slot != nullptr && gRun.watcher_slot == nullptr; }
-  bool LogHas(const std::string& line) { return Contains(host.log(), line); }
 
   // Starts as the Start button does and pumps until both workers have ended.
   void RunToIdle() {
     loop.RunPending();
     StartWatcher(&host);
-    ASSERT_TRUE(Pump([&] { return Idle() && LogHas("Done."); }));
+    ASSERT_TRUE(Pump([&] { return Idle() && host.Logged("Done."); }));
   }
 
   // A source folder "in" with the named files of whole MiB, and an empty "out".
@@ -197,7 +110,6 @@ class RunControlTest : public ::testing::Test {
   EventLoop loop;
   RecordingHost host;
   RecordingPower power;
-  HookedFiles hooked;
 };
 
 TEST_F(RunControlTest, StartWithReachablePathsRunsThePassAtOnce) {
@@ -208,7 +120,7 @@ TEST_F(RunControlTest, StartWithReachablePathsRunsThePassAtOnce) {
 
   const auto log = host.log();
   EXPECT_EQ(host.clears(), 1);  // the pass cleared the waiting line
-  EXPECT_FALSE(Contains(log, "Waiting on network path..."));
+  EXPECT_FALSE(host.Logged("Waiting on network path..."));
   ASSERT_EQ(log.size(), 3u);
   EXPECT_EQ(log.back(), "Done.");
   EXPECT_EQ(ReadFile(dir.path() / "out" / "b.txt").size(), 2 * kMiB);
@@ -234,7 +146,7 @@ TEST_F(RunControlTest, WatcherWaitsForThePathsAndStartTwiceDoesNothing) {
   EXPECT_EQ(host.start_pass_requests(), 0);
 
   fs::create_directories(dir.path() / "later");
-  ASSERT_TRUE(Pump([&] { return Idle() && LogHas("Done."); }));
+  ASSERT_TRUE(Pump([&] { return Idle() && host.Logged("Done."); }));
   EXPECT_EQ(host.start_pass_requests(), 1);
   EXPECT_TRUE(fs::exists(dir.path() / "later" / "a.txt"));
 }
@@ -257,7 +169,7 @@ TEST_F(RunControlTest, AJobThatCannotRunIsRefusedAndTheOthersRun) {
   FaultyFileServices counted;
   gContext.files = &counted;
   RunToIdle();
-  EXPECT_TRUE(LogHas("Error: Job 2 not run - empty source"));
+  EXPECT_TRUE(host.Logged("Error: Job 2 not run - empty source"));
   EXPECT_EQ(counted.calls(FileOp::kStartFind), 2);  // jobs 1 and 3 only
   EXPECT_TRUE(fs::exists(dir.path() / "out3" / "a.txt"));
   EXPECT_TRUE(gContext.pass_failed);
@@ -282,7 +194,7 @@ TEST_F(RunControlTest, StopOrCloseWhileWaiting) {
     } else {
       StopRequested();
     }
-    ASSERT_TRUE(Pump([&] { return Idle() && LogHas("Watcher stopped."); }));
+    ASSERT_TRUE(Pump([&] { return Idle() && host.Logged("Watcher stopped."); }));
     const std::vector<std::string> expected = {"Waiting on network path...",
                                                "Stopping watch thread...", "Watcher stopped."};
     EXPECT_EQ(host.log(), expected);
@@ -312,7 +224,7 @@ TEST_F(RunControlTest, StopOrCloseDuringTheHandOverStartsNoPass) {
       });
     };
     StartWatcher(&host);
-    ASSERT_TRUE(Pump([&] { return Idle() && LogHas("Watcher stopped."); }));
+    ASSERT_TRUE(Pump([&] { return Idle() && host.Logged("Watcher stopped."); }));
     const std::vector<std::string> expected = {"Waiting on network path...",
                                                "Stopping watch thread...", "Watcher stopped."};
     EXPECT_EQ(host.log(), expected);
@@ -339,9 +251,8 @@ TEST_F(RunControlTest, StopOrCloseWhileThePassRuns) {
     for (const char* name : {"a", "b", "c"})
       WriteFile(trees.path() / "in" / name, "x");
     host.Reset();
-    Gate gate;
-    hooked.before_copy = [&] { gate.Hold(); };
-    gContext.files = &hooked;
+    CopyGate gate;
+    gContext.files = &gate.files;
     gRun.exit_when_done = false;
     AddJob(kModeCopy, true, trees.Join("in"), trees.Join("out1"));
     AddJob(kModeCopy, true, trees.Join("in"), trees.Join("out2"));
@@ -358,13 +269,13 @@ TEST_F(RunControlTest, StopOrCloseWhileThePassRuns) {
       StopRequested();
     }
     gate.Open();
-    ASSERT_TRUE(Pump([&] { return Idle() && LogHas("Done."); }));
+    ASSERT_TRUE(Pump([&] { return Idle() && host.Logged("Done."); }));
 
     const auto log = host.log();
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log.back(), "Done.");
-    EXPECT_TRUE(Contains(log, "Stopping..."));
-    EXPECT_FALSE(Contains(log, "Stopping watch thread..."));
+    EXPECT_TRUE(host.Logged("Stopping..."));
+    EXPECT_FALSE(host.Logged("Stopping watch thread..."));
     EXPECT_EQ(host.highlights(), std::vector<int>{0});
     EXPECT_TRUE(fs::is_empty(trees.path() / "out2"));
     EXPECT_FALSE(gContext.stop_request);  // the pass clears it as it ends
@@ -429,8 +340,11 @@ TEST_F(RunControlTest, StopInTheFirstWalkSkipsTheSecond) {
     fs::create_directories(tree.path() / "out");
     WriteFile(tree.path() / "in" / "a.txt", "alpha");
     WriteFile(tree.path() / "out" / "extra.txt", "extra");
-    hooked.before_copy = [] { gContext.stop_request = true; };
-    gContext.files = &hooked;
+    FaultyFileServices stopping;
+    stopping.before_call = [](FileOp op, const char*) {
+      if (op == FileOp::kReplaceWithCopy) gContext.stop_request = true;
+    };
+    gContext.files = &stopping;
     host.Reset();
     AddJob(mode, true, tree.Join("in"), tree.Join("out"));
     RunToIdle();
@@ -486,9 +400,8 @@ TEST_F(RunControlTest, ThePassWorksOnACopyOfTheJobs) {
   AddJob(kModeCopy, false, In(), dir.Join("unused"));
   AddJob(kModeCopy, true, In(), Out());
   AddJob(kModeCopy, true, In(), dir.Join("out2"));
-  Gate gate;
-  hooked.before_copy = [&] { gate.Hold(); };
-  gContext.files = &hooked;
+  CopyGate gate;
+  gContext.files = &gate.files;
   StartWatcher(&host);
   ASSERT_TRUE(Pump([&] { return gRun.pass_slot != nullptr; }));
   ASSERT_TRUE(gate.WaitHeld());
@@ -496,7 +409,7 @@ TEST_F(RunControlTest, ThePassWorksOnACopyOfTheJobs) {
   std::strcpy(gJobs.slots[0]->destination, "edited");
   ClearJobs(gJobs);
   gate.Open();
-  ASSERT_TRUE(Pump([&] { return Idle() && LogHas("Done."); }));
+  ASSERT_TRUE(Pump([&] { return Idle() && host.Logged("Done."); }));
   EXPECT_EQ(host.highlights(), (std::vector<int>{1, 2}));
   EXPECT_TRUE(fs::exists(dir.path() / "out" / "b.txt"));
   EXPECT_TRUE(fs::exists(dir.path() / "out2" / "b.txt"));
@@ -529,9 +442,8 @@ TEST_F(RunControlTest, TimeLimitArmsTheCountdownAsThePassStarts) {
     gRunSettings.time_limit = c.index;
     gCountdown = 9;
     // Held until the count has been looked at, so the pass's end cannot blur it.
-    Gate gate;
-    hooked.before_copy = [&] { gate.Hold(); };
-    gContext.files = &hooked;
+    CopyGate gate;
+    gContext.files = &gate.files;
     WriteFile(dir.path() / "in" / "f", "x");
     fs::remove(dir.path() / "out" / "f");
     StartWatcher(&host);
@@ -584,9 +496,8 @@ TEST_F(RunControlTest, TimeLimitClosesDuringThePassAndExitStopsIt) {
   MakeTree({{"a", 0}, {"b", 0}});
   AddJob(kModeCopy, true, In(), Out());
   gRunSettings.time_limit = 1;
-  Gate gate;
-  hooked.before_copy = [&] { gate.Hold(); };
-  gContext.files = &hooked;
+  CopyGate gate;
+  gContext.files = &gate.files;
   StartWatcher(&host);
   ASSERT_TRUE(Pump([&] { return gRun.pass_slot != nullptr; }));
   ASSERT_TRUE(gate.WaitHeld());
@@ -687,7 +598,7 @@ TEST_F(RunControlTest, MirrorWhoseSourceGoesBetweenTheWalksRemovesNothing) {
   };
   gContext.files = &faulty;
   RunToIdle();
-  EXPECT_TRUE(LogHas("Error: Source folder lost - nothing removed"));
+  EXPECT_TRUE(host.Logged("Error: Source folder lost - nothing removed"));
   EXPECT_EQ(host.log().back(), "Done.");
   EXPECT_TRUE(gContext.pass_failed);
   EXPECT_EQ(faulty.calls(FileOp::kRecycle), 0);
