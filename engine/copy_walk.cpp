@@ -253,11 +253,7 @@ bool WalkFolder(WorkerContext& context, const WalkRules& rules, WalkPlace place)
     if (!go_on) break;
   } while (!context.stop_request && context.files->NextFind(find, &entry));
 
-  context.UpdateProgress();
-  context.files->CloseFolder(destination_folder);
-  context.files->EndFind(find);
-  source[s] = '\0';
-  destination[d] = '\0';
+  EndListing(context, find, destination_folder, s, d);
   return true;
 }
 

@@ -124,11 +124,7 @@ bool CleanListing(WorkerContext& context, size_t top_length) {
     if (!go_on) break;
   } while (!context.stop_request && context.files->NextFind(find, &entry));
 
-  context.UpdateProgress();
-  context.files->CloseFolder(source_folder);
-  context.files->EndFind(find);
-  source[s] = '\0';
-  destination[d] = '\0';
+  EndListing(context, find, source_folder, s, d);
   return true;
 }
 

@@ -7,9 +7,7 @@ namespace {
 
 const char* const kModeNames[kJobModeCount] = {"Copy", "Mirror", "Move", "Sync"};
 
-char FoldCase(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
+char FoldCase(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool EqualIgnoringCase(const char* a, const char* b) {
   for (; *a && *b; ++a, ++b) {
@@ -26,8 +24,7 @@ bool ReserveSlot(JobList& jobs) {
     const int capacity = index + kJobListStep;
     JobRecord** slots = new (std::nothrow) JobRecord*[capacity]();
     if (slots == nullptr) return false;
-    for (int i = 0; i < index && i < jobs.capacity; ++i)
-      slots[i] = jobs.slots[i];
+    for (int i = 0; i < index && i < jobs.capacity; ++i) slots[i] = jobs.slots[i];
     if (index < jobs.capacity) slots[index] = jobs.slots[index];
     delete[] jobs.slots;
     jobs.slots = slots;
@@ -40,9 +37,7 @@ bool ReserveSlot(JobList& jobs) {
   return true;
 }
 
-void Commit(JobList& jobs) {
-  ++jobs.count;
-}
+void Commit(JobList& jobs) { ++jobs.count; }
 
 void Remove(JobList& jobs, int i) {
   if (i < 0 || i >= jobs.count) return;
@@ -52,8 +47,7 @@ void Remove(JobList& jobs, int i) {
     jobs.slots[jobs.count] = nullptr;
   }
   delete jobs.slots[i];
-  for (int k = i; k + 1 < jobs.count; ++k)
-    jobs.slots[k] = jobs.slots[k + 1];
+  for (int k = i; k + 1 < jobs.count; ++k) jobs.slots[k] = jobs.slots[k + 1];
   --jobs.count;
   jobs.slots[jobs.count] = nullptr;
 }
@@ -67,21 +61,18 @@ void Swap(JobList& jobs, int i, int j) {
 
 int FindRecord(const JobList& jobs, const JobRecord* record) {
   int i = 0;
-  while (i < jobs.count && jobs.slots[i] != record)
-    ++i;
+  while (i < jobs.count && jobs.slots[i] != record) ++i;
   return i;
 }
 
 int FirstWithoutDestination(const JobList& jobs) {
   int i = 0;
-  while (i < jobs.count && jobs.slots[i]->destination[0] != '\0')
-    ++i;
+  while (i < jobs.count && jobs.slots[i]->destination[0] != '\0') ++i;
   return i;
 }
 
 void ClearJobs(JobList& jobs) {
-  for (int i = 0; i < jobs.capacity; ++i)
-    delete jobs.slots[i];
+  for (int i = 0; i < jobs.capacity; ++i) delete jobs.slots[i];
   delete[] jobs.slots;
   jobs = JobList{};
 }

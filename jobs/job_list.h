@@ -51,9 +51,7 @@ int FirstWithoutDestination(const JobList& jobs);
 // Releases every record and the array.
 void ClearJobs(JobList& jobs);
 
-inline bool IsEnabled(const JobRecord& job) {
-  return (job.flags & kJobEnabled) != 0;
-}
+inline bool IsEnabled(const JobRecord& job) { return (job.flags & kJobEnabled) != 0; }
 
 // One of "Copy", "Mirror", "Move", "Sync"; a mode out of range gives "Copy".
 const char* ModeName(int mode);

@@ -261,8 +261,8 @@ bool LoadProject(const char* path, JobList& jobs, TotalsRecord& totals, ProjectS
   // job is mended.
   char backup[kBackupNameSize];
   BackupName(path, 1, backup);
-  state.inexact =
-      converted || !SavesAsRead(text, jobs, totals) || (reader.joined && !files.Exists(backup));
+  state.inexact = converted || !SavesAsRead(text, jobs, totals) ||
+                  (reader.joined && !files.Exists(backup));
   return true;
 }
 
