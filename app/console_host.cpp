@@ -77,8 +77,7 @@ void ConsoleHost::SetProgress(uint32_t position) {
 
 void ConsoleHost::AppendPathLine(const char* prefix, const char* path) {
   char line[kPathBufferSize];
-  ComposeTerminalLine(line, sizeof line, prefix, path, look_.shorten_paths ? look_.columns : 0,
-                      kPathSeparator);
+  ComposeTerminalLine(line, sizeof line, prefix, path, look_.columns, kPathSeparator);
   AppendLog(line);
 }
 

@@ -17,8 +17,7 @@ constexpr std::chrono::milliseconds kFlushTick{50};
 
 struct ConsoleLook {
   bool log_on_terminal = false;  // standard output is a terminal
-  bool shorten_paths = false;    // ... and its width is known
-  int columns = 0;               // its width in characters
+  int columns = 0;               // its width in characters; 0 when unknown
   bool show_progress = false;    // standard error is a terminal
 };
 

@@ -124,9 +124,7 @@ int main(int argc, char** argv) {
 
   ConsoleLook look;
   look.log_on_terminal = IsTerminal(kStandardOutput);
-  look.shorten_paths = look.log_on_terminal;
-  look.columns = look.shorten_paths ? TerminalColumns() : 0;
-  look.shorten_paths = look.shorten_paths && look.columns > 0;
+  look.columns = look.log_on_terminal ? TerminalColumns() : 0;
   look.show_progress = IsTerminal(kStandardError);
   ConsoleHost host(gLoop, look);
   gHost = &host;

@@ -1,9 +1,5 @@
 #include "engine/worker_context.h"
 
-const char kCopyingPrefix[] = "Copying ";
-const char kUpdatingPrefix[] = "Updating ";
-const char kNewerDestPrefix[] = "Newer Dest ";
-
 void WorkerContext::AppendLog(const char* text) {
   if (Host* host = this->host.load()) host->AppendLog(text);
 }

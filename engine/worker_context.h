@@ -14,9 +14,9 @@
 constexpr size_t kPathBufferSize = 512;
 
 // The prefixes of the lines whose path a log may shorten.
-extern const char kCopyingPrefix[];    // "Copying "
-extern const char kUpdatingPrefix[];   // "Updating "
-extern const char kNewerDestPrefix[];  // "Newer Dest "
+constexpr char kCopyingPrefix[] = "Copying ";
+constexpr char kUpdatingPrefix[] = "Updating ";
+constexpr char kNewerDestPrefix[] = "Newer Dest ";
 
 // A folder on the copy walk's chain, from the job's top folder down to the
 // folder being listed: where its path ends in the source buffer and, once a

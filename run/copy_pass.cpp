@@ -6,11 +6,7 @@
 #include "run/run_control.h"
 #include "run/run_settings.h"
 
-namespace {
-
 constexpr int32_t kEndCountdownSeconds = 5;
-
-}  // namespace
 
 uint32_t CopyPass(void* argument) {
   WorkerContext& context = *static_cast<WorkerContext*>(argument);

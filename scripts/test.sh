@@ -11,30 +11,22 @@ passed=0
 failed=0
 ran=0
 
-# The number in attribute $1 of the element $2; 0 when it has none.
-number() {
-  local n
-  n=$(grep -oE " $1=\"[0-9]+\"" <<<"$2" | tr -dc 0-9)
-  echo "${n:-0}"
-}
-
 # Adds one preset's GoogleTest cases: for each binary in ctest's JUnit report,
-# the counts of its own XML report. A binary that ctest saw fail without a
-# failed case (a crash, a time-out) counts as one failure, and a binary
-# without a report as one case.
+# the counts of its own XML report (written in this order). A binary that
+# ctest saw fail without a failed case (a crash, a time-out) counts as one
+# failure, and a binary without a report as one case.
 count_results() {
-  local build=build/$1 name status counts bad
+  local build=build/$1 name status tests failures disabled errors
+  local counts='s/.*<testsuites tests="([0-9]+)" failures="([0-9]+)" disabled="([0-9]+)" errors="([0-9]+)".*/\1 \2 \3 \4/p'
   while read -r name status; do
     ran=$((ran + 1))
-    counts=$(grep -o -m1 '<testsuites [^>]*>' "$build/test-results/$name.xml" 2>/dev/null)
-    if [ -z "$counts" ]; then
+    if ! read -r tests failures disabled errors < <(sed -nE "$counts" "$build/test-results/$name.xml" 2>/dev/null); then
       if [ "$status" = run ]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
       continue
     fi
-    bad=$(($(number failures "$counts") + $(number errors "$counts")))
-    passed=$((passed + $(number tests "$counts") - bad - $(number disabled "$counts")))
-    failed=$((failed + bad))
-    if [ "$status" != run ] && [ "$bad" -eq 0 ]; then
+    passed=$((passed + tests - failures - errors - disabled))
+    failed=$((failed + failures + errors))
+    if [ "$status" != run ] && [ $((failures + errors)) -eq 0 ]; then
       failed=$((failed + 1))
       echo "$1: $name failed without a failed case (crash or time-out)"
     fi
