@@ -12,8 +12,8 @@
 constexpr int kMaxProjectJobs = 65000;
 constexpr size_t kProjectPathSize = 512;
 
-// The three numbers of the totals record. They live elsewhere (the worker
-// context's total, the run settings); callers pass them in and take them back.
+// The three numbers of the totals record. They live elsewhere (run control's
+// previous total, the run settings); callers pass them in and take them back.
 struct TotalsRecord {
   uint32_t total = 0;
   int32_t end_option = 0;
