@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <climits>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -16,6 +15,7 @@
 #include "engine/remove_tree_posix.h"
 #include "engine/replace_copy_posix.h"
 #include "jobs/posix_io.h"
+#include "jobs/whole_file.h"
 
 const char kPathSeparator = '/';
 const char kAllEntries[] = "*";
@@ -192,12 +192,7 @@ class PosixFileServices : public FileServices {
   }
 
   bool ResolvePath(const char* path, char* resolved, size_t size) override {
-    char full[PATH_MAX];
-    if (realpath(path, full) == nullptr) return false;
-    const size_t length = std::strlen(full);
-    if (length >= size) return false;
-    std::memcpy(resolved, full, length + 1);
-    return true;
+    return ResolvedPath(path, resolved, size);
   }
 
   bool ReadInfo(const char* path, PathInfo* info, uint32_t* error) override {

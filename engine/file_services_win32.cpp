@@ -8,6 +8,8 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 
+#include "jobs/whole_file.h"
+
 const char kPathSeparator = '\\';
 const char kAllEntries[] = "*.*";
 
@@ -19,9 +21,6 @@ std::atomic<HWND> gRecycleOwner{nullptr};
 // Room in UTF-16 units for a path of a full path buffer made absolute, with
 // the extended-length prefix and the temporary name.
 constexpr size_t kWidePathSize = 1024;
-// Room for a final path: the engine's paths are never longer than 512 bytes,
-// and the "\\?\UNC\" form adds a few.
-constexpr size_t kFinalPathSize = 1024;
 
 // FOF_SILENT | FOF_NOCONFIRMATION | FOF_ALLOWUNDO | FOF_NOERRORUI: to the
 // recycle bin where there is one, and never a dialog.
@@ -212,28 +211,8 @@ class Win32FileServices : public FileServices {
     return true;
   }
 
-  // The final path of what the handle reaches, "\\?\C:\..." or
-  // "\\?\UNC\server\...", given back in its usual form.
   bool ResolvePath(const char* path, char* resolved, size_t size) override {
-    HANDLE handle = OpenToAsk(path);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    char final_path[kFinalPathSize];
-    const DWORD length = GetFinalPathNameByHandleA(handle, final_path, sizeof final_path,
-                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    CloseHandle(handle);
-    if (length == 0 || length >= sizeof final_path) return false;
-    const char* usual = final_path;
-    char unc[kFinalPathSize];
-    if (std::strncmp(final_path, "\\\\?\\UNC\\", 8) == 0) {
-      std::snprintf(unc, sizeof unc, "\\%s", final_path + 7);
-      usual = unc;
-    } else if (std::strncmp(final_path, "\\\\?\\", 4) == 0) {
-      usual = final_path + 4;
-    }
-    const size_t usual_length = std::strlen(usual);
-    if (usual_length >= size) return false;
-    std::memcpy(resolved, usual, usual_length + 1);
-    return true;
+    return ResolvedPath(path, resolved, size);
   }
 
   bool ReadInfo(const char* path, PathInfo* info, uint32_t* error) override {

@@ -66,3 +66,9 @@ bool WriteFileSafely(WholeFiles& files, const char* path, const char* text, size
 
 // Copies path into a buffer of size bytes; false when it does not fit.
 bool CopyWholePath(const char* path, char* target, size_t size);
+
+// Writes to target (size bytes) the absolute path of the existing file or
+// folder at path with every link (on Windows also every junction), "." and
+// ".." on the way resolved, in its usual form. False when path does not
+// exist or the result does not fit. One function per backend.
+bool ResolvedPath(const char* path, char* target, size_t size);

@@ -97,11 +97,7 @@ class PosixWholeFiles : public WholeFiles {
   bool FinalPath(const char* path, char* final_path, size_t size) override {
     struct stat st;
     if (lstat(path, &st) != 0 || !S_ISLNK(st.st_mode)) return CopyWholePath(path, final_path, size);
-    char* target = realpath(path, nullptr);
-    if (target == nullptr) return false;
-    const bool fits = CopyWholePath(target, final_path, size);
-    std::free(target);
-    return fits;
+    return ResolvedPath(path, final_path, size);
   }
 
   bool Exists(const char* path) override {
@@ -115,4 +111,12 @@ class PosixWholeFiles : public WholeFiles {
 WholeFiles& DefaultWholeFiles() {
   static PosixWholeFiles files;
   return files;
+}
+
+bool ResolvedPath(const char* path, char* target, size_t size) {
+  char* resolved = realpath(path, nullptr);
+  if (resolved == nullptr) return false;
+  const bool fits = CopyWholePath(resolved, target, size);
+  std::free(resolved);
+  return fits;
 }

@@ -88,25 +88,7 @@ class Win32WholeFiles : public WholeFiles {
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
       return CopyWholePath(path, final_path, size);
     }
-    // Opening the path follows the link to the file it leads to.
-    HANDLE file = CreateFileA(path, /*dwDesiredAccess=*/0,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, /*hTemplateFile=*/nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    char target[MAX_PATH * 4];
-    const DWORD n = GetFinalPathNameByHandleA(file, target, sizeof target,
-                                              FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    CloseHandle(file);
-    if (n == 0 || n >= sizeof target) return false;
-    // The answer has the \\?\ prefix: C:\... comes as \\?\C:\..., a share's
-    // \\server\... as \\?\UNC\server\...
-    if (std::strncmp(target, "\\\\?\\UNC\\", 8) == 0) {
-      target[6] = '\\';
-      return CopyWholePath(target + 6, final_path, size);
-    }
-    if (std::strncmp(target, "\\\\?\\", 4) == 0) return CopyWholePath(target + 4, final_path, size);
-    return CopyWholePath(target, final_path, size);
+    return ResolvedPath(path, final_path, size);
   }
 
   bool Exists(const char* path) override {
@@ -115,6 +97,30 @@ class Win32WholeFiles : public WholeFiles {
 };
 
 }  // namespace
+
+bool ResolvedPath(const char* path, char* target, size_t size) {
+  // Opening the path follows every link and junction to what it reaches;
+  // backup semantics let it open a folder.
+  HANDLE handle = CreateFileA(path, /*dwDesiredAccess=*/0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, /*hTemplateFile=*/nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  char final_path[MAX_PATH * 4];
+  const DWORD n = GetFinalPathNameByHandleA(handle, final_path, sizeof final_path,
+                                            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  CloseHandle(handle);
+  if (n == 0 || n >= sizeof final_path) return false;
+  // The answer has the \\?\ prefix: C:\... comes as \\?\C:\..., a share's
+  // \\server\... as \\?\UNC\server\...
+  if (std::strncmp(final_path, "\\\\?\\UNC\\", 8) == 0) {
+    final_path[6] = '\\';
+    return CopyWholePath(final_path + 6, target, size);
+  }
+  if (std::strncmp(final_path, "\\\\?\\", 4) == 0)
+    return CopyWholePath(final_path + 4, target, size);
+  return CopyWholePath(final_path, target, size);
+}
 
 WholeFiles& DefaultWholeFiles() {
   static Win32WholeFiles files;
