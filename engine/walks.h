@@ -1,13 +1,11 @@
-// The two tree walks, and the walks that run one job by its mode. Each works
-// on the paths in the context's source and destination buffers and leaves
-// both as it found them.
+// The two tree walks, and a job's walks by its mode, on the paths in the
+// context's source and destination buffers.
 #pragma once
 
 #include "engine/worker_context.h"
 #include "jobs/job_list.h"
 
-// Which way a copy walk goes: from the job's source to its destination, or
-// back from the destination to the source (Sync's second walk).
+// From the job's source to its destination, or back (Sync's second walk).
 enum class Direction { kForward, kBack };
 
 // Brings the destination tree in destination up to date with the source in
@@ -15,12 +13,11 @@ enum class Direction { kForward, kBack };
 // listed. A failure of one source entry skips it with a line; a failure of
 // the destination or the medium sets stop_request instead. Nothing is
 // written through a link in the destination; a folder link in the source
-// that leads back to a folder being walked is skipped and logged. By the
-// job's mode: Move deletes each copied source file inside the source tree
-// itself once its copy is durable; Mirror recycles a destination entry of
-// the other kind (a file where the source has a folder, or the reverse);
-// Sync reports a file of the same second and another size once, in its
-// forward walk, and copies it in neither.
+// that leads back to a folder being walked is skipped and logged. Move
+// deletes each copied source file of the source tree itself once its copy is
+// durable; Mirror recycles a destination entry of the other kind; Sync
+// reports a file of the same second and another size in its forward walk
+// and copies it in neither. Both buffers hold on return what they held.
 bool CopyWalk(WorkerContext& context, JobMode mode, Direction direction = Direction::kForward);
 
 // Removes from the destination tree what the source lacks (to the recycle
@@ -28,11 +25,11 @@ bool CopyWalk(WorkerContext& context, JobMode mode, Direction direction = Direct
 // the destination cannot be listed, or when the source is gone (neither a
 // folder nor a file): then nothing is removed. A source folder that holds
 // nothing the walks take, beside a destination that does, removes nothing
-// either (an unmounted share's empty mount point); the pass fails.
+// either (an unmounted share's empty mount point); the pass fails. Both
+// buffers are kept.
 bool MirrorClean(WorkerContext& context);
 
-// The walks of job, whose paths are in the buffers: a copy walk; for Mirror
-// then the clean, for Sync then a copy walk back from the destination, each
-// unless the first walk failed or a stop came. False when a walk failed:
-// the pass goes no further.
+// A copy walk of job, whose paths are in the buffers; then, unless it failed
+// or a stop came, Mirror's clean or Sync's copy walk back. False when a walk
+// failed: the pass goes no further.
 bool RunJob(WorkerContext& context, const JobRecord& job);

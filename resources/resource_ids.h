@@ -1,12 +1,10 @@
 // The ids of the resources, the dialog's controls and the job list's menu
-// commands: read by the resource compiler (larkspan.rc) and by the C++ code
-// (ui/main_window.h).
+// commands, read by the resource compiler (larkspan.rc) and the code alike.
 #pragma once
 
 #define IDI_LARKSPAN 101
 #define IDD_MAIN 102
 #define IDM_JOB_MENU 103
-
 #define IDC_END_OPTION 1001
 #define IDC_JOB_LIST 1002
 #define IDC_START 1003
@@ -14,12 +12,10 @@
 #define IDC_TIME_LIMIT 1005
 #define IDC_LOG 1006
 #define IDC_PROGRESS 1007
-
 #define IDM_DELETE 40001
 #define IDM_MOVE_UP 40002
 #define IDM_MOVE_DOWN 40003
-// The modes in their order: Copy, Mirror, Move, Sync.
-#define IDM_MODE_COPY 40004
+#define IDM_MODE_COPY 40004  // the modes in their order
 #define IDM_MODE_MIRROR 40005
 #define IDM_MODE_MOVE 40006
 #define IDM_MODE_SYNC 40007

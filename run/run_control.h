@@ -17,14 +17,13 @@ struct RunState {
   // MiB counted by the previous pass: the next pass's progress range. The pass
   // writes it as it ends while the window may be saving it.
   std::atomic<uint32_t> total_mib{0};
-  // A worker's thread, from its start until the worker itself empties the
-  // slot as it ends: a pass, or a watcher, runs exactly while its slot is set.
+  // A worker's thread: a pass, or a watcher, runs exactly while its slot is set.
   std::atomic<ThreadHandle> pass_slot{nullptr};
   std::atomic<ThreadHandle> watcher_slot{nullptr};
   // Set by closing while a worker runs: the last one to end asks for the close.
   std::atomic<bool> exit_when_done{false};
-  // The jobs of the running pass: a copy taken as it starts, so that edits in
-  // the window never reach a pass half-way.
+  // The jobs of the running pass, copied as it starts: edits in the window
+  // never reach a pass half-way.
   std::vector<JobRecord> pass_jobs;
 };
 
