@@ -10,7 +10,6 @@
 #include <random>
 #include <thread>
 
-#include "run/copy_pass.h"
 #include "run/event_loop.h"
 #include "run/run_control.h"
 #include "run/run_settings.h"
