@@ -16,8 +16,12 @@ constexpr int kTimeLimitCount = 7;
 // limits. Entry 0 of each list is its caption and means "none chosen".
 extern const char* const kRunSettingTexts[kEndOptionCount + kTimeLimitCount];
 
-inline const char* EndOptionText(int i) { return kRunSettingTexts[i]; }
-inline const char* TimeLimitText(int i) { return kRunSettingTexts[kEndOptionCount + i]; }
+inline const char* EndOptionText(int i) {
+  return kRunSettingTexts[i];
+}
+inline const char* TimeLimitText(int i) {
+  return kRunSettingTexts[kEndOptionCount + i];
+}
 // Seconds of time limit i; 0 for "Time Limit" and for any index outside 0..6,
 // so that a stray value read from a project arms no countdown.
 int32_t TimeLimitSeconds(int32_t index);
