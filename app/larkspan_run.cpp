@@ -9,6 +9,7 @@
 #include "app/console_host.h"
 #include "app/startup.h"
 #include "jobs/project_file.h"
+#include "jobs/whole_file.h"
 #include "run/event_loop.h"
 #include "run/run_control.h"
 #include "run/run_settings.h"
