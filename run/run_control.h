@@ -37,8 +37,8 @@ extern RunState gRun;
 // (empty, or holding a comma or a control character), logs one line and
 // starts nothing.
 void StartWatcher(Host* host);
-// MSG_START_PASS: clears the log, arms the time limit, starts the pass on a
-// copy of the enabled jobs.
+// MSG_START_PASS: clears the log, arms the time limit, begins the run log's
+// entry, starts the pass on a copy of the enabled jobs.
 void OnStartPass(Host* host);
 // The Stop button.
 void StopRequested();
