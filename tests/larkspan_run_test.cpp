@@ -424,19 +424,24 @@ TEST(LarkspanRunTest, InterruptDuringThePassStopsAfterTheFileInHand) {
   EXPECT_EQ(saved.find("T,7,"), std::string::npos) << saved;
 }
 
-// What rsync would still change to make out the same as in (hidden files
-// and folder times aside): nothing once a run has converged.
-std::string Differences(const fs::path& in, const fs::path& out) {
-  const std::string command =
-      "rsync -anciO --delete --exclude='.*' '" + in.string() + "/' '" + out.string() + "/' 2>&1";
+// What a shell command prints on both streams, followed by "(failed)" when
+// it does not exit with 0.
+std::string CommandOutput(const std::string& command) {
   std::string text;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
+  if (FILE* pipe = popen((command + " 2>&1").c_str(), "r")) {
     char buffer[512];
     while (fgets(buffer, sizeof buffer, pipe) != nullptr)
       text += buffer;
-    if (pclose(pipe) != 0) text += "(rsync failed)";
+    if (pclose(pipe) != 0) text += "(failed)";
   }
   return text;
+}
+
+// What rsync would still change to make out the same as in (hidden files
+// and folder times aside): nothing once a run has converged.
+std::string Differences(const fs::path& in, const fs::path& out) {
+  return CommandOutput("rsync -anciO --delete --exclude='.*' '" + in.string() + "/' '" +
+                       out.string() + "/'");
 }
 
 // Killed outright in the middle of a large copy: the destination holds the
@@ -483,6 +488,31 @@ TEST(LarkspanRunTest, AKillMidCopyLeavesTheOldFileAndTheNextRunConverges) {
   for (const fs::path& trash : TrashFolders())
     places.push_back(trash);
   EXPECT_EQ(LostFiles(before, places, {out / "big.bin"}), std::vector<std::string>{});
+}
+
+// The systemd units of contrib/ as shipped, the program's path aside:
+// systemd-analyze finds nothing to say about them as user units.
+TEST(LarkspanRunTest, TheSystemdUnitsVerify) {
+  if (std::system("command -v systemd-analyze >/dev/null") != 0) {
+    GTEST_SKIP() << "systemd-analyze is not installed: the units are not checked";
+  }
+  TempDir dir;
+  const std::string shipped = "ExecStart=/usr/local/bin/larkspan-run ";
+  for (const char* name : {"larkspan-run.service", "larkspan-run.timer"}) {
+    std::string text = ReadFile(fs::path(LARKSPAN_CONTRIB_DIR) / name);
+    const size_t at = text.find(shipped);
+    if (at != std::string::npos) {
+      text.replace(at, shipped.size(), "ExecStart=" LARKSPAN_RUN_PATH " ");
+    }
+    WriteFile(dir.path() / name, text);
+  }
+  ASSERT_NE(ReadFile(dir.path() / "larkspan-run.service").find(LARKSPAN_RUN_PATH),
+            std::string::npos);
+  // A user manager of its own, in the scratch folder.
+  EXPECT_EQ(CommandOutput("XDG_RUNTIME_DIR='" + dir.path().string() +
+                          "' systemd-analyze --user verify '" + dir.Join("larkspan-run.timer") +
+                          "' '" + dir.Join("larkspan-run.service") + "'"),
+            "");
 }
 
 }  // namespace
