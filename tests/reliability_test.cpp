@@ -189,7 +189,8 @@ TEST_F(ReliabilityTest, ALinkLoopIsSkippedAndOtherLinksAreFollowed) {
   Make(src / "sub" / "deeper" / "a.txt");
   if (!MakeFolderLink(src, src / "to-top") || !MakeFolderLink(src / "sub", src / "sub" / "self") ||
       !MakeFolderLink(src / "sub", src / "sub" / "deeper" / "up") ||
-      !MakeFolderLink(outside, src / "sub" / "out")) {
+      !MakeFolderLink(outside, src / "sub" / "out") ||
+      !MakeFolderLink(temp.path(), src / "sub" / "above")) {
     GTEST_SKIP() << "no folder links on this system";
   }
   // A destination link the source lacks, into a folder worth keeping.
@@ -202,6 +203,8 @@ TEST_F(ReliabilityTest, ALinkLoopIsSkippedAndOtherLinksAreFollowed) {
                              "Skipped, link loop: " + (src / "to-top").string(),
                              "Skipped, link loop: " + (src / "sub" / "self").string(),
                              "Skipped, link loop: " + (src / "sub" / "deeper" / "up").string(),
+                             // It holds the destination: it would be copied into itself.
+                             "Skipped, link loop: " + (src / "sub" / "above").string(),
                              "Copying " + (dst / "sub" / "deeper" / "a.txt").string(),
                              "Copying " + (dst / "sub" / "out" / "shared.txt").string(),
                              "Removed " + (dst / "orphan").string(),
