@@ -8,6 +8,7 @@
 #include "app/console.h"
 #include "app/console_host.h"
 #include "app/startup.h"
+#include "engine/dry_run_files.h"
 #include "jobs/project_file.h"
 #include "jobs/whole_file.h"
 #include "run/event_loop.h"
@@ -27,7 +28,7 @@ constexpr int kExitNoRecord = 2;
 constexpr int kTicksPerSecond = 1000 / static_cast<int>(kFlushTick.count());
 
 constexpr char kUsage[] =
-    "Usage: larkspan-run [PROJECT]\n"
+    "Usage: larkspan-run [--dry-run] [PROJECT]\n"
     "       larkspan-run --last [PROJECT]\n"
     "       larkspan-run --help | --version\n"
     "\n"
@@ -41,6 +42,10 @@ constexpr char kUsage[] =
     "as in the window. The project's time limit applies; its end option never\n"
     "shuts down or hibernates here. Ctrl-C stops after the file in hand. After\n"
     "the pass the project is saved with the new total.\n"
+    "\n"
+    "--dry-run starts the pass at once, without waiting for the paths, and logs\n"
+    "the lines a run would log; nothing is copied, made, removed or saved, and\n"
+    "the run log gets no entry.\n"
     "\n"
     "Hidden files and folders (a name beginning with \".\" on Linux, the hidden\n"
     "attribute on Windows) and offline files are neither copied nor removed.\n"
@@ -114,6 +119,7 @@ bool ProjectPath(const char* argument, char* path, size_t size) {
 int main(int argc, char** argv) {
   const char* argument = nullptr;
   bool last = false;
+  bool dry_run = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0) {
       std::fputs(kUsage, stdout);
@@ -125,6 +131,10 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(argv[i], "--last") == 0) {
       last = true;
+      continue;
+    }
+    if (std::strcmp(argv[i], "--dry-run") == 0) {
+      dry_run = true;
       continue;
     }
     if (argv[i][0] == '-' || argument != nullptr) {
@@ -174,17 +184,25 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
-  // Each pass leaves its entry in the project's run log.
-  OpenRunLog(project);
   // No countdown after the pass: the runner ends as soon as no worker runs.
   gRun.exit_when_done = true;
-  StartWatcher(&host);
-  // No watcher started: nothing to wait for, and no job runs.
-  if (gRun.watcher_slot == nullptr) gLoop.Quit();
+  DryRunFiles dry_run_files;
+  if (dry_run) {
+    std::fputs("larkspan-run: dry run, nothing is changed\n", stderr);
+    gContext.files = &dry_run_files;
+    StartPassNow(&host);
+  } else {
+    // Each pass leaves its entry in the project's run log; a dry run none.
+    OpenRunLog(project);
+    StartWatcher(&host);
+  }
+  // Nothing running: nothing to wait for (nothing started, or a pass that
+  // has already ended), and nothing would end the loop.
+  const bool running = gRun.watcher_slot != nullptr || gRun.pass_slot != nullptr;
+  if (!running) gLoop.Quit();
   bool timed_out = false;
   int ticks = 0;
-  // With no watcher (its thread could not be made) nothing would end the loop.
-  if (gRun.watcher_slot != nullptr) {
+  if (running) {
     gLoop.Run(
         [&] {
           host.Flush();
@@ -202,7 +220,7 @@ int main(int argc, char** argv) {
   ShutdownWorkers();
 
   totals.total = gRun.total_mib;
-  if (!SaveProject(project, gJobs, totals, state)) {
+  if (!dry_run && !SaveProject(project, gJobs, totals, state)) {
     std::fprintf(stderr, "larkspan-run: cannot save project %s\n", project);
   }
   char summary[kSummarySize];

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "engine/entry_rules.h"
+#include "engine/job_check.h"
 #include "engine/move_batch.h"
 #include "engine/path_buffer.h"
 #include "engine/walks.h"
@@ -18,9 +19,11 @@ const char* SourceErrorText(uint32_t error) {
 // outgrow its array while the path fits its buffer.
 class ChainLevel {
  public:
-  ChainLevel(WorkerContext& context, size_t length, bool is_folder)
+  ChainLevel(WorkerContext& context, size_t length, size_t destination_length, bool is_folder)
       : context_(context), held_(is_folder && context.walked_depth < kMaxWalkDepth) {
-    if (held_) context_.walked[context_.walked_depth++] = {length, false, false, 0, 0};
+    if (held_) {
+      context_.walked[context_.walked_depth++] = {length, destination_length, false, false, 0, 0};
+    }
   }
   ~ChainLevel() {
     if (held_) --context_.walked_depth;
@@ -33,10 +36,21 @@ class ChainLevel {
   const bool held_;
 };
 
-// True when the folder link named in source leads to a folder on the chain:
-// following it would copy the same tree again at every level. Folders on the
-// chain are asked who they are only once a link turns up, so a tree without
-// links costs nothing more.
+// True when the top folder of the walk's tree in buffer (its first length
+// bytes) is the folder (volume, id) or lies inside it.
+bool TopWithin(WorkerContext& context, char* buffer, size_t length, uint64_t volume, uint64_t id) {
+  const char kept = buffer[length];
+  buffer[length] = '\0';
+  const bool within = FolderWithin(*context.files, buffer, volume, id);
+  buffer[length] = kept;
+  return within;
+}
+
+// True when the folder link named in source leads to a folder on the chain,
+// or to one that holds the walk's own source or destination tree: following
+// it would copy the same tree again at every level, or the destination into
+// itself. Folders are asked who they are only once a link turns up, so a
+// tree without links costs nothing more.
 bool LeadsBackUp(WorkerContext& context) {
   uint64_t volume = 0;
   uint64_t id = 0;
@@ -52,7 +66,10 @@ bool LeadsBackUp(WorkerContext& context) {
     }
     if (folder.known && folder.volume == volume && folder.id == id) return true;
   }
-  return false;
+  const WalkedFolder& top = context.walked[0];
+  return context.walked_depth > 0 &&
+         (TopWithin(context, context.source, top.length, volume, id) ||
+          TopWithin(context, context.destination, top.destination_length, volume, id));
 }
 
 // What the job's mode and the walk's direction ask of the whole walk.
@@ -205,7 +222,7 @@ bool WalkFolder(WorkerContext& context, const WalkRules& rules, WalkPlace place)
   const size_t d = std::strlen(destination);
   // A single-file source is its own pattern, and stays the path of the file.
   const bool from_folder = context.files->IsFolder(source);
-  const ChainLevel level(context, s, from_folder);
+  const ChainLevel level(context, s, d, from_folder);
   if (from_folder && !AppendElement(source, s, kAllEntries, 0)) {
     ReportTooLong(context, source, kAllEntries);
     return false;

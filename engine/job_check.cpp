@@ -63,14 +63,29 @@ const char* NestingFault(FileServices& files, const JobRecord& job) {
       SameFolder(source, destination)) {
     return nullptr;
   }
-  Resolve(files, destination_path);
-  if (LiesInside(files, destination_path, source)) return "destination inside source";
-  Resolve(files, source_path);
-  if (LiesInside(files, source_path, destination)) return "source inside destination";
+  if (FolderWithin(files, destination_path, source.volume, source.id)) {
+    return "destination inside source";
+  }
+  if (FolderWithin(files, source_path, destination.volume, destination.id)) {
+    return "source inside destination";
+  }
   return nullptr;
 }
 
 }  // namespace
+
+bool FolderWithin(FileServices& files, const char* path, uint64_t volume, uint64_t id) {
+  const Identity outer{volume, id};
+  Identity folder;
+  if (files.FolderIdentity(path, &folder.volume, &folder.id) && SameFolder(folder, outer)) {
+    return true;
+  }
+  char resolved[kPathBufferSize];
+  const int n = std::snprintf(resolved, sizeof resolved, "%s", path);
+  if (n < 0 || static_cast<size_t>(n) >= sizeof resolved) return false;
+  Resolve(files, resolved);
+  return LiesInside(files, resolved, outer);
+}
 
 const char* JobPathFault(const JobRecord& job) {
   if (job.source[0] == '\0') return "empty source";

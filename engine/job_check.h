@@ -12,6 +12,10 @@
 // meant it (its fields are split at commas).
 const char* JobPathFault(const JobRecord& job);
 
+// True when the folder at path is the folder (volume, id) or lies inside it,
+// whatever links, "..", relative steps or letter case the path takes.
+bool FolderWithin(FileServices& files, const char* path, uint64_t volume, uint64_t id);
+
 // Decides whether job, shown in row row (counting from 0), may run: its
 // paths must be sound and neither tree may lie inside the other, whatever
 // links, "..", relative steps or letter case the paths take on the way. One

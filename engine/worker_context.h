@@ -19,10 +19,12 @@ constexpr char kUpdatingPrefix[] = "Updating ";
 constexpr char kNewerDestPrefix[] = "Newer Dest ";
 
 // A folder on the copy walk's chain, from the job's top folder down to the
-// folder being listed: where its path ends in the source buffer and, once a
-// folder link made it worth asking, which folder it is.
+// folder being listed: where its path ends in the source buffer (and its
+// counterpart's in the destination buffer) and, once a folder link made it
+// worth asking, which folder it is.
 struct WalkedFolder {
   size_t length;
+  size_t destination_length;
   bool asked;
   bool known;
   uint64_t volume;

@@ -117,6 +117,22 @@ void AskWatcherToStop() {
   gWatch.stop_request = true;
 }
 
+// False, with one line, when Start has nothing to run: no job, or a job 0
+// whose paths cannot run (the watcher would wait on them for ever).
+bool FirstJobCanStart(Host* host) {
+  if (gJobs.count == 0) {
+    host->AppendLog("Error: No job to run");
+    return false;
+  }
+  if (const char* fault = JobPathFault(*gJobs.slots[0])) {
+    char line[96];
+    std::snprintf(line, sizeof line, "Error: Not started - job 1: %s", fault);
+    host->AppendLog(line);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void FinishWorker(WorkerKind kind) {
@@ -132,18 +148,7 @@ void FinishWorker(WorkerKind kind) {
 }
 
 void StartWatcher(Host* host) {
-  if (gRun.watcher_slot != nullptr) return;
-  if (gJobs.count == 0) {
-    host->AppendLog("Error: No job to run");
-    return;
-  }
-  // The watcher waits on job 0's paths: one it cannot run is never waited on.
-  if (const char* fault = JobPathFault(*gJobs.slots[0])) {
-    char line[96];
-    std::snprintf(line, sizeof line, "Error: Not started - job 1: %s", fault);
-    host->AppendLog(line);
-    return;
-  }
+  if (gRun.watcher_slot != nullptr || !FirstJobCanStart(host)) return;
   gContext.host = host;
   gWatch.stop_request = false;
   gStartRefused = false;
@@ -154,6 +159,10 @@ void StartWatcher(Host* host) {
   } else {
     host->AppendLog("Unable to start watch thread");
   }
+}
+
+void StartPassNow(Host* host) {
+  if (FirstJobCanStart(host)) OnStartPass(host);
 }
 
 void OnStartPass(Host* host) {

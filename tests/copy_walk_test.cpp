@@ -15,8 +15,7 @@ TEST_F(CopyWalkTest, CopiesNewOlderAndResizedFilesAndLeavesTheSameSecondAlone) {
   // Newer by 500 ms, yet in the same second and of the same size: left alone.
   Put(src / "same.txt", "source", kBaseTime + 700 * kMillisecond);
   Put(dst / "same.txt", "target", kBaseTime + 200 * kMillisecond);
-  // The same second with another size: a copy cut short, or an edit within
-  // the second of the last copy.
+  // The same second with another size: a copy cut short.
   Put(src / "resized.txt", "the whole file", kBaseTime + 200 * kMillisecond);
   Put(dst / "resized.txt", "the whole", kBaseTime + 700 * kMillisecond);
   Put(src / "behind.txt", "source", kBaseTime);
@@ -157,11 +156,8 @@ TEST_F(CopyWalkTest, ReportsASourceThatCannotBeListed) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.source + " " + std::to_string(c.injected));
-    FaultyFileServices faulty;
-    if (c.injected != 0) faulty.FailOn(FileOp::kStartFind, c.injected);
-    context.files = &faulty;
-    context.pass_failed = false;
-    host.Reset();
+    Reset();
+    if (c.injected != 0) files.FailOn(FileOp::kStartFind, c.injected);
     EXPECT_FALSE(CopyBetween(c.source, dst.string()));
     EXPECT_EQ(host.log(), std::vector<std::string>{c.line});
     EXPECT_TRUE(context.pass_failed);
@@ -181,15 +177,10 @@ TEST_F(CopyWalkTest, AnUnreadableSubfolderIsNamedAndSkipped) {
   files.FailOn(FileOp::kStartFind, kErrorAccessDenied, "locked");
 
   EXPECT_TRUE(Copy());
-  const std::vector<std::string> log = host.log();
-  EXPECT_EQ(std::count(log.begin(), log.end(),
-                       "Source path error: " + (src / "outer" / "locked").string()),
-            1);
-  EXPECT_EQ(log.size(), 12u);
+  EXPECT_TRUE(host.Logged("Source path error: " + (src / "outer" / "locked").string()));
+  EXPECT_EQ(host.log().size(), 12u);  // the line and one per file copied
   EXPECT_EQ(ReadFile(dst / "outer" / "locked" / "old.txt"), "old");
   EXPECT_FALSE(fs::exists(dst / "outer" / "locked" / "hidden-away.txt"));
-  for (int i = 0; i < 10; ++i)
-    EXPECT_TRUE(fs::exists(dst / "outer" / ("f" + std::to_string(i)))) << i;
   EXPECT_TRUE(context.pass_failed);
   EXPECT_FALSE(context.stop_request);
 }
@@ -268,10 +259,8 @@ TEST_F(CopyWalkTest, EachFolderIsHeldOpenOnceAndAskedByPathWhenItCannotBe) {
   // refused: the same answers either way, and every folder given back.
   for (const bool refuse_open : {false, true}) {
     SCOPED_TRACE(refuse_open ? "asked by path" : "held open");
-    fs::remove_all(src);
-    fs::remove_all(dst);
+    Reset();
     fs::create_directories(src / "a" / "b");
-    fs::create_directory(dst);
     Put(src / "new.txt", "new", kBaseTime);
     Put(src / "a" / "older.txt", "fresh", kBaseTime + 2 * kSecond);
     fs::create_directory(dst / "a");
@@ -280,8 +269,6 @@ TEST_F(CopyWalkTest, EachFolderIsHeldOpenOnceAndAskedByPathWhenItCannotBe) {
     fs::create_directory(dst / "a" / "b");
     Put(dst / "a" / "b" / "same.txt", "target", kBaseTime);
     if (refuse_open) files.FailOn(FileOp::kOpenFolder, kErrorAccessDenied);
-    files.ResetCounts();
-    host.Reset();
 
     EXPECT_TRUE(Copy());
     EXPECT_EQ(SortedLog(), Sorted({"Copying " + (dst / "new.txt").string(),
@@ -312,8 +299,8 @@ TEST_F(CopyWalkTest, AnEntryWhosePathWouldNotFitIsSkippedNotCut) {
 }
 
 // One source entry that cannot be copied is skipped with a line naming it and
-// the walk goes on; a failure of the destination or the medium, or one that
-// cannot be placed, still aborts.
+// the walk goes on; a failure of the medium, or one that cannot be placed,
+// still aborts, as the destination's own does (above).
 TEST_F(CopyWalkTest, AFailureOfOneSourceEntrySkipsItAndTheWalkGoesOn) {
   const std::string skipped = "Skipped, copy failed ";
   const std::string bad = (src / "bad.txt").string();
@@ -327,32 +314,26 @@ TEST_F(CopyWalkTest, AFailureOfOneSourceEntrySkipsItAndTheWalkGoesOn) {
       {1921, true, skipped + "1921: " + bad},
       {kErrorNameTooLong, false, "Skipped, path too long: " + (dst / "bad.txt").string()},
       {kErrorBadNetPath, true, "Copy failed 53 - Aborting"},
-      {kErrorAccessDenied, false, "Copy failed 5 - Aborting"},
   };
-  WriteFile(src / "bad.txt", "bad");
-  for (int i = 0; i < 5; ++i)
-    WriteFile(src / ("good" + std::to_string(i)), "good");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
-    fs::remove_all(dst);
-    fs::create_directory(dst);
-    FaultyFileServices faulty;
+    Reset();
+    WriteFile(src / "bad.txt", "bad");
+    for (int i = 0; i < 5; ++i)
+      WriteFile(src / ("good" + std::to_string(i)), "good");
     if (c.at_source) {
-      faulty.FailCopyAtSource(c.error, "bad.txt");
+      files.FailCopyAtSource(c.error, "bad.txt");
     } else {
-      faulty.FailOn(FileOp::kReplaceWithCopy, c.error, "bad.txt");
+      files.FailOn(FileOp::kReplaceWithCopy, c.error, "bad.txt");
     }
-    context.files = &faulty;
-    context.stop_request = false;
-    host.Reset();
     EXPECT_TRUE(Copy());
     EXPECT_TRUE(host.Logged(c.line));
     const bool aborts = c.line.rfind("Copy failed", 0) == 0;
     EXPECT_EQ(context.stop_request, aborts);
     const auto copies = std::distance(fs::directory_iterator(dst), {});
     EXPECT_TRUE(aborts || copies == 5) << copies;
+    EXPECT_TRUE(context.pass_failed);
   }
-  EXPECT_TRUE(context.pass_failed);
 }
 
 // A file where the source has a folder, or the reverse, whatever the times:
@@ -362,16 +343,13 @@ TEST_F(CopyWalkTest, AnEntryOfTheOtherKindIsReplacedOnlyByMirror) {
   const std::string folder = (dst / "was-folder").string();
   for (const JobMode mode : {kModeCopy, kModeMirror}) {
     SCOPED_TRACE(ModeName(mode));
-    fs::remove_all(src);
-    fs::remove_all(dst);
-    fs::create_directories(src / "was-file");
-    fs::create_directories(dst / "was-folder");
+    Reset();
+    fs::create_directory(src / "was-file");
+    fs::create_directory(dst / "was-folder");
     WriteFile(src / "was-file" / "inner.txt", "inner");
     WriteFile(src / "was-folder", "new");
     Put(dst / "was-file", "old", kBaseTime + 1000 * kSecond);
     WriteFile(dst / "was-folder" / "old.txt", "old");
-    context.pass_failed = false;
-    host.Reset();
     EXPECT_TRUE(Copy(mode));
     const bool mirror = mode == kModeMirror;
     EXPECT_EQ(

@@ -50,6 +50,12 @@ class FaultyFileServices : public FileServices {
   }
   int calls(FileOp op) const { return counts_[static_cast<size_t>(op)]; }
   void ResetCounts() { counts_.fill(0); }
+  // Back to a plain forwarder: no rule, no hook, no count.
+  void Clear() {
+    rules_.clear();
+    before_call = nullptr;
+    ResetCounts();
+  }
 
   std::function<void(FileOp op, const char* path)> before_call;
 

@@ -319,7 +319,7 @@ TEST(LarkspanRunTest, HelpAndVersion) {
   TempDir dir;
   const Outcome help = RunToEnd(dir, {"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("Usage: larkspan-run [PROJECT]"), std::string::npos);
+  EXPECT_NE(help.out.find("Usage: larkspan-run [--dry-run] [PROJECT]"), std::string::npos);
   for (const char* text : {"  0  ", "  1  ", "  2  ", "  3  stopped by Ctrl-C",
                            "are neither copied nor removed", "\\xHH"}) {
     EXPECT_NE(help.out.find(text), std::string::npos) << text;
@@ -327,6 +327,46 @@ TEST(LarkspanRunTest, HelpAndVersion) {
   const Outcome version = RunToEnd(dir, {"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, std::string("larkspan-run ") + LARKSPAN_VERSION + "\n");
+}
+
+// A dry run prints the lines of the run that follows, with its exit status,
+// and changes nothing: no file, folder or time, no temporary file, no
+// project save, no run log entry.
+TEST(LarkspanRunTest, ADryRunPrintsTheRunsLinesAndChangesNothing) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "in" / "sub");
+  fs::create_directories(dir.path() / "out" / "old");
+  WriteFile(dir.path() / "in" / "sub" / "a.txt", "a");
+  WriteFile(dir.path() / "out" / "old" / "b.txt", "b");
+  WriteProject(dir.path() / "p.lpj", {{"Mirror", dir.Join("in"), dir.Join("out")}}, 99);
+  const std::string project = ReadFile(dir.path() / "p.lpj");
+  const std::vector<fs::path> roots = {dir.path() / "in", dir.path() / "out"};
+  const std::vector<std::string> before = TreeState(roots);
+
+  const Outcome dry = RunToEnd(dir, {"--dry-run", "p.lpj"});
+  EXPECT_EQ(TreeState(roots), before);
+  EXPECT_EQ(LeftoverTemporaries({dir.path()}), std::vector<std::string>{});
+  EXPECT_EQ(ReadFile(dir.path() / "p.lpj"), project);
+  EXPECT_FALSE(fs::exists(dir.path() / "p.log"));
+  EXPECT_NE(dry.err.find("dry run"), std::string::npos) << dry.err;
+  const Outcome real = RunToEnd(dir, {"p.lpj"});
+  EXPECT_EQ(dry.status, real.status);
+  EXPECT_EQ("Waiting on network path...\n" + dry.out, real.out);
+  EXPECT_NE(ReadFile(dir.path() / "p.lpj"), project);  // the run saves
+}
+
+// A dry run does not wait: a missing destination is reported as the pass
+// reports it, and the run exits 1 at once.
+TEST(LarkspanRunTest, ADryRunReportsAMissingPathWithoutWaiting) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "in");
+  WriteFile(dir.path() / "in" / "a.txt", "a");
+  WriteProject(dir.path() / "p.lpj", {{"Copy", dir.Join("in"), dir.Join("no")}});
+  Runner runner(dir, dir.path(), {"--dry-run", "p.lpj"});
+  const Outcome outcome = runner.Finish(20);
+  EXPECT_EQ(outcome.status, 1) << outcome.err;
+  EXPECT_EQ(outcome.out,
+            "Copying " + dir.Join("no/a.txt") + "\nCopy failed: Path not found\nDone.\n");
 }
 
 TEST(LarkspanRunTest, InterruptWhileWaitingStopsTheWatcher) {
@@ -506,19 +546,24 @@ TEST(LarkspanRunTest, ARunLogThatCannotBeWrittenIsSaidOnceAndStopsNothing) {
   EXPECT_TRUE(mounted || geteuid() != 0);
 }
 
-// What rsync would still change to make out the same as in (hidden files
-// and folder times aside): nothing once a run has converged.
-std::string Differences(const fs::path& in, const fs::path& out) {
-  const std::string command =
-      "rsync -anciO --delete --exclude='.*' '" + in.string() + "/' '" + out.string() + "/' 2>&1";
+// What a shell command prints on both streams, followed by "(failed)" when
+// it does not exit with 0.
+std::string CommandOutput(const std::string& command) {
   std::string text;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
+  if (FILE* pipe = popen((command + " 2>&1").c_str(), "r")) {
     char buffer[512];
     while (fgets(buffer, sizeof buffer, pipe) != nullptr)
       text += buffer;
-    if (pclose(pipe) != 0) text += "(rsync failed)";
+    if (pclose(pipe) != 0) text += "(failed)";
   }
   return text;
+}
+
+// What rsync would still change to make out the same as in (hidden files
+// and folder times aside): nothing once a run has converged.
+std::string Differences(const fs::path& in, const fs::path& out) {
+  return CommandOutput("rsync -anciO --delete --exclude='.*' '" + in.string() + "/' '" +
+                       out.string() + "/'");
 }
 
 // Killed outright in the middle of a large copy: the destination holds the
@@ -565,6 +610,29 @@ TEST(LarkspanRunTest, AKillMidCopyLeavesTheOldFileAndTheNextRunConverges) {
   for (const fs::path& trash : TrashFolders())
     places.push_back(trash);
   EXPECT_EQ(LostFiles(before, places, {out / "big.bin"}), std::vector<std::string>{});
+}
+
+// The systemd units of contrib/ as shipped, the program's path aside:
+// systemd-analyze finds nothing to say about them as user units.
+TEST(LarkspanRunTest, TheSystemdUnitsVerify) {
+  if (std::system("command -v systemd-analyze >/dev/null") != 0) {
+    GTEST_SKIP() << "systemd-analyze is not installed: the units are not checked";
+  }
+  TempDir dir;
+  const std::string shipped = "ExecStart=/usr/local/bin/larkspan-run ";
+  for (const char* name : {"larkspan-run.service", "larkspan-run.timer"}) {
+    std::string text = ReadFile(fs::path(LARKSPAN_CONTRIB_DIR) / name);
+    const size_t at = text.find(shipped);
+    if (at != std::string::npos) {
+      text.replace(at, shipped.size(), "ExecStart=" LARKSPAN_RUN_PATH " ");
+    }
+    WriteFile(dir.path() / name, text);
+  }
+  // A user manager of its own, in the scratch folder.
+  EXPECT_EQ(CommandOutput("XDG_RUNTIME_DIR='" + dir.path().string() +
+                          "' systemd-analyze --user verify '" + dir.Join("larkspan-run.timer") +
+                          "' '" + dir.Join("larkspan-run.service") + "'"),
+            "");
 }
 
 }  // namespace

@@ -30,6 +30,9 @@ TEST(Startup, ProjectPathFromCommandLine) {
       {"\"C:\\Program Files\\Larkspan.exe\"foo.lpj", "foo.lpj"},
       {"\"C:\\Program Files\\Larkspan.exe\"  \"bar.lpj\"", "bar.lpj"},
       {"\"C:\\Tools\\Larkspan.exe", "Larkspan.lpj"},
+      // What Task Scheduler starts for the README's schtasks line.
+      {"\"C:\\Program Files\\Larkspan\\Larkspan.exe\" \"D:\\My Backups\\nightly.lpj\"",
+       "D:\\My Backups\\nightly.lpj"},
       // Bytes from 0x80 up are characters of names, never blanks.
       {"Larkspan.exe \xC3\x9C"
        "bung.lpj",

@@ -65,6 +65,31 @@ std::vector<std::string> LostFiles(const std::vector<SnapshotFile>& before,
   return lost;
 }
 
+std::vector<std::string> TreeState(const std::vector<fs::path>& roots) {
+  std::vector<std::string> state;
+  for (const fs::path& root : roots) {
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
+         it.increment(error)) {
+      const fs::path& path = it->path();
+      std::string line = path.string();
+      if (it->is_symlink(error)) {
+        line += " link to " + fs::read_symlink(path, error).string();
+      } else {
+        const auto time = fs::last_write_time(path, error).time_since_epoch().count();
+        line += " time " + std::to_string(time);
+        if (it->is_regular_file(error)) {
+          line += " size " + std::to_string(it->file_size(error)) + " hash " +
+                  std::to_string(HashFile(path));
+        }
+      }
+      state.push_back(line);
+    }
+  }
+  std::sort(state.begin(), state.end());
+  return state;
+}
+
 std::vector<std::string> LeftoverTemporaries(const std::vector<fs::path>& roots) {
   std::vector<std::string> left;
   for (const fs::path& root : roots) {

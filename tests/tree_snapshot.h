@@ -24,6 +24,11 @@ std::vector<std::string> LostFiles(const std::vector<SnapshotFile>& before,
                                    const std::vector<fs::path>& places,
                                    const std::vector<fs::path>& may_go = {});
 
+// Every entry under the roots, links not followed, as one line each in path
+// order: its kind, size, last-write time and content. Two states are equal
+// only when nothing was made, removed, written or touched.
+std::vector<std::string> TreeState(const std::vector<fs::path>& roots);
+
 // Temporary files of ours under the roots: "~larkspan-<pid>.tmp" copies and
 // "<project>.larkspan-save" files.
 std::vector<std::string> LeftoverTemporaries(const std::vector<fs::path>& roots);

@@ -47,6 +47,18 @@ class WalkTest : public ::testing::Test {
   bool Copy(JobMode mode = kModeCopy) { return CopyBetween(src.string(), dst.string(), mode); }
   bool Clean() { return Walk(MirrorClean, src.string(), dst.string()); }
 
+  // Starts over: empty source and destination, no injected fault, no report.
+  void Reset() {
+    for (const fs::path& root : {src, dst}) {
+      fs::remove_all(root);
+      fs::create_directory(root);
+    }
+    files.Clear();
+    host.Reset();
+    context.pass_failed = false;
+    context.stop_request = false;
+  }
+
   // The log in sorted order, for walks whose order is the file system's.
   std::vector<std::string> SortedLog() {
     std::vector<std::string> log = host.log();

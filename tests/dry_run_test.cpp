@@ -1,0 +1,109 @@
+// A dry run's jobs against the real pass that follows on the same trees: the
+// same lines in the same order, and nothing changed meanwhile.
+#include <string>
+#include <vector>
+
+#include "engine/dry_run_files.h"
+#include "engine/path_buffer.h"
+#include "tests/tree_snapshot.h"
+#include "tests/walk_fixture.h"
+
+namespace {
+
+JobRecord JobOf(JobMode mode, const fs::path& source, const fs::path& destination) {
+  JobRecord job{mode, kJobEnabled, {}, {}};
+  std::snprintf(job.source, sizeof job.source, "%s", source.string().c_str());
+  std::snprintf(job.destination, sizeof job.destination, "%s", destination.string().c_str());
+  return job;
+}
+
+class DryRunTest : public WalkTest {
+ protected:
+  // Runs the jobs as a pass does, on the given file services.
+  std::vector<std::string> RunJobs(FileServices& on, const std::vector<JobRecord>& jobs) {
+    context.files = &on;
+    context.pass_failed = false;
+    host.Reset();
+    for (const JobRecord& job : jobs) {
+      CopyJobPath(context.source, job.source);
+      CopyJobPath(context.destination, job.destination);
+      RunJob(context, job);
+    }
+    return same_order ? host.log() : SortedLog();
+  }
+
+  // The jobs dry: nothing changed, no changing call reached the real
+  // services; then for real: the same lines and the same outcome.
+  void ExpectDryRunAsThePass(const std::vector<JobRecord>& jobs) {
+    const std::vector<std::string> before = TreeState({temp.path()});
+    files.ResetCounts();
+    DryRunFiles dry(files);
+    const std::vector<std::string> dry_lines = RunJobs(dry, jobs);
+    const bool dry_failed = context.pass_failed;
+    EXPECT_EQ(TreeState({temp.path()}), before);
+    for (const FileOp op : {FileOp::kReplaceWithCopy, FileOp::kFlushCopies, FileOp::kRemoveFile,
+                            FileOp::kMakeFolder, FileOp::kRecycle}) {
+      EXPECT_EQ(files.calls(op), 0) << static_cast<int>(op);
+    }
+    const std::vector<std::string> real_lines = RunJobs(files, jobs);
+    EXPECT_FALSE(real_lines.empty());
+    EXPECT_EQ(dry_lines, real_lines);
+    EXPECT_EQ(dry_failed, context.pass_failed);
+  }
+
+  bool same_order = true;
+};
+
+// Copies, updates (one of the same second, whose copy Mirror's clean then
+// sees), a newer destination file, entries of the other kind both ways, what
+// the source lacks, new folders and a link in the destination.
+TEST_F(DryRunTest, EachModePrintsThePassLinesAndChangesNothing) {
+  for (const JobMode mode : {kModeCopy, kModeMirror, kModeMove, kModeSync}) {
+    SCOPED_TRACE(ModeName(mode));
+    fs::remove_all(src);
+    fs::remove_all(dst);
+    for (const fs::path& folder :
+         {src / "sub" / "deeper", src / "was-file", src / "linked", dst / "was-folder",
+          dst / "gone" / "inner", temp.path() / "out"}) {
+      fs::create_directories(folder);
+    }
+    Put(src / "new.txt", "new", kBaseTime);
+    Put(src / "older.txt", "fresh", kBaseTime + 2 * kSecond);
+    Put(dst / "older.txt", "stale", kBaseTime + kSecond);
+    Put(src / "resized.txt", "the whole file", kBaseTime + 200 * kMillisecond);
+    Put(dst / "resized.txt", "the whole", kBaseTime + 700 * kMillisecond);
+    Put(src / "behind.txt", "source", kBaseTime);
+    Put(dst / "behind.txt", "newer there", kBaseTime + 5 * kSecond);
+    Put(src / "sub" / "deeper" / "a.txt", "a", kBaseTime);
+    Put(src / "was-file" / "inner.txt", "inner", kBaseTime);
+    Put(dst / "was-file", "old", kBaseTime + 1000 * kSecond);
+    Put(src / "was-folder", "now a file", kBaseTime);
+    Put(dst / "was-folder" / "old.txt", "old", kBaseTime);
+    Put(dst / "gone" / "inner" / "g.txt", "g", kBaseTime);
+    Put(src / "linked" / "l.txt", "l", kBaseTime);
+    MakeFolderLink(temp.path() / "out", dst / "linked");  // where links can be made
+    ExpectDryRunAsThePass({JobOf(mode, src, dst)});
+  }
+}
+
+// A job that reads what an earlier one would have written, removed or moved
+// sees it so: what the Move took away is gone from its source, its copies
+// are there, and the Mirror into the same folder removes some of them. What
+// the pass adds to a folder comes in a listing's order, so the lines are
+// compared as sets.
+TEST_F(DryRunTest, ALaterJobSeesWhatAnEarlierOneWouldHaveChanged) {
+  const fs::path other = temp.path() / "other";
+  const fs::path third = temp.path() / "third";
+  fs::create_directories(src / "sub");
+  fs::create_directories(other / "keep");
+  fs::create_directories(third);
+  WriteFile(src / "a.txt", "a");
+  WriteFile(src / "sub" / "b.txt", "b");
+  WriteFile(other / "keep" / "k.txt", "k");
+  same_order = false;
+  ExpectDryRunAsThePass({JobOf(kModeMove, src, dst), JobOf(kModeCopy, src, third),
+                         JobOf(kModeCopy, dst, third), JobOf(kModeMirror, other, dst),
+                         JobOf(kModeMirror, dst, third)});
+}
+
+}  // namespace
