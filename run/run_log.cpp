@@ -90,6 +90,11 @@ class RunLog : public LogSink {
     on_ = true;
   }
 
+  void Close() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    on_ = false;
+  }
+
   void Begin(Host* host, bool time_limit) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -232,7 +237,11 @@ RunLog gRunLog;
 }  // namespace
 
 void OpenRunLog(const char* project_path) {
-  if (project_path[0] == '\0') return;
+  if (project_path[0] == '\0') {
+    gContext.log_sink = nullptr;
+    gRunLog.Close();
+    return;
+  }
   gRunLog.Open(project_path);
   gContext.log_sink = &gRunLog;
 }

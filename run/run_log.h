@@ -17,7 +17,7 @@ constexpr long kRunLogRotateSize = 4L << 20;
 
 // Switches the run log on for the project at project_path (taken against the
 // current folder): each pass from now on appends its entry. An empty path
-// names no project and leaves it off. Window thread.
+// names no project and switches it off. Window thread.
 void OpenRunLog(const char* project_path);
 
 // Run control's steps; each does nothing while the log is off.
