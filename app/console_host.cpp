@@ -6,35 +6,8 @@
 
 #include "app/compact_path.h"
 #include "engine/worker_context.h"
+#include "run/escaped_text.h"
 #include "run/run_control.h"
-
-namespace {
-
-// Writes line to stream with its control characters escaped, so that a file
-// name can neither break a log line nor fake one: a line feed shows as \n, a
-// carriage return as \r, a tab as \t, any other byte below 0x20 and 0x7F as
-// \xHH. A backslash stays as it is: Windows paths are made of them.
-void PutEscaped(const char* line, std::FILE* stream) {
-  const char* plain = line;
-  for (const char* at = line;; ++at) {
-    const unsigned char c = static_cast<unsigned char>(*at);
-    if (c >= 0x20 && c != 0x7F) continue;
-    std::fwrite(plain, 1, static_cast<size_t>(at - plain), stream);
-    if (c == '\0') return;
-    if (c == '\n') {
-      std::fputs("\\n", stream);
-    } else if (c == '\r') {
-      std::fputs("\\r", stream);
-    } else if (c == '\t') {
-      std::fputs("\\t", stream);
-    } else {
-      std::fprintf(stream, "\\x%02X", c);
-    }
-    plain = at + 1;
-  }
-}
-
-}  // namespace
 
 void ConsoleHost::AppendLog(const char* line) {
   std::lock_guard<std::mutex> lock(mutex_);

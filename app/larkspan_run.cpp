@@ -10,8 +10,10 @@
 #include "app/startup.h"
 #include "engine/dry_run_files.h"
 #include "jobs/project_file.h"
+#include "jobs/whole_file.h"
 #include "run/event_loop.h"
 #include "run/run_control.h"
+#include "run/run_log.h"
 #include "run/run_settings.h"
 
 namespace {
@@ -20,11 +22,14 @@ constexpr int kExitDone = 0;
 constexpr int kExitJobFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitStopped = 3;
+// --last: no complete entry in the run log.
+constexpr int kExitNoRecord = 2;
 // The loop ticks for the log's flush; the run control's timer counts seconds.
 constexpr int kTicksPerSecond = 1000 / static_cast<int>(kFlushTick.count());
 
 constexpr char kUsage[] =
     "Usage: larkspan-run [--dry-run] [PROJECT]\n"
+    "       larkspan-run --last [PROJECT]\n"
     "       larkspan-run --help | --version\n"
     "\n"
     "Runs every enabled job of a project once, as Start does in the window: waits\n"
@@ -39,7 +44,8 @@ constexpr char kUsage[] =
     "the pass the project is saved with the new total.\n"
     "\n"
     "--dry-run starts the pass at once, without waiting for the paths, and logs\n"
-    "the lines a run would log; nothing is copied, made, removed or saved.\n"
+    "the lines a run would log; nothing is copied, made, removed or saved, and\n"
+    "the run log gets no entry.\n"
     "\n"
     "Hidden files and folders (a name beginning with \".\" on Linux, the hidden\n"
     "attribute on Windows) and offline files are neither copied nor removed.\n"
@@ -49,12 +55,24 @@ constexpr char kUsage[] =
     "escaped: \\n, \\r, \\t, and \\xHH for the other bytes below 0x20 and for\n"
     "0x7F; a backslash is shown as it is.\n"
     "\n"
+    "Each pass appends an entry to the project's run log, the project's path with\n"
+    "its extension replaced by .log: the date, time and project, every log line\n"
+    "with its path in full, and a summary (finished, failed, stopped or time limit\n"
+    "reached; files copied, updated, removed and skipped; MiB; duration), which is\n"
+    "also the last line on standard error. A log past 4 MiB as a pass starts\n"
+    "becomes .log.1. A log that cannot be written stops nothing: one line says so.\n"
+    "\n"
     "Exit status:\n"
     "  0  every enabled job ran to its end\n"
     "  1  a job failed (a path error, a copy failure, a mirror stopped for safety),\n"
     "     was left out at load, or the pass could not start\n"
     "  2  wrong arguments, or a project that cannot be read or holds no job\n"
-    "  3  stopped by Ctrl-C or by the time limit\n";
+    "  3  stopped by Ctrl-C or by the time limit\n"
+    "\n"
+    "--last prints the last pass's summary from the end of the run log\n"
+    "(\"Last run 2026-12-07 02:00: finished, 1,234 copied, 3 removed, 152 MiB in\n"
+    "4:12\") and exits 0 when that pass finished, 1 when it failed, was stopped or\n"
+    "reached the time limit, 2 when the log holds no complete entry at its end.\n";
 
 // The runner closes the program instead of powering anything down.
 class NoPowerActions : public PowerActions {
@@ -76,6 +94,18 @@ void OnInterrupt() {
   });
 }
 
+// --last: the last pass at a glance, and how it ended.
+int ShowLastRun(const char* project) {
+  char line[kSummarySize];
+  RunOutcome outcome;
+  if (!ReadLastRun(project, line, &outcome)) {
+    std::fprintf(stderr, "larkspan-run: no complete run recorded for %s\n", project);
+    return kExitNoRecord;
+  }
+  std::printf("%s\n", line);
+  return outcome == RunOutcome::kFinished ? kExitDone : kExitJobFailed;
+}
+
 // The project path before the working directory changes: an argument is
 // made absolute against the current folder; none gives the default name,
 // which then names a file in the program's folder.
@@ -88,6 +118,7 @@ bool ProjectPath(const char* argument, char* path, size_t size) {
 
 int main(int argc, char** argv) {
   const char* argument = nullptr;
+  bool last = false;
   bool dry_run = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0) {
@@ -97,6 +128,10 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--version") == 0) {
       std::printf("larkspan-run %s\n", LARKSPAN_VERSION);
       return kExitDone;
+    }
+    if (std::strcmp(argv[i], "--last") == 0) {
+      last = true;
+      continue;
     }
     if (std::strcmp(argv[i], "--dry-run") == 0) {
       dry_run = true;
@@ -118,6 +153,7 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   SetWorkingDirectoryToExecutable();
+  if (last) return ShowLastRun(project);
 
   TotalsRecord totals;
   ProjectState state;
@@ -156,6 +192,8 @@ int main(int argc, char** argv) {
     gContext.files = &dry_run_files;
     StartPassNow(&host);
   } else {
+    // Each pass leaves its entry in the project's run log; a dry run none.
+    OpenRunLog(project);
     StartWatcher(&host);
   }
   // Nothing running: nothing to wait for (nothing started, or a pass that
@@ -185,6 +223,8 @@ int main(int argc, char** argv) {
   if (!dry_run && !SaveProject(project, gJobs, totals, state)) {
     std::fprintf(stderr, "larkspan-run: cannot save project %s\n", project);
   }
+  char summary[kSummarySize];
+  if (LastRunSummary(summary)) std::fprintf(stderr, "%s\n", summary);
 
   if (gContext.pass_failed || !state.left_out.empty()) return kExitJobFailed;
   if (gInterrupted || timed_out) return kExitStopped;

@@ -21,10 +21,6 @@ bool ProjectPathFromTail(const char* tail, char* path, size_t size);
 // they are never blanks.
 const char* CommandLineTail(const char* command_line);
 
-// path made absolute against the current directory, as the system resolves
-// it, in absolute[size]. False when it cannot be had whole.
-bool MakeAbsolute(const char* path, char* absolute, size_t size);
-
 // Cuts path at its last separator, in place; a path without one becomes empty.
 void CutToFolder(char* path, char separator);
 

@@ -11,9 +11,3 @@ bool SetWorkingDirectoryToExecutable() {
   CutToFolder(path, '\\');
   return path[0] != '\0' && SetCurrentDirectoryA(path) != 0;
 }
-
-bool MakeAbsolute(const char* path, char* absolute, size_t size) {
-  const DWORD n =
-      GetFullPathNameA(path, static_cast<DWORD>(size), absolute, /*lpFilePart=*/nullptr);
-  return n != 0 && n < size;
-}

@@ -203,6 +203,7 @@ bool TakeFile(WorkerContext& context, const WalkRules& rules, const FindEntry& e
                                       &at_source)) {
     return CopyFailed(context, copy_error, at_source);
   }
+  ++(verdict == FileVerdict::kCopy ? context.counts.copied : context.counts.updated);
   // Move deletes only files of the source tree itself: nothing reached
   // through a folder link, and never a link.
   if (!rules.move || place.through_link) return true;

@@ -33,3 +33,12 @@ class Host {
   virtual void ClearLog() = 0;
   virtual void EndWindow() = 0;
 };
+
+// A second receiver of the log lines, beside the host: one that keeps them
+// whole and in order (the run log). Called from any thread.
+class LogSink {
+ public:
+  virtual ~LogSink() = default;
+  virtual void AppendLog(const char* line) = 0;
+  virtual void AppendPathLine(const char* prefix, const char* path) = 0;
+};

@@ -29,17 +29,24 @@ void ReportTooLong(WorkerContext& context, const char* folder, const char* name)
   FormatWhole(context.message, sizeof context.message, "Skipped, path too long: %s%c%s", folder,
               kPathSeparator, name);
   context.AppendLog(context.message);
+  ++context.counts.skipped;
   context.pass_failed = true;
 }
 
 void ReportSkipped(WorkerContext& context, const char* head, const char* path) {
   LogWithPath(context, head, path);
+  ++context.counts.skipped;
   context.pass_failed = true;
 }
 
 bool RecycleDestination(WorkerContext& context) {
   const int result = context.files->Recycle(context.destination);
-  if (result != 0) context.pass_failed = true;
+  if (result == 0) {
+    ++context.counts.removed;
+  } else {
+    ++context.counts.skipped;
+    context.pass_failed = true;
+  }
   LogWithPath(context, result == 0 ? "Removed " : "Delete failed on ", context.destination);
   return result == 0;
 }

@@ -47,14 +47,15 @@ void EndListing(WorkerContext& context, void* find, void* held_folder, size_t s,
 void LogWithPath(WorkerContext& context, const char* head, const char* path);
 
 // Logs "Skipped, path too long: " with folder, separator and name, as much of
-// them as the message buffer holds, and marks the pass as failed.
+// them as the message buffer holds, counts the entry as skipped and marks the
+// pass as failed.
 void ReportTooLong(WorkerContext& context, const char* folder, const char* name);
 
-// Logs head followed by path and marks the pass as failed: an entry left
-// alone for safety or after a failure.
+// Logs head followed by path, counts the entry as skipped and marks the pass
+// as failed: an entry left alone for safety or after a failure.
 void ReportSkipped(WorkerContext& context, const char* head, const char* path);
 
 // Recycles the entry named in the destination buffer and logs "Removed
-// <path>" or "Delete failed on <path>" (a failure marks the pass as failed).
-// True when it is gone.
+// <path>", counted as removed, or "Delete failed on <path>", counted as
+// skipped and marking the pass as failed. True when it is gone.
 bool RecycleDestination(WorkerContext& context);

@@ -2,10 +2,12 @@
 
 void WorkerContext::AppendLog(const char* text) {
   if (Host* host = this->host.load()) host->AppendLog(text);
+  if (LogSink* sink = log_sink.load()) sink->AppendLog(text);
 }
 
 void WorkerContext::AppendPathLine(const char* prefix, const char* path) {
   if (Host* host = this->host.load()) host->AppendPathLine(prefix, path);
+  if (LogSink* sink = log_sink.load()) sink->AppendPathLine(prefix, path);
 }
 
 void WorkerContext::SetProgressRange(uint32_t range) {

@@ -33,14 +33,28 @@ struct WalkedFolder {
 // Every level adds at least a separator and one character to the source path.
 constexpr size_t kMaxWalkDepth = kPathBufferSize / 2;
 
+// What a pass did with entries, each counted where the walks log it.
+struct EntryCounts {
+  uint32_t copied = 0;   // a "Copying " line whose copy is in place
+  uint32_t updated = 0;  // the same for "Updating "
+  uint32_t removed = 0;  // "Removed "
+  // Left as they were, with a line that fails the pass: "Skipped, ...",
+  // "Conflict, both kept", "Kept, source not readable", a subfolder that
+  // could not be listed, "Delete failed on ".
+  uint32_t skipped = 0;
+};
+
 struct WorkerContext {
   uint32_t done_mib = 0;    // MiB counted so far in this pass
   uint32_t posted_mib = 0;  // the count last sent to the progress bar
   char message[kPathBufferSize] = {};
   char source[kPathBufferSize] = {};
   char destination[kPathBufferSize] = {};
+  EntryCounts counts;  // this pass's, kept by the walks
   // Where the reports go; set by run control as it starts a worker.
   std::atomic<Host*> host{nullptr};
+  // Where the log lines go as well, whole (the run log, once it is on).
+  std::atomic<LogSink*> log_sink{nullptr};
   // Asks the walks to end after the entry in hand: set by Stop, closing and
   // a failure of the destination or the medium; cleared as a pass ends.
   std::atomic<bool> stop_request{false};
@@ -56,7 +70,8 @@ struct WorkerContext {
   // Move's copies waiting to be flushed before their sources go.
   MoveBatch moves;
 
-  // Reporting to the host (no-ops while there is none).
+  // Reporting to the host (no-ops while there is none); log lines also go
+  // to the log sink.
   void AppendLog(const char* text);
   // A line whose path part the log may shorten to its width.
   void AppendPathLine(const char* prefix, const char* path);

@@ -72,3 +72,8 @@ bool CopyWholePath(const char* path, char* target, size_t size);
 // ".." on the way resolved, in its usual form. False when path does not
 // exist or the result does not fit. One function per backend.
 bool ResolvedPath(const char* path, char* target, size_t size);
+
+// path made absolute against the current directory, as the system resolves
+// it, in absolute[size]; links are not followed, and the path need not
+// exist. False when it cannot be had whole. One function per backend.
+bool MakeAbsolute(const char* path, char* absolute, size_t size);

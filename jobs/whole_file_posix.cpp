@@ -1,6 +1,7 @@
 #include "jobs/whole_file.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -119,4 +120,14 @@ bool ResolvedPath(const char* path, char* target, size_t size) {
   const bool fits = CopyWholePath(resolved, target, size);
   std::free(resolved);
   return fits;
+}
+
+bool MakeAbsolute(const char* path, char* absolute, size_t size) {
+  if (path[0] == '\0') return false;
+  char folder[4096];
+  const bool relative = path[0] != '/';
+  if (relative && getcwd(folder, sizeof folder) == nullptr) return false;
+  const int n = relative ? std::snprintf(absolute, size, "%s/%s", folder, path)
+                         : std::snprintf(absolute, size, "%s", path);
+  return n >= 0 && static_cast<size_t>(n) < size;
 }

@@ -126,3 +126,9 @@ WholeFiles& DefaultWholeFiles() {
   static Win32WholeFiles files;
   return files;
 }
+
+bool MakeAbsolute(const char* path, char* absolute, size_t size) {
+  const DWORD n =
+      GetFullPathNameA(path, static_cast<DWORD>(size), absolute, /*lpFilePart=*/nullptr);
+  return n != 0 && n < size;
+}

@@ -4,6 +4,7 @@
 #include "engine/path_buffer.h"
 #include "engine/walks.h"
 #include "run/run_control.h"
+#include "run/run_log.h"
 #include "run/run_settings.h"
 
 constexpr int32_t kEndCountdownSeconds = 5;
@@ -12,6 +13,7 @@ uint32_t CopyPass(void* argument) {
   WorkerContext& context = *static_cast<WorkerContext*>(argument);
   context.done_mib = 0;
   context.posted_mib = 0;
+  context.counts = {};
   context.SetProgressRange(gRun.total_mib);
   context.SetProgress(context.done_mib);
 
@@ -32,6 +34,7 @@ uint32_t CopyPass(void* argument) {
   // A stopped pass still sets the next range to what it counted.
   gRun.total_mib = context.done_mib;
   context.AppendLog("Done.");
+  EndRunLogEntry(context);
   FinishWorker(kPassWorker);
   if (gRunSettings.end_option != kEndNone) gCountdown = kEndCountdownSeconds;
   return 0;

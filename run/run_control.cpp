@@ -6,6 +6,7 @@
 #include "engine/job_check.h"
 #include "engine/path_buffer.h"
 #include "run/copy_pass.h"
+#include "run/run_log.h"
 #include "run/run_settings.h"
 #include "run/threads.h"
 
@@ -179,13 +180,17 @@ void OnStartPass(Host* host) {
   gContext.pass_failed = false;
   const int32_t seconds = TimeLimitSeconds(gRunSettings.time_limit);
   if (seconds > 0) gCountdown = seconds;
+  BeginRunLogEntry(host, seconds > 0);
   gRun.pass_jobs.clear();
   for (int i = 0; i < gJobs.count; ++i)
     gRun.pass_jobs.push_back(*gJobs.slots[i]);
   if (!StartWorker(CopyPass, gRun.pass_slot, gPassThread)) {
-    host->AppendLog("Unable to start thread");
-    // No job ran: the run failed.
+    gContext.AppendLog("Unable to start thread");
+    // No job ran: the run failed, having counted nothing.
     gContext.pass_failed = true;
+    gContext.counts = {};
+    gContext.done_mib = 0;
+    EndRunLogEntry(gContext);
   }
 }
 

@@ -1,5 +1,7 @@
 #include "run/run_settings.h"
 
+#include "run/run_log.h"
+
 const char* const kRunSettingTexts[kEndOptionCount + kTimeLimitCount] = {
     "End Option", "Close",     "Shutdown", "Hibernate", "Time Limit", "5 Minute",
     "10 Minute",  "30 Minute", "1 Hour",   "2 Hours",   "5 Hours"};
@@ -26,6 +28,7 @@ void OnTimer(Host* host) {
   } while (!gCountdown.compare_exchange_weak(count, count - 1));
   if (count - 1 > 0) return;
 
+  NoteCountdownEnded();
   host->EndWindow();
   switch (gRunSettings.end_option.load()) {
     case kEndHibernate:

@@ -37,6 +37,6 @@ extern std::atomic<int32_t> gCountdown;
 // What the countdown's end carries out; tests put a recording one here.
 extern PowerActions* gPower;
 
-// The one-second timer: counts down and, at 0, ends the window and carries
-// out the end option (hibernate falling back to shutdown).
+// The one-second timer: counts down and, at 0, tells the run log, ends the
+// window and carries out the end option (hibernate falling back to shutdown).
 void OnTimer(Host* host);

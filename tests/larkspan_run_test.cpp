@@ -12,10 +12,12 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <regex>
 #include <set>
 #include <thread>
 #include <vector>
 
+#include "tests/small_volume.h"
 #include "tests/test_support.h"
 #include "tests/tree_snapshot.h"
 
@@ -110,6 +112,11 @@ std::vector<std::string> Lines(const std::string& text) {
     lines.push_back(text.substr(start, end - start));
   }
   return lines;
+}
+
+std::string LastLine(const std::string& text) {
+  const auto lines = Lines(text);
+  return lines.empty() ? "" : lines.back();
 }
 
 struct Job {
@@ -324,7 +331,7 @@ TEST(LarkspanRunTest, HelpAndVersion) {
 
 // A dry run prints the lines of the run that follows, with its exit status,
 // and changes nothing: no file, folder or time, no temporary file, no
-// project save.
+// project save, no run log entry.
 TEST(LarkspanRunTest, ADryRunPrintsTheRunsLinesAndChangesNothing) {
   TempDir dir;
   fs::create_directories(dir.path() / "in" / "sub");
@@ -340,6 +347,7 @@ TEST(LarkspanRunTest, ADryRunPrintsTheRunsLinesAndChangesNothing) {
   EXPECT_EQ(TreeState(roots), before);
   EXPECT_EQ(LeftoverTemporaries({dir.path()}), std::vector<std::string>{});
   EXPECT_EQ(ReadFile(dir.path() / "p.lpj"), project);
+  EXPECT_FALSE(fs::exists(dir.path() / "p.log"));
   EXPECT_NE(dry.err.find("dry run"), std::string::npos) << dry.err;
   const Outcome real = RunToEnd(dir, {"p.lpj"});
   EXPECT_EQ(dry.status, real.status);
@@ -403,6 +411,139 @@ TEST(LarkspanRunTest, InterruptDuringThePassStopsAfterTheFileInHand) {
   EXPECT_LT(copied, kFiles);
   const std::string saved = ReadFile(dir.path() / "p.lpj");
   EXPECT_EQ(saved.find("T,7,"), std::string::npos) << saved;
+  EXPECT_NE(LastLine(outcome.err).find(": stopped, "), std::string::npos) << outcome.err;
+}
+
+const std::string kStamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d)";
+
+// Each pass appends its entry to the run log: when and which project, every
+// line it logged (whole, escaped) and its summary, also the last line on
+// standard error; --last tells how the last pass ended.
+TEST(LarkspanRunTest, EachPassAppendsItsEntryToTheRunLog) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "in");
+  fs::create_directories(dir.path() / "out");
+  WriteFile(dir.path() / "in" / "a.txt", "a");
+  WriteFile(dir.path() / "in" / "b\tc", std::string(kMiB, 'b'));
+  WriteFile(dir.path() / "out" / "extra.txt", "extra");
+  WriteProject(dir.path() / "p.lpj", {{"Mirror", dir.Join("in"), dir.Join("out")}});
+  const Outcome first = RunToEnd(dir, {"p.lpj"});
+  ASSERT_EQ(first.status, 0) << first.err;
+  ASSERT_EQ(mkfifo(dir.Join("in/pipe").c_str(), 0644), 0);  // skipped: the pass fails
+  const Outcome second = RunToEnd(dir, {"p.lpj"});
+  ASSERT_EQ(second.status, 1) << second.err;
+
+  std::vector<std::string> expected;
+  for (const Outcome* run : {&first, &second}) {
+    const auto out = Lines(run->out);
+    expected.push_back(" Run of " + dir.Join("p.lpj"));           // after the date and time
+    expected.insert(expected.end(), out.begin() + 1, out.end());  // the waiting line aside
+    expected.push_back(LastLine(run->err));
+  }
+  auto log = Lines(ReadFile(dir.path() / "p.log"));
+  ASSERT_EQ(log.size(), expected.size()) << ReadFile(dir.path() / "p.log");
+  for (size_t header : {size_t{0}, log.size() - expected.size() / 2}) {
+    EXPECT_TRUE(std::regex_match(log[header].substr(0, 19), std::regex(kStamp + ":\\d\\d")));
+    log[header].erase(0, 19);
+  }
+  EXPECT_EQ(log, expected);
+  const std::string counts = R"(, 0 updated, (\d) removed, (\d) skipped, 1 MiB in 0:0\d)";
+  EXPECT_TRUE(std::regex_match(
+      LastLine(first.err), std::regex("Run " + kStamp + R"(:\d\d: finished, 2 copied)" + counts)))
+      << first.err;
+  std::smatch match;
+  ASSERT_TRUE(std::regex_match(
+      expected.back(), match, std::regex("Run " + kStamp + R"(:\d\d: failed, 0 copied)" + counts)));
+  EXPECT_EQ(match[1].str() + match[2].str(), "01");
+  const Outcome last = RunToEnd(dir, {"--last", "p.lpj"});
+  EXPECT_EQ(last.status, 1);
+  EXPECT_TRUE(std::regex_match(
+      last.out, std::regex("Last run " + kStamp + R"(: failed, 1 skipped, 1 MiB in 0:0\d\n)")))
+      << last.out;
+}
+
+// --last reads the summary at the log's end: 0 when that pass finished, 1
+// when it did not, 2 when there is no complete entry there.
+TEST(LarkspanRunTest, LastShowsTheLastPassAtAGlance) {
+  TempDir dir;
+  const std::string before = std::string(3000, 'x') + "\n";  // more than the end that is read
+  const std::string run = "Run 2026-12-07 02:00:13: ";
+  const std::string shown = "Last run 2026-12-07 02:00: ";
+  const struct {
+    std::string log;
+    int status;
+    std::string out;
+  } cases[] = {
+      {"", 2, ""},  // no log
+      {run + "finished, 1234567 copied, 0 updated, 3 removed, 0 skipped, 152 MiB in 4:12\n", 0,
+       shown + "finished, 1,234,567 copied, 3 removed, 152 MiB in 4:12\n"},
+      {run +
+           "time limit reached, 0 copied, 5 updated, 0 removed, 2 skipped, 1024 MiB in 1:02:03\r\n",
+       1, shown + "time limit reached, 5 updated, 2 skipped, 1,024 MiB in 1:02:03\n"},
+      {run + "stopped, 0 copied, 0 updated, 0 removed, 0 skipped, 0 MiB in 0:07\n", 1,
+       shown + "stopped, 0 MiB in 0:07\n"},
+      {run + "finished, 0 copied, 0 updated, 0 removed, 0 skipped, 0 MiB in 0:07\nCopying /x\n", 2,
+       ""},  // the last entry cut short
+      {run + "finished, 0 copied, 0 updated, 0 removed, 0 skipped, 0 MiB in 0:07", 2, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.log);
+    if (!c.log.empty()) WriteFile(dir.path() / "p.log", before + c.log);
+    const Outcome outcome = RunToEnd(dir, {"--last", "p.lpj"});
+    EXPECT_EQ(outcome.status, c.status);
+    EXPECT_EQ(outcome.out, c.out);
+  }
+}
+
+// Past 4 MiB as a pass starts, the log becomes p.log.1, replacing an older
+// one, and a new log begins.
+TEST(LarkspanRunTest, ARunLogPastFourMiBIsKeptAsLogOne) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "in");
+  fs::create_directories(dir.path() / "out");
+  WriteProject(dir.path() / "p.lpj", {{"Copy", dir.Join("in"), dir.Join("out")}});
+  const std::string full = std::string((4 << 20) - 1, 'x') + "\n";
+  WriteFile(dir.path() / "p.log", full);
+  WriteFile(dir.path() / "p.log.1", "older");
+  ASSERT_EQ(RunToEnd(dir, {"p.lpj"}).status, 0);
+  EXPECT_EQ(ReadFile(dir.path() / "p.log.1"), "older");  // 4 MiB is not past it
+  const std::string grown = ReadFile(dir.path() / "p.log");
+  EXPECT_EQ(grown.substr(0, full.size()), full);
+  ASSERT_EQ(RunToEnd(dir, {"p.lpj"}).status, 0);
+  EXPECT_EQ(ReadFile(dir.path() / "p.log.1"), grown);
+  EXPECT_EQ(Lines(ReadFile(dir.path() / "p.log")).size(), 3u);  // the new entry alone
+}
+
+// A log that cannot be written, from the start (a folder in its place) or
+// part-way (a full volume, as root), is said once; the pass goes on.
+TEST(LarkspanRunTest, ARunLogThatCannotBeWrittenIsSaidOnceAndStopsNothing) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "in");
+  for (int i = 0; i < 1000; ++i)
+    WriteFile(dir.path() / "in" / ("file" + std::to_string(i)), "x");
+  WriteProject(dir.path() / "p.lpj", {{"Copy", dir.Join("in"), dir.Join("out")}});
+  const fs::path log = dir.path() / "p.log";
+  const fs::path volume = dir.path() / "volume";
+  fs::create_directories(volume);
+  std::vector<std::function<void()>> make_unwritable = {[&] { fs::create_directory(log); }};
+  const bool mounted = geteuid() == 0 && MountSmallVolume(volume, 16 << 10);
+  if (mounted) make_unwritable.push_back([&] { fs::create_symlink(volume / "p.log", log); });
+  for (const auto& make : make_unwritable) {
+    fs::remove_all(dir.path() / "out");
+    fs::create_directory(dir.path() / "out");
+    fs::remove_all(log);
+    make();
+    const Outcome outcome = RunToEnd(dir, {"p.lpj"});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    const auto lines = Lines(outcome.out);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Error: Run log not written: " + log.string()),
+              1);
+    EXPECT_EQ(lines.back(), "Done.");
+    EXPECT_NE(LastLine(outcome.err).find(": finished, 1000 copied, "), std::string::npos)
+        << outcome.err;
+  }
+  if (mounted) UnmountSmallVolume(volume);
+  EXPECT_TRUE(mounted || geteuid() != 0);
 }
 
 // What a shell command prints on both streams, followed by "(failed)" when

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -378,6 +379,57 @@ TEST_F(MainDialogTest, NamesInAnyScriptShowAndRoundTrip) {
   Command(IDCANCEL);
   EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window_); }));
   EXPECT_EQ(ReadFile(project_), project);
+}
+
+// A pass leaves its entry in the run log beside the project, with the paths
+// the window shortens in full; the window opened again shows it at a glance.
+TEST_F(MainDialogTest, APassLeavesItsEntryInTheRunLogShownAtTheNextOpen) {
+  destination_ = dir_.Join(std::string(150, 'd'));
+  MakeTrees();
+  WriteCopyProject(kEndNone, 0);
+  ASSERT_TRUE(Open());
+  Command(IDC_START);
+  ASSERT_TRUE(WaitForLog("Done."));
+  ASSERT_TRUE(PumpUntil([] { return !gRun.pass_slot; }));
+  const std::string shown = LogLines(window_)[0];
+  Command(IDCANCEL);
+
+  std::vector<std::string> log;
+  std::istringstream text(ReadFile(dir_.Join("test.log")));
+  for (std::string line; std::getline(text, line);)
+    log.push_back(line.substr(0, line.find_last_not_of('\r') + 1));  // a text file's line ends
+  ASSERT_EQ(log.size(), 5u) << ReadFile(dir_.Join("test.log"));
+  EXPECT_EQ(log[0].substr(19), " Run of " + project_);
+  const std::string copied = log[1];
+  EXPECT_TRUE(copied == "Copying " + destination_ + "\\big.bin" ||
+              copied == "Copying " + destination_ + "\\small.txt")
+      << copied;
+  EXPECT_NE(shown, copied);  // shortened in the window
+  EXPECT_EQ(log[3], "Done.");
+  const std::string summary = ": finished, 2 copied, 0 updated, 0 removed, 0 skipped, 3 MiB in 0:0";
+  EXPECT_EQ(log[4].substr(23, summary.size()), summary) << log[4];
+
+  ASSERT_TRUE(Open());
+  const std::vector<std::string> lines = LogLines(window_);
+  ASSERT_EQ(lines.size(), 1u);
+  const std::string glance =
+      "Last run " + log[4].substr(4, 16) + ": finished, 2 copied, 3 MiB in 0:0";
+  EXPECT_EQ(lines[0].substr(0, glance.size()), glance);
+}
+
+// A run log that cannot be written is said once in the window; the pass runs.
+TEST_F(MainDialogTest, ARunLogThatCannotBeWrittenIsSaidOnce) {
+  MakeTrees();
+  WriteCopyProject(kEndNone, 0);
+  fs::create_directory(dir_.Join("test.log"));
+  ASSERT_TRUE(Open());
+  Command(IDC_START);
+  ASSERT_TRUE(WaitForLog("Done."));
+  const std::vector<std::string> lines = LogLines(window_);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                       "Error: Run log not written: " + dir_.Join("test.log")),
+            1);
+  EXPECT_EQ(ReadFile(fs::path(destination_) / "small.txt"), "small");
 }
 
 TEST_F(MainDialogTest, EnterStartsTheWatcherAndStopEndsIt) {

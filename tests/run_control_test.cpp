@@ -12,6 +12,7 @@
 
 #include "run/event_loop.h"
 #include "run/run_control.h"
+#include "run/run_log.h"
 #include "run/run_settings.h"
 #include "tests/copy_gate.h"
 #include "tests/recording_host.h"
@@ -39,6 +40,7 @@ void ResetGlobals() {
   gRunSettings.time_limit = 0;
   gCountdown = 0;
   gPower = &DefaultPowerActions();
+  OpenRunLog("");
 }
 
 void AddJob(JobMode mode, bool enabled, const std::string& source, const std::string& destination) {
@@ -490,10 +492,12 @@ TEST_F(RunControlTest, CountdownEndsTheWindowThenCarriesOutTheEndOption) {
 }
 
 // The time limit closes the window with the pass still running; exit then
-// stops the pass and waits until it has let go of the context.
+// stops the pass and waits until it has let go of the context. The run log
+// tells it from a pass stopped by hand.
 TEST_F(RunControlTest, TimeLimitClosesDuringThePassAndExitStopsIt) {
   MakeTree({{"a", 0}, {"b", 0}});
   AddJob(kModeCopy, true, In(), Out());
+  OpenRunLog(dir.Join("p.lpj").c_str());
   gRunSettings.time_limit = 1;
   CopyGate gate;
   gContext.files = &gate.files;
@@ -513,6 +517,9 @@ TEST_F(RunControlTest, TimeLimitClosesDuringThePassAndExitStopsIt) {
   EXPECT_EQ(gRun.pass_slot.load(), nullptr);
   EXPECT_TRUE(host.log().size() >= 1 && host.log().back() == "Done.");
   EXPECT_LT(gRun.total_mib, 2u + 1);
+  char summary[kSummarySize];
+  ASSERT_TRUE(LastRunSummary(summary));
+  EXPECT_NE(std::strstr(summary, ": time limit reached, 1 copied, "), nullptr) << summary;
 }
 
 // A pass and a watcher ending at the same moment after a close request:

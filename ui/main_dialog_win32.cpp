@@ -6,6 +6,7 @@
 #include "engine/file_services_win32.h"
 #include "jobs/project_file.h"
 #include "run/run_control.h"
+#include "run/run_log.h"
 #include "run/run_settings.h"
 #include "ui/main_window.h"
 
@@ -64,6 +65,11 @@ void OnInitDialog(HWND window, const MainDialogStart& start) {
 
   TotalsRecord totals = CurrentTotals();
   gProjectPath = start.project_path;
+  // The last pass at a glance, until a pass clears the log.
+  OpenRunLog(gProjectPath);
+  char last[kSummarySize];
+  RunOutcome outcome;
+  if (ReadLastRun(gProjectPath, last, &outcome)) host->AppendLog(last);
   gProjectState = {};
   LoadProject(gProjectPath, gJobs, totals, gProjectState);
   char line[kLeftOutLineSize];

@@ -1,0 +1,287 @@
+#include "run/run_log.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+#include "jobs/utf8.h"
+#include "jobs/whole_file.h"
+#include "run/escaped_text.h"
+#include "run/run_control.h"
+
+namespace {
+
+constexpr char kLogExtension[] = ".log";
+constexpr char kOldLogSuffix[] = ".1";
+constexpr size_t kLogPathSize = kPathBufferSize + sizeof kLogExtension + sizeof kOldLogSuffix;
+// Lines are written in blocks of this size: a write per line would cost more
+// than the copy of a small file. A crash loses at most this tail.
+constexpr size_t kWriteBufferSize = 16 * 1024;
+// The end of the file read for the summary: far more than a summary line.
+constexpr long kTailSize = 2 * kPathBufferSize;
+
+// The log file's path for the project at project_path: the absolute path with
+// the file name's extension (from its last dot, unless that is its first
+// character) replaced by ".log", or ".log" added. False when it cannot be
+// had whole.
+bool LogPathOf(const char* project_path, char (&project)[kPathBufferSize],
+               char (&path)[kLogPathSize]) {
+  if (!MakeAbsolute(project_path, project, sizeof project)) return false;
+  const char* separator = std::strrchr(project, kPathSeparator);
+  const char* name = separator != nullptr ? separator + 1 : project;
+  const char* dot = std::strrchr(name, '.');
+  const size_t stem = dot != nullptr && dot != name ? dot - project : std::strlen(project);
+  std::snprintf(path, sizeof path, "%.*s%s", static_cast<int>(stem), project, kLogExtension);
+  return true;
+}
+
+// The local date and time now, "2026-12-07 02:00:13".
+void Stamp(char (&text)[kStampSize]) {
+  const std::time_t now = std::time(nullptr);
+  const std::tm* local = std::localtime(&now);
+  if (local == nullptr || std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", local) == 0) {
+    std::snprintf(text, sizeof text, "0000-00-00 00:00:00");
+  }
+}
+
+std::FILE* OpenForAppend(const char* path, char* buffer) {
+  std::FILE* file = std::fopen(path, "a");
+  if (file != nullptr) std::setvbuf(file, buffer, _IOFBF, kWriteBufferSize);
+  return file;
+}
+
+// True when the file at path is empty or ends with a line end: a pass killed
+// in the middle of a line leaves it without one.
+bool EndsWithLineEnd(const char* path) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) return true;
+  const bool ends = std::fseek(file, -1, SEEK_END) != 0 || std::fgetc(file) == '\n';
+  std::fclose(file);
+  return ends;
+}
+
+// Opens the log at path for a new entry, on a line of its own. A log past
+// kRunLogRotateSize is first kept as <path>.1.
+std::FILE* OpenForEntry(const char* path, char* buffer) {
+  std::FILE* file = OpenForAppend(path, buffer);
+  if (file == nullptr) return nullptr;
+  long size = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
+  if (size < 0 || size > kRunLogRotateSize) {
+    std::fclose(file);
+    char old[kLogPathSize];
+    std::snprintf(old, sizeof old, "%s%s", path, kOldLogSuffix);
+    if (!DefaultWholeFiles().Replace(path, old)) return nullptr;
+    file = OpenForAppend(path, buffer);
+    size = 0;
+  }
+  if (file != nullptr && size > 0 && !EndsWithLineEnd(path)) std::fputc('\n', file);
+  return file;
+}
+
+class RunLog : public LogSink {
+ public:
+  void Open(const char* project_path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    known_ = LogPathOf(project_path, project_, path_);
+    // Named in the line that says it cannot be written.
+    if (!known_) FormatWhole(path_, sizeof path_, "%s", project_path);
+    on_ = true;
+  }
+
+  void Close() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    on_ = false;
+  }
+
+  void Begin(Host* host, bool time_limit) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!on_) return;
+      host_ = host;
+      in_entry_ = true;
+      time_limit_ = time_limit;
+      ended_by_time_limit_ = false;
+      start_ = std::chrono::steady_clock::now();
+      Stamp(started_);
+      file_ = known_ ? OpenForEntry(path_, buffer_) : nullptr;
+      if (file_ != nullptr) {
+        std::fprintf(file_, "%s Run of ", started_);
+        PutEscaped(project_, file_);
+        std::fputc('\n', file_);
+        if (!Dropped()) return;
+      }
+    }
+    ReportUnwritten(host);
+  }
+
+  void NoteCountdownEnded() {
+    Host* report = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!in_entry_) return;
+      if (time_limit_) ended_by_time_limit_ = true;
+      // The end option may power the computer down before the pass ends.
+      if (file_ != nullptr) std::fflush(file_);
+      if (Dropped()) report = host_;
+    }
+    if (report != nullptr) ReportUnwritten(report);
+  }
+
+  void End(const WorkerContext& context) {
+    Host* report = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!in_entry_) return;
+      in_entry_ = false;
+      RunSummary summary;
+      std::memcpy(summary.started, started_, sizeof started_);
+      summary.outcome = Outcome(context);
+      summary.counts = context.counts;
+      summary.mib = context.done_mib;
+      const auto ran = std::chrono::steady_clock::now() - start_;
+      summary.seconds =
+          static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::seconds>(ran).count());
+      FormatSummary(summary, summary_);
+      has_summary_ = true;
+      if (file_ != nullptr) {
+        std::fprintf(file_, "%s\n", summary_);
+        const bool failed = std::ferror(file_) != 0;
+        if (std::fclose(file_) != 0 || failed) report = host_;
+        file_ = nullptr;
+      }
+    }
+    if (report != nullptr) ReportUnwritten(report);
+  }
+
+  bool Summary(char (&line)[kSummarySize]) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (has_summary_) std::memcpy(line, summary_, sizeof line);
+    return has_summary_;
+  }
+
+  void AppendLog(const char* line) override {
+    Write([line](std::FILE* file) {
+      PutEscaped(line, file);
+      std::fputc('\n', file);
+    });
+  }
+
+  void AppendPathLine(const char* prefix, const char* path) override {
+    Write([prefix, path](std::FILE* file) {
+      PutEscaped(prefix, file);
+      PutEscaped(path, file);
+      std::fputc('\n', file);
+    });
+  }
+
+ private:
+  // Writes to the entry's file, if it has one; a failed write is said once.
+  template <typename Writing>
+  void Write(const Writing& writing) {
+    Host* report = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (file_ == nullptr) return;
+      writing(file_);
+      if (Dropped()) report = host_;
+    }
+    if (report != nullptr) ReportUnwritten(report);
+  }
+
+  // With mutex_ held: after a failed write the file is let go for the rest of
+  // the entry, and true is returned, once.
+  bool Dropped() {
+    if (file_ == nullptr || std::ferror(file_) == 0) return false;
+    std::fclose(file_);
+    file_ = nullptr;
+    return true;
+  }
+
+  // With mutex_ held. A failure comes first, as in larkspan-run's exit status.
+  RunOutcome Outcome(const WorkerContext& context) const {
+    if (context.pass_failed) return RunOutcome::kFailed;
+    if (ended_by_time_limit_) return RunOutcome::kTimeLimit;
+    if (context.stop_request) return RunOutcome::kStopped;
+    return RunOutcome::kFinished;
+  }
+
+  // path_ is set on the window thread, before any entry that names it.
+  void ReportUnwritten(Host* host) {
+    char line[kLogPathSize + 32];
+    FormatWhole(line, sizeof line, "Error: Run log not written: %s", path_);
+    host->AppendLog(line);
+  }
+
+  std::mutex mutex_;
+  bool on_ = false;
+  bool known_ = false;  // path_ is the log's path, project_ the project's
+  char project_[kPathBufferSize] = {};
+  char path_[kLogPathSize] = {};
+  // The entry in hand.
+  Host* host_ = nullptr;
+  bool in_entry_ = false;
+  bool time_limit_ = false;
+  bool ended_by_time_limit_ = false;
+  std::chrono::steady_clock::time_point start_;
+  char started_[kStampSize] = {};
+  std::FILE* file_ = nullptr;
+  char buffer_[kWriteBufferSize];
+  bool has_summary_ = false;
+  char summary_[kSummarySize] = {};
+};
+
+RunLog gRunLog;
+
+}  // namespace
+
+void OpenRunLog(const char* project_path) {
+  if (project_path[0] == '\0') {
+    gContext.log_sink = nullptr;
+    gRunLog.Close();
+    return;
+  }
+  gRunLog.Open(project_path);
+  gContext.log_sink = &gRunLog;
+}
+
+void BeginRunLogEntry(Host* host, bool time_limit) {
+  gRunLog.Begin(host, time_limit);
+}
+
+void NoteCountdownEnded() {
+  gRunLog.NoteCountdownEnded();
+}
+
+void EndRunLogEntry(const WorkerContext& context) {
+  gRunLog.End(context);
+}
+
+bool LastRunSummary(char (&line)[kSummarySize]) {
+  return gRunLog.Summary(line);
+}
+
+bool ReadLastRun(const char* project_path, char (&line)[kSummarySize], RunOutcome* outcome) {
+  char project[kPathBufferSize];
+  char path[kLogPathSize];
+  if (!LogPathOf(project_path, project, path)) return false;
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) return false;
+  const bool from_start = std::fseek(file, -kTailSize, SEEK_END) != 0;
+  if (from_start) std::rewind(file);
+  char tail[kTailSize + 1];
+  size_t n = std::fread(tail, 1, kTailSize, file);
+  std::fclose(file);
+  // The last line, without its line end; a file cut short has none.
+  if (n == 0 || tail[n - 1] != '\n') return false;
+  tail[--n] = '\0';
+  if (n > 0 && tail[n - 1] == '\r') tail[--n] = '\0';
+  const char* last = std::strrchr(tail, '\n');
+  if (last == nullptr && !from_start) return false;
+  RunSummary summary;
+  if (!ParseSummary(last != nullptr ? last + 1 : tail, &summary)) return false;
+  FormatGlance(summary, line);
+  *outcome = summary.outcome;
+  return true;
+}

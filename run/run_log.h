@@ -1,0 +1,40 @@
+// The run log: each pass appends one entry to a file beside the project, the
+// project's path with its extension replaced by ".log": a first line with the
+// local date and time and the project's path, every line the pass logs (paths
+// whole, control characters escaped) and the pass's summary
+// (run/run_summary.h). Only a program that switches it on keeps one. A file
+// that cannot be written never stops a pass: one line in the window's log
+// says so, once per pass.
+#pragma once
+
+#include "engine/host.h"
+#include "engine/worker_context.h"
+#include "run/run_summary.h"
+
+// A log past this size as a pass starts becomes "<log>.1", replacing an older
+// one, and a new log begins.
+constexpr long kRunLogRotateSize = 4L << 20;
+
+// Switches the run log on for the project at project_path (taken against the
+// current folder): each pass from now on appends its entry. An empty path
+// names no project and switches it off. Window thread.
+void OpenRunLog(const char* project_path);
+
+// Run control's steps; each does nothing while the log is off.
+// Begins the entry of a pass about to start; time_limit: the pass armed a
+// time limit. A file that cannot be written is named in one line to host.
+// Window thread.
+void BeginRunLogEntry(Host* host, bool time_limit);
+// The countdown has ended the program: a pass in hand was ended by its time
+// limit when it armed one. What the entry holds so far goes to the file.
+void NoteCountdownEnded();
+// Ends the entry with the summary of what context counted and closes the
+// file. On the pass's thread, before the pass lets go of the host.
+void EndRunLogEntry(const WorkerContext& context);
+// The summary line of the last entry ended; false when none was.
+bool LastRunSummary(char (&line)[kSummarySize]);
+
+// The last pass at a glance (FormatGlance) and how it ended, read from the
+// end of the log file of the project at project_path. False when there is no
+// file, or it does not end with a complete entry.
+bool ReadLastRun(const char* project_path, char (&line)[kSummarySize], RunOutcome* outcome);

@@ -1,0 +1,33 @@
+// The last line of a run log's entry, which sums its pass up: when it
+// started, how it ended, what it did. Written as a pass ends, read back for
+// the last run at a glance.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/worker_context.h"
+
+enum class RunOutcome { kFinished, kFailed, kStopped, kTimeLimit };
+
+// A local date and time, "2026-12-07 02:00:13", and its NUL.
+constexpr size_t kStampSize = 20;
+constexpr size_t kSummarySize = 192;
+
+struct RunSummary {
+  char started[kStampSize] = {};  // when the pass started
+  RunOutcome outcome = RunOutcome::kFinished;
+  EntryCounts counts;
+  uint32_t mib = 0;
+  uint32_t seconds = 0;  // how long it ran
+};
+
+// "Run 2026-12-07 02:00:13: finished, 1234 copied, 0 updated, 3 removed,
+// 0 skipped, 152 MiB in 4:12" (one line; from an hour on, "in 1:02:03").
+void FormatSummary(const RunSummary& summary, char (&line)[kSummarySize]);
+// A summary line read back; false when line is none.
+bool ParseSummary(const char* line, RunSummary* summary);
+// The line that shows it at a glance, to the minute, counts of 0 left out:
+// "Last run 2026-12-07 02:00: finished, 1,234 copied, 3 removed, 152 MiB in
+// 4:12".
+void FormatGlance(const RunSummary& summary, char (&line)[kSummarySize]);
