@@ -1,5 +1,6 @@
 // larkspan-run.exe on names in any script: its PROJECT argument comes in as
-// UTF-8, and its log goes out as UTF-8 bytes when it is redirected.
+// UTF-8, and its log goes out as UTF-8 bytes when it is redirected and into
+// the run log beside the project.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -25,11 +26,14 @@ TEST(LarkspanRunWin32, TakesAndPrintsUtf8Names) {
   std::string program = LARKSPAN_RUN_PATH;
   std::replace(program.begin(), program.end(), '/', '\\');
   // cmd.exe drops the outer quotes and keeps the inner ones.
-  const std::string command = "\"\"" + program + "\" \"" + project + "\" > \"" + out + "\" 2>&1\"";
+  const std::string command = "\"\"" + program + "\" \"" + project + "\" > \"" + out + "\" 2>nul\"";
   EXPECT_EQ(std::system(command.c_str()), 0);
   EXPECT_EQ(ReadFile(Utf8Path(out)),
             "Waiting on network path...\r\nCopying " + destination + name + "\r\nDone.\r\n");
   EXPECT_EQ(ReadFile(Utf8Path(destination + name)), "smile");
+  const std::string log = ReadFile(Utf8Path(dir.Join("\xC3\x96lfarbe.log")));
+  EXPECT_NE(log.find("\r\nCopying " + destination + name + "\r\nDone.\r\n"), std::string::npos)
+      << log;
 }
 
 }  // namespace
