@@ -4,18 +4,10 @@
 #include <vector>
 
 #include "engine/dry_run_files.h"
-#include "engine/path_buffer.h"
 #include "tests/tree_snapshot.h"
 #include "tests/walk_fixture.h"
 
 namespace {
-
-JobRecord JobOf(JobMode mode, const fs::path& source, const fs::path& destination) {
-  JobRecord job{mode, kJobEnabled, {}, {}};
-  std::snprintf(job.source, sizeof job.source, "%s", source.string().c_str());
-  std::snprintf(job.destination, sizeof job.destination, "%s", destination.string().c_str());
-  return job;
-}
 
 class DryRunTest : public WalkTest {
  protected:
@@ -24,11 +16,8 @@ class DryRunTest : public WalkTest {
     context.files = &on;
     context.pass_failed = false;
     host.Reset();
-    for (const JobRecord& job : jobs) {
-      CopyJobPath(context.source, job.source);
-      CopyJobPath(context.destination, job.destination);
-      RunJob(context, job);
-    }
+    for (const JobRecord& job : jobs)
+      Run(job);
     return same_order ? host.log() : SortedLog();
   }
 

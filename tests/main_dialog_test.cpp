@@ -344,8 +344,8 @@ TEST_F(MainDialogTest, StartRunsAPassIntoTheLogAndTheProgressBar) {
 }
 
 // Names in any script show as themselves in the job list and the log, whose
-// shortened lines keep whole characters and the file name, and the project
-// saves them unchanged.
+// shortened lines keep whole characters and the file name. (The project
+// file's own test saves them unchanged.)
 TEST_F(MainDialogTest, NamesInAnyScriptShowAndRoundTrip) {
   source_ = dir_.Join("Quelle-\xC3\x96lfarbe");
   std::string deep = "Ziel";
@@ -359,7 +359,6 @@ TEST_F(MainDialogTest, NamesInAnyScriptShowAndRoundTrip) {
   for (const std::string& name : names)
     WriteFile(Utf8Path(source_ + "\\" + name), name);
   WriteCopyProject(kEndNone, 0);
-  const std::string project = ReadFile(project_);
   ASSERT_TRUE(Open());
   EXPECT_EQ(ShownCell(window_, 0, 1), Wide(source_));
   EXPECT_EQ(ShownCell(window_, 0, 2), Wide(destination_));
@@ -375,10 +374,6 @@ TEST_F(MainDialogTest, NamesInAnyScriptShowAndRoundTrip) {
     });
     EXPECT_TRUE(shown) << name;
   }
-
-  Command(IDCANCEL);
-  EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window_); }));
-  EXPECT_EQ(ReadFile(project_), project);
 }
 
 // A pass leaves its entry in the run log beside the project, with the paths
@@ -406,8 +401,6 @@ TEST_F(MainDialogTest, APassLeavesItsEntryInTheRunLogShownAtTheNextOpen) {
       << copied;
   EXPECT_NE(shown, copied);  // shortened in the window
   EXPECT_EQ(log[3], "Done.");
-  const std::string summary = ": finished, 2 copied, 0 updated, 0 removed, 0 skipped, 3 MiB in 0:0";
-  EXPECT_EQ(log[4].substr(23, summary.size()), summary) << log[4];
 
   ASSERT_TRUE(Open());
   const std::vector<std::string> lines = LogLines(window_);
@@ -415,21 +408,6 @@ TEST_F(MainDialogTest, APassLeavesItsEntryInTheRunLogShownAtTheNextOpen) {
   const std::string glance =
       "Last run " + log[4].substr(4, 16) + ": finished, 2 copied, 3 MiB in 0:0";
   EXPECT_EQ(lines[0].substr(0, glance.size()), glance);
-}
-
-// A run log that cannot be written is said once in the window; the pass runs.
-TEST_F(MainDialogTest, ARunLogThatCannotBeWrittenIsSaidOnce) {
-  MakeTrees();
-  WriteCopyProject(kEndNone, 0);
-  fs::create_directory(dir_.Join("test.log"));
-  ASSERT_TRUE(Open());
-  Command(IDC_START);
-  ASSERT_TRUE(WaitForLog("Done."));
-  const std::vector<std::string> lines = LogLines(window_);
-  EXPECT_EQ(std::count(lines.begin(), lines.end(),
-                       "Error: Run log not written: " + dir_.Join("test.log")),
-            1);
-  EXPECT_EQ(ReadFile(fs::path(destination_) / "small.txt"), "small");
 }
 
 TEST_F(MainDialogTest, EnterStartsTheWatcherAndStopEndsIt) {

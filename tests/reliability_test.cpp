@@ -1,7 +1,6 @@
 // Faults and hostile trees met by the walks: in each, whatever the run does,
 // every file that was there before is still in the source, the destination
 // or the trash, and no temporary file of ours is left.
-#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <set>
@@ -269,20 +268,14 @@ TEST_F(ReliabilityTest, NamesInAnyScriptGoThroughEveryMode) {
         "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt", "emoji-\xF0\x9F\x98\x80.txt"})
     names.push_back(folder / Utf8Path(name));
   const fs::path only_there = Utf8Path("\xE7\x9B\xAE\xE7\x9A\x84.txt");
-  for (const uint16_t mode : {kModeCopy, kModeMirror, kModeMove, kModeSync}) {
+  for (const JobMode mode : {kModeCopy, kModeMirror, kModeMove, kModeSync}) {
     SCOPED_TRACE(ModeName(mode));
     Reset();
     for (const fs::path& name : names)
       Make(src / name);
     Make(dst / only_there);
     Snapshot();
-    JobRecord job = {};
-    job.mode = mode;
-    std::snprintf(job.source, sizeof job.source, "%s", src.string().c_str());
-    std::snprintf(job.destination, sizeof job.destination, "%s", dst.string().c_str());
-    std::snprintf(context.source, sizeof context.source, "%s", job.source);
-    std::snprintf(context.destination, sizeof context.destination, "%s", job.destination);
-    EXPECT_TRUE(RunJob(context, job));
+    EXPECT_TRUE(Run(JobOf(mode, src, dst)));
 
     EXPECT_FALSE(context.pass_failed);
     for (const fs::path& name : names) {

@@ -46,6 +46,18 @@ class WalkTest : public ::testing::Test {
   }
   bool Copy(JobMode mode = kModeCopy) { return CopyBetween(src.string(), dst.string(), mode); }
   bool Clean() { return Walk(MirrorClean, src.string(), dst.string()); }
+  // Runs the job's walks as a pass does.
+  bool Run(const JobRecord& job) {
+    std::snprintf(context.source, sizeof context.source, "%s", job.source);
+    std::snprintf(context.destination, sizeof context.destination, "%s", job.destination);
+    return RunJob(context, job);
+  }
+  static JobRecord JobOf(JobMode mode, const fs::path& source, const fs::path& destination) {
+    JobRecord job{mode, kJobEnabled, {}, {}};
+    std::snprintf(job.source, sizeof job.source, "%s", source.string().c_str());
+    std::snprintf(job.destination, sizeof job.destination, "%s", destination.string().c_str());
+    return job;
+  }
 
   // Starts over: empty source and destination, no injected fault, no report.
   void Reset() {
