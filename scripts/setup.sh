@@ -29,6 +29,7 @@ want libglib2.0-dev pkg-config --exists gio-2.0
 want rsync have_cmd rsync
 want time have_cmd /usr/bin/time
 want util-linux have_cmd flock
+want systemd have_cmd systemd-analyze  # checks the schedule units of contrib/
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}"
