@@ -11,9 +11,6 @@ constexpr int32_t kEndCountdownSeconds = 5;
 
 uint32_t CopyPass(void* argument) {
   WorkerContext& context = *static_cast<WorkerContext*>(argument);
-  context.done_mib = 0;
-  context.posted_mib = 0;
-  context.counts = {};
   context.SetProgressRange(gRun.total_mib);
   context.SetProgress(context.done_mib);
 

@@ -178,6 +178,9 @@ void OnStartPass(Host* host) {
   gContext.destination[0] = '\0';
   gContext.stop_request = false;
   gContext.pass_failed = false;
+  gContext.done_mib = 0;
+  gContext.posted_mib = 0;
+  gContext.counts = {};
   const int32_t seconds = TimeLimitSeconds(gRunSettings.time_limit);
   if (seconds > 0) gCountdown = seconds;
   BeginRunLogEntry(host, seconds > 0);
@@ -186,10 +189,8 @@ void OnStartPass(Host* host) {
     gRun.pass_jobs.push_back(*gJobs.slots[i]);
   if (!StartWorker(CopyPass, gRun.pass_slot, gPassThread)) {
     gContext.AppendLog("Unable to start thread");
-    // No job ran: the run failed, having counted nothing.
+    // No job ran: the run failed.
     gContext.pass_failed = true;
-    gContext.counts = {};
-    gContext.done_mib = 0;
     EndRunLogEntry(gContext);
   }
 }

@@ -40,8 +40,8 @@ void StartWatcher(Host* host);
 // Start without waiting for the paths (a dry run): the pass at once, with
 // the refusals of StartWatcher.
 void StartPassNow(Host* host);
-// MSG_START_PASS: clears the log, arms the time limit, begins the run log's
-// entry, starts the pass on a copy of the enabled jobs.
+// MSG_START_PASS: clears the log and the pass's counts, arms the time limit,
+// begins the run log's entry, starts the pass on a copy of the enabled jobs.
 void OnStartPass(Host* host);
 // The Stop button.
 void StopRequested();

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -52,7 +53,7 @@ bool IsStamp(const char* text) {
 
 // Reads the outcome's text at the start of text; the rest after it, or nullptr.
 const char* ReadOutcome(const char* text, RunOutcome* outcome) {
-  for (int i = 0; i < 4; ++i) {
+  for (size_t i = 0; i < std::size(kOutcomeTexts); ++i) {
     const size_t length = std::strlen(kOutcomeTexts[i]);
     if (std::strncmp(text, kOutcomeTexts[i], length) == 0 && text[length] == ',') {
       *outcome = static_cast<RunOutcome>(i);
