@@ -1,7 +1,6 @@
 // larkspan-run: the pass without a window, for schedulers, scripts and
 // systems without the dialog. It does what Start does, on the same run
 // control, and saves the project as the window does when it closes.
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -11,10 +10,11 @@
 #include "engine/dry_run_files.h"
 #include "jobs/project_file.h"
 #include "jobs/whole_file.h"
+#include "run/countdown.h"
 #include "run/event_loop.h"
 #include "run/run_control.h"
 #include "run/run_log.h"
-#include "run/run_settings.h"
+#include "run/run_session.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ constexpr int kExitNoRecord = 2;
 constexpr int kTicksPerSecond = 1000 / static_cast<int>(kFlushTick.count());
 
 constexpr char kUsage[] =
-    "Usage: larkspan-run [--dry-run] [PROJECT]\n"
+    "Usage: larkspan-run [--dry-run] [--allow-mass-change] [PROJECT]\n"
     "       larkspan-run --last [PROJECT]\n"
     "       larkspan-run --help | --version\n"
     "\n"
@@ -46,6 +46,9 @@ constexpr char kUsage[] =
     "--dry-run starts the pass at once, without waiting for the paths, and logs\n"
     "the lines a run would log; nothing is copied, made, removed or saved, and\n"
     "the run log gets no entry.\n"
+    "\n"
+    "--allow-mass-change lets this run through, once, where it would remove or\n"
+    "replace most of a backup.\n"
     "\n"
     "Hidden files and folders (a name beginning with \".\" on Linux, the hidden\n"
     "attribute on Windows) and offline files are neither copied nor removed.\n"
@@ -65,7 +68,8 @@ constexpr char kUsage[] =
     "Exit status:\n"
     "  0  every enabled job ran to its end\n"
     "  1  a job failed (a path error, a copy failure, a mirror stopped for safety),\n"
-    "     was left out at load, or the pass could not start\n"
+    "     was left out at load, the pass could not start, or the project could\n"
+    "     not be saved\n"
     "  2  wrong arguments, or a project that cannot be read or holds no job\n"
     "  3  stopped by Ctrl-C or by the time limit\n"
     "\n"
@@ -83,15 +87,45 @@ class NoPowerActions : public PowerActions {
 
 EventLoop gLoop;
 ConsoleHost* gHost = nullptr;
-std::atomic<bool> gInterrupted{false};
 
-// Ctrl-C is the close box: stop whatever runs and end when it has ended. It
-// counts as a stop only when something was still running.
+// Ctrl-C is the close box: stop whatever runs and end when it has ended.
 void OnInterrupt() {
-  gLoop.Post([] {
-    if (gRun.pass_slot != nullptr || gRun.watcher_slot != nullptr) gInterrupted = true;
-    CloseRequested(gHost);
-  });
+  gLoop.Post([] { CloseRequested(gHost); });
+}
+
+struct Arguments {
+  const char* project = nullptr;
+  bool last = false;
+  SessionOptions session;
+};
+
+// -1 when the run goes on; otherwise the exit status (--help, --version, a
+// wrong argument).
+int ReadArguments(int argc, char** argv, Arguments* arguments) {
+  for (int i = 1; i < argc; ++i) {
+    const char* a = argv[i];
+    if (std::strcmp(a, "--help") == 0) {
+      std::fputs(kUsage, stdout);
+      return kExitDone;
+    }
+    if (std::strcmp(a, "--version") == 0) {
+      std::printf("larkspan-run %s\n", LARKSPAN_VERSION);
+      return kExitDone;
+    }
+    if (std::strcmp(a, "--last") == 0) {
+      arguments->last = true;
+    } else if (std::strcmp(a, "--dry-run") == 0) {
+      arguments->session.dry_run = true;
+    } else if (std::strcmp(a, "--allow-mass-change") == 0) {
+      arguments->session.mass_change = MassChange::kAllow;
+    } else if (a[0] == '-' || arguments->project != nullptr) {
+      std::fprintf(stderr, "larkspan-run: unexpected argument %s\n\n%s", a, kUsage);
+      return kExitUsage;
+    } else {
+      arguments->project = a;
+    }
+  }
+  return -1;
 }
 
 // --last: the last pass at a glance, and how it ended.
@@ -106,6 +140,49 @@ int ShowLastRun(const char* project) {
   return outcome == RunOutcome::kFinished ? kExitDone : kExitJobFailed;
 }
 
+int ExitStatus(RunOutcome outcome) {
+  switch (outcome) {
+    case RunOutcome::kFinished:
+      return kExitDone;
+    case RunOutcome::kStopped:
+    case RunOutcome::kTimeLimit:
+      return kExitStopped;
+    default:  // failed, or no pass ran
+      return kExitJobFailed;
+  }
+}
+
+ConsoleLook LookOfTheConsole() {
+  ConsoleLook look;
+  look.log_on_terminal = IsTerminal(kStandardOutput);
+  look.columns = look.log_on_terminal ? TerminalColumns() : 0;
+  look.show_progress = IsTerminal(kStandardError);
+  return look;
+}
+
+// Runs the loop while a worker runs: the log's flush on each tick, the
+// countdown each second. Nothing running leaves nothing to wait for (nothing
+// started, or a pass that has already ended), and nothing would end the loop.
+void RunWhileWorking(ConsoleHost& host) {
+  if (gRun.watcher_slot == nullptr && gRun.pass_slot == nullptr) {
+    gLoop.Quit();
+    return;
+  }
+  bool timed_out = false;
+  int ticks = 0;
+  gLoop.Run(
+      [&] {
+        host.Flush();
+        if (++ticks % kTicksPerSecond != 0) return;
+        OnTimer(&host);
+        if (gLoop.HasQuit() && !timed_out) {
+          timed_out = true;
+          std::fputs("larkspan-run: time limit reached\n", stderr);
+        }
+      },
+      static_cast<uint32_t>(kFlushTick.count()));
+}
+
 // The project path before the working directory changes: an argument is
 // made absolute against the current folder; none gives the default name,
 // which then names a file in the program's folder.
@@ -117,119 +194,50 @@ bool ProjectPath(const char* argument, char* path, size_t size) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* argument = nullptr;
-  bool last = false;
-  bool dry_run = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0) {
-      std::fputs(kUsage, stdout);
-      return kExitDone;
-    }
-    if (std::strcmp(argv[i], "--version") == 0) {
-      std::printf("larkspan-run %s\n", LARKSPAN_VERSION);
-      return kExitDone;
-    }
-    if (std::strcmp(argv[i], "--last") == 0) {
-      last = true;
-      continue;
-    }
-    if (std::strcmp(argv[i], "--dry-run") == 0) {
-      dry_run = true;
-      continue;
-    }
-    if (argv[i][0] == '-' || argument != nullptr) {
-      std::fprintf(stderr, "larkspan-run: unexpected argument %s\n\n%s", argv[i], kUsage);
-      return kExitUsage;
-    }
-    argument = argv[i];
-  }
-
+  Arguments arguments;
+  if (const int status = ReadArguments(argc, argv, &arguments); status >= 0) return status;
   WatchInterrupts(OnInterrupt);
   ShowProgramTextOnTerminal();
 
   char project[kProjectPathSize];
-  if (!ProjectPath(argument, project, sizeof project)) {
-    std::fprintf(stderr, "larkspan-run: project path too long: %s\n", argument);
+  if (!ProjectPath(arguments.project, project, sizeof project)) {
+    std::fprintf(stderr, "larkspan-run: project path too long: %s\n", arguments.project);
     return kExitUsage;
   }
   SetWorkingDirectoryToExecutable();
-  if (last) return ShowLastRun(project);
+  if (arguments.last) return ShowLastRun(project);
 
-  TotalsRecord totals;
-  ProjectState state;
-  if (!LoadProject(project, gJobs, totals, state)) {
+  ConsoleHost host(gLoop, LookOfTheConsole());
+  gHost = &host;
+  RunSession session;
+  if (!OpenSession(session, project, arguments.session, &host)) {
     std::fprintf(stderr, "larkspan-run: cannot read project %s\n", project);
     return kExitUsage;
-  }
-  gRun.total_mib = totals.total;
-  gRunSettings.end_option = totals.end_option;
-  gRunSettings.time_limit = totals.time_limit;
-  NoPowerActions no_power;
-  gPower = &no_power;
-
-  ConsoleLook look;
-  look.log_on_terminal = IsTerminal(kStandardOutput);
-  look.columns = look.log_on_terminal ? TerminalColumns() : 0;
-  look.show_progress = IsTerminal(kStandardError);
-  ConsoleHost host(gLoop, look);
-  gHost = &host;
-
-  char line[kLeftOutLineSize];
-  for (const LeftOutJob& job : state.left_out) {
-    DescribeLeftOut(job, line, sizeof line);
-    host.AppendLog(line);
   }
   if (gJobs.count == 0) {
     std::fprintf(stderr, "larkspan-run: no job in project %s\n", project);
     return kExitUsage;
   }
-
+  NoPowerActions no_power;
+  gPower = &no_power;
   // No countdown after the pass: the runner ends as soon as no worker runs.
   gRun.exit_when_done = true;
   DryRunFiles dry_run_files;
-  if (dry_run) {
+  if (arguments.session.dry_run) {
     std::fputs("larkspan-run: dry run, nothing is changed\n", stderr);
     gContext.files = &dry_run_files;
     StartPassNow(&host);
   } else {
-    // Each pass leaves its entry in the project's run log; a dry run none.
-    OpenRunLog(project);
     StartWatcher(&host);
   }
-  // Nothing running: nothing to wait for (nothing started, or a pass that
-  // has already ended), and nothing would end the loop.
-  const bool running = gRun.watcher_slot != nullptr || gRun.pass_slot != nullptr;
-  if (!running) gLoop.Quit();
-  bool timed_out = false;
-  int ticks = 0;
-  if (running) {
-    gLoop.Run(
-        [&] {
-          host.Flush();
-          if (++ticks % kTicksPerSecond != 0) return;
-          OnTimer(&host);
-          if (gLoop.HasQuit() && !timed_out) {
-            timed_out = true;
-            std::fputs("larkspan-run: time limit reached\n", stderr);
-          }
-        },
-        static_cast<uint32_t>(kFlushTick.count()));
-  }
+  RunWhileWorking(host);
   // Only the time limit can leave a pass running here; it stops after the
   // entry in hand.
   ShutdownWorkers();
 
-  totals.total = gRun.total_mib;
-  if (!dry_run && !SaveProject(project, gJobs, totals, state)) {
-    std::fprintf(stderr, "larkspan-run: cannot save project %s\n", project);
-  }
+  const RunOutcome outcome = CloseSession(session);
+  if (!session.saved) std::fprintf(stderr, "larkspan-run: cannot save project %s\n", project);
   char summary[kSummarySize];
   if (LastRunSummary(summary)) std::fprintf(stderr, "%s\n", summary);
-
-  if (gContext.pass_failed || !state.left_out.empty()) return kExitJobFailed;
-  if (gInterrupted || timed_out) return kExitStopped;
-  // A pass that never started (no watcher, or its thread could not be made)
-  // ran no job.
-  if (gRun.pass_jobs.empty()) return kExitJobFailed;
-  return kExitDone;
+  return ExitStatus(outcome);
 }

@@ -59,12 +59,6 @@ void Swap(JobList& jobs, int i, int j) {
   jobs.slots[j] = t;
 }
 
-int FindRecord(const JobList& jobs, const JobRecord* record) {
-  int i = 0;
-  while (i < jobs.count && jobs.slots[i] != record) ++i;
-  return i;
-}
-
 int FirstWithoutDestination(const JobList& jobs) {
   int i = 0;
   while (i < jobs.count && jobs.slots[i]->destination[0] != '\0') ++i;

@@ -44,8 +44,6 @@ void Commit(JobList& jobs);
 // Removes job i and releases its record; later jobs move down one place.
 void Remove(JobList& jobs, int i);
 void Swap(JobList& jobs, int i, int j);
-// Index of the job whose record is this one, or count.
-int FindRecord(const JobList& jobs, const JobRecord* record);
 // Index of the first job whose destination is empty, or count.
 int FirstWithoutDestination(const JobList& jobs);
 // Releases every record and the array.

@@ -13,6 +13,8 @@ namespace {
 constexpr size_t kScratchSize = 64;
 constexpr size_t kLineSize = 1024;
 constexpr int kBackupNames = 9;
+// Older editors begin a UTF-8 file with it.
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 
 // Fields, not lines: a comma or a CR ends a field, and one LF right after it
 // is skipped. An LF anywhere else is an ordinary character.
@@ -163,6 +165,11 @@ void ReadRecords(FieldReader& reader, JobList& jobs, TotalsRecord& totals,
       totals.end_option = ParseNumber(scratch);
       if (!ReadField(reader, scratch, sizeof scratch)) return;
       totals.time_limit = ParseNumber(scratch);
+    } else if (scratch[0] == 'V') {
+      if (!ReadField(reader, scratch, sizeof scratch)) return;
+      // Days that are no plain number never turn the versions off.
+      const size_t digits = std::strspn(scratch, "0123456789");
+      if (digits > 0 && scratch[digits] == '\0') totals.keep_versions_days = ParseNumber(scratch);
     }
   }
 }
@@ -182,21 +189,25 @@ void AppendJobLines(std::string& text, const JobList& jobs) {
   }
 }
 
-void AppendTotalsLine(std::string& text, const TotalsRecord& totals) {
+// The totals record, and the versions record when it is not the default.
+void AppendTotalsLines(std::string& text, const TotalsRecord& totals) {
   char line[kLineSize];
   AppendLine(text, line,
              std::snprintf(line, sizeof line, "T,%d,%d,%d\r\n", static_cast<int>(totals.total),
                            totals.end_option, totals.time_limit));
+  if (totals.keep_versions_days == kDefaultKeepVersionsDays) return;
+  AppendLine(text, line, std::snprintf(line, sizeof line, "V,%d\r\n", totals.keep_versions_days));
 }
 
 // True when saving what was loaded gives back text: the same job lines, then
-// the totals record as a save writes the numbers read, or none (a save only
-// adds it). Those numbers are what a save is meant to update.
+// the totals record (and a versions record) as a save writes the numbers
+// read, or none (a save only adds it). Those numbers are what a save is meant
+// to update.
 bool SavesAsRead(const std::string& text, const JobList& jobs, const TotalsRecord& totals) {
   std::string saved;
   AppendJobLines(saved, jobs);
   if (text == saved) return true;
-  AppendTotalsLine(saved, totals);
+  AppendTotalsLines(saved, totals);
   return text == saved;
 }
 
@@ -248,6 +259,9 @@ bool LoadProject(const char* path, JobList& jobs, TotalsRecord& totals, ProjectS
     state.unreadable = read == ReadResult::kUnreadable;
     return false;
   }
+  // A save writes no mark: the file as it was is kept.
+  const bool marked = text.starts_with(kByteOrderMark);
+  if (marked) text.erase(0, sizeof kByteOrderMark - 1);
   // Text that is no UTF-8 up to its end (its first NUL) was written in the
   // system's legacy code page: it is read as UTF-8 from now on, and the file
   // as it was is kept.
@@ -261,7 +275,7 @@ bool LoadProject(const char* path, JobList& jobs, TotalsRecord& totals, ProjectS
   // job is mended.
   char backup[kBackupNameSize];
   BackupName(path, 1, backup);
-  state.inexact = converted || !SavesAsRead(text, jobs, totals) ||
+  state.inexact = marked || converted || !SavesAsRead(text, jobs, totals) ||
                   (reader.joined && !files.Exists(backup));
   return true;
 }
@@ -277,6 +291,6 @@ bool SaveProject(const char* path, const JobList& jobs, const TotalsRecord& tota
 
   std::string text;
   AppendJobLines(text, jobs);
-  AppendTotalsLine(text, totals);
+  AppendTotalsLines(text, totals);
   return WriteFileSafely(files, path, text.data(), text.size());
 }

@@ -12,12 +12,19 @@
 constexpr int kMaxProjectJobs = 65000;
 constexpr size_t kProjectPathSize = 512;
 
-// The three numbers of the totals record. They live elsewhere (run control's
-// previous total, the run settings); callers pass them in and take them back.
+// The versions retention a project without a V record has, in days.
+constexpr int32_t kDefaultKeepVersionsDays = 30;
+
+// The numbers a project keeps beside its jobs: the three of the totals record
+// ("T,total,end option,time limit") and the versions retention ("V,days",
+// written only when it is not the default). They live elsewhere (run
+// control's previous total, the run settings); callers pass them in and take
+// them back.
 struct TotalsRecord {
   uint32_t total = 0;
   int32_t end_option = 0;
   int32_t time_limit = 0;
+  int32_t keep_versions_days = kDefaultKeepVersionsDays;
 };
 
 // Why a job record of the file was not loaded.
@@ -44,17 +51,20 @@ struct ProjectState {
   bool unreadable = false;
   // Saving would not give back the file as it stands (the numbers of its
   // totals record aside), its text was in the system's legacy code page and is
-  // read as UTF-8, or a destination runs on past a comma: before the first
-  // save over it the old file is kept beside it as "<path>.bak".
+  // read as UTF-8, it began with a byte order mark, or a destination runs on
+  // past a comma: before the first save over it the old file is kept beside
+  // it as "<path>.bak".
   bool inexact = false;
   // The job records not loaded, in file order; of those past the job limit
   // only the first.
   std::vector<LeftOutJob> left_out;
 };
 
-// Fills jobs (emptied first) and replaces each of the three numbers that the
-// file holds. A job's destination is the rest of its line, commas included: a
-// path split at a comma would name another folder. A job whose source or
+// Fills jobs (emptied first) and replaces each number of totals that the
+// file holds; a V record whose days are not plain digits leaves the
+// retention as it was. A UTF-8 byte order mark at the start is skipped. A
+// job's destination is the rest of its line, commas included: a path split
+// at a comma would name another folder. A job whose source or
 // destination does not fit its field is not loaded: it would name another
 // path; state lists it. False when the file is missing or could not be read
 // (state says which); the list is then empty.

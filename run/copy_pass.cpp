@@ -3,8 +3,8 @@
 #include "engine/job_check.h"
 #include "engine/path_buffer.h"
 #include "engine/walks.h"
+#include "run/countdown.h"
 #include "run/run_control.h"
-#include "run/run_log.h"
 #include "run/run_settings.h"
 
 constexpr int32_t kEndCountdownSeconds = 5;
@@ -31,7 +31,7 @@ uint32_t CopyPass(void* argument) {
   // A stopped pass still sets the next range to what it counted.
   gRun.total_mib = context.done_mib;
   context.AppendLog("Done.");
-  EndRunLogEntry(context);
+  RecordPassEnd(context);
   FinishWorker(kPassWorker);
   if (gRunSettings.end_option != kEndNone) gCountdown = kEndCountdownSeconds;
   return 0;

@@ -6,6 +6,7 @@
 #include "engine/job_check.h"
 #include "engine/path_buffer.h"
 #include "run/copy_pass.h"
+#include "run/countdown.h"
 #include "run/run_log.h"
 #include "run/run_settings.h"
 #include "run/threads.h"
@@ -100,6 +101,7 @@ uint32_t PathWatcher(void* argument) {
     waited += kWatchNapMilliseconds;
   }
   context.AppendLog("Watcher stopped.");
+  gRun.outcome = RunOutcome::kStopped;
   FinishWorker(kWatcherWorker);
   return 0;
 }
@@ -183,7 +185,9 @@ void OnStartPass(Host* host) {
   gContext.counts = {};
   const int32_t seconds = TimeLimitSeconds(gRunSettings.time_limit);
   if (seconds > 0) gCountdown = seconds;
-  BeginRunLogEntry(host, seconds > 0);
+  gRun.time_limit_armed = seconds > 0;
+  gRun.time_limit_reached = false;
+  BeginRunLogEntry(host);
   gRun.pass_jobs.clear();
   for (int i = 0; i < gJobs.count; ++i)
     gRun.pass_jobs.push_back(*gJobs.slots[i]);
@@ -191,7 +195,7 @@ void OnStartPass(Host* host) {
     gContext.AppendLog("Unable to start thread");
     // No job ran: the run failed.
     gContext.pass_failed = true;
-    EndRunLogEntry(gContext);
+    RecordPassEnd(gContext);
   }
 }
 
@@ -224,4 +228,26 @@ void ShutdownWorkers() {
   if (gRun.watcher_slot != nullptr) gWatch.stop_request = true;
   WaitForWorker(gRun.pass_slot, gPassThread);
   WaitForWorker(gRun.watcher_slot, gWatcherThread);
+}
+
+void UseRunLog(const char* project_path) {
+  gContext.log_sink = OpenRunLog(project_path);
+}
+
+void NoteCountdownEnded() {
+  if (gRun.pass_slot != nullptr && gRun.time_limit_armed) gRun.time_limit_reached = true;
+  FlushRunLog();
+}
+
+void RecordPassEnd(const WorkerContext& context) {
+  RunOutcome outcome = RunOutcome::kFinished;
+  if (context.pass_failed) {
+    outcome = RunOutcome::kFailed;
+  } else if (gRun.time_limit_reached) {
+    outcome = RunOutcome::kTimeLimit;
+  } else if (context.stop_request) {
+    outcome = RunOutcome::kStopped;
+  }
+  gRun.outcome = outcome;
+  EndRunLogEntry(context, outcome);
 }

@@ -10,6 +10,7 @@
 #include "engine/host.h"
 #include "engine/worker_context.h"
 #include "jobs/job_list.h"
+#include "run/run_summary.h"
 #include "run/threads.h"
 
 // What run control keeps about the workers, beside the walks' context.
@@ -25,6 +26,12 @@ struct RunState {
   // The jobs of the running pass, copied as it starts: edits in the window
   // never reach a pass half-way.
   std::vector<JobRecord> pass_jobs;
+  // The running pass armed a time limit; the countdown ran out on it.
+  std::atomic<bool> time_limit_armed{false};
+  std::atomic<bool> time_limit_reached{false};
+  // How the latest pass ended, or that a watcher was stopped before it
+  // started one (kStopped); kNoPass until then.
+  std::atomic<RunOutcome> outcome{RunOutcome::kNoPass};
 };
 
 // The process-wide job list, the walks' context and run control's state.
@@ -41,7 +48,7 @@ void StartWatcher(Host* host);
 // the refusals of StartWatcher.
 void StartPassNow(Host* host);
 // MSG_START_PASS: clears the log and the pass's counts, arms the time limit,
-// begins the run log's entry, starts the pass on a copy of the enabled jobs.
+// begins the run log's entry, starts the pass on a copy of the jobs.
 void OnStartPass(Host* host);
 // The Stop button.
 void StopRequested();
@@ -52,6 +59,17 @@ void CloseRequested(Host* host);
 void OnCloseNow(Host* host);
 // Process exit, after the window is gone: stops any worker and waits for it.
 void ShutdownWorkers();
+
+// Switches the run log on for the project at project_path (off for an empty
+// path) and connects it to the walks' context as their log sink.
+void UseRunLog(const char* project_path);
+// The countdown has ended the program: a pass that armed a time limit ends
+// by it, and the run log's entry so far goes to its file.
+void NoteCountdownEnded();
+// The pass's end, on its thread before FinishWorker: records how it ended (a
+// failure first, then the time limit, then a stop) and ends the run log's
+// entry with it.
+void RecordPassEnd(const WorkerContext& context);
 
 enum WorkerKind { kPassWorker, kWatcherWorker };
 // A worker's last act, one step under the lock both workers and closing

@@ -9,7 +9,6 @@
 #include "jobs/utf8.h"
 #include "jobs/whole_file.h"
 #include "run/escaped_text.h"
-#include "run/run_control.h"
 
 namespace {
 
@@ -38,7 +37,7 @@ bool LogPathOf(const char* project_path, char (&project)[kPathBufferSize],
 }
 
 // The local date and time now, "2026-12-07 02:00:13".
-void Stamp(char (&text)[kStampSize]) {
+void Stamp(char (&text)[kTimeStampSize]) {
   const std::time_t now = std::time(nullptr);
   const std::tm* local = std::localtime(&now);
   if (local == nullptr || std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", local) == 0) {
@@ -95,14 +94,12 @@ class RunLog : public LogSink {
     on_ = false;
   }
 
-  void Begin(Host* host, bool time_limit) {
+  void Begin(Host* host) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (!on_) return;
       host_ = host;
       in_entry_ = true;
-      time_limit_ = time_limit;
-      ended_by_time_limit_ = false;
       start_ = std::chrono::steady_clock::now();
       Stamp(started_);
       file_ = known_ ? OpenForEntry(path_, buffer_) : nullptr;
@@ -116,48 +113,52 @@ class RunLog : public LogSink {
     ReportUnwritten(host);
   }
 
-  void NoteCountdownEnded() {
+  void Flush() {
     Host* report = nullptr;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (!in_entry_) return;
-      if (time_limit_) ended_by_time_limit_ = true;
-      // The end option may power the computer down before the pass ends.
       if (file_ != nullptr) std::fflush(file_);
       if (Dropped()) report = host_;
     }
     if (report != nullptr) ReportUnwritten(report);
   }
 
-  void End(const WorkerContext& context) {
+  void End(const WorkerContext& context, RunOutcome outcome) {
     Host* report = nullptr;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (!in_entry_) return;
       in_entry_ = false;
-      RunSummary summary;
-      std::memcpy(summary.started, started_, sizeof started_);
-      summary.outcome = Outcome(context);
-      summary.counts = context.counts;
-      summary.mib = context.done_mib;
+      std::memcpy(summary_.started, started_, sizeof started_);
+      summary_.outcome = outcome;
+      summary_.counts = context.counts;
+      summary_.mib = context.done_mib;
       const auto ran = std::chrono::steady_clock::now() - start_;
-      summary.seconds =
+      summary_.seconds =
           static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::seconds>(ran).count());
-      FormatSummary(summary, summary_);
       has_summary_ = true;
-      if (file_ != nullptr) {
-        std::fprintf(file_, "%s\n", summary_);
-        const bool failed = std::ferror(file_) != 0;
-        if (std::fclose(file_) != 0 || failed) report = host_;
-        file_ = nullptr;
-      }
+      if (file_ != nullptr && !WriteSummary(file_)) report = host_;
+      file_ = nullptr;
     }
     if (report != nullptr) ReportUnwritten(report);
   }
 
+  void Amend(const char* line, RunOutcome outcome) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (in_entry_ || !has_summary_) return;
+    summary_.outcome = outcome;
+    if (!on_ || !known_) return;
+    std::FILE* file = OpenForAppend(path_, buffer_);
+    if (file == nullptr) return;
+    PutEscaped(line, file);
+    std::fputc('\n', file);
+    WriteSummary(file);
+  }
+
   bool Summary(char (&line)[kSummarySize]) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (has_summary_) std::memcpy(line, summary_, sizeof line);
+    if (has_summary_) FormatSummary(summary_, line);
     return has_summary_;
   }
 
@@ -199,12 +200,14 @@ class RunLog : public LogSink {
     return true;
   }
 
-  // With mutex_ held. A failure comes first, as in larkspan-run's exit status.
-  RunOutcome Outcome(const WorkerContext& context) const {
-    if (context.pass_failed) return RunOutcome::kFailed;
-    if (ended_by_time_limit_) return RunOutcome::kTimeLimit;
-    if (context.stop_request) return RunOutcome::kStopped;
-    return RunOutcome::kFinished;
+  // With mutex_ held: the summary line ends file, which is closed. False
+  // when it could not be written whole.
+  bool WriteSummary(std::FILE* file) {
+    char line[kSummarySize];
+    FormatSummary(summary_, line);
+    std::fprintf(file, "%s\n", line);
+    const bool failed = std::ferror(file) != 0;
+    return std::fclose(file) == 0 && !failed;
   }
 
   // path_ is set on the window thread, before any entry that names it.
@@ -222,40 +225,42 @@ class RunLog : public LogSink {
   // The entry in hand.
   Host* host_ = nullptr;
   bool in_entry_ = false;
-  bool time_limit_ = false;
-  bool ended_by_time_limit_ = false;
   std::chrono::steady_clock::time_point start_;
-  char started_[kStampSize] = {};
+  char started_[kTimeStampSize] = {};
   std::FILE* file_ = nullptr;
   char buffer_[kWriteBufferSize];
+  // The last entry's summary, once one has ended.
   bool has_summary_ = false;
-  char summary_[kSummarySize] = {};
+  RunSummary summary_;
 };
 
 RunLog gRunLog;
 
 }  // namespace
 
-void OpenRunLog(const char* project_path) {
+LogSink* OpenRunLog(const char* project_path) {
   if (project_path[0] == '\0') {
-    gContext.log_sink = nullptr;
     gRunLog.Close();
-    return;
+    return nullptr;
   }
   gRunLog.Open(project_path);
-  gContext.log_sink = &gRunLog;
+  return &gRunLog;
 }
 
-void BeginRunLogEntry(Host* host, bool time_limit) {
-  gRunLog.Begin(host, time_limit);
+void BeginRunLogEntry(Host* host) {
+  gRunLog.Begin(host);
 }
 
-void NoteCountdownEnded() {
-  gRunLog.NoteCountdownEnded();
+void FlushRunLog() {
+  gRunLog.Flush();
 }
 
-void EndRunLogEntry(const WorkerContext& context) {
-  gRunLog.End(context);
+void EndRunLogEntry(const WorkerContext& context, RunOutcome outcome) {
+  gRunLog.End(context, outcome);
+}
+
+void AmendLastRunLogEntry(const char* line, RunOutcome outcome) {
+  gRunLog.Amend(line, outcome);
 }
 
 bool LastRunSummary(char (&line)[kSummarySize]) {

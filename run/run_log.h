@@ -16,23 +16,29 @@
 constexpr long kRunLogRotateSize = 4L << 20;
 
 // Switches the run log on for the project at project_path (taken against the
-// current folder): each pass from now on appends its entry. An empty path
-// names no project and switches it off. Window thread.
-void OpenRunLog(const char* project_path);
+// current folder): each pass from now on appends its entry. Returns the sink
+// its lines go to, for run control to connect. An empty path names no
+// project, switches it off and returns nullptr. Window thread.
+LogSink* OpenRunLog(const char* project_path);
 
 // Run control's steps; each does nothing while the log is off.
-// Begins the entry of a pass about to start; time_limit: the pass armed a
-// time limit. A file that cannot be written is named in one line to host.
-// Window thread.
-void BeginRunLogEntry(Host* host, bool time_limit);
-// The countdown has ended the program: a pass in hand was ended by its time
-// limit when it armed one. What the entry holds so far goes to the file.
-void NoteCountdownEnded();
-// Ends the entry with the summary of what context counted and closes the
-// file. On the pass's thread, before the pass lets go of the host.
-void EndRunLogEntry(const WorkerContext& context);
+// Begins the entry of a pass about to start. A file that cannot be written is
+// named in one line to host. Window thread.
+void BeginRunLogEntry(Host* host);
+// What the entry holds so far goes to the file: the end option may power the
+// computer down before the pass ends.
+void FlushRunLog();
+// Ends the entry with the summary of what context counted and how the pass
+// ended, and closes the file. On the pass's thread, before the pass lets go
+// of the host.
+void EndRunLogEntry(const WorkerContext& context, RunOutcome outcome);
 // The summary line of the last entry ended; false when none was.
 bool LastRunSummary(char (&line)[kSummarySize]);
+// Something learned after the last entry ended that changes how its run
+// ended (a project that could not be saved): appends line, then the entry's
+// summary again with outcome, so that the log still ends with the summary
+// that counts. Nothing when no entry has ended since the log was switched on.
+void AmendLastRunLogEntry(const char* line, RunOutcome outcome);
 
 // The last pass at a glance (FormatGlance) and how it ended, read from the
 // end of the log file of the project at project_path. False when there is no

@@ -10,7 +10,7 @@ constexpr const char* kOutcomeTexts[] = {"finished", "failed", "stopped", "time 
 constexpr char kSummaryHead[] = "Run ";
 // A stamp's form: each 0 stands for a digit.
 constexpr char kStampForm[] = "0000-00-00 00:00:00";
-static_assert(sizeof kStampForm == kStampSize);
+static_assert(sizeof kStampForm == kTimeStampSize);
 // A stamp to the minute: "2026-12-07 02:00".
 constexpr int kMinuteLength = 16;
 constexpr size_t kCountSize = 16;  // ten digits, three commas
@@ -44,7 +44,7 @@ void FormatCount(uint32_t n, char (&text)[kCountSize]) {
 }
 
 bool IsStamp(const char* text) {
-  for (size_t i = 0; i + 1 < kStampSize; ++i) {
+  for (size_t i = 0; i + 1 < kTimeStampSize; ++i) {
     const bool digit = text[i] >= '0' && text[i] <= '9';
     if (kStampForm[i] == '0' ? !digit : text[i] != kStampForm[i]) return false;
   }
@@ -78,9 +78,9 @@ void FormatSummary(const RunSummary& summary, char (&line)[kSummarySize]) {
 bool ParseSummary(const char* line, RunSummary* summary) {
   const size_t head = sizeof kSummaryHead - 1;
   if (std::strncmp(line, kSummaryHead, head) != 0 || !IsStamp(line + head)) return false;
-  std::memcpy(summary->started, line + head, kStampSize - 1);
-  summary->started[kStampSize - 1] = '\0';
-  const char* at = line + head + kStampSize - 1;
+  std::memcpy(summary->started, line + head, kTimeStampSize - 1);
+  summary->started[kTimeStampSize - 1] = '\0';
+  const char* at = line + head + kTimeStampSize - 1;
   if (std::strncmp(at, ": ", 2) != 0) return false;
   at = ReadOutcome(at + 2, &summary->outcome);
   if (at == nullptr) return false;

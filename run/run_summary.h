@@ -8,14 +8,16 @@
 
 #include "engine/worker_context.h"
 
-enum class RunOutcome { kFinished, kFailed, kStopped, kTimeLimit };
+// How a pass ended. kNoPass: none ran (none was started, or the watcher's
+// thread could not be made); a summary never holds it.
+enum class RunOutcome { kFinished, kFailed, kStopped, kTimeLimit, kNoPass };
 
 // A local date and time, "2026-12-07 02:00:13", and its NUL.
-constexpr size_t kStampSize = 20;
+constexpr size_t kTimeStampSize = 20;
 constexpr size_t kSummarySize = 192;
 
 struct RunSummary {
-  char started[kStampSize] = {};  // when the pass started
+  char started[kTimeStampSize] = {};  // when the pass started
   RunOutcome outcome = RunOutcome::kFinished;
   EntryCounts counts;
   uint32_t mib = 0;

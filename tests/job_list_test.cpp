@@ -15,6 +15,14 @@ JobRecord* AddJob(JobList& jobs, const char* source, const char* destination = "
   return job;
 }
 
+// Index of the job whose record is this one, or count.
+int FindRecord(const JobList& jobs, const JobRecord* record) {
+  int i = 0;
+  while (i < jobs.count && jobs.slots[i] != record)
+    ++i;
+  return i;
+}
+
 TEST(JobList, GrowsInStepsOf128AndKeepsEveryPointer) {
   JobList jobs;
   JobRecord* records[301];

@@ -16,7 +16,7 @@
 
 namespace {
 
-struct JobSpec {
+struct TestJob {
   const char* source;
   const char* destination;
   uint16_t flags;
@@ -28,17 +28,17 @@ class JobListViewTest : public ::testing::Test {
   void TearDown() override { CloseMainWindow(window_); }
 
   // Opens the window on a project holding these jobs, as at start-up.
-  void Open(const std::vector<JobSpec>& specs) {
+  void Open(const std::vector<TestJob>& jobs) {
     std::string text;
-    for (const JobSpec& spec : specs) {
-      text += "O," + std::to_string(spec.flags) + "," + ModeName(spec.mode) + "," + spec.source +
-              "," + spec.destination + "\r\n";
+    for (const TestJob& job : jobs) {
+      text += "O," + std::to_string(job.flags) + "," + ModeName(job.mode) + "," + job.source + "," +
+              job.destination + "\r\n";
     }
-    if (!specs.empty()) WriteFile(project_, text + "T,0,0,0\r\n");
+    if (!jobs.empty()) WriteFile(project_, text + "T,0,0,0\r\n");
     DeleteSettings();
     window_ = OpenMainWindow(project_);
     ASSERT_NE(window_, nullptr);
-    ASSERT_EQ(gJobs.count, static_cast<int>(specs.size()));
+    ASSERT_EQ(gJobs.count, static_cast<int>(jobs.size()));
   }
 
   int Rows() { return static_cast<int>(SendMessageA(gJobListView, LVM_GETITEMCOUNT, 0, 0)); }

@@ -307,9 +307,10 @@ TEST(LarkspanRunTest, HelpAndVersion) {
   TempDir dir;
   const Outcome help = RunToEnd(dir, {"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("Usage: larkspan-run [--dry-run] [PROJECT]"), std::string::npos);
+  EXPECT_NE(help.out.find("Usage: larkspan-run [--dry-run] [--allow-mass-change] [PROJECT]"),
+            std::string::npos);
   for (const char* text : {"  0  ", "  1  ", "  2  ", "  3  stopped by Ctrl-C",
-                           "are neither copied nor removed", "\\xHH"}) {
+                           "are neither copied nor removed", "\\xHH", "--allow-mass-change lets"}) {
     EXPECT_NE(help.out.find(text), std::string::npos) << text;
   }
   const Outcome version = RunToEnd(dir, {"--version"});

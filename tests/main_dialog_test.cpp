@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "run/countdown.h"
 #include "run/run_control.h"
 #include "run/run_settings.h"
 #include "tests/copy_gate.h"

@@ -10,6 +10,7 @@
 #include <random>
 #include <thread>
 
+#include "run/countdown.h"
 #include "run/event_loop.h"
 #include "run/run_control.h"
 #include "run/run_log.h"
@@ -40,7 +41,7 @@ void ResetGlobals() {
   gRunSettings.time_limit = 0;
   gCountdown = 0;
   gPower = &DefaultPowerActions();
-  OpenRunLog("");
+  UseRunLog("");
 }
 
 void AddJob(JobMode mode, bool enabled, const std::string& source, const std::string& destination) {
@@ -420,7 +421,7 @@ TEST_F(RunControlTest, PassEndArmsTheCountdownOnlyWithAnEndOption) {
   MakeTree({});
   AddJob(kModeCopy, true, In(), Out());
   for (int32_t option = kEndNone; option < kEndOptionCount; ++option) {
-    SCOPED_TRACE(EndOptionText(option));
+    SCOPED_TRACE(kRunSettingTexts[option]);
     host.Reset();
     gRunSettings.end_option = option;
     gCountdown = 42;  // a running count is replaced, or left alone with no end option
@@ -497,7 +498,7 @@ TEST_F(RunControlTest, CountdownEndsTheWindowThenCarriesOutTheEndOption) {
 TEST_F(RunControlTest, TimeLimitClosesDuringThePassAndExitStopsIt) {
   MakeTree({{"a", 0}, {"b", 0}});
   AddJob(kModeCopy, true, In(), Out());
-  OpenRunLog(dir.Join("p.lpj").c_str());
+  UseRunLog(dir.Join("p.lpj").c_str());
   gRunSettings.time_limit = 1;
   CopyGate gate;
   gContext.files = &gate.files;
@@ -700,11 +701,8 @@ TEST(RunSettingsTest, TextsAndSeconds) {
   const char* const texts[] = {"End Option", "Close",    "Shutdown",  "Hibernate",
                                "Time Limit", "5 Minute", "10 Minute", "30 Minute",
                                "1 Hour",     "2 Hours",  "5 Hours"};
-  for (int i = 0; i < kEndOptionCount; ++i)
-    EXPECT_STREQ(EndOptionText(i), texts[i]);
-  for (int i = 0; i < kTimeLimitCount; ++i) {
-    EXPECT_STREQ(TimeLimitText(i), texts[kEndOptionCount + i]);
-  }
+  for (int i = 0; i < kEndOptionCount + kTimeLimitCount; ++i)
+    EXPECT_STREQ(kRunSettingTexts[i], texts[i]);
   const int32_t seconds[] = {0, 300, 600, 1800, 3600, 7200, 18000};
   for (int i = 0; i < kTimeLimitCount; ++i)
     EXPECT_EQ(TimeLimitSeconds(i), seconds[i]);

@@ -4,10 +4,9 @@
 #include <commctrl.h>
 
 #include "engine/file_services_win32.h"
-#include "jobs/project_file.h"
+#include "run/countdown.h"
 #include "run/run_control.h"
-#include "run/run_log.h"
-#include "run/run_settings.h"
+#include "run/run_session.h"
 #include "ui/main_window.h"
 
 HINSTANCE gModule;
@@ -23,19 +22,8 @@ constexpr const char* kColumnTitles[] = {"Mode", "Source", "Destination"};
 constexpr int kColumnCount = 3;
 constexpr int kColumnTextCapacity = 64;
 
-// The project file, and what loading learned about it, for the save at destruction.
-const char* gProjectPath = "";
-ProjectState gProjectState;
-
-// The totals record's three numbers, kept by run control and in the run
-// settings.
-TotalsRecord CurrentTotals() {
-  TotalsRecord totals;
-  totals.total = gRun.total_mib;
-  totals.end_option = gRunSettings.end_option;
-  totals.time_limit = gRunSettings.time_limit;
-  return totals;
-}
+// The project, opened with the window and closed at its destruction.
+RunSession gSession;
 
 void InsertColumns() {
   for (int i = 0; i < kColumnCount; ++i) {
@@ -63,23 +51,12 @@ void OnInitDialog(HWND window, const MainDialogStart& start) {
 
   if (LoadWindowSettings()) start.set_working_directory();
 
-  TotalsRecord totals = CurrentTotals();
-  gProjectPath = start.project_path;
-  // The last pass at a glance, until a pass clears the log.
-  OpenRunLog(gProjectPath);
-  char last[kSummarySize];
-  RunOutcome outcome;
-  if (ReadLastRun(gProjectPath, last, &outcome)) host->AppendLog(last);
-  gProjectState = {};
-  LoadProject(gProjectPath, gJobs, totals, gProjectState);
-  char line[kLeftOutLineSize];
-  for (const LeftOutJob& job : gProjectState.left_out) {
-    DescribeLeftOut(job, line, sizeof line);
-    host->AppendLog(line);
-  }
-  gRun.total_mib = totals.total;
-  gRunSettings.end_option = totals.end_option;
-  gRunSettings.time_limit = totals.time_limit;
+  // The last pass at a glance, until a pass clears the log. A pass started
+  // by the end option has nobody to ask about a mass change: it refuses.
+  SessionOptions options;
+  options.last_run_glance = true;
+  options.mass_change = MassChange::kRefuse;
+  OpenSession(gSession, start.project_path, options, host);
 
   const int32_t* place = gWindowSettings.placement;
   SetWindowPos(window, /*hWndInsertAfter=*/nullptr, place[0], place[1], place[2], place[3],
@@ -97,7 +74,7 @@ void OnInitDialog(HWND window, const MainDialogStart& start) {
 }
 
 void OnDestroy(HWND window) {
-  SaveProject(gProjectPath, gJobs, CurrentTotals(), gProjectState);
+  CloseSession(gSession);
 
   KillTimer(window, kTimerId);
   OnLogTimer(window);  // a held log is let go with its timer
@@ -122,7 +99,7 @@ void OnCommand(HWND window, int id, int code) {
       if (code == CBN_SELCHANGE) OnRunSettingSelected(window, id);
       break;
     case IDC_START:
-      StartWatcher(host);
+      StartByHand(host);
       break;
     case IDC_STOP:
       StopRequested();
