@@ -519,6 +519,44 @@ TEST(LarkspanRunTest, ARunLogThatCannotBeWrittenIsSaidOnceAndStopsNothing) {
   EXPECT_TRUE(mounted || geteuid() != 0);
 }
 
+// A project that cannot be saved (a folder where its temporary file goes)
+// fails the run: the run log says so after the pass's entry and ends with
+// that pass's summary as failed, which --last reads.
+TEST(LarkspanRunTest, AProjectThatCannotBeSavedFailsTheRun) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "in");
+  fs::create_directories(dir.path() / "out");
+  WriteFile(dir.path() / "in" / "a.txt", "a");
+  WriteProject(dir.path() / "p.lpj", {{"Copy", dir.Join("in"), dir.Join("out")}});
+  fs::create_directory(dir.path() / "p.lpj.larkspan-save");
+  const Outcome outcome = RunToEnd(dir, {"p.lpj"});
+  EXPECT_EQ(outcome.status, 1) << outcome.err;
+  EXPECT_EQ(LastLine(outcome.out), "Done.");
+  EXPECT_NE(outcome.err.find("cannot save project " + dir.Join("p.lpj")), std::string::npos);
+  EXPECT_NE(LastLine(outcome.err).find(": failed, 1 copied, "), std::string::npos) << outcome.err;
+  const auto log = Lines(ReadFile(dir.path() / "p.log"));
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_NE(log[log.size() - 3].find(": finished, 1 copied, "), std::string::npos);
+  EXPECT_EQ(log[log.size() - 2], "Error: Project not saved: " + dir.Join("p.lpj"));
+  EXPECT_EQ(log.back(), LastLine(outcome.err));
+  EXPECT_EQ(RunToEnd(dir, {"--last", "p.lpj"}).status, 1);
+}
+
+// The versions retention goes through the run and back into the project
+// beside the new total; the override of the mass-change guard is taken.
+TEST(LarkspanRunTest, TheVersionsRecordAndTheOverrideGoThroughARun) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "in");
+  fs::create_directories(dir.path() / "out");
+  WriteFile(dir.path() / "in" / "a.bin", std::string(kMiB, 'a'));
+  const std::string job = "O,1,Copy," + dir.Join("in") + "," + dir.Join("out") + "\r\n";
+  WriteFile(dir.path() / "p.lpj", job + "T,0,0,0\r\nV,7\r\n");
+  const Outcome outcome = RunToEnd(dir, {"--allow-mass-change", "p.lpj"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(ReadFile(dir.path() / "p.lpj"), job + "T,1,0,0\r\nV,7\r\n");
+  EXPECT_FALSE(fs::exists(dir.path() / "p.lpj.bak"));
+}
+
 // What a shell command prints on both streams, followed by "(failed)" when
 // it does not exit with 0.
 std::string CommandOutput(const std::string& command) {

@@ -316,6 +316,51 @@ TEST_F(ProjectFileTest, AFileThatSavingWouldChangeIsKept) {
   }
 }
 
+// An editor's byte order mark is no part of the first record: every job
+// loads; the save writes no mark and keeps the file as it was.
+TEST_F(ProjectFileTest, AByteOrderMarkIsSkippedAndTheMarkedFileKept) {
+  const std::string text = "O,1,Copy,a,b\r\nO,1,Mirror,c,d\r\nT,1,2,3\r\n";
+  ASSERT_TRUE(Load("\xEF\xBB\xBF" + text));
+  ASSERT_EQ(jobs.count, 2);
+  ExpectJob(0, 1, kModeCopy, "a", "b");
+  EXPECT_TRUE(state.left_out.empty());
+  ASSERT_TRUE(Save());
+  EXPECT_EQ(ReadFile(path), text);
+  EXPECT_EQ(ReadFile(path + ".bak"), "\xEF\xBB\xBF" + text);
+}
+
+// The versions record is read wherever it stands and saved after the totals
+// only when it is not the default, so a project without one saves as it was;
+// days that are no plain number keep the default.
+TEST_F(ProjectFileTest, TheVersionsRecordIsSavedOnlyWhenNotTheDefault) {
+  const std::string jobs_and_totals = "O,1,Copy,a,b\r\nT,1,2,3\r\n";
+  const struct {
+    std::string text;
+    int32_t days;
+    std::string saved;
+  } cases[] = {
+      {jobs_and_totals, 30, jobs_and_totals},
+      {jobs_and_totals + "V,7\r\n", 7, jobs_and_totals + "V,7\r\n"},
+      {jobs_and_totals + "V,0\r\n", 0, jobs_and_totals + "V,0\r\n"},
+      {"O,1,Copy,a,b\r\nV,7\r\nT,1,2,3\r\n", 7, jobs_and_totals + "V,7\r\n"},
+      {jobs_and_totals + "V,30\r\n", 30, jobs_and_totals},
+      {jobs_and_totals + "V,-1\r\n", 30, jobs_and_totals},
+      {jobs_and_totals + "V,x\r\n", 30, jobs_and_totals},
+      {jobs_and_totals + "V,\r\n", 30, jobs_and_totals},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    totals = TotalsRecord{};
+    ASSERT_TRUE(Load(c.text));
+    EXPECT_EQ(jobs.count, 1);
+    EXPECT_EQ(totals.keep_versions_days, c.days);
+    ASSERT_TRUE(Save());
+    EXPECT_EQ(ReadFile(path), c.saved);
+    EXPECT_EQ(fs::exists(path + ".bak"), c.text != c.saved);
+    fs::remove(path + ".bak");
+  }
+}
+
 TEST_F(ProjectFileTest, LongOtherFieldsAndNulBytesAreBoundedAndKept) {
   const std::string big(1 << 20, '7');
   ASSERT_TRUE(Load("O," + big + ",Copy,a,b\r\nT," + big + ",1,1\r\n"));

@@ -14,6 +14,7 @@
 #include "run/event_loop.h"
 #include "run/run_control.h"
 #include "run/run_log.h"
+#include "run/run_session.h"
 #include "run/run_settings.h"
 #include "tests/copy_gate.h"
 #include "tests/recording_host.h"
@@ -37,8 +38,11 @@ void ResetGlobals() {
   gRun.watcher_slot = nullptr;
   gRun.exit_when_done = false;
   gRun.pass_jobs.clear();
+  gRun.outcome = RunOutcome::kNoPass;
   gRunSettings.end_option = kEndNone;
   gRunSettings.time_limit = 0;
+  gRunSettings.keep_versions_days = kDefaultKeepVersionsDays;
+  gRunSettings.mass_change = MassChange::kRefuse;
   gCountdown = 0;
   gPower = &DefaultPowerActions();
   UseRunLog("");
@@ -521,6 +525,42 @@ TEST_F(RunControlTest, TimeLimitClosesDuringThePassAndExitStopsIt) {
   char summary[kSummarySize];
   ASSERT_TRUE(LastRunSummary(summary));
   EXPECT_NE(std::strstr(summary, ": time limit reached, 1 copied, "), nullptr) << summary;
+}
+
+// A pass killed in the middle of a line leaves the log without a line end:
+// the next entry begins on a line of its own.
+TEST_F(RunControlTest, AnEntryAfterALineCutByACrashBeginsOnALineOfItsOwn) {
+  MakeTree({{"a", 0}});
+  AddJob(kModeCopy, true, In(), Out());
+  const std::string cut = "2026-12-07 02:00:13 Run of x\nCopying /cut sh";
+  WriteFile(dir.path() / "p.log", cut);
+  UseRunLog(dir.Join("p.lpj").c_str());
+  RunToIdle();
+  const std::string log = ReadFile(dir.path() / "p.log");
+  ASSERT_EQ(log.substr(0, cut.size() + 1), cut + "\n") << log;
+  EXPECT_EQ(log.substr(cut.size() + 20, 8), " Run of ") << log;
+}
+
+// Both programs open and close a project through the session: its numbers
+// and the choice for a mass change reach run control and the run settings,
+// and the numbers go back into the file.
+TEST_F(RunControlTest, ASessionCarriesTheProjectsNumbersBothWays) {
+  const std::string project = dir.Join("p.lpj");
+  WriteFile(project, "O,1,Copy,a,b\r\nT,7,1,2\r\nV,9\r\n");
+  RunSession session;
+  SessionOptions options;
+  options.mass_change = MassChange::kAllow;
+  ASSERT_TRUE(OpenSession(session, project.c_str(), options, &host));
+  EXPECT_EQ(gJobs.count, 1);
+  EXPECT_EQ(gRun.total_mib, 7u);
+  EXPECT_EQ(gRunSettings.end_option, 1);
+  EXPECT_EQ(gRunSettings.time_limit, 2);
+  EXPECT_EQ(gRunSettings.keep_versions_days, 9);
+  EXPECT_EQ(gRunSettings.mass_change, MassChange::kAllow);
+  gRun.total_mib = 3;
+  gRunSettings.keep_versions_days = 0;
+  EXPECT_EQ(CloseSession(session), RunOutcome::kNoPass);
+  EXPECT_EQ(ReadFile(project), "O,1,Copy,a,b\r\nT,3,1,2\r\nV,0\r\n");
 }
 
 // A pass and a watcher ending at the same moment after a close request:
