@@ -87,6 +87,7 @@ class RunLog : public LogSink {
     // Named in the line that says it cannot be written.
     if (!known_) FormatWhole(path_, sizeof path_, "%s", project_path);
     on_ = true;
+    has_summary_ = false;
   }
 
   void Close() {

@@ -32,12 +32,14 @@ void FlushRunLog();
 // ended, and closes the file. On the pass's thread, before the pass lets go
 // of the host.
 void EndRunLogEntry(const WorkerContext& context, RunOutcome outcome);
-// The summary line of the last entry ended; false when none was.
+// The summary line of the last entry ended since the log was switched on;
+// false when none was.
 bool LastRunSummary(char (&line)[kSummarySize]);
 // Something learned after the last entry ended that changes how its run
 // ended (a project that could not be saved): appends line, then the entry's
 // summary again with outcome, so that the log still ends with the summary
-// that counts. Nothing when no entry has ended since the log was switched on.
+// that counts. Nothing to the file when no entry has ended since the log was
+// switched on, or while an entry is open.
 void AmendLastRunLogEntry(const char* line, RunOutcome outcome);
 
 // The last pass at a glance (FormatGlance) and how it ended, read from the
