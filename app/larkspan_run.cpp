@@ -237,7 +237,6 @@ int main(int argc, char** argv) {
 
   const RunOutcome outcome = CloseSession(session);
   if (!session.saved) std::fprintf(stderr, "larkspan-run: cannot save project %s\n", project);
-  char summary[kSummarySize];
-  if (LastRunSummary(summary)) std::fprintf(stderr, "%s\n", summary);
+  if (session.summary[0] != '\0') std::fprintf(stderr, "%s\n", session.summary);
   return ExitStatus(outcome);
 }

@@ -51,9 +51,11 @@ RunOutcome CloseSession(RunSession& session) {
   totals.time_limit = gRunSettings.time_limit;
   totals.keep_versions_days = gRunSettings.keep_versions_days;
   session.saved = SaveProject(session.project, gJobs, totals, session.state);
-  if (session.saved) return outcome;
-  char line[kProjectPathSize + sizeof kNotSaved];
-  FormatWhole(line, sizeof line, "%s%s", kNotSaved, session.project);
-  AmendLastRunLogEntry(line, RunOutcome::kFailed);
-  return RunOutcome::kFailed;
+  if (!session.saved) {
+    char line[kProjectPathSize + sizeof kNotSaved];
+    FormatWhole(line, sizeof line, "%s%s", kNotSaved, session.project);
+    AmendLastRunLogEntry(line, RunOutcome::kFailed);
+  }
+  if (!LastRunSummary(session.summary)) session.summary[0] = '\0';
+  return session.saved ? outcome : RunOutcome::kFailed;
 }

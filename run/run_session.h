@@ -22,6 +22,8 @@ struct RunSession {
   SessionOptions options;
   ProjectState state;
   bool saved = true;  // false once a save has failed
+  // Once closed, the summary line of the session's last pass; empty if none.
+  char summary[kSummarySize] = {};
 };
 
 // Window thread. Opens the project at project_path (taken against the current
