@@ -243,7 +243,7 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
 
 bool WalkFolder(WorkerContext& context, CopyWalkState& walk, WalkPlace place) {
   // A single-file source is its own pattern, and stays the path of the file.
-  FolderListing listing =
+  const FolderListing listing =
       ListingOf(context.source, context.destination, context.files->IsFolder(context.source));
   const ChainLevel level(walk, listing.listed_end, listing.other_end, listing.from_folder);
   const auto room = [&context](const FindEntry& entry) {
@@ -254,10 +254,10 @@ bool WalkFolder(WorkerContext& context, CopyWalkState& walk, WalkPlace place) {
     return size_t{0};
   };
   // Every file's question goes to the destination folder held open.
-  const auto take = [&](const FindEntry& entry) {
+  const auto take = [&](const FindEntry& entry, void* destination_folder) {
     return (entry.attributes & kAttrFolder)
-               ? TakeFolder(context, walk, entry, listing.other_folder, place)
-               : TakeFile(context, walk, entry, listing.other_folder, place);
+               ? TakeFolder(context, walk, entry, destination_folder, place)
+               : TakeFile(context, walk, entry, destination_folder, place);
   };
   uint32_t error = 0;
   const ListingResult result = ListFolder(context, listing, &error, room, take);

@@ -87,15 +87,15 @@ bool CleanEntry(WorkerContext& context, const FindEntry& entry, void* source_fol
 
 // Cleans the destination folder against the source folder, both in their buffers.
 bool CleanListing(WorkerContext& context, size_t top_length) {
-  FolderListing listing = ListingOf(context.destination, context.source, true);
+  const FolderListing listing = ListingOf(context.destination, context.source, true);
   const auto room = [](const FindEntry& entry) {
     if (!IsListed(entry)) return kNotTaken;
     // A folder to be walked keeps room for its listing.
     return IsPlainFolder(entry) ? ListingRoom() : 0;
   };
   // Every entry's question goes to the source folder held open.
-  const auto take = [&](const FindEntry& entry) {
-    return CleanEntry(context, entry, listing.other_folder, top_length);
+  const auto take = [&](const FindEntry& entry, void* source_folder) {
+    return CleanEntry(context, entry, source_folder, top_length);
   };
   uint32_t error = 0;
   const ListingResult result = ListFolder(context, listing, &error, room, take);
