@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "engine/entry_rules.h"
+#include "engine/folder_listing.h"
 #include "engine/job_check.h"
 #include "engine/move_batch.h"
 #include "engine/path_buffer.h"
@@ -13,63 +14,6 @@ const char* SourceErrorText(uint32_t error) {
   if (error == kErrorBadNetPath) return "Error: Network path not found";
   if (error == kErrorPathNotFound) return "Error: Source path not found";
   return "Source path error";
-}
-
-// Holds a folder on the walk's chain while its walk runs. The chain cannot
-// outgrow its array while the path fits its buffer.
-class ChainLevel {
- public:
-  ChainLevel(WorkerContext& context, size_t length, size_t destination_length, bool is_folder)
-      : context_(context), held_(is_folder && context.walked_depth < kMaxWalkDepth) {
-    if (held_) {
-      context_.walked[context_.walked_depth++] = {length, destination_length, false, false, 0, 0};
-    }
-  }
-  ~ChainLevel() {
-    if (held_) --context_.walked_depth;
-  }
-  ChainLevel(const ChainLevel&) = delete;
-  ChainLevel& operator=(const ChainLevel&) = delete;
-
- private:
-  WorkerContext& context_;
-  const bool held_;
-};
-
-// True when the top folder of the walk's tree in buffer (its first length
-// bytes) is the folder (volume, id) or lies inside it.
-bool TopWithin(WorkerContext& context, char* buffer, size_t length, uint64_t volume, uint64_t id) {
-  const char kept = buffer[length];
-  buffer[length] = '\0';
-  const bool within = FolderWithin(*context.files, buffer, volume, id);
-  buffer[length] = kept;
-  return within;
-}
-
-// True when the folder link named in source leads to a folder on the chain,
-// or to one that holds the walk's own source or destination tree: following
-// it would copy the same tree again at every level, or the destination into
-// itself. Folders are asked who they are only once a link turns up, so a
-// tree without links costs nothing more.
-bool LeadsBackUp(WorkerContext& context) {
-  uint64_t volume = 0;
-  uint64_t id = 0;
-  if (!context.files->FolderIdentity(context.source, &volume, &id)) return false;
-  for (size_t i = 0; i < context.walked_depth; ++i) {
-    WalkedFolder& folder = context.walked[i];
-    if (!folder.asked) {
-      const char kept = context.source[folder.length];
-      context.source[folder.length] = '\0';
-      folder.known = context.files->FolderIdentity(context.source, &folder.volume, &folder.id);
-      folder.asked = true;
-      context.source[folder.length] = kept;
-    }
-    if (folder.known && folder.volume == volume && folder.id == id) return true;
-  }
-  const WalkedFolder& top = context.walked[0];
-  return context.walked_depth > 0 &&
-         (TopWithin(context, context.source, top.length, volume, id) ||
-          TopWithin(context, context.destination, top.destination_length, volume, id));
 }
 
 // What the job's mode and the walk's direction ask of the whole walk.
@@ -88,12 +32,94 @@ WalkRules RulesFor(JobMode mode, Direction direction) {
   return {mode == kModeMirror, mode == kModeMove, same_second};
 }
 
+// A folder on the copy walk's chain, from the job's top folder down to the
+// folder being listed: where its path ends in the source buffer (and its
+// counterpart's in the destination buffer) and, once a folder link made it
+// worth asking, which folder it is.
+struct WalkedFolder {
+  size_t length;
+  size_t destination_length;
+  bool asked;
+  bool known;
+  uint64_t volume;
+  uint64_t id;
+};
+// Every level adds at least a separator and one character to the source path.
+constexpr size_t kMaxWalkDepth = kPathBufferSize / 2;
+
+// What one copy walk keeps to itself: its rules, its chain of folders (for
+// telling a link loop) and Move's copies waiting to be flushed before their
+// sources go.
+struct CopyWalkState {
+  WalkRules rules;
+  WalkedFolder walked[kMaxWalkDepth];
+  size_t walked_depth;
+  MoveBatch moves;
+};
+
+// Holds a folder on the walk's chain while its walk runs. The chain cannot
+// outgrow its array while the path fits its buffer.
+class ChainLevel {
+ public:
+  ChainLevel(CopyWalkState& walk, size_t length, size_t destination_length, bool is_folder)
+      : walk_(walk), held_(is_folder && walk.walked_depth < kMaxWalkDepth) {
+    if (held_) {
+      walk_.walked[walk_.walked_depth++] = {length, destination_length, false, false, 0, 0};
+    }
+  }
+  ~ChainLevel() {
+    if (held_) --walk_.walked_depth;
+  }
+  ChainLevel(const ChainLevel&) = delete;
+  ChainLevel& operator=(const ChainLevel&) = delete;
+
+ private:
+  CopyWalkState& walk_;
+  const bool held_;
+};
+
+// True when the top folder of the walk's tree in buffer (its first length
+// bytes) is the folder (volume, id) or lies inside it.
+bool TopWithin(WorkerContext& context, char* buffer, size_t length, uint64_t volume, uint64_t id) {
+  const char kept = buffer[length];
+  buffer[length] = '\0';
+  const bool within = FolderWithin(*context.files, buffer, volume, id);
+  buffer[length] = kept;
+  return within;
+}
+
+// True when the folder link named in source leads to a folder on the chain,
+// or to one that holds the walk's own source or destination tree: following
+// it would copy the same tree again at every level, or the destination into
+// itself. Folders are asked who they are only once a link turns up, so a
+// tree without links costs nothing more.
+bool LeadsBackUp(WorkerContext& context, CopyWalkState& walk) {
+  uint64_t volume = 0;
+  uint64_t id = 0;
+  if (!context.files->FolderIdentity(context.source, &volume, &id)) return false;
+  for (size_t i = 0; i < walk.walked_depth; ++i) {
+    WalkedFolder& folder = walk.walked[i];
+    if (!folder.asked) {
+      const char kept = context.source[folder.length];
+      context.source[folder.length] = '\0';
+      folder.known = context.files->FolderIdentity(context.source, &folder.volume, &folder.id);
+      folder.asked = true;
+      context.source[folder.length] = kept;
+    }
+    if (folder.known && folder.volume == volume && folder.id == id) return true;
+  }
+  const WalkedFolder& top = walk.walked[0];
+  return walk.walked_depth > 0 &&
+         (TopWithin(context, context.source, top.length, volume, id) ||
+          TopWithin(context, context.destination, top.destination_length, volume, id));
+}
+
 // An entry of the other kind stands at the source entry's place in the
 // destination. Mirror makes the destination like the source and recycles
 // it; the other modes delete nothing and leave it with a line. True when it
 // is gone and the source entry can take its place.
-bool ClearedForMirror(WorkerContext& context, const WalkRules& rules, const char* line) {
-  if (!rules.mirror) {
+bool ClearedForMirror(WorkerContext& context, const CopyWalkState& walk, const char* line) {
+  if (!walk.rules.mirror) {
     ReportSkipped(context, line, context.destination);
     return false;
   }
@@ -108,13 +134,13 @@ struct WalkPlace {
   bool through_link;
 };
 
-bool WalkFolder(WorkerContext& context, const WalkRules& rules, WalkPlace place);
+bool WalkFolder(WorkerContext& context, CopyWalkState& walk, WalkPlace place);
 
 // A source folder entry, named in both buffers.
-bool TakeFolder(WorkerContext& context, const WalkRules& rules, const FindEntry& entry,
+bool TakeFolder(WorkerContext& context, CopyWalkState& walk, const FindEntry& entry,
                 void* destination_folder, WalkPlace place) {
   const bool link = (entry.attributes & kAttrReparsePoint) != 0;
-  if (link && LeadsBackUp(context)) {
+  if (link && LeadsBackUp(context, walk)) {
     ReportSkipped(context, "Skipped, link loop: ", context.source);
     return true;
   }
@@ -127,7 +153,7 @@ bool TakeFolder(WorkerContext& context, const WalkRules& rules, const FindEntry&
       ReportSkipped(context, "Skipped, link in destination: ", context.destination);
       return true;
     case FolderVerdict::kFileInTheWay:
-      if (!ClearedForMirror(context, rules, "Skipped, file in place of folder: ")) return true;
+      if (!ClearedForMirror(context, walk, "Skipped, file in place of folder: ")) return true;
       context.files->MakeFolder(context.destination, context.source);
       break;
     case FolderVerdict::kMake:
@@ -136,10 +162,10 @@ bool TakeFolder(WorkerContext& context, const WalkRules& rules, const FindEntry&
     case FolderVerdict::kWalk:
       break;
   }
-  if (link && rules.move && !place.through_link) {
+  if (link && walk.rules.move && !place.through_link) {
     LogWithPath(context, "Kept, link in source: ", context.source);
   }
-  return WalkFolder(context, rules, {false, place.through_link || link});
+  return WalkFolder(context, walk, {false, place.through_link || link});
 }
 
 // A failed copy of the file named in both buffers: false when the pass must stop.
@@ -165,21 +191,21 @@ bool CopyFailed(WorkerContext& context, uint32_t error, bool at_source) {
   }
   context.AppendLog(line);
   context.pass_failed = true;
-  context.stop_request = true;
+  context.medium_failed = true;
   return false;
 }
 
 // A source file entry, named in both buffers. False when the pass must stop.
-bool TakeFile(WorkerContext& context, const WalkRules& rules, const FindEntry& entry,
+bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entry,
               void* destination_folder, WalkPlace place) {
   // One ReadInfo answers whether something is there, what it is and how old.
   PathInfo there;
   uint32_t error = 0;
   const bool found =
       context.files->ReadInfoIn(destination_folder, context.destination, &there, &error);
-  FileVerdict verdict = JudgeFile(entry, found, there, rules.same_second);
+  FileVerdict verdict = JudgeFile(entry, found, there, walk.rules.same_second);
   if (verdict == FileVerdict::kFolderInTheWay) {
-    if (!ClearedForMirror(context, rules, "Skipped, folder in place of file: ")) return true;
+    if (!ClearedForMirror(context, walk, "Skipped, folder in place of file: ")) return true;
     verdict = FileVerdict::kCopy;
   }
   switch (verdict) {
@@ -206,79 +232,55 @@ bool TakeFile(WorkerContext& context, const WalkRules& rules, const FindEntry& e
   ++(verdict == FileVerdict::kCopy ? context.counts.copied : context.counts.updated);
   // Move deletes only files of the source tree itself: nothing reached
   // through a folder link, and never a link.
-  if (!rules.move || place.through_link) return true;
+  if (!walk.rules.move || place.through_link) return true;
   if (entry.attributes & kAttrReparsePoint) {
     LogWithPath(context, "Kept, link in source: ", context.source);
   } else {
-    QueueMove(context, entry);
+    QueueMove(context, walk.moves, entry);
   }
   return true;
 }
 
-bool WalkFolder(WorkerContext& context, const WalkRules& rules, WalkPlace place) {
-  char* const source = context.source;
-  char* const destination = context.destination;
-  const size_t s = std::strlen(source);
-  const size_t d = std::strlen(destination);
+bool WalkFolder(WorkerContext& context, CopyWalkState& walk, WalkPlace place) {
   // A single-file source is its own pattern, and stays the path of the file.
-  const bool from_folder = context.files->IsFolder(source);
-  const ChainLevel level(context, s, d, from_folder);
-  if (from_folder && !AppendElement(source, s, kAllEntries, 0)) {
-    ReportTooLong(context, source, kAllEntries);
+  const FolderListing listing =
+      ListingOf(context.source, context.destination, context.files->IsFolder(context.source));
+  const ChainLevel level(walk, listing.listed_end, listing.other_end, listing.from_folder);
+  const auto room = [&context](const FindEntry& entry) {
+    if (!IsTaken(entry)) return kNotTaken;
+    // A folder's paths keep room for the listing its own walk appends.
+    if (entry.attributes & kAttrFolder) return ListingRoom();
+    context.done_mib += SizeInMiB(entry.size_low);
+    return size_t{0};
+  };
+  // Every file's question goes to the destination folder held open.
+  const auto take = [&](const FindEntry& entry, void* destination_folder) {
+    return (entry.attributes & kAttrFolder)
+               ? TakeFolder(context, walk, entry, destination_folder, place)
+               : TakeFile(context, walk, entry, destination_folder, place);
+  };
+  uint32_t error = 0;
+  const ListingResult result = ListFolder(context, listing, &error, room, take);
+  if (result != ListingResult::kNotStarted) return result == ListingResult::kListed;
+  if (place.top) {
+    context.AppendLog(SourceErrorText(error));
+    context.pass_failed = true;
     return false;
   }
-
-  FindEntry entry;
-  uint32_t error = 0;
-  void* find = context.files->StartFind(source, &entry, &error);
-  source[s] = '\0';
-  if (find == nullptr) {
-    if (place.top) {
-      context.AppendLog(SourceErrorText(error));
-      context.pass_failed = true;
-      return false;
-    }
-    // A subfolder is one entry of the folder that holds it: the walk goes on.
-    char head[48];
-    std::snprintf(head, sizeof head, "%s: ", SourceErrorText(error));
-    ReportSkipped(context, head, source);
-    return true;
-  }
-  // Every file's question goes to the destination folder held open.
-  void* destination_folder = context.files->OpenFolder(destination);
-
-  do {
-    if (!IsTaken(entry)) continue;
-    const bool is_folder = (entry.attributes & kAttrFolder) != 0;
-    if (!is_folder) context.done_mib += SizeInMiB(entry.size_low);
-
-    // A folder's paths keep room for the listing its own walk appends.
-    const size_t spare = is_folder ? ListingRoom() : 0;
-    if (from_folder && !AppendElement(source, s, entry.name, spare)) {
-      ReportTooLong(context, source, entry.name);
-      continue;
-    }
-    if (!AppendElement(destination, d, entry.name, spare)) {
-      source[s] = '\0';
-      ReportTooLong(context, destination, entry.name);
-      continue;
-    }
-
-    const bool go_on = is_folder ? TakeFolder(context, rules, entry, destination_folder, place)
-                                 : TakeFile(context, rules, entry, destination_folder, place);
-    source[s] = '\0';
-    destination[d] = '\0';
-    if (!go_on) break;
-  } while (!context.stop_request && context.files->NextFind(find, &entry));
-
-  EndListing(context, find, destination_folder, s, d);
+  // A subfolder is one entry of the folder that holds it: the walk goes on.
+  char head[48];
+  std::snprintf(head, sizeof head, "%s: ", SourceErrorText(error));
+  ReportSkipped(context, head, context.source);
   return true;
 }
 
 }  // namespace
 
 bool CopyWalk(WorkerContext& context, JobMode mode, Direction direction) {
-  const bool listed = WalkFolder(context, RulesFor(mode, direction), {true, false});
-  SettleMoves(context);
+  // The walk's own state, on this thread's stack (about 75 KiB; the pass
+  // thread's stack is the system's default, 1 MiB at the least).
+  CopyWalkState walk{RulesFor(mode, direction), {}, 0, {}};
+  const bool listed = WalkFolder(context, walk, {true, false});
+  SettleMoves(context, walk.moves);
   return listed;
 }

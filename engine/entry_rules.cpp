@@ -9,9 +9,7 @@ constexpr int64_t kTicksPerSecond = 10000000;
 }  // namespace
 
 bool IsTaken(const FindEntry& entry) {
-  if (entry.attributes & (kAttrHidden | kAttrOffline)) return false;
-  if (entry.attributes & kAttrFolder) return !IsDotEntry(entry.name);
-  return !IsOwnTemporaryName(entry.name);
+  return IsListed(entry) && ((entry.attributes & kAttrFolder) || !IsOwnTemporaryName(entry.name));
 }
 
 FileVerdict JudgeFile(const FindEntry& source, bool found, const PathInfo& there,
@@ -41,6 +39,23 @@ FolderVerdict JudgeFolder(bool found, const PathInfo& there) {
   if (there.attributes & kAttrReparsePoint) return FolderVerdict::kLinkInTheWay;
   if (!(there.attributes & kAttrFolder)) return FolderVerdict::kFileInTheWay;
   return FolderVerdict::kWalk;
+}
+
+DestinationVerdict JudgeDestinationEntry(const FindEntry& entry, bool in_source, uint32_t error,
+                                         const PathInfo& there, bool top_source_there) {
+  if (in_source) {
+    if (entry.attributes & kAttrFolder) {
+      return IsPlainFolder(entry) ? DestinationVerdict::kWalkInto : DestinationVerdict::kLeave;
+    }
+    const bool newer =
+        !(entry.attributes & kAttrReparsePoint) && entry.last_write > there.last_write;
+    return newer ? DestinationVerdict::kNewerDest : DestinationVerdict::kLeave;
+  }
+  if (!top_source_there) return DestinationVerdict::kSourceLost;
+  if (error == kErrorFileNotFound || error == kErrorPathNotFound) {
+    return DestinationVerdict::kRemove;
+  }
+  return DestinationVerdict::kKeepUnreadable;
 }
 
 CopyFailureVerdict JudgeCopyFailure(uint32_t error, bool at_source) {

@@ -1,14 +1,29 @@
 // What the walks do with one entry: whether they take it at all, what the
-// copy walk does given what stands at its place in the destination, and what
+// copy walk does given what stands at its place in the destination, what
+// the clean walk does given what stands at its place in the source, and what
 // a failed copy means for the pass. Decisions only; the walks carry them out.
 #pragma once
 
 #include <cstdint>
 
 #include "engine/file_services.h"
+#include "engine/path_buffer.h"
 
-// Not hidden, not offline, not "." or "..", not a stray temporary copy of ours.
+// Not hidden, not offline, not "." or "..": an entry either walk lists.
+inline bool IsListed(const FindEntry& entry) {
+  if (entry.attributes & (kAttrHidden | kAttrOffline)) return false;
+  return !(entry.attributes & kAttrFolder) || !IsDotEntry(entry.name);
+}
+
+// Listed, and not a stray temporary copy of ours: what the copy walk takes.
+// The clean walk takes the strays too, and so removes them.
 bool IsTaken(const FindEntry& entry);
+
+// A folder that is no link: the clean walk walks into it; a link is removed
+// or kept as a link.
+inline bool IsPlainFolder(const FindEntry& entry) {
+  return (entry.attributes & (kAttrFolder | kAttrReparsePoint)) == kAttrFolder;
+}
 
 // A source file against what stands at its place in the destination.
 enum class FileVerdict {
@@ -37,6 +52,23 @@ enum class FolderVerdict {
 };
 
 FolderVerdict JudgeFolder(bool found, const PathInfo& there);
+
+// A destination entry against what stands at its place in the source.
+enum class DestinationVerdict {
+  kLeave,           // the source holds it, and there is nothing to say
+  kNewerDest,       // a file newer than the source's: "Newer Dest ", kept
+  kWalkInto,        // a plain folder the source holds: cleaned in turn
+  kRemove,          // the source lacks it: recycled
+  kKeepUnreadable,  // the source cannot say: "Kept, source not readable: "
+  kSourceLost,      // the job's source folder is gone: nothing more is removed
+};
+
+// in_source: the source answered for the entry's name, described by there;
+// otherwise error tells why not. top_source_there: the job's own source
+// folder is still there, asked only when the source did not answer (a share
+// that drops makes every entry look missing).
+DestinationVerdict JudgeDestinationEntry(const FindEntry& entry, bool in_source, uint32_t error,
+                                         const PathInfo& there, bool top_source_there);
 
 // A copy that failed: a failure of the one source file skips that entry; a
 // path the system finds too long is skipped as too long; a failure of the

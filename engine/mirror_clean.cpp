@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "engine/entry_rules.h"
+#include "engine/folder_listing.h"
 #include "engine/path_buffer.h"
 #include "engine/walks.h"
 
@@ -54,78 +55,55 @@ bool SourceLooksUnmounted(WorkerContext& context) {
 
 bool CleanFolder(WorkerContext& context, size_t top_length);
 
+// A destination entry, named in both buffers. False when the listing ends.
+bool CleanEntry(WorkerContext& context, const FindEntry& entry, void* source_folder,
+                size_t top_length) {
+  PathInfo there;
+  uint32_t error = 0;
+  const bool in_source = context.files->ReadInfoIn(source_folder, context.source, &there, &error);
+  const bool top_there = in_source || TopSourceStillThere(context, top_length);
+  switch (JudgeDestinationEntry(entry, in_source, error, there, top_there)) {
+    case DestinationVerdict::kLeave:
+      return true;
+    case DestinationVerdict::kNewerDest:
+      context.AppendPathLine(kNewerDestPrefix, context.destination);
+      return true;
+    case DestinationVerdict::kWalkInto:
+      return CleanFolder(context, top_length);
+    case DestinationVerdict::kRemove:
+      RecycleDestination(context);
+      return true;
+    case DestinationVerdict::kKeepUnreadable:
+      ReportSkipped(context, "Kept, source not readable: ", context.destination);
+      return true;
+    case DestinationVerdict::kSourceLost:
+      break;
+  }
+  context.AppendLog("Error: Source folder lost - nothing more removed");
+  context.medium_failed = true;
+  context.pass_failed = true;
+  return false;
+}
+
 // Cleans the destination folder against the source folder, both in their buffers.
 bool CleanListing(WorkerContext& context, size_t top_length) {
-  char* const source = context.source;
-  char* const destination = context.destination;
-  const size_t s = std::strlen(source);
-  const size_t d = std::strlen(destination);
-  if (!AppendElement(destination, d, kAllEntries, 0)) {
-    ReportTooLong(context, destination, kAllEntries);
-    return false;
-  }
-
-  FindEntry entry;
+  const FolderListing listing = ListingOf(context.destination, context.source, true);
+  const auto room = [](const FindEntry& entry) {
+    if (!IsListed(entry)) return kNotTaken;
+    // A folder to be walked keeps room for its listing.
+    return IsPlainFolder(entry) ? ListingRoom() : 0;
+  };
+  // Every entry's question goes to the source folder held open.
+  const auto take = [&](const FindEntry& entry, void* source_folder) {
+    return CleanEntry(context, entry, source_folder, top_length);
+  };
   uint32_t error = 0;
-  void* find = context.files->StartFind(destination, &entry, &error);
-  destination[d] = '\0';
-  if (find == nullptr) {
+  const ListingResult result = ListFolder(context, listing, &error, room, take);
+  if (result == ListingResult::kNotStarted) {
     context.AppendLog(DestErrorText(error));
     context.pass_failed = true;
-    return false;
   }
-  // Every entry's question goes to the source folder held open.
-  void* source_folder = context.files->OpenFolder(source);
-
-  do {
-    if (entry.attributes & (kAttrHidden | kAttrOffline)) continue;
-    const bool is_folder = (entry.attributes & kAttrFolder) != 0;
-    if (is_folder && IsDotEntry(entry.name)) continue;
-    // A link is recycled as a link, never walked into.
-    const bool is_link = (entry.attributes & kAttrReparsePoint) != 0;
-    const bool walk_into = is_folder && !is_link;
-
-    // A folder to be walked keeps room for its listing.
-    const size_t spare = walk_into ? ListingRoom() : 0;
-    if (!AppendElement(destination, d, entry.name, spare)) {
-      ReportTooLong(context, destination, entry.name);
-      continue;
-    }
-    if (!AppendElement(source, s, entry.name, spare)) {
-      destination[d] = '\0';
-      ReportTooLong(context, source, entry.name);
-      continue;
-    }
-
-    bool go_on = true;
-    PathInfo info;
-    uint32_t info_error = 0;
-    const bool in_source = context.files->ReadInfoIn(source_folder, source, &info, &info_error);
-    const bool missing =
-        !in_source && (info_error == kErrorFileNotFound || info_error == kErrorPathNotFound);
-    if (!in_source && !TopSourceStillThere(context, top_length)) {
-      context.AppendLog("Error: Source folder lost - nothing more removed");
-      context.stop_request = true;
-      context.pass_failed = true;
-      go_on = false;
-    } else if (missing) {
-      RecycleDestination(context);
-    } else if (!in_source) {
-      ReportSkipped(context, "Kept, source not readable: ", destination);
-    } else if (!is_folder && !is_link && entry.last_write > info.last_write) {
-      context.AppendPathLine(kNewerDestPrefix, destination);
-    }
-    // Also after a recycle: the source then has no such folder, and the call
-    // returns at once.
-    if (go_on && walk_into && (in_source || missing)) go_on = CleanFolder(context, top_length);
-
-    source[s] = '\0';
-    destination[d] = '\0';
-    if (!go_on) break;
-  } while (!context.stop_request && context.files->NextFind(find, &entry));
-
-  EndListing(context, find, source_folder, s, d);
-  return true;
+  return result == ListingResult::kListed;
 }
 
 // A source subfolder that is missing, or a file, has nothing to clean against.

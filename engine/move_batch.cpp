@@ -40,14 +40,13 @@ void DeleteUnchangedSources(WorkerContext& context, const MoveBatch& batch) {
 
 }  // namespace
 
-void QueueMove(WorkerContext& context, const FindEntry& entry) {
-  MoveBatch& batch = context.moves;
+void QueueMove(WorkerContext& context, MoveBatch& batch, const FindEntry& entry) {
   const size_t copy_length = std::strlen(context.destination);
   const size_t source_length = std::strlen(context.source);
   if (!Fits(batch, copy_length, source_length)) {
-    SettleMoves(context);
+    SettleMoves(context, batch);
     // Copies that could not be flushed stop the pass; this source stays too.
-    if (context.stop_request) return;
+    if (context.ShouldStop()) return;
   }
   std::memcpy(batch.copies + batch.copies_used, context.destination, copy_length + 1);
   batch.copies_used += copy_length + 1;
@@ -59,8 +58,7 @@ void QueueMove(WorkerContext& context, const FindEntry& entry) {
   batch.sources_used += kStampSize + source_length + 1;
 }
 
-void SettleMoves(WorkerContext& context) {
-  MoveBatch& batch = context.moves;
+void SettleMoves(WorkerContext& context, MoveBatch& batch) {
   if (batch.copies_used == 0) return;
   batch.copies[batch.copies_used] = '\0';
   if (context.files->FlushCopies(batch.copies)) {
@@ -68,7 +66,7 @@ void SettleMoves(WorkerContext& context) {
   } else {
     context.AppendLog("Error: Copies not flushed - sources kept");
     context.pass_failed = true;
-    context.stop_request = true;
+    context.medium_failed = true;
   }
   batch.copies_used = 0;
   batch.sources_used = 0;

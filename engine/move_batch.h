@@ -23,12 +23,12 @@ struct MoveBatch {
   size_t sources_used = 0;
 };
 
-// Notes the file listed as entry, copied from the context's source path to
-// its destination path, for deletion. A full batch is settled first.
-void QueueMove(WorkerContext& context, const FindEntry& entry);
+// Notes in batch the file listed as entry, copied from the context's source
+// path to its destination path, for deletion. A full batch is settled first.
+void QueueMove(WorkerContext& context, MoveBatch& batch, const FindEntry& entry);
 
 // Flushes the noted copies, then deletes each source that is as it was
 // listed and logs "Kept, changed while copied: <path>" for each that is not.
 // When the copies cannot be flushed no source is deleted: one error line,
-// and the pass fails and stops.
-void SettleMoves(WorkerContext& context);
+// and the pass fails and stops (the medium failed).
+void SettleMoves(WorkerContext& context, MoveBatch& batch);

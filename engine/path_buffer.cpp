@@ -12,14 +12,6 @@ bool AppendElement(char* path, size_t end, const char* name, size_t spare) {
   return true;
 }
 
-void EndListing(WorkerContext& context, void* find, void* held_folder, size_t s, size_t d) {
-  context.UpdateProgress();
-  context.files->CloseFolder(held_folder);
-  context.files->EndFind(find);
-  context.source[s] = '\0';
-  context.destination[d] = '\0';
-}
-
 void LogWithPath(WorkerContext& context, const char* head, const char* path) {
   FormatWhole(context.message, sizeof context.message, "%s%s", head, path);
   context.AppendLog(context.message);

@@ -37,11 +37,6 @@ bool IsOwnTemporaryName(const char* name);
 // when the result would not fit in kPathBufferSize bytes.
 bool AppendElement(char* path, size_t end, const char* name, size_t spare);
 
-// Ends a walk's listing of one folder: sends the count to the progress bar
-// when it moved, lets go of the listing and of the folder held open beside
-// it, and cuts the buffers back to their first s and d bytes.
-void EndListing(WorkerContext& context, void* find, void* held_folder, size_t s, size_t d);
-
 // Logs head followed by path, composed in the message buffer and cut at its
 // end when longer.
 void LogWithPath(WorkerContext& context, const char* head, const char* path);

@@ -5,7 +5,7 @@
 bool RunJob(WorkerContext& context, const JobRecord& job) {
   const auto mode = static_cast<JobMode>(job.mode);
   const bool ok = CopyWalk(context, mode);
-  if (!ok || context.stop_request) return ok;
+  if (!ok || context.ShouldStop()) return ok;
   switch (mode) {
     case kModeMirror:
       return MirrorClean(context);

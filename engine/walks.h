@@ -11,7 +11,7 @@ enum class Direction { kForward, kBack };
 // Brings the destination tree in destination up to date with the source in
 // source (a folder or one file). False only when the source cannot be
 // listed. A failure of one source entry skips it with a line; a failure of
-// the destination or the medium sets stop_request instead. Nothing is
+// the destination or the medium sets medium_failed instead. Nothing is
 // written through a link in the destination; a folder link in the source
 // that leads back to a folder being walked is skipped and logged. Move
 // deletes each copied source file of the source tree itself once its copy is

@@ -1,6 +1,6 @@
 // What the walks work with: their path and message buffers, the MiB they
 // count, the file services, the host they report to, and the stop request
-// and failure flag they share with the pass and run control.
+// and failure flags they share with the pass and run control.
 #pragma once
 
 #include <atomic>
@@ -9,7 +9,6 @@
 
 #include "engine/file_services.h"
 #include "engine/host.h"
-#include "engine/move_batch.h"
 
 constexpr size_t kPathBufferSize = 512;
 
@@ -17,21 +16,6 @@ constexpr size_t kPathBufferSize = 512;
 constexpr char kCopyingPrefix[] = "Copying ";
 constexpr char kUpdatingPrefix[] = "Updating ";
 constexpr char kNewerDestPrefix[] = "Newer Dest ";
-
-// A folder on the copy walk's chain, from the job's top folder down to the
-// folder being listed: where its path ends in the source buffer (and its
-// counterpart's in the destination buffer) and, once a folder link made it
-// worth asking, which folder it is.
-struct WalkedFolder {
-  size_t length;
-  size_t destination_length;
-  bool asked;
-  bool known;
-  uint64_t volume;
-  uint64_t id;
-};
-// Every level adds at least a separator and one character to the source path.
-constexpr size_t kMaxWalkDepth = kPathBufferSize / 2;
 
 // What a pass did with entries, each counted where the walks log it.
 struct EntryCounts {
@@ -56,20 +40,21 @@ struct WorkerContext {
   // Where the log lines go as well, whole (the run log, once it is on).
   std::atomic<LogSink*> log_sink{nullptr};
   // Asks the walks to end after the entry in hand: set by Stop, closing and
-  // a failure of the destination or the medium; cleared as a pass ends.
+  // the program's exit; cleared as a pass ends.
   std::atomic<bool> stop_request{false};
+  // Set when the destination or the medium failed (a copy that aborts, copies
+  // not flushed, the source lost mid-clean): the walks and the pass end as on
+  // a stop request. Cleared as a pass starts.
+  std::atomic<bool> medium_failed{false};
   // Set when something of the pass failed (a path error, a copy failure, an
   // entry skipped or kept for safety); cleared as a pass starts.
   std::atomic<bool> pass_failed{false};
 
   // The file services the walks and the watcher use.
   FileServices* files = &DefaultFileServices();
-  // The copy walk's chain of folders, for telling a link loop.
-  WalkedFolder walked[kMaxWalkDepth] = {};
-  size_t walked_depth = 0;
-  // Move's copies waiting to be flushed before their sources go.
-  MoveBatch moves;
 
+  // True when the walks are to end after the entry in hand.
+  bool ShouldStop() const { return stop_request || medium_failed; }
   // Reporting to the host (no-ops while there is none); log lines also go
   // to the log sink.
   void AppendLog(const char* text);

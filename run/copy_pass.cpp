@@ -16,7 +16,7 @@ uint32_t CopyPass(void* argument) {
 
   bool ok = true;
   for (size_t i = 0; i < gRun.pass_jobs.size() && ok; ++i) {
-    if (context.stop_request) break;
+    if (context.ShouldStop()) break;
     const JobRecord& job = gRun.pass_jobs[i];
     if (!IsEnabled(job)) continue;
     CopyJobPath(context.source, job.source);

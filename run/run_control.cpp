@@ -180,6 +180,7 @@ void OnStartPass(Host* host) {
   gContext.destination[0] = '\0';
   gContext.stop_request = false;
   gContext.pass_failed = false;
+  gContext.medium_failed = false;
   gContext.done_mib = 0;
   gContext.posted_mib = 0;
   gContext.counts = {};

@@ -147,7 +147,7 @@ TEST_F(MirrorCleanTest, ASourceLostMidCleanStopsAllFurtherDeletions) {
   for (const std::string& name : extras)
     left += fs::exists(dst / "sub" / name);
   EXPECT_EQ(left, 2);
-  EXPECT_TRUE(context.stop_request);
+  EXPECT_TRUE(context.medium_failed);
   EXPECT_TRUE(context.pass_failed);
 }
 

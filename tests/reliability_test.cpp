@@ -175,7 +175,7 @@ TEST_F(ReliabilityTest, AFullDestinationAbortsAndKeepsTheOldFiles) {
               log[0] == "Updating " + (full / "data.txt").string())
       << log[0];
   EXPECT_EQ(log[1], "Copy failed 112 - Aborting");
-  EXPECT_TRUE(context.stop_request);
+  EXPECT_TRUE(context.medium_failed);
   EXPECT_EQ(ReadFile(full / "data.txt"), (full / "data.txt").string());
   EXPECT_FALSE(fs::exists(full / "big.bin"));
   EXPECT_EQ(LostFiles(before, {src, full}), std::vector<std::string>{});
@@ -217,6 +217,21 @@ TEST_F(ReliabilityTest, ALinkLoopIsSkippedAndOtherLinksAreFollowed) {
   // anything at all.
   EXPECT_EQ(files.calls(FileOp::kStartFind), 4 + 1 + 4);
   EXPECT_EQ(LostFiles(before, {src, dst, outside}), std::vector<std::string>{});
+}
+
+// A link to the destination itself, apart from the source: following it
+// would copy the destination into itself, one level deeper each time.
+TEST_F(ReliabilityTest, ALinkToTheDestinationIsSkippedAsALoop) {
+  Make(src / "a.txt");
+  if (!MakeFolderLink(dst, src / "backup")) GTEST_SKIP() << "no folder links on this system";
+
+  EXPECT_TRUE(Copy());
+  EXPECT_EQ(SortedLog(), Sorted({
+                             "Copying " + (dst / "a.txt").string(),
+                             "Skipped, link loop: " + (src / "backup").string(),
+                         }));
+  EXPECT_FALSE(fs::exists(dst / "backup"));
+  EXPECT_TRUE(context.pass_failed);
 }
 
 TEST_F(ReliabilityTest, FolderIdentityIsAskedOnlyWhereALinkIs) {
@@ -341,7 +356,7 @@ TEST_F(ReliabilityTest, ASourceFileThatCannotBeReadIsSkippedAndTheRestCopied) {
   EXPECT_TRUE(host.Logged("Skipped, copy failed 2: " + (src / "vanishing.txt").string()));
   EXPECT_EQ(host.Logged("Skipped, copy failed 2: " + (src / "dangling").string()), !no_link);
   EXPECT_EQ(ReadFile(dst / "a.txt"), (src / "a.txt").string());
-  EXPECT_FALSE(context.stop_request);
+  EXPECT_FALSE(context.medium_failed);
   EXPECT_EQ(LeftoverTemporaries({dst}), std::vector<std::string>{});
 }
 

@@ -376,6 +376,22 @@ TEST_F(RunControlTest, FailingJobEndsThePass) {
   EXPECT_EQ(host.log().back(), "Done.");
 }
 
+// A copy that fails for its destination ends the pass, though nobody asked it
+// to stop: Mirror's clean does not run, nor does a later job.
+TEST_F(RunControlTest, ACopyFailureEndsThePass) {
+  MakeTree({{"a.txt", 0}});
+  fs::create_directories(dir.path() / "out3");
+  AddJob(kModeCopy, true, In(), Out());
+  AddJob(kModeMirror, true, In(), dir.Join("missing"));
+  AddJob(kModeCopy, true, In(), dir.Join("out3"));
+  RunToIdle();
+  EXPECT_EQ(host.highlights(), (std::vector<int>{0, 1}));
+  EXPECT_EQ(host.log().size(), 4u);  // two copies, the failure, "Done."
+  EXPECT_TRUE(host.Logged("Copy failed: Path not found"));
+  EXPECT_TRUE(fs::is_empty(dir.path() / "out3"));
+  EXPECT_TRUE(gContext.pass_failed);
+}
+
 TEST_F(RunControlTest, DisabledJobsAreSkipped) {
   MakeTree({{"a.txt", 0}});
   fs::create_directories(dir.path() / "skipped");

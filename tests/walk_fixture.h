@@ -69,6 +69,7 @@ class WalkTest : public ::testing::Test {
     host.Reset();
     context.pass_failed = false;
     context.stop_request = false;
+    context.medium_failed = false;
   }
 
   // The log in sorted order, for walks whose order is the file system's.
