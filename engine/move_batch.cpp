@@ -7,6 +7,8 @@
 
 namespace {
 
+constexpr char kCouldNotDelete[] = "Kept, could not delete: ";
+
 // A source's record starts with its size and time as listed.
 constexpr size_t kStampSize = sizeof(uint64_t) + sizeof(int64_t);
 
@@ -28,12 +30,16 @@ void DeleteUnchangedSources(WorkerContext& context, const MoveBatch& batch) {
     at += kStampSize + std::strlen(path) + 1;
     PathInfo now;
     uint32_t error = 0;
-    // One that cannot be asked about is left where it is.
-    if (!context.files->ReadInfo(path, &now, &error)) continue;
-    if (now.size == size && now.last_write == last_write) {
-      context.files->RemoveFile(path);
-    } else {
+    if (!context.files->ReadInfo(path, &now, &error)) {
+      // Gone already (2 or 3) is as good as deleted; one that cannot be
+      // asked about is left where it is, and said.
+      if (error != kErrorFileNotFound && error != kErrorPathNotFound) {
+        ReportSkipped(context, kCouldNotDelete, path);
+      }
+    } else if (now.size != size || now.last_write != last_write) {
       LogWithPath(context, "Kept, changed while copied: ", path);
+    } else if (!context.files->RemoveFile(path)) {
+      ReportSkipped(context, kCouldNotDelete, path);
     }
   }
 }
