@@ -215,6 +215,18 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
     case FileVerdict::kConflict:
       ReportSkipped(context, "Conflict, both kept: ", context.destination);
       return true;
+    case FileVerdict::kSame:
+      // A Move cut short left sources whose copies are in place: one found
+      // equal goes as a copied one does, one that differs is updated.
+      if (!walk.rules.move || place.through_link || (entry.attributes & kAttrReparsePoint)) {
+        return true;
+      }
+      if (context.files->SameContent(context.source, context.destination)) {
+        QueueMove(context, walk.moves, entry);
+        return true;
+      }
+      verdict = FileVerdict::kUpdate;
+      break;
     case FileVerdict::kCopy:
     case FileVerdict::kUpdate:
       break;

@@ -66,12 +66,31 @@ bool DryRunFiles::Knows(const char* path) const {
   return Look(path, &info, &error) != Known::kNothing;
 }
 
-void DryRunFiles::Note(const std::string& path, Change change, const PathInfo& info) {
+void DryRunFiles::Note(const std::string& path, Change change, const PathInfo& info,
+                       const std::string& from) {
   const std::string below = path + kPathSeparator;
   auto it = picture_.lower_bound(below);
   while (it != picture_.end() && it->first.compare(0, below.size(), below) == 0)
     it = picture_.erase(it);
-  picture_[path] = {change, info};
+  picture_[path] = {change, info, from};
+}
+
+bool DryRunFiles::RealContent(const char* path, std::string* real) const {
+  PathInfo info;
+  uint32_t error = 0;
+  switch (Look(path, &info, &error)) {
+    case Known::kNothing:
+      *real = path;
+      return true;
+    case Known::kThere: {
+      const auto it = picture_.find(std::string_view(path));
+      if (it->second.change != Change::kCopied) return false;
+      *real = it->second.from;
+      return true;
+    }
+    default:
+      return false;
+  }
 }
 
 bool DryRunFiles::FolderOfIsThere(const char* path) {
@@ -222,6 +241,13 @@ bool DryRunFiles::ReadInfoIn(void* folder, const char* path, PathInfo* info, uin
   return known == Known::kThere;
 }
 
+bool DryRunFiles::SameContent(const char* a, const char* b) {
+  std::string real_a;
+  std::string real_b;
+  return RealContent(a, &real_a) && RealContent(b, &real_b) &&
+         inner_.SameContent(real_a.c_str(), real_b.c_str());
+}
+
 bool DryRunFiles::ReplaceWithCopy(const char* source, const char* destination, uint32_t* error,
                                   bool* at_source) {
   PathInfo info;
@@ -233,7 +259,9 @@ bool DryRunFiles::ReplaceWithCopy(const char* source, const char* destination, u
   }
   // A copy is a plain file, also of a link.
   info.attributes &= ~kAttrReparsePoint;
-  Note(destination, Change::kCopied, info);
+  std::string from;
+  RealContent(source, &from);
+  Note(destination, Change::kCopied, info, from);
   return true;
 }
 

@@ -39,6 +39,8 @@ class DryRunFiles : public FileServices {
   void* OpenFolder(const char* path) override;
   void CloseFolder(void* folder) override;
   bool ReadInfoIn(void* folder, const char* path, PathInfo* info, uint32_t* error) override;
+  // A file the pass would have copied holds its source's bytes.
+  bool SameContent(const char* a, const char* b) override;
 
   // Changing calls: noted, never carried out.
   bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error,
@@ -55,6 +57,7 @@ class DryRunFiles : public FileServices {
   struct Changed {
     Change change;
     PathInfo info;
+    std::string from;  // a copy's: the real file whose bytes it would hold
   };
   // What the picture tells about a path: nothing (the real services
   // answer), that it would be there as info says, or that it would be
@@ -66,7 +69,12 @@ class DryRunFiles : public FileServices {
   bool Knows(const char* path) const;
   // Notes that change is what the pass would have left at path, in place of
   // whatever stood there and everything under it.
-  void Note(const std::string& path, Change change, const PathInfo& info);
+  void Note(const std::string& path, Change change, const PathInfo& info,
+            const std::string& from = {});
+  // The real file whose bytes path would hold after the pass: path itself,
+  // or the source of the copy the pass would have made there. False when
+  // the pass would have left no file there.
+  bool RealContent(const char* path, std::string* real) const;
   // True when the folder that would hold path is there.
   bool FolderOfIsThere(const char* path);
   // The entries the picture has directly inside the listed folder.

@@ -23,7 +23,8 @@ FileVerdict JudgeFile(const FindEntry& source, bool found, const PathInfo& there
   if (source_second > there_second) return FileVerdict::kUpdate;
   // A copy cut short, or a file changed within the second of its last copy,
   // shows only in its size.
-  if (source_second < there_second || FullSize(source) == there.size) return FileVerdict::kLeave;
+  if (source_second < there_second) return FileVerdict::kLeave;
+  if (FullSize(source) == there.size) return FileVerdict::kSame;
   switch (rule) {
     case SameSecondRule::kUpdate:
       return FileVerdict::kUpdate;

@@ -27,7 +27,8 @@ inline bool IsPlainFolder(const FindEntry& entry) {
 
 // A source file against what stands at its place in the destination.
 enum class FileVerdict {
-  kLeave,           // up to date, or newer there by a second or more
+  kSame,            // the same second and size: up to date
+  kLeave,           // newer there by a second or more, or as SameSecondRule::kLeave says
   kCopy,            // nothing there: "Copying "
   kUpdate,          // older there, or the same second with another size: "Updating "
   kConflict,        // Sync: the same second with another size; both are kept

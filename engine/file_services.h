@@ -108,6 +108,9 @@ class FileServices {
   // of OpenFolder for the rest of path, or nullptr). Same results and error
   // numbers as ReadInfo.
   virtual bool ReadInfoIn(void* folder, const char* path, PathInfo* info, uint32_t* error) = 0;
+  // True when the plain files at a and b hold the same bytes; false when
+  // they differ, or either cannot be opened or read to its end.
+  virtual bool SameContent(const char* a, const char* b) = 0;
 
   // Copies source to destination so that destination is never seen partly
   // written: the copy is made under its temporary name (see kTemporaryPrefix)

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <windows.h>
 #include <shellapi.h>
 #include <shlwapi.h>
@@ -76,6 +77,50 @@ HANDLE OpenToAsk(const char* path) {
                      /*hTemplateFile=*/nullptr);
 }
 
+// Opens the file at path for reading from start to end, sharing everything.
+HANDLE OpenToRead(const char* path) {
+  return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                     /*hTemplateFile=*/nullptr);
+}
+
+// Reads up to size bytes, fewer only at the end of the file; false on failure.
+bool ReadFully(HANDLE file, char* buffer, DWORD size, DWORD* done) {
+  *done = 0;
+  while (*done < size) {
+    DWORD n = 0;
+    if (!ReadFile(file, buffer + *done, size - *done, &n, /*lpOverlapped=*/nullptr)) return false;
+    if (n == 0) break;
+    *done += n;
+  }
+  return true;
+}
+
+// True when the files open as a and b are of one size and hold the same
+// bytes, read side by side in blocks. The blocks are taken from the heap: a
+// worker's stack is the system's default megabyte.
+bool SameBytes(HANDLE a, HANDLE b) {
+  LARGE_INTEGER size_a;
+  LARGE_INTEGER size_b;
+  if (!GetFileSizeEx(a, &size_a) || !GetFileSizeEx(b, &size_b) ||
+      size_a.QuadPart != size_b.QuadPart) {
+    return false;
+  }
+  constexpr DWORD kBlock = 64 * 1024;
+  const std::unique_ptr<char[]> blocks(new char[2 * kBlock]);
+  char* const block_a = blocks.get();
+  char* const block_b = blocks.get() + kBlock;
+  for (;;) {
+    DWORD n_a = 0;
+    DWORD n_b = 0;
+    if (!ReadFully(a, block_a, kBlock, &n_a) || !ReadFully(b, block_b, kBlock, &n_b) ||
+        n_a != n_b || std::memcmp(block_a, block_b, n_a) != 0) {
+      return false;
+    }
+    if (n_a == 0) return true;
+  }
+}
+
 // After CopyFileA failed with copy_error: true, with *error set to the
 // source's own failure, when the failure lies with the source. CopyFileA
 // does not say which file it could not handle, so the source is opened for
@@ -83,10 +128,7 @@ HANDLE OpenToAsk(const char* path) {
 // program (32) or refused (5) fails here too. A lock on a region (33) can
 // only be the source's: the temporary file is our own.
 bool SourceFailed(const char* source, DWORD copy_error, uint32_t* error) {
-  HANDLE file =
-      CreateFileA(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                  /*hTemplateFile=*/nullptr);
+  HANDLE file = OpenToRead(source);
   if (file == INVALID_HANDLE_VALUE) {
     *error = GetLastError();
     return true;
@@ -232,6 +274,15 @@ class Win32FileServices : public FileServices {
   void CloseFolder(void*) override {}
   bool ReadInfoIn(void*, const char* path, PathInfo* info, uint32_t* error) override {
     return ReadInfo(path, info, error);
+  }
+
+  bool SameContent(const char* a, const char* b) override {
+    HANDLE file_a = OpenToRead(a);
+    HANDLE file_b = file_a == INVALID_HANDLE_VALUE ? INVALID_HANDLE_VALUE : OpenToRead(b);
+    const bool same = file_b != INVALID_HANDLE_VALUE && SameBytes(file_a, file_b);
+    if (file_b != INVALID_HANDLE_VALUE) CloseHandle(file_b);
+    if (file_a != INVALID_HANDLE_VALUE) CloseHandle(file_a);
+    return same;
   }
 
   // The copy goes to a temporary file beside the destination and takes its

@@ -7,13 +7,15 @@
 
 namespace {
 
+constexpr char kCouldNotDelete[] = "Kept, could not delete: ";
+
 // A source's record starts with its size and time as listed.
-constexpr size_t kStampSize = sizeof(uint64_t) + sizeof(int64_t);
+constexpr size_t kListedStampSize = sizeof(uint64_t) + sizeof(int64_t);
 
 bool Fits(const MoveBatch& batch, size_t copy_length, size_t source_length) {
   // The copies keep room for the empty path that ends their list.
   return batch.copies_used + copy_length + 2 <= kMoveBatchSize &&
-         batch.sources_used + kStampSize + source_length + 1 <= kMoveBatchSize;
+         batch.sources_used + kListedStampSize + source_length + 1 <= kMoveBatchSize;
 }
 
 // Deletes each source of the batch that is still as it was listed.
@@ -24,16 +26,20 @@ void DeleteUnchangedSources(WorkerContext& context, const MoveBatch& batch) {
     int64_t last_write;
     std::memcpy(&size, record, sizeof size);
     std::memcpy(&last_write, record + sizeof size, sizeof last_write);
-    const char* path = record + kStampSize;
-    at += kStampSize + std::strlen(path) + 1;
+    const char* path = record + kListedStampSize;
+    at += kListedStampSize + std::strlen(path) + 1;
     PathInfo now;
     uint32_t error = 0;
-    // One that cannot be asked about is left where it is.
-    if (!context.files->ReadInfo(path, &now, &error)) continue;
-    if (now.size == size && now.last_write == last_write) {
-      context.files->RemoveFile(path);
-    } else {
+    if (!context.files->ReadInfo(path, &now, &error)) {
+      // Gone already (2 or 3) is as good as deleted; one that cannot be
+      // asked about is left where it is, and said.
+      if (error != kErrorFileNotFound && error != kErrorPathNotFound) {
+        ReportSkipped(context, kCouldNotDelete, path);
+      }
+    } else if (now.size != size || now.last_write != last_write) {
       LogWithPath(context, "Kept, changed while copied: ", path);
+    } else if (!context.files->RemoveFile(path)) {
+      ReportSkipped(context, kCouldNotDelete, path);
     }
   }
 }
@@ -54,8 +60,8 @@ void QueueMove(WorkerContext& context, MoveBatch& batch, const FindEntry& entry)
   char* record = batch.sources + batch.sources_used;
   std::memcpy(record, &size, sizeof size);
   std::memcpy(record + sizeof size, &entry.last_write, sizeof entry.last_write);
-  std::memcpy(record + kStampSize, context.source, source_length + 1);
-  batch.sources_used += kStampSize + source_length + 1;
+  std::memcpy(record + kListedStampSize, context.source, source_length + 1);
+  batch.sources_used += kListedStampSize + source_length + 1;
 }
 
 void SettleMoves(WorkerContext& context, MoveBatch& batch) {

@@ -24,11 +24,14 @@ struct MoveBatch {
 };
 
 // Notes in batch the file listed as entry, copied from the context's source
-// path to its destination path, for deletion. A full batch is settled first.
+// path to its destination path (or found there equal), for deletion. A full
+// batch is settled first.
 void QueueMove(WorkerContext& context, MoveBatch& batch, const FindEntry& entry);
 
 // Flushes the noted copies, then deletes each source that is as it was
 // listed and logs "Kept, changed while copied: <path>" for each that is not.
+// A source that cannot be deleted, or not asked about, is named in "Kept,
+// could not delete: <path>", counted as skipped and fails the pass.
 // When the copies cannot be flushed no source is deleted: one error line,
 // and the pass fails and stops (the medium failed).
 void SettleMoves(WorkerContext& context, MoveBatch& batch);

@@ -62,3 +62,15 @@ uint32_t ErrorForPath(const char* path, int error) {
   struct stat st;
   return stat(folder, &st) == 0 && S_ISDIR(st.st_mode) ? kErrorFileNotFound : kErrorPathNotFound;
 }
+
+bool MetadataNotStored(int error) {
+  switch (error) {
+    case EPERM:
+    case ENOSYS:
+    case EOPNOTSUPP:
+    case EINVAL:
+      return true;
+    default:
+      return error == ENOTSUP;  // the same number as EOPNOTSUPP on Linux, not everywhere
+  }
+}

@@ -13,3 +13,9 @@ uint32_t WindowsErrorFromErrno(int error);
 // told apart as Windows does: 2 when its folder exists, 3 when a folder on
 // the way is missing.
 uint32_t ErrorForPath(const char* path, int error);
+
+// True when a failure to give a copy its owner or permission bits says only
+// that the volume cannot store them (FAT through FUSE refuses chmod, a share
+// may refuse chown) or that the runner may not give that owner (another
+// user's, or one its user namespace does not map): the copy is still whole.
+bool MetadataNotStored(int error);

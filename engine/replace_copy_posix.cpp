@@ -1,7 +1,9 @@
 #include "engine/replace_copy_posix.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <limits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,13 +16,17 @@ namespace {
 
 constexpr size_t kCopyBufferSize = 64 * 1024;
 constexpr size_t kCopyChunk = size_t{1} << 30;
+// A length that no file reaches: copy to the end.
+constexpr off_t kToTheEnd = std::numeric_limits<off_t>::max();
 
-// A read that fails is the source's failure (*at_source set), a write the
-// destination's.
-int CopyByReadWrite(int in, int out, bool* at_source) {
+// Copies from the current offsets of in and out until in ends, length bytes
+// at most. A read that fails is the source's failure (*at_source set), a
+// write the destination's.
+int CopyByReadWrite(int in, int out, off_t length, bool* at_source) {
   char buffer[kCopyBufferSize];
-  for (;;) {
-    const ssize_t n = read(in, buffer, sizeof buffer);
+  while (length > 0) {
+    const size_t wanted = static_cast<size_t>(std::min<off_t>(length, sizeof buffer));
+    const ssize_t n = read(in, buffer, wanted);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       *at_source = true;
@@ -29,39 +35,84 @@ int CopyByReadWrite(int in, int out, bool* at_source) {
     if (n == 0) return 0;
     const int error = WriteAll(out, buffer, static_cast<size_t>(n));
     if (error != 0) return error;
+    length -= n;
   }
+  return 0;
 }
 
 bool CopyRangeRefused(int error) {
   return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
 }
 
-// Copies the rest of in (size bytes as it was opened) to out; 0 or an errno.
-// copy_file_range lets the file system share or copy the blocks itself; where
-// it refuses, or copies nothing at its first call (some file systems report
-// their files as empty to it), plain reads and writes go on from the same
-// offsets. Once size bytes are across the copy ends without a call that only
-// finds the end: a file that grows meanwhile has a newer time by then, and
-// the next pass copies it again. A failure of copy_file_range itself cannot
-// be placed on either side, so it counts as the destination's.
-int CopyContent(int in, int out, off_t size, bool* at_source) {
+// Copies length bytes (fewer where in ends first) from the current offsets
+// of in and out; 0 or an errno. copy_file_range lets the file system share
+// or copy the blocks itself; where it refuses, or copies nothing at its
+// first call (some file systems report their files as empty to it), plain
+// reads and writes go on from the same offsets. Once length bytes are across
+// the copy ends without a call that only finds the end: a file that grows
+// meanwhile has a newer time by then, and the next pass copies it again. A
+// failure of copy_file_range itself cannot be placed on either side, so it
+// counts as the destination's.
+int CopyRange(int in, int out, off_t length, bool* at_source) {
   off_t copied = 0;
-  for (;;) {
-    const ssize_t n = copy_file_range(in, nullptr, out, nullptr, kCopyChunk, 0);
+  while (copied < length) {
+    const size_t chunk = static_cast<size_t>(std::min<off_t>(length - copied, kCopyChunk));
+    const ssize_t n = copy_file_range(in, nullptr, out, nullptr, chunk, 0);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return CopyRangeRefused(errno) ? CopyByReadWrite(in, out, at_source) : errno;
-    if (n == 0) return copied == 0 ? CopyByReadWrite(in, out, at_source) : 0;
+    if (n < 0) {
+      return CopyRangeRefused(errno) ? CopyByReadWrite(in, out, length - copied, at_source) : errno;
+    }
+    if (n == 0) return copied == 0 ? CopyByReadWrite(in, out, length, at_source) : 0;
     copied += n;
-    if (size > 0 && copied >= size) return 0;
   }
+  return 0;
 }
 
-// Fills the new file out from in: content, permission bits and times.
-// Returns 0 or an errno.
+// Copies a file with holes (size bytes as it was opened) range by range:
+// only its data is written, each range at its own offset, so the holes stay
+// holes; the last one, if any, is made by the final size. Where the file
+// system cannot tell data from holes, the whole file is copied. 0 or an
+// errno.
+int CopySparse(int in, int out, off_t size, bool* at_source) {
+  for (off_t at = 0; at < size;) {
+    const off_t data = lseek(in, at, SEEK_DATA);
+    if (data < 0 && errno == ENXIO) break;  // nothing but a hole to the end
+    if (data < 0 && at == 0) return CopyRange(in, out, size, at_source);
+    const off_t hole = data < 0 ? -1 : lseek(in, data, SEEK_HOLE);
+    if (hole < 0 || lseek(in, data, SEEK_SET) < 0) {
+      *at_source = true;
+      return errno;
+    }
+    if (data >= size) break;
+    if (lseek(out, data, SEEK_SET) < 0) return errno;
+    const int error = CopyRange(in, out, std::min(hole, size) - data, at_source);
+    if (error != 0) return error;
+    at = hole;
+  }
+  return ftruncate(out, size) == 0 ? 0 : errno;
+}
+
+// The file's blocks cover less than its size: it has holes. A plain file
+// never takes the range by range copy.
+bool HasHoles(const struct stat& st) {
+  return static_cast<off_t>(st.st_blocks) * 512 < st.st_size;
+}
+
+// Fills the new file out from in: content, owner and group where the runner
+// may give them, permission bits and times. Returns 0 or an errno.
 int FillCopy(int in, int out, const struct stat& source, bool* at_source) {
-  const int error = CopyContent(in, out, source.st_size, at_source);
+  const int error =
+      HasHoles(source)
+          ? CopySparse(in, out, source.st_size, at_source)
+          : CopyRange(in, out, source.st_size > 0 ? source.st_size : kToTheEnd, at_source);
   if (error != 0) return error;
-  if (fchmod(out, source.st_mode & 07777) != 0) return errno;
+  // Before the bits: a change of owner clears setuid and setgid. A copy that
+  // cannot keep its owner (the runner is not root) drops them, so that no
+  // one's program runs with the rights of another.
+  const bool owner_kept = fchown(out, source.st_uid, source.st_gid) == 0;
+  if (!owner_kept && !MetadataNotStored(errno)) return errno;
+  const mode_t mode = source.st_mode & (owner_kept ? 07777 : 01777);
+  if (fchmod(out, mode) != 0 && !MetadataNotStored(errno)) return errno;
   const timespec times[2] = {source.st_atim, source.st_mtim};
   if (futimens(out, times) != 0) return errno;
   return 0;

@@ -12,9 +12,11 @@ enum class TemporaryKind {
   kNamedOnly,
 };
 
-// Copies source to destination (content, permission bits, times) through a
-// temporary file of the given kind and replaces an existing destination file
-// in one rename. False with *error set (a Windows error number) on failure,
+// Copies source to destination (content with its holes, owner and group
+// where the runner may give them, else no setuid or setgid bit, permission
+// bits, times) through a temporary file of the given kind and replaces an
+// existing destination file in one rename. Owner and bits the volume cannot
+// store are no failure. False with *error set (a Windows error number) on failure,
 // when the old destination is as it was and no temporary file is left;
 // *at_source is then true when the source could not be opened or read, or
 // is no plain file.

@@ -24,7 +24,7 @@ struct EntryCounts {
   uint32_t removed = 0;  // "Removed "
   // Left as they were, with a line that fails the pass: "Skipped, ...",
   // "Conflict, both kept", "Kept, source not readable", a subfolder that
-  // could not be listed, "Delete failed on ".
+  // could not be listed, "Delete failed on ", "Kept, could not delete: ".
   uint32_t skipped = 0;
 };
 

@@ -127,19 +127,26 @@ TEST_F(CopyWalkTest, SingleFileSourceGoesIntoTheDestinationUnderItsOwnName) {
   EXPECT_EQ(files.calls(FileOp::kStartFind), 0);
 }
 
-TEST_F(CopyWalkTest, MoveDeletesOnlyTheSourceFilesItCopied) {
+// Move deletes the source files it copies and those whose equal copies it
+// finds in place; a source the destination holds a newer file for stays.
+TEST_F(CopyWalkTest, MoveDeletesTheSourceFilesItCopiedOrFoundCopied) {
   Put(src / "new.txt", "new", kBaseTime);
   Put(src / "current.txt", "same", kBaseTime);
   Put(dst / "current.txt", "same", kBaseTime);
+  Put(src / "behind.txt", "old", kBaseTime);
+  Put(dst / "behind.txt", "newer", kBaseTime + 5 * kSecond);
   fs::create_directory(src / "sub");
   Put(src / "sub" / "inner.txt", "inner", kBaseTime);
 
   EXPECT_TRUE(Copy(kModeMove));
   EXPECT_FALSE(fs::exists(src / "new.txt"));
   EXPECT_FALSE(fs::exists(src / "sub" / "inner.txt"));
-  EXPECT_TRUE(fs::exists(src / "current.txt"));
+  EXPECT_FALSE(fs::exists(src / "current.txt"));
+  EXPECT_EQ(ReadFile(src / "behind.txt"), "old");
   EXPECT_TRUE(fs::is_directory(src / "sub"));
   EXPECT_EQ(ReadFile(dst / "new.txt"), "new");
+  EXPECT_EQ(ReadFile(dst / "current.txt"), "same");
+  EXPECT_EQ(ReadFile(dst / "behind.txt"), "newer");
   EXPECT_EQ(ReadFile(dst / "sub" / "inner.txt"), "inner");
 }
 

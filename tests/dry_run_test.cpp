@@ -95,4 +95,26 @@ TEST_F(DryRunTest, ALaterJobSeesWhatAnEarlierOneWouldHaveChanged) {
                          JobOf(kModeMirror, dst, third)});
 }
 
+// A file an earlier job would have copied holds its source's bytes for a
+// later Move: one equal to the Move's source lets that go, one that is not
+// (though the real file there is) has it updated.
+TEST_F(DryRunTest, AMoveComparesWithTheBytesAnEarlierJobWouldHaveCopied) {
+  const fs::path other = temp.path() / "other";
+  const fs::path third = temp.path() / "third";
+  fs::create_directories(other);
+  fs::create_directories(third);
+  Put(other / "a.txt", "alpha", kBaseTime);
+  Put(src / "a.txt", "alpha", kBaseTime);
+  Put(other / "c.txt", "5678", kBaseTime);
+  Put(src / "c.txt", "1234", kBaseTime);
+  Put(dst / "c.txt", "1234", kBaseTime - 10 * kSecond);
+  same_order = false;
+  ExpectDryRunAsThePass(
+      {JobOf(kModeCopy, other, dst), JobOf(kModeMove, src, dst), JobOf(kModeCopy, src, third)});
+  EXPECT_EQ(SortedLog(),
+            Sorted({"Copying " + (dst / "a.txt").string(), "Updating " + (dst / "c.txt").string(),
+                    "Updating " + (dst / "c.txt").string()}));
+  EXPECT_TRUE(fs::is_empty(src));
+}
+
 }  // namespace

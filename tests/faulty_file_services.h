@@ -28,6 +28,7 @@ enum class FileOp {
   kRecycle,
   kOpenFolder,
   kCloseFolder,
+  kSameContent,
   kCount
 };
 
@@ -103,6 +104,11 @@ class FaultyFileServices : public FileServices {
   // Counted and failed as ReadInfo: the same question, asked of an open folder.
   bool ReadInfoIn(void* folder, const char* path, PathInfo* info, uint32_t* error) override {
     return !Fails(FileOp::kReadInfo, path, error) && inner_.ReadInfoIn(folder, path, info, error);
+  }
+  // Its path is a's; a comparison that fails finds the files unlike.
+  bool SameContent(const char* a, const char* b) override {
+    uint32_t error = 0;
+    return !Fails(FileOp::kSameContent, a, &error) && inner_.SameContent(a, b);
   }
   bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error,
                        bool* at_source) override {

@@ -6,10 +6,17 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <fstream>
 #include <set>
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -21,6 +28,46 @@
 #include "tests/test_support.h"
 
 namespace {
+
+// Makes the calls of this process to the given system calls fail with error.
+bool FailSystemCalls(std::initializer_list<long> calls, int error) {
+  std::vector<sock_filter> program = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr))};
+  for (const long call : calls) {
+    program.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<uint32_t>(call), 0, 1));
+    program.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (error & SECCOMP_RET_DATA)));
+  }
+  program.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+  const sock_fprog filter = {static_cast<unsigned short>(program.size()), program.data()};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) == 0;
+}
+
+const std::initializer_list<long> kChownCalls = {SYS_fchown, SYS_fchownat};
+const std::initializer_list<long> kChmodCalls = {SYS_fchmod, SYS_fchmodat};
+
+// What a copy in a child process, whose calls of the given system calls fail
+// with error, came to.
+enum class ChildCopy { kCopied, kFailed, kNotRun };
+
+ChildCopy CopyWhereCallsFail(const std::string& source, const std::string& destination,
+                             std::initializer_list<long> calls, int error) {
+  const pid_t child = fork();
+  if (child == 0) {
+    uint32_t copy_error = 0;
+    bool at_source = false;
+    if (!FailSystemCalls(calls, error)) _exit(2);
+    _exit(DefaultFileServices().ReplaceWithCopy(source.c_str(), destination.c_str(), &copy_error,
+                                                &at_source)
+              ? 0
+              : 1);
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+    return ChildCopy::kNotRun;
+  }
+  return static_cast<ChildCopy>(std::min(WEXITSTATUS(status), 2));
+}
 
 class PosixFileServicesTest : public ::testing::Test {
  protected:
@@ -111,6 +158,119 @@ TEST_F(PosixFileServicesTest, CopiesCarryPermissionBitsAndExactTimes) {
     EXPECT_EQ(copied.st_mode & 07777, mode);
     EXPECT_EQ(copied.st_mtim.tv_sec, 1600000000);
     EXPECT_EQ(copied.st_mtim.tv_nsec, 987654321);
+  }
+}
+
+// Another user's setuid program must not become the runner's: a copy keeps
+// its owner where the runner may give it (root), and else loses the setuid
+// and setgid bits.
+TEST_F(PosixFileServicesTest, SpecialBitsGoOnlyWithTheirOwner) {
+  const std::string source = dir.Join("program");
+  const std::string destination = dir.Join("copy");
+  WriteFile(source, "#!/bin/sh\n");
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(source.c_str(), 12345, 23456), 0);
+  }
+  ASSERT_EQ(chmod(source.c_str(), 06755), 0);
+  const struct stat original = Stat(source);
+  if (root) {
+    uint32_t error = 0;
+    bool at_source = false;
+    ASSERT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), &error, &at_source))
+        << error;
+    const struct stat copied = Stat(destination);
+    EXPECT_EQ(copied.st_uid, 12345u);
+    EXPECT_EQ(copied.st_gid, 23456u);
+    EXPECT_EQ(copied.st_mode & 07777, 06755u);
+    fs::remove(destination);
+  }
+
+  // Where the owner cannot be given, as for a runner that is not root.
+  const ChildCopy copy = CopyWhereCallsFail(source, destination, kChownCalls, EPERM);
+  if (copy == ChildCopy::kNotRun) GTEST_SKIP() << "system calls cannot be made to fail here";
+  ASSERT_EQ(copy, ChildCopy::kCopied);
+  const struct stat copied = Stat(destination);
+  EXPECT_EQ(copied.st_uid, geteuid());
+  EXPECT_EQ(copied.st_mode & 07777, 0755u);
+  EXPECT_EQ(copied.st_mtim.tv_nsec, original.st_mtim.tv_nsec);
+}
+
+// A volume that cannot store permission bits (FAT through FUSE refuses
+// chmod) still gets the whole copy; a failure of the medium still fails it.
+TEST_F(PosixFileServicesTest, PermissionBitsTheVolumeRefusesDoNotFailTheCopy) {
+  const std::string source = dir.Join("source");
+  WriteFile(source, "kept whole");
+  ASSERT_EQ(chmod(source.c_str(), 0754), 0);
+  SetTimes(source, 1600000000, 5);
+  const struct {
+    int error;
+    bool copied;
+  } cases[] = {{EPERM, true}, {ENOSYS, true}, {EOPNOTSUPP, true}, {EIO, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.error);
+    const std::string destination = dir.Join("copy");
+    fs::remove(destination);
+    const ChildCopy copy = CopyWhereCallsFail(source, destination, kChmodCalls, c.error);
+    if (copy == ChildCopy::kNotRun) GTEST_SKIP() << "system calls cannot be made to fail here";
+    EXPECT_EQ(copy, c.copied ? ChildCopy::kCopied : ChildCopy::kFailed);
+    if (!c.copied) {
+      EXPECT_FALSE(fs::exists(destination));
+      continue;
+    }
+    EXPECT_EQ(ReadFile(destination), "kept whole");
+    // The bits the copy was made with, not the source's: the refusal was real.
+    EXPECT_EQ(Stat(destination).st_mode & 07777, 0600u);
+    EXPECT_EQ(Stat(destination).st_mtim.tv_nsec, 5);
+  }
+}
+
+// A file with holes keeps them: its copy takes about the blocks its data
+// takes, and holds the same bytes, holes read as zeros.
+TEST_F(PosixFileServicesTest, SparseFilesStaySparse) {
+  constexpr off_t kSize = 64 << 20;
+  const struct {
+    const char* name;
+    std::vector<off_t> written;  // 64 KiB at each
+  } cases[] = {
+      {"trailing-hole", {0, 20 << 20, 21 << 20}},
+      {"leading-hole", {10 << 20, kSize - (64 << 10)}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string source = dir.Join(c.name);
+    const int fd = open(source.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, kSize), 0);
+    for (const off_t at : c.written) {
+      const std::string data(64 << 10, static_cast<char>('a' + (at >> 20) % 26));
+      ASSERT_EQ(pwrite(fd, data.data(), data.size(), at), static_cast<ssize_t>(data.size()));
+    }
+    close(fd);
+    const int in = open(source.c_str(), O_RDONLY);
+    const off_t first_data = lseek(in, 0, SEEK_DATA);
+    close(in);
+    if (Stat(source).st_blocks * 512 >= kSize / 4 || first_data != c.written.front()) {
+      GTEST_SKIP() << "the test folder's file system keeps no holes or cannot tell them";
+    }
+
+    const std::string destination = dir.Join(std::string(c.name) + ".copy");
+    uint32_t error = 0;
+    bool at_source = false;
+    ASSERT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), &error, &at_source))
+        << error;
+    const struct stat copied = Stat(destination);
+    EXPECT_EQ(copied.st_size, kSize);
+    EXPECT_LT(copied.st_blocks * 512, kSize / 16);
+    std::ifstream a(source, std::ios::binary);
+    std::ifstream b(destination, std::ios::binary);
+    std::string block_a(1 << 20, '\0');
+    std::string block_b(1 << 20, '\0');
+    for (off_t at = 0; at < kSize; at += 1 << 20) {
+      a.read(block_a.data(), 1 << 20);
+      b.read(block_b.data(), 1 << 20);
+      ASSERT_TRUE(a && b && block_a == block_b) << "differs in the MiB at " << at;
+    }
   }
 }
 

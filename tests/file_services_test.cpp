@@ -255,6 +255,33 @@ TEST_F(FileServicesTest, AFailedReplaceLeavesTheTreeAsItWas) {
   }
 }
 
+// Every byte counts, the last of the last block too.
+TEST_F(FileServicesTest, SameContentComparesEveryByte) {
+  const std::string bytes(200 * 1024 + 7, 'x');
+  std::string last_differs = bytes;
+  last_differs.back() = 'y';
+  const std::pair<const char*, std::string> files_made[] = {
+      {"a", bytes},  {"same", bytes},    {"last-differs", last_differs}, {"longer", bytes + "z"},
+      {"empty", ""}, {"also-empty", ""},
+  };
+  for (const auto& [name, content] : files_made)
+    WriteFile(dir.path() / name, content);
+  fs::create_directory(dir.path() / "folder");
+  const struct {
+    const char* a;
+    const char* b;
+    bool same;
+  } cases[] = {
+      {"a", "same", true},     {"a", "last-differs", false},  {"a", "longer", false},
+      {"longer", "a", false},  {"empty", "also-empty", true}, {"a", "missing", false},
+      {"missing", "a", false}, {"a", "folder", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(files.SameContent(dir.Join(c.a).c_str(), dir.Join(c.b).c_str()), c.same)
+        << c.a << " against " << c.b;
+  }
+}
+
 TEST_F(FileServicesTest, RemoveFileAndMakeFolder) {
   const std::string file = dir.Join("file.txt");
   WriteFile(file, "x");
