@@ -199,7 +199,7 @@ bool TakeFile(WorkerContext& context, const WalkRules& rules, const FindEntry& e
                          context.destination);
   uint32_t copy_error = 0;
   bool at_source = false;
-  if (!context.files->ReplaceWithCopy(context.source, context.destination, &copy_error,
+  if (!context.files->ReplaceWithCopy(context.source, context.destination, nullptr, &copy_error,
                                       &at_source)) {
     return CopyFailed(context, copy_error, at_source);
   }

@@ -31,7 +31,8 @@ class DryRunTest : public WalkTest {
     const bool dry_failed = context.pass_failed;
     EXPECT_EQ(TreeState({temp.path()}), before);
     for (const FileOp op : {FileOp::kReplaceWithCopy, FileOp::kFlushCopies, FileOp::kRemoveFile,
-                            FileOp::kMakeFolder, FileOp::kRecycle}) {
+                            FileOp::kMakeFolder, FileOp::kRecycle, FileOp::kRemoveForGood,
+                            FileOp::kMoveAside, FileOp::kMakeHiddenFolder}) {
       EXPECT_EQ(files.calls(op), 0) << static_cast<int>(op);
     }
     const std::vector<std::string> real_lines = RunJobs(files, jobs);

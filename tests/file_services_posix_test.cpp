@@ -105,7 +105,8 @@ TEST_F(PosixFileServicesTest, CopiesCarryPermissionBitsAndExactTimes) {
     const std::string destination = dir.Join("copy");
     uint32_t error = 0;
     bool at_source = false;
-    ASSERT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), &error, &at_source))
+    ASSERT_TRUE(
+        files.ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &error, &at_source))
         << error;
     const struct stat copied = Stat(destination);
     EXPECT_EQ(copied.st_mode & 07777, mode);
@@ -120,7 +121,8 @@ TEST_F(PosixFileServicesTest, CopiesWhatAFileSystemReportsAsEmpty) {
   const std::string destination = dir.Join("version");
   uint32_t error = 0;
   bool at_source = false;
-  ASSERT_TRUE(files.ReplaceWithCopy("/proc/version", destination.c_str(), &error, &at_source))
+  ASSERT_TRUE(
+      files.ReplaceWithCopy("/proc/version", destination.c_str(), nullptr, &error, &at_source))
       << error;
   EXPECT_FALSE(ReadFile(destination).empty());
   EXPECT_EQ(ReadFile(destination), ReadFile("/proc/version"));
@@ -144,7 +146,8 @@ TEST_F(PosixFileServicesTest, BothKindsOfTemporaryFileLeaveOnlyTheCopy) {
       const std::string destination = (out / name).string();
       uint32_t error = 0;
       bool at_source = false;
-      ASSERT_TRUE(CopyIntoPlace(source.c_str(), destination.c_str(), kind, &error, &at_source))
+      ASSERT_TRUE(
+          CopyIntoPlace(source.c_str(), destination.c_str(), nullptr, kind, &error, &at_source))
           << name << " error " << error;
       EXPECT_EQ(ReadFile(destination), "fresh content") << name;
       EXPECT_EQ(Stat(destination).st_mtim.tv_nsec, 123456789) << name;
@@ -165,7 +168,8 @@ TEST_F(PosixFileServicesTest, BothKindsOfTemporaryFileLeaveOnlyTheCopy) {
     for (const auto& f : failures) {
       uint32_t error = 0;
       bool at_source = true;
-      EXPECT_FALSE(CopyIntoPlace(source.c_str(), f.destination.c_str(), kind, &error, &at_source));
+      EXPECT_FALSE(
+          CopyIntoPlace(source.c_str(), f.destination.c_str(), nullptr, kind, &error, &at_source));
       EXPECT_EQ(error, f.error) << f.destination;
       EXPECT_FALSE(at_source) << f.destination;
     }
@@ -196,8 +200,8 @@ TEST_F(PosixFileServicesTest, ASourceThatCannotBeCopiedIsTheSourcesFailure) {
   for (const auto& [source, expected] : cases) {
     uint32_t error = 0;
     bool at_source = false;
-    EXPECT_FALSE(
-        files.ReplaceWithCopy(source.c_str(), dir.Join("copy").c_str(), &error, &at_source));
+    EXPECT_FALSE(files.ReplaceWithCopy(source.c_str(), dir.Join("copy").c_str(), nullptr, &error,
+                                       &at_source));
     EXPECT_EQ(error, expected) << source;
     EXPECT_TRUE(at_source) << source;
     EXPECT_FALSE(fs::exists(dir.path() / "copy")) << source;

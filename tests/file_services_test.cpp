@@ -214,7 +214,8 @@ TEST_F(FileServicesTest, ReplaceWithCopyCarriesContentAndTime) {
   for (const std::string& destination : {fresh, older}) {
     uint32_t error = 0;
     bool at_source = false;
-    EXPECT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), &error, &at_source))
+    EXPECT_TRUE(
+        files.ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &error, &at_source))
         << destination << " error " << error;
     EXPECT_EQ(ReadFile(destination), "new content") << destination;
     EXPECT_EQ(LastWrite(destination), LastWrite(source)) << destination;
@@ -246,7 +247,8 @@ TEST_F(FileServicesTest, AFailedReplaceLeavesTheTreeAsItWas) {
   for (const auto& c : cases) {
     uint32_t error = 0;
     bool at_source = !c.at_source;
-    EXPECT_FALSE(files.ReplaceWithCopy(c.source.c_str(), c.destination.c_str(), &error, &at_source))
+    EXPECT_FALSE(
+        files.ReplaceWithCopy(c.source.c_str(), c.destination.c_str(), nullptr, &error, &at_source))
         << c.destination;
     EXPECT_EQ(error, c.error) << c.source << " -> " << c.destination;
     EXPECT_EQ(at_source, c.at_source) << c.source << " -> " << c.destination;

@@ -72,16 +72,19 @@ TEST(Win32FileServices, DestinationsNearAndPastMaxPath) {
     bool at_source = false;
     if (length >= MAX_PATH && GetFileAttributesA(destination.c_str()) == INVALID_FILE_ATTRIBUTES &&
         GetLastError() == ERROR_FILENAME_EXCED_RANGE) {
-      EXPECT_FALSE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), &error, &at_source));
+      EXPECT_FALSE(
+          files.ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &error, &at_source));
       EXPECT_EQ(error, kErrorNameTooLong);
       continue;
     }
     // A folder in the destination's place refuses the rename after the copy.
     fs::create_directory(folder / "abc");
-    EXPECT_FALSE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), &error, &at_source));
+    EXPECT_FALSE(
+        files.ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &error, &at_source));
     fs::remove(folder / "abc");
     EXPECT_TRUE(fs::is_empty(folder));
-    EXPECT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), &error, &at_source))
+    EXPECT_TRUE(
+        files.ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &error, &at_source))
         << error;
     EXPECT_EQ(ReadFile(folder / "abc"), "long way");
   }
@@ -101,7 +104,7 @@ TEST(Win32FileServices, AFileHeldByAnotherProgramIsTheSourcesFailure) {
   uint32_t error = 0;
   bool at_source = false;
   EXPECT_FALSE(DefaultFileServices().ReplaceWithCopy(
-      dir.Join("held.txt").c_str(), dir.Join("copy.txt").c_str(), &error, &at_source));
+      dir.Join("held.txt").c_str(), dir.Join("copy.txt").c_str(), nullptr, &error, &at_source));
   EXPECT_EQ(error, kErrorSharingViolation);
   EXPECT_TRUE(at_source);
   CloseHandle(holder);
