@@ -221,14 +221,22 @@ DWORD RemoveEntry(wchar_t (&path)[kWidePathSize], size_t length, const WIN32_FIN
 bool WithoutRecycleBin(const char* path) {
   wchar_t wide[kWidePathSize];
   wchar_t root[kWidePathSize];
-  if (!ToWide(path, wide) || !GetVolumePathNameW(wide, root, kWidePathSize)) return false;
+  if (!ToWide(path, wide)) return false;
   const bool device =
-      std::wcsncmp(root, L"\\\\?\\", 4) == 0 || std::wcsncmp(root, L"\\\\.\\", 4) == 0;
-  if (device ? std::wcsncmp(root + 4, L"UNC\\", 4) == 0 : std::wcsncmp(root, L"\\\\", 2) == 0) {
+      std::wcsncmp(wide, L"\\\\?\\", 4) == 0 || std::wcsncmp(wide, L"\\\\.\\", 4) == 0;
+  if (device ? std::wcsncmp(wide + 4, L"UNC\\", 4) == 0 : std::wcsncmp(wide, L"\\\\", 2) == 0) {
     return true;
   }
+  if (!GetVolumePathNameW(wide, root, kWidePathSize)) return false;
   const UINT type = GetDriveTypeW(root);
   return type == DRIVE_REMOTE || type == DRIVE_REMOVABLE;
+}
+
+// The last error of a rename, with a name already taken told as a copy
+// tells it (ERROR_FILE_EXISTS), the same on every backend.
+DWORD RenameError() {
+  const DWORD error = GetLastError();
+  return error == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : error;
 }
 
 class Win32FileServices : public FileServices {
@@ -395,7 +403,7 @@ class Win32FileServices : public FileServices {
 
   // No copy across volumes: one rename or nothing.
   int MoveAside(const char* path, const char* to) override {
-    return MoveFileExA(path, to, /*dwFlags=*/0) ? 0 : static_cast<int>(GetLastError());
+    return MoveFileExA(path, to, /*dwFlags=*/0) ? 0 : static_cast<int>(RenameError());
   }
 };
 
@@ -408,9 +416,9 @@ uint32_t PlaceKeepingOld(const wchar_t* temporary, const wchar_t* destination,
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return ERROR_ACCESS_DENIED;
   }
-  if (!MoveFileExW(destination, keep_old_as, /*dwFlags=*/0)) return GetLastError();
+  if (!MoveFileExW(destination, keep_old_as, /*dwFlags=*/0)) return RenameError();
   if (MoveFileExW(temporary, destination, /*dwFlags=*/0)) return 0;
-  const DWORD error = GetLastError();
+  const DWORD error = RenameError();
   MoveFileExW(keep_old_as, destination, /*dwFlags=*/0);
   return error;
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <set>
 #include <fcntl.h>
 #include <string>
@@ -297,6 +298,74 @@ TEST_F(PosixFileServicesTest, DeletingATreeRemovesLinksNotTheirTargets) {
   EXPECT_EQ(ReadFile(dir.path() / "outside" / "precious.txt"), "p");
 
   EXPECT_EQ(RemoveTree(AT_FDCWD, dir.Join("missing").c_str()), ENOENT);
+
+  // Deleting for good, a link inside and a link itself.
+  fs::create_directory(dir.path() / "tree3");
+  fs::create_directory_symlink(dir.path() / "outside", dir.path() / "tree3" / "link");
+  fs::create_directory_symlink(dir.path() / "outside", dir.path() / "link");
+  EXPECT_EQ(files.RemoveForGood(dir.Join("tree3").c_str()), 0);
+  EXPECT_EQ(files.RemoveForGood(dir.Join("link").c_str()), 0);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1);
+  EXPECT_EQ(ReadFile(dir.path() / "outside" / "precious.txt"), "p");
+}
+
+// With the home trash unusable (a file where its folder should be made),
+// Recycle says there is no trash and leaves the entry alone.
+TEST_F(PosixFileServicesTest, NoUsableTrashLeavesTheEntryAlone) {
+  if (Stat(dir.path().string()).st_dev != Stat(getenv("HOME") ? getenv("HOME") : "/").st_dev) {
+    GTEST_SKIP() << "the scratch folder is not on the home folder's volume, whose trash this tries";
+  }
+  const fs::path trash = ScratchDataHome() / "Trash";
+  fs::remove_all(trash);
+  WriteFile(trash, "in the way");
+  WriteFile(dir.path() / "kept.txt", "k");
+  EXPECT_EQ(files.Recycle(dir.Join("kept.txt").c_str()), static_cast<int>(kErrorNoTrash));
+  fs::remove(trash);
+  EXPECT_EQ(ReadFile(dir.path() / "kept.txt"), "k");
+}
+
+// The two steps of a replace that keeps the old file, in either order (a
+// link, or renames as on a volume without hard links): whichever step
+// fails, the old file is whole at its name and nothing is left behind.
+TEST_F(PosixFileServicesTest, WhicheverStepOfAKeepingReplaceFailsTheOldFileStays) {
+  const std::string destination = dir.Join("file.txt");
+  const std::string temporary = dir.Join("~larkspan-1.tmp");
+  const std::string kept = dir.Join("versions") + "/file.txt";
+  for (const KeepOrder order : {KeepOrder::kLinkFirst, KeepOrder::kRenamesOnly}) {
+    SCOPED_TRACE(order == KeepOrder::kLinkFirst ? "link first" : "renames only");
+    fs::remove_all(dir.path() / "versions");
+    WriteFile(destination, "old");
+    SetTimes(destination, 1500000000, 5);
+    WriteFile(temporary, "new");
+
+    // The first step refused: no versions folder.
+    EXPECT_EQ(PlaceKeepingOld(temporary.c_str(), destination.c_str(), kept.c_str(), order),
+              kErrorPathNotFound);
+    EXPECT_FALSE(fs::exists(temporary));
+    // The second refused: the new copy is gone before it can take the name.
+    fs::create_directory(dir.path() / "versions");
+    EXPECT_EQ(PlaceKeepingOld(temporary.c_str(), destination.c_str(), kept.c_str(), order),
+              kErrorFileNotFound);
+    EXPECT_EQ(ReadFile(destination), "old");
+    EXPECT_EQ(Stat(destination).st_mtim.tv_nsec, 5);
+    EXPECT_TRUE(fs::is_empty(dir.path() / "versions"));
+
+    WriteFile(temporary, "new");
+    EXPECT_EQ(PlaceKeepingOld(temporary.c_str(), destination.c_str(), kept.c_str(), order), 0u);
+    EXPECT_EQ(ReadFile(destination), "new");
+    EXPECT_EQ(ReadFile(kept), "old");
+    EXPECT_EQ(Stat(kept).st_mtim.tv_nsec, 5);
+    EXPECT_FALSE(fs::exists(temporary));
+  }
+  // A folder is no old file to keep, though a rename would take it.
+  fs::remove(destination);
+  fs::create_directory(destination);
+  WriteFile(temporary, "new");
+  fs::remove(kept);
+  EXPECT_EQ(PlaceKeepingOld(temporary.c_str(), destination.c_str(), kept.c_str(),
+                            KeepOrder::kRenamesOnly),
+            kErrorAccessDenied);
+  EXPECT_TRUE(fs::is_directory(destination));
 }
 
 TEST(PosixErrors, ErrnoValuesMapToWindowsNumbers) {
