@@ -179,6 +179,20 @@ TEST_F(PosixFileServicesTest, BothKindsOfTemporaryFileLeaveOnlyTheCopy) {
       names.insert(item.path().filename());
     EXPECT_EQ(names, (std::set<std::string>{"new", "old", "folder"}));
     EXPECT_TRUE(fs::is_empty(out / "folder"));
+
+    // Either kind keeps the old file when asked to.
+    const std::string kept = dir.Join("kept");
+    fs::remove(kept);
+    fs::remove(out / "old");
+    WriteFile(out / "old", "previous");
+    uint32_t error = 0;
+    bool at_source = false;
+    ASSERT_TRUE(CopyIntoPlace(source.c_str(), (out / "old").c_str(), kept.c_str(), kind, &error,
+                              &at_source))
+        << error;
+    EXPECT_EQ(ReadFile(kept), "previous");
+    EXPECT_EQ(ReadFile(out / "old"), "fresh content");
+    EXPECT_EQ(Stat(kept).st_nlink, 1u);
   }
 }
 
