@@ -123,7 +123,8 @@ class FileServices {
   // volume, keeping its content and last-write time; at no moment is
   // destination's name missing while neither its old nor its new content is
   // under some name. On failure the old destination file is as it was at
-  // destination, nothing is left at keep_old_as, no temporary file is left,
+  // destination and nothing is left at keep_old_as (only where putting it
+  // back fails too does it stay there, kept), no temporary file is left,
   // *error holds the failure's number (kErrorNameTooLong when the system
   // refuses a path as too long) and *at_source tells whether the failure lies
   // with the source file alone (it is gone, locked, unreadable or not a plain
