@@ -147,8 +147,9 @@ class FileServices {
   // permissions its parent hands down). True when it was created.
   virtual bool MakeHiddenFolder(const char* path) = 0;
   // Moves a file, or a folder with everything in it, to the recycle bin or
-  // the trash; never asks anything. A link goes as itself, never followed.
-  // Returns 0 when it is there, kErrorNoTrash when its volume has none or
+  // the trash; never asks anything. A link goes as itself, never followed
+  // (on Windows it is deleted, also where there is no recycle bin: a link
+  // holds no data). Returns 0 when it is there, kErrorNoTrash when its volume has none or
   // none can be used (nothing was done: a network or removable drive on
   // Windows, a volume without a trash or no usable home trash on POSIX), else
   // the error number of a removal that failed.
