@@ -237,7 +237,7 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
                          context.destination);
   uint32_t copy_error = 0;
   bool at_source = false;
-  if (!context.files->ReplaceWithCopy(context.source, context.destination, &copy_error,
+  if (!context.files->ReplaceWithCopy(context.source, context.destination, nullptr, &copy_error,
                                       &at_source)) {
     return CopyFailed(context, copy_error, at_source);
   }

@@ -248,14 +248,23 @@ bool DryRunFiles::SameContent(const char* a, const char* b) {
          inner_.SameContent(real_a.c_str(), real_b.c_str());
 }
 
-bool DryRunFiles::ReplaceWithCopy(const char* source, const char* destination, uint32_t* error,
-                                  bool* at_source) {
+bool DryRunFiles::ReplaceWithCopy(const char* source, const char* destination,
+                                  const char* keep_old_as, uint32_t* error, bool* at_source) {
   PathInfo info;
   *at_source = !ReadInfo(source, &info, error);
   if (*at_source) return false;
   if (!FolderOfIsThere(destination)) {
     *error = kErrorPathNotFound;
     return false;
+  }
+  if (keep_old_as != nullptr) {
+    PathInfo old;
+    if (!ReadInfo(destination, &old, error)) return false;
+    if (!FolderOfIsThere(keep_old_as) || Exists(keep_old_as)) {
+      *error = FolderOfIsThere(keep_old_as) ? kErrorFileExists : kErrorPathNotFound;
+      return false;
+    }
+    Note(keep_old_as, Change::kCopied, old);
   }
   // A copy is a plain file, also of a link.
   info.attributes &= ~kAttrReparsePoint;
@@ -280,7 +289,29 @@ bool DryRunFiles::MakeFolder(const char* path, const char*) {
   return true;
 }
 
+bool DryRunFiles::MakeHiddenFolder(const char* path) {
+  if (!FolderOfIsThere(path)) return false;
+  Note(path, Change::kMadeFolder, {kAttrFolder | kAttrHidden, 0, 0});
+  return true;
+}
+
 int DryRunFiles::Recycle(const char* path) {
   Note(path, Change::kGone, {});
+  return 0;
+}
+
+int DryRunFiles::RemoveForGood(const char* path) {
+  Note(path, Change::kGone, {});
+  return 0;
+}
+
+int DryRunFiles::MoveAside(const char* path, const char* to) {
+  PathInfo info;
+  uint32_t error = 0;
+  if (!ReadInfo(path, &info, &error)) return static_cast<int>(error);
+  if (!FolderOfIsThere(to)) return static_cast<int>(kErrorPathNotFound);
+  if (Exists(to)) return static_cast<int>(kErrorFileExists);
+  Note(path, Change::kGone, {});
+  Note(to, (info.attributes & kAttrFolder) ? Change::kMadeFolder : Change::kCopied, info);
   return 0;
 }

@@ -5,7 +5,10 @@
 // not there fails). Later questions of the pass are answered as after a real
 // pass: what it would have removed is gone, with everything under it; a
 // folder it would have made is there and holds only what the pass would have
-// put in it; a file it would have copied has its source's time and size.
+// put in it; a file it would have copied has its source's time and size; an
+// old version it would have kept, or an entry it would have moved aside,
+// stands at its new name (a folder moved aside shows there without what it
+// holds: the pass never lists the versions folder).
 // Mirror's clean and Sync's walk back need that within a job, and a later
 // job that reads what an earlier one would have written needs it too.
 //
@@ -43,12 +46,15 @@ class DryRunFiles : public FileServices {
   bool SameContent(const char* a, const char* b) override;
 
   // Changing calls: noted, never carried out.
-  bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error,
-                       bool* at_source) override;
+  bool ReplaceWithCopy(const char* source, const char* destination, const char* keep_old_as,
+                       uint32_t* error, bool* at_source) override;
   bool FlushCopies(const char* paths) override;
   bool RemoveFile(const char* path) override;
   bool MakeFolder(const char* path, const char* like) override;
+  bool MakeHiddenFolder(const char* path) override;
   int Recycle(const char* path) override;
+  int RemoveForGood(const char* path) override;
+  int MoveAside(const char* path, const char* to) override;
 
  private:
   // What the pass would have left at a path: nothing, a folder it made, or

@@ -12,8 +12,8 @@
 // nothing is offline, and a symbolic link is a reparse point that carries its
 // target's time, size and folder bit (a dangling link: time 0, no folder bit).
 // On Windows a symbolic link or junction is a reparse point with its own time
-// and folder bit. Recycle uses the freedesktop.org trash, and deletes for good
-// on a volume without one or where no trash can be used at all.
+// and folder bit. Recycle uses the freedesktop.org trash; where a volume has
+// none, or no trash can be used at all, it does nothing and says so.
 #pragma once
 
 #include <cstddef>
@@ -35,12 +35,17 @@ constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorSharingViolation = 32;  // held open by another program
 constexpr uint32_t kErrorLockViolation = 33;     // a region locked by another program
 constexpr uint32_t kErrorBadNetPath = 53;        // network path unreachable
+constexpr uint32_t kErrorFileExists = 80;        // the new name is taken
 constexpr uint32_t kErrorInvalidParameter = 87;  // also: no plain file (a pipe, a device)
 constexpr uint32_t kErrorDiskFull = 112;
 constexpr uint32_t kErrorNameTooLong = 206;      // a path too long for its buffer
 constexpr uint32_t kErrorCantAccessFile = 1920;  // a link the system cannot follow
 constexpr uint32_t kErrorLinkLoop = 1921;        // links that lead round in a loop
 constexpr uint32_t kErrorGeneral = 31;           // any failure without a closer number
+// Recycle's answer where the volume has no recycle bin or trash, or none can
+// be used: nothing was done. Bit 29 marks a program's own number; no system
+// call reports one, so it is never taken for a failure of the system.
+constexpr uint32_t kErrorNoTrash = 0x20000001;
 
 constexpr size_t kEntryNameSize = 260;
 
@@ -114,15 +119,21 @@ class FileServices {
 
   // Copies source to destination so that destination is never seen partly
   // written: the copy is made under its temporary name (see kTemporaryPrefix)
-  // in the destination's folder, carries the source's last-write time, and then replaces the old
-  // destination file in one step. On failure the old destination file is as
-  // it was, no temporary file is left, *error holds the failure's number
-  // (kErrorNameTooLong when the system refuses a path as too long) and
-  // *at_source tells whether the failure lies with the source file alone (it
-  // is gone, locked, unreadable or not a plain file) rather than with the
-  // destination or the medium.
-  virtual bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error,
-                               bool* at_source) = 0;
+  // in the destination's folder, carries the source's last-write time, and
+  // then replaces the old destination file in one step. With keep_old_as
+  // (nullptr: not kept) the old destination file, which must be there, is
+  // first given that name, a new name in an existing folder on the same
+  // volume, keeping its content and last-write time; at no moment is
+  // destination's name missing while neither its old nor its new content is
+  // under some name. On failure the old destination file is as it was at
+  // destination and nothing is left at keep_old_as (only where putting it
+  // back fails too does it stay there, kept), no temporary file is left,
+  // *error holds the failure's number (kErrorNameTooLong when the system
+  // refuses a path as too long) and *at_source tells whether the failure lies
+  // with the source file alone (it is gone, locked, unreadable or not a plain
+  // file) rather than with the destination, the kept name or the medium.
+  virtual bool ReplaceWithCopy(const char* source, const char* destination, const char* keep_old_as,
+                               uint32_t* error, bool* at_source) = 0;
   // Makes the copies whose paths are listed durable: on storage, so that a
   // power loss keeps them. paths holds NUL-terminated paths one after the
   // other and ends with an empty one. True only when every copy is known to
@@ -134,12 +145,27 @@ class FileServices {
   // where the system has them (the owner keeps full access). True when it was
   // created.
   virtual bool MakeFolder(const char* path, const char* like) = 0;
-  // Moves a file, or a folder with everything in it, to the recycle bin where
-  // its volume has one, else (or where no trash can be used at all) deletes
-  // it for good; never asks anything. A link goes as itself, never followed.
-  // A removal that fails for any other reason is reported, not retried by
-  // deleting for good. Returns 0 on success, else an error number.
+  // Creates one folder level, hidden (on POSIX by its name, which begins with
+  // ".", and open to its owner only; on Windows by its attribute, with the
+  // permissions its parent hands down). True when it was created.
+  virtual bool MakeHiddenFolder(const char* path) = 0;
+  // Moves a file, or a folder with everything in it, to the recycle bin or
+  // the trash; never asks anything. A link goes as itself, never followed
+  // (on Windows it is deleted, also where there is no recycle bin: a link
+  // holds no data). Returns 0 when it is there, kErrorNoTrash when its volume has none or
+  // none can be used (nothing was done: a network or removable drive on
+  // Windows, a volume without a trash or no usable home trash on POSIX), else
+  // the error number of a removal that failed.
   virtual int Recycle(const char* path) = 0;
+  // Deletes a file, or a folder with everything in it, for good. A link goes
+  // as itself, never followed, also inside the folder; read-only entries go
+  // too. Returns 0 when it is gone, else the error number of the first
+  // failure (what was deleted before it stays deleted).
+  virtual int RemoveForGood(const char* path) = 0;
+  // Moves a file, a link as itself, or a folder with everything in it to the
+  // new name to, in an existing folder on the same volume, in one rename;
+  // never replaces anything at to. Returns 0 or an error number.
+  virtual int MoveAside(const char* path, const char* to) = 0;
 };
 
 // The backend of this system. Its calls may be made from any thread.

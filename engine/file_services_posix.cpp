@@ -141,7 +141,7 @@ uint32_t ErrorFromGio(const GError* error) {
 // entry on the home folder's volume, a file by its folder's), and that trash
 // cannot be used: no home folder (a service account's HOME=/nonexistent), or
 // a trash folder that cannot be made. Any other failure of a trash is the
-// entry's own, and is reported, not answered by deleting for good.
+// entry's own, and is reported as such, not as a missing trash.
 bool HomeTrashUnusable(const char* path, const struct stat& entry) {
   struct stat home;
   if (stat(g_get_home_dir(), &home) != 0) return true;
@@ -275,9 +275,10 @@ class PosixFileServices : public FileServices {
   // No fsync per file: it would cost more than the copy on a large pass, and
   // a kill or a failure still never leaves a partial file, because the copy
   // gets its name last. FlushCopies makes a batch durable where that counts.
-  bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error,
-                       bool* at_source) override {
-    return CopyIntoPlace(source, destination, TemporaryKind::kUnnamedFirst, error, at_source);
+  bool ReplaceWithCopy(const char* source, const char* destination, const char* keep_old_as,
+                       uint32_t* error, bool* at_source) override {
+    return CopyIntoPlace(source, destination, keep_old_as, TemporaryKind::kUnnamedFirst, error,
+                         at_source);
   }
 
   // One syncfs per file system the copies lie on: it writes out every dirty
@@ -320,6 +321,8 @@ class PosixFileServices : public FileServices {
     return true;
   }
 
+  bool MakeHiddenFolder(const char* path) override { return mkdir(path, 0700) == 0; }
+
   int Recycle(const char* path) override {
     UseLocalFilesOnly();
     GFile* file = g_file_new_for_path(path);
@@ -331,9 +334,7 @@ class PosixFileServices : public FileServices {
         result = static_cast<int>(ErrorForPath(path, errno));
       } else if (g_error_matches(failure, G_IO_ERROR, G_IO_ERROR_NOT_SUPPORTED) ||
                  HomeTrashUnusable(path, st)) {
-        // No trash for this volume: deleted for good, as on a Windows share.
-        const int error = RemoveTree(AT_FDCWD, path);
-        result = error == 0 ? 0 : static_cast<int>(ErrorForPath(path, error));
+        result = static_cast<int>(kErrorNoTrash);
       } else {
         result = static_cast<int>(ErrorFromGio(failure));
       }
@@ -341,6 +342,19 @@ class PosixFileServices : public FileServices {
     }
     g_object_unref(file);
     return result;
+  }
+
+  int RemoveForGood(const char* path) override {
+    const int error = RemoveTree(AT_FDCWD, path);
+    return error == 0 ? 0 : static_cast<int>(ErrorForPath(path, error));
+  }
+
+  int MoveAside(const char* path, const char* to) override {
+    const int error = RenameNew(path, to);
+    if (error == 0) return 0;
+    // A missing name is the entry's when it is gone, else the new name's folder's.
+    struct stat st;
+    return static_cast<int>(ErrorForPath(lstat(path, &st) == 0 ? to : path, error));
   }
 
  private:

@@ -182,17 +182,13 @@ bool AppendWide(wchar_t (&path)[kWidePathSize], size_t& length, const wchar_t* t
   return true;
 }
 
-// The temporary name in the destination's folder, absolute and in the
-// extended-length form ("\\?\C:\..." or "\\?\UNC\server\share\..."; a device
-// path's "\\.\" becomes "\\?\"), which the system takes at any length: a
-// destination that fits MAX_PATH may sit in a folder where the longer
-// temporary name does not. False when it does not fit.
-bool TemporaryPathFor(const wchar_t* destination, wchar_t (&temporary)[kWidePathSize]) {
+// path absolute and in the extended-length form ("\\?\C:\..." or
+// "\\?\UNC\server\share\..."; a device path's "\\.\" becomes "\\?\"), which
+// the system takes at any length. False when it does not fit.
+bool ExtendedPath(const wchar_t* path, wchar_t (&extended)[kWidePathSize]) {
   wchar_t full[kWidePathSize];
-  const DWORD n = GetFullPathNameW(destination, kWidePathSize, full, /*lpFilePart=*/nullptr);
-  wchar_t* slash = n == 0 || n >= kWidePathSize ? nullptr : std::wcsrchr(full, L'\\');
-  if (slash == nullptr) return false;
-  slash[1] = L'\0';
+  const DWORD n = GetFullPathNameW(path, kWidePathSize, full, /*lpFilePart=*/nullptr);
+  if (n == 0 || n >= kWidePathSize) return false;
   const wchar_t* prefix = L"\\\\?\\";
   const wchar_t* rest = full;
   if (std::wcsncmp(full, L"\\\\?\\", 4) == 0) {
@@ -203,14 +199,86 @@ bool TemporaryPathFor(const wchar_t* destination, wchar_t (&temporary)[kWidePath
     prefix = L"\\\\?\\UNC\\";
     rest = full + 2;
   }
+  size_t length = 0;
+  extended[0] = L'\0';
+  return AppendWide(extended, length, prefix) && AppendWide(extended, length, rest);
+}
+
+// The temporary name in the destination's folder, in the extended-length
+// form: a destination that fits MAX_PATH may sit in a folder where the longer
+// temporary name does not. False when it does not fit.
+bool TemporaryPathFor(const wchar_t* destination, wchar_t (&temporary)[kWidePathSize]) {
+  if (!ExtendedPath(destination, temporary)) return false;
+  wchar_t* slash = std::wcsrchr(temporary, L'\\');
+  if (slash == nullptr) return false;
+  slash[1] = L'\0';
+  size_t length = static_cast<size_t>(slash + 1 - temporary);
   char name[32];
   wchar_t wide_name[kWidePathSize];
   const int m = std::snprintf(name, sizeof name, "%s%lu%s", kTemporaryPrefix, GetCurrentProcessId(),
                               kTemporarySuffix);
-  size_t length = 0;
-  temporary[0] = L'\0';
-  return m > 0 && ToWide(name, wide_name) && AppendWide(temporary, length, prefix) &&
-         AppendWide(temporary, length, rest) && AppendWide(temporary, length, wide_name);
+  return m > 0 && ToWide(name, wide_name) && AppendWide(temporary, length, wide_name);
+}
+
+// Deletes the entry at path[0, length), as data lists it, for good; a folder
+// with everything in it, a link (a name surrogate) as itself. path has room
+// to grow for the names below. 0 or the first failure's number.
+DWORD RemoveEntry(wchar_t (&path)[kWidePathSize], size_t length, const WIN32_FIND_DATAW& data) {
+  const DWORD attributes = data.dwFileAttributes;
+  // A read-only entry refuses to be deleted.
+  if (attributes & FILE_ATTRIBUTE_READONLY) {
+    SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+  }
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileW(path) ? 0 : GetLastError();
+  const bool link =
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(data.dwReserved0);
+  DWORD error = 0;
+  size_t end = length;
+  if (!link && AppendWide(path, end, L"\\*")) {
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW(path, &entry);
+    if (find == INVALID_HANDLE_VALUE) error = GetLastError();
+    while (find != INVALID_HANDLE_VALUE && error == 0) {
+      const bool dot =
+          std::wcscmp(entry.cFileName, L".") == 0 || std::wcscmp(entry.cFileName, L"..") == 0;
+      end = length + 1;
+      path[end] = L'\0';
+      if (!dot) {
+        error = AppendWide(path, end, entry.cFileName) ? RemoveEntry(path, end, entry)
+                                                       : ERROR_FILENAME_EXCED_RANGE;
+      }
+      if (error == 0 && !FindNextFileW(find, &entry)) break;
+    }
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+  } else if (!link) {
+    error = ERROR_FILENAME_EXCED_RANGE;
+  }
+  path[length] = L'\0';
+  if (error != 0) return error;
+  return RemoveDirectoryW(path) ? 0 : GetLastError();
+}
+
+// True where the shell's recycle would delete for good without a word: a
+// network share (a UNC path or a mapped drive) or a removable drive.
+bool WithoutRecycleBin(const char* path) {
+  wchar_t wide[kWidePathSize];
+  wchar_t root[kWidePathSize];
+  if (!ToWide(path, wide)) return false;
+  const bool device =
+      std::wcsncmp(wide, L"\\\\?\\", 4) == 0 || std::wcsncmp(wide, L"\\\\.\\", 4) == 0;
+  if (device ? std::wcsncmp(wide + 4, L"UNC\\", 4) == 0 : std::wcsncmp(wide, L"\\\\", 2) == 0) {
+    return true;
+  }
+  if (!GetVolumePathNameW(wide, root, kWidePathSize)) return false;
+  const UINT type = GetDriveTypeW(root);
+  return type == DRIVE_REMOTE || type == DRIVE_REMOVABLE;
+}
+
+// The last error of a rename, with a name already taken told as a copy
+// tells it (ERROR_FILE_EXISTS), the same on every backend.
+DWORD RenameError() {
+  const DWORD error = GetLastError();
+  return error == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : error;
 }
 
 class Win32FileServices : public FileServices {
@@ -289,15 +357,17 @@ class Win32FileServices : public FileServices {
   // place in one rename, so a failure or a kill never leaves a partial file.
   // The temporary file is reached by its extended-length name, the source and
   // the destination as the A calls would reach them.
-  bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error,
-                       bool* at_source) override {
+  bool ReplaceWithCopy(const char* source, const char* destination, const char* keep_old_as,
+                       uint32_t* error, bool* at_source) override {
     *at_source = false;
     wchar_t wide_source[kWidePathSize];
     wchar_t wide_destination[kWidePathSize];
+    wchar_t wide_keep[kWidePathSize];
     wchar_t temporary[kWidePathSize];
     if (!ToWide(source, wide_source) || !ToWide(destination, wide_destination) ||
         RefusedAsTooLong(destination, wide_destination) ||
-        !TemporaryPathFor(wide_destination, temporary)) {
+        !TemporaryPathFor(wide_destination, temporary) ||
+        (keep_old_as != nullptr && !ToWide(keep_old_as, wide_keep))) {
       *error = kErrorNameTooLong;
       return false;
     }
@@ -305,6 +375,10 @@ class Win32FileServices : public FileServices {
       const DWORD copy_error = GetLastError();
       *error = copy_error;
       *at_source = SourceFailed(source, copy_error, error);
+    } else if (keep_old_as != nullptr) {
+      *error = PlaceKeepingOld(temporary, wide_destination, wide_keep);
+      if (*error == 0) return true;
+      if (RefusedAsTooLong(keep_old_as, wide_keep)) *error = kErrorNameTooLong;
     } else if (MoveFileExW(temporary, wide_destination, MOVEFILE_REPLACE_EXISTING)) {
       return true;
     } else {
@@ -330,8 +404,17 @@ class Win32FileServices : public FileServices {
     return CreateDirectoryA(path, /*lpSecurityAttributes=*/nullptr) != FALSE;
   }
 
+  // Hidden, so that no walk copies or removes it.
+  bool MakeHiddenFolder(const char* path) override {
+    if (!CreateDirectoryA(path, /*lpSecurityAttributes=*/nullptr)) return false;
+    if (SetFileAttributesA(path, FILE_ATTRIBUTE_HIDDEN)) return true;
+    RemoveDirectoryA(path);
+    return false;
+  }
+
   // A link is removed as itself, so that no delete can reach its target: a
-  // folder link (a junction) by RemoveDirectoryA, a file link by DeleteFileA.
+  // folder link (a junction) by RemoveDirectoryA, a file link by DeleteFileA;
+  // a link loses no data, so also where there is no recycle bin.
   int Recycle(const char* path) override {
     const DWORD attributes = AttributesOf(path, GetFileAttributesA(path));
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
@@ -339,6 +422,7 @@ class Win32FileServices : public FileServices {
                                                                    : DeleteFileA(path) != FALSE;
       return removed ? 0 : static_cast<int>(GetLastError());
     }
+    if (WithoutRecycleBin(path)) return static_cast<int>(kErrorNoTrash);
     // SHFileOperationA takes a list of paths, each ended by a NUL and the
     // list by one more.
     char list[kRecycleListSize];
@@ -353,9 +437,42 @@ class Win32FileServices : public FileServices {
     operation.fFlags = kRecycleFlags;
     return SHFileOperationA(&operation);
   }
+
+  // Walked by the extended-length name, so that a deep tree goes whole.
+  int RemoveForGood(const char* path) override {
+    wchar_t wide[kWidePathSize];
+    wchar_t extended[kWidePathSize];
+    if (!ToWide(path, wide) || !ExtendedPath(wide, extended)) {
+      return static_cast<int>(kErrorNameTooLong);
+    }
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(extended, &data);
+    if (find == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+    FindClose(find);
+    return static_cast<int>(RemoveEntry(extended, std::wcslen(extended), data));
+  }
+
+  // No copy across volumes: one rename or nothing.
+  int MoveAside(const char* path, const char* to) override {
+    return MoveFileExA(path, to, /*dwFlags=*/0) ? 0 : static_cast<int>(RenameError());
+  }
 };
 
 }  // namespace
+
+uint32_t PlaceKeepingOld(const wchar_t* temporary, const wchar_t* destination,
+                         const wchar_t* keep_old_as) {
+  // A folder is no old file to keep.
+  const DWORD attributes = GetFileAttributesW(destination);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return ERROR_ACCESS_DENIED;
+  }
+  if (!MoveFileExW(destination, keep_old_as, /*dwFlags=*/0)) return RenameError();
+  if (MoveFileExW(temporary, destination, /*dwFlags=*/0)) return 0;
+  const DWORD error = RenameError();
+  MoveFileExW(keep_old_as, destination, /*dwFlags=*/0);
+  return error;
+}
 
 FileServices& DefaultFileServices() {
   static Win32FileServices files;

@@ -32,7 +32,10 @@ void ReportSkipped(WorkerContext& context, const char* head, const char* path) {
 }
 
 bool RecycleDestination(WorkerContext& context) {
-  const int result = context.files->Recycle(context.destination);
+  int result = context.files->Recycle(context.destination);
+  // No recycle bin there: deleted for good, as the shell does on a share.
+  if (result == static_cast<int>(kErrorNoTrash))
+    result = context.files->RemoveForGood(context.destination);
   if (result == 0) {
     ++context.counts.removed;
   } else {

@@ -50,7 +50,8 @@ void ReportTooLong(WorkerContext& context, const char* folder, const char* name)
 // as failed: an entry left alone for safety or after a failure.
 void ReportSkipped(WorkerContext& context, const char* head, const char* path);
 
-// Recycles the entry named in the destination buffer and logs "Removed
+// Recycles the entry named in the destination buffer (deletes it for good
+// where its volume has no recycle bin or trash) and logs "Removed
 // <path>", counted as removed, or "Delete failed on <path>", counted as
 // skipped and marking the pass as failed. True when it is gone.
 bool RecycleDestination(WorkerContext& context);

@@ -37,7 +37,7 @@ uint32_t WindowsErrorFromErrno(int error) {
     case EBUSY:
       return kErrorSharingViolation;
     case EEXIST:
-      return 80;  // ERROR_FILE_EXISTS
+      return kErrorFileExists;
     case EMFILE:
     case ENFILE:
       return 4;  // ERROR_TOO_MANY_OPEN_FILES

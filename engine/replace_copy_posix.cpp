@@ -142,12 +142,21 @@ int LinkUnnamed(int out, const char* path) {
   return linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
 }
 
+// The old destination kept through PlaceKeepingOld; 0, or -1 with *error set.
+int PlaceKept(const char* temporary, const char* destination, const char* keep_old_as,
+              uint32_t* error) {
+  *error = PlaceKeepingOld(temporary, destination, keep_old_as, KeepOrder::kLinkFirst);
+  return *error == 0 ? 0 : -1;
+}
+
 // Puts the complete unnamed file out in place as destination and closes it.
 // A new file is linked straight in: there is no rename, and nothing is left
 // behind by a crash at any point. A file to replace needs the one-step
-// rename, so the copy is linked under the temporary name first. 0 or an errno.
-int PlaceUnnamed(int out, const char* temporary, const char* destination) {
-  int failure = LinkUnnamed(out, destination);
+// rename, so the copy is linked under the temporary name first. 0, an errno,
+// or -1 with *error set when the old file could not be kept.
+int PlaceUnnamed(int out, const char* temporary, const char* destination, const char* keep_old_as,
+                 uint32_t* error) {
+  int failure = keep_old_as == nullptr ? LinkUnnamed(out, destination) : EEXIST;
   if (failure == 0) {
     if (close(out) == 0) return 0;
     // Nothing was there before: taking the new name back leaves all as it was.
@@ -161,16 +170,18 @@ int PlaceUnnamed(int out, const char* temporary, const char* destination) {
   }
   if (close(out) != 0 && failure == 0) failure = errno;
   if (failure != 0) return failure;
+  if (keep_old_as != nullptr) return PlaceKept(temporary, destination, keep_old_as, error);
   if (rename(temporary, destination) == 0) return 0;
   failure = errno;
   unlink(temporary);
   return failure;
 }
 
-// The named path: created beside the destination, renamed over it. 0 or an
-// errno; *error is set here when the temporary file cannot be created.
+// The named path: created beside the destination, renamed over it. 0, an
+// errno, or -1 with *error set (the temporary file cannot be created, the old
+// file cannot be kept).
 int CopyThroughNamed(int in, const struct stat& st, const char* temporary, const char* destination,
-                     uint32_t* error, bool* at_source) {
+                     const char* keep_old_as, uint32_t* error, bool* at_source) {
   const int out = CreateTemporary(temporary);
   if (out < 0) {
     *error = ErrorForPath(temporary, errno);
@@ -178,8 +189,35 @@ int CopyThroughNamed(int in, const struct stat& st, const char* temporary, const
   }
   int failure = FillCopy(in, out, st, at_source);
   if (close(out) != 0 && failure == 0) failure = errno;
+  if (failure == 0 && keep_old_as != nullptr) {
+    return PlaceKept(temporary, destination, keep_old_as, error);
+  }
   if (failure == 0 && rename(temporary, destination) != 0) failure = errno;
   if (failure != 0) unlink(temporary);
+  return failure;
+}
+
+// Where a volume has no hard links (FAT, exFAT, many FUSE shares) link
+// refuses with one of these; the old file is then kept by a rename.
+bool LinksRefused(int error) {
+  return error == EPERM || error == EOPNOTSUPP || error == ENOTSUP || error == ENOSYS ||
+         error == EMLINK || error == EXDEV;
+}
+
+// Gives the old destination its kept name; *moved tells whether it left its
+// own name (a rename) rather than gaining a second one (a link). 0 or an errno.
+int KeepOld(const char* destination, const char* keep_old_as, KeepOrder order, bool* moved) {
+  *moved = false;
+  if (order == KeepOrder::kLinkFirst) {
+    if (link(destination, keep_old_as) == 0) return 0;
+    if (!LinksRefused(errno)) return errno;
+  }
+  // link refuses a folder with EPERM too: a folder is no old file to keep.
+  struct stat st;
+  if (lstat(destination, &st) != 0) return errno;
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  const int failure = RenameNew(destination, keep_old_as);
+  *moved = failure == 0;
   return failure;
 }
 
@@ -190,8 +228,35 @@ pid_t ProcessId() {
 
 }  // namespace
 
-bool CopyIntoPlace(const char* source, const char* destination, TemporaryKind kind, uint32_t* error,
-                   bool* at_source) {
+int RenameNew(const char* from, const char* to) {
+  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
+  struct stat st;
+  if (lstat(to, &st) == 0) return EEXIST;
+  return rename(from, to) == 0 ? 0 : errno;
+}
+
+uint32_t PlaceKeepingOld(const char* temporary, const char* destination, const char* keep_old_as,
+                         KeepOrder order) {
+  bool moved = false;
+  int failure = KeepOld(destination, keep_old_as, order, &moved);
+  if (failure != 0) {
+    unlink(temporary);
+    return ErrorForPath(keep_old_as, failure);
+  }
+  if (rename(temporary, destination) == 0) return 0;
+  failure = errno;
+  // The old file back under its name; after a link it never left it.
+  if (moved) {
+    rename(keep_old_as, destination);
+  } else {
+    unlink(keep_old_as);
+  }
+  unlink(temporary);
+  return ErrorForPath(destination, failure);
+}
+bool CopyIntoPlace(const char* source, const char* destination, const char* keep_old_as,
+                   TemporaryKind kind, uint32_t* error, bool* at_source) {
   *at_source = false;
   char folder[kPosixPathMax];
   char temporary[kPosixPathMax];
@@ -233,12 +298,12 @@ bool CopyIntoPlace(const char* source, const char* destination, TemporaryKind ki
   if (unnamed >= 0) {
     failure = FillCopy(in, unnamed, st, at_source);
     if (failure == 0) {
-      failure = PlaceUnnamed(unnamed, temporary, destination);
+      failure = PlaceUnnamed(unnamed, temporary, destination, keep_old_as, error);
     } else {
       close(unnamed);
     }
   } else {
-    failure = CopyThroughNamed(in, st, temporary, destination, error, at_source);
+    failure = CopyThroughNamed(in, st, temporary, destination, keep_old_as, error, at_source);
   }
   close(in);
   if (failure == 0) return true;

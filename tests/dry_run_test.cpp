@@ -31,7 +31,8 @@ class DryRunTest : public WalkTest {
     const bool dry_failed = context.pass_failed;
     EXPECT_EQ(TreeState({temp.path()}), before);
     for (const FileOp op : {FileOp::kReplaceWithCopy, FileOp::kFlushCopies, FileOp::kRemoveFile,
-                            FileOp::kMakeFolder, FileOp::kRecycle}) {
+                            FileOp::kMakeFolder, FileOp::kRecycle, FileOp::kRemoveForGood,
+                            FileOp::kMoveAside, FileOp::kMakeHiddenFolder}) {
       EXPECT_EQ(files.calls(op), 0) << static_cast<int>(op);
     }
     const std::vector<std::string> real_lines = RunJobs(files, jobs);
@@ -115,6 +116,38 @@ TEST_F(DryRunTest, AMoveComparesWithTheBytesAnEarlierJobWouldHaveCopied) {
             Sorted({"Copying " + (dst / "a.txt").string(), "Updating " + (dst / "c.txt").string(),
                     "Updating " + (dst / "c.txt").string()}));
   EXPECT_TRUE(fs::is_empty(src));
+}
+
+// What the walks will ask after keeping an old version or moving an entry
+// aside: the picture answers as the real tree would, the tree itself unchanged.
+TEST_F(DryRunTest, KeptAndMovedEntriesStandAtTheirNewNames) {
+  fs::create_directories(dst / "versions");
+  fs::create_directories(dst / "tree" / "inner");
+  WriteFile(src / "a.txt", "new");
+  WriteFile(dst / "a.txt", "older");
+  const std::vector<std::string> before = TreeState({temp.path()});
+  const auto at = [](const fs::path& path) { return path.string(); };
+  DryRunFiles dry(files);
+  PathInfo old{};
+  uint32_t error = 0;
+  ASSERT_TRUE(dry.ReadInfo(at(dst / "a.txt").c_str(), &old, &error));
+
+  bool at_source = true;
+  ASSERT_TRUE(dry.ReplaceWithCopy(at(src / "a.txt").c_str(), at(dst / "a.txt").c_str(),
+                                  at(dst / "versions" / "a.txt").c_str(), &error, &at_source));
+  PathInfo kept{};
+  ASSERT_TRUE(dry.ReadInfo(at(dst / "versions" / "a.txt").c_str(), &kept, &error));
+  EXPECT_EQ(kept.last_write, old.last_write);
+  EXPECT_EQ(kept.size, 5u);
+  // The old version's name is taken now, as it would be.
+  EXPECT_FALSE(dry.ReplaceWithCopy(at(src / "a.txt").c_str(), at(dst / "a.txt").c_str(),
+                                   at(dst / "versions" / "a.txt").c_str(), &error, &at_source));
+  EXPECT_EQ(error, kErrorFileExists);
+
+  EXPECT_EQ(dry.MoveAside(at(dst / "tree").c_str(), at(dst / "versions" / "tree").c_str()), 0);
+  EXPECT_FALSE(dry.Exists(at(dst / "tree" / "inner").c_str()));
+  EXPECT_TRUE(dry.IsFolder(at(dst / "versions" / "tree").c_str()));
+  EXPECT_EQ(TreeState({temp.path()}), before);
 }
 
 }  // namespace

@@ -26,6 +26,10 @@ enum class FileOp {
   kRemoveFile,
   kMakeFolder,
   kRecycle,
+  kRemoveForGood,
+  kMoveAside,
+  kMakeHiddenFolder,
+  kKeepOldVersion,  // the keeping of the old file in a replace, by its kept path
   kOpenFolder,
   kCloseFolder,
   kSameContent,
@@ -39,7 +43,10 @@ class FaultyFileServices : public FileServices {
   // Calls of op whose path contains path_part (every call when it is empty)
   // fail with error: only the nth such call (counting from 1), or all of them
   // when nth is 0. NextFind and EndFind have no path; a copy's path is its
-  // destination, and a failed copy is the destination's failure.
+  // destination, and a failed copy is the destination's failure. A copy that
+  // keeps the old file is also a kKeepOldVersion call on its kept path: a
+  // rule there makes the copy fail as a refused keep, before anything is done.
+  // A move aside's path is the moved entry's.
   void FailOn(FileOp op, uint32_t error, const std::string& path_part = "", int nth = 0) {
     rules_.push_back({op, error, path_part, nth, 0});
   }
@@ -110,15 +117,16 @@ class FaultyFileServices : public FileServices {
     uint32_t error = 0;
     return !Fails(FileOp::kSameContent, a, &error) && inner_.SameContent(a, b);
   }
-  bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error,
-                       bool* at_source) override {
+  bool ReplaceWithCopy(const char* source, const char* destination, const char* keep_old_as,
+                       uint32_t* error, bool* at_source) override {
     *at_source = false;
     if (Fails(FileOp::kReplaceWithCopy, destination, error)) return false;
     if (Matches(kSourceOfCopy, source, error)) {
       *at_source = true;
       return false;
     }
-    return inner_.ReplaceWithCopy(source, destination, error, at_source);
+    if (keep_old_as != nullptr && Fails(FileOp::kKeepOldVersion, keep_old_as, error)) return false;
+    return inner_.ReplaceWithCopy(source, destination, keep_old_as, error, at_source);
   }
   // The paths of a flush are its first copy's.
   bool FlushCopies(const char* paths) override {
@@ -133,10 +141,24 @@ class FaultyFileServices : public FileServices {
     uint32_t error = 0;
     return !Fails(FileOp::kMakeFolder, path, &error) && inner_.MakeFolder(path, like);
   }
+  bool MakeHiddenFolder(const char* path) override {
+    uint32_t error = 0;
+    return !Fails(FileOp::kMakeHiddenFolder, path, &error) && inner_.MakeHiddenFolder(path);
+  }
   int Recycle(const char* path) override {
     uint32_t error = 0;
     if (Fails(FileOp::kRecycle, path, &error)) return static_cast<int>(error);
     return inner_.Recycle(path);
+  }
+  int RemoveForGood(const char* path) override {
+    uint32_t error = 0;
+    if (Fails(FileOp::kRemoveForGood, path, &error)) return static_cast<int>(error);
+    return inner_.RemoveForGood(path);
+  }
+  int MoveAside(const char* path, const char* to) override {
+    uint32_t error = 0;
+    if (Fails(FileOp::kMoveAside, path, &error)) return static_cast<int>(error);
+    return inner_.MoveAside(path, to);
   }
 
  private:

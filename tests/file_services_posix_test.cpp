@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <fstream>
+#include <cstdlib>
 #include <set>
 #include <fcntl.h>
 #include <linux/filter.h>
@@ -57,7 +58,7 @@ ChildCopy CopyWhereCallsFail(const std::string& source, const std::string& desti
     uint32_t copy_error = 0;
     bool at_source = false;
     if (!FailSystemCalls(calls, error)) _exit(2);
-    _exit(DefaultFileServices().ReplaceWithCopy(source.c_str(), destination.c_str(), &copy_error,
+    _exit(DefaultFileServices().ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &copy_error,
                                                 &at_source)
               ? 0
               : 1);
@@ -152,7 +153,8 @@ TEST_F(PosixFileServicesTest, CopiesCarryPermissionBitsAndExactTimes) {
     const std::string destination = dir.Join("copy");
     uint32_t error = 0;
     bool at_source = false;
-    ASSERT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), &error, &at_source))
+    ASSERT_TRUE(
+        files.ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &error, &at_source))
         << error;
     const struct stat copied = Stat(destination);
     EXPECT_EQ(copied.st_mode & 07777, mode);
@@ -177,7 +179,7 @@ TEST_F(PosixFileServicesTest, SpecialBitsGoOnlyWithTheirOwner) {
   if (root) {
     uint32_t error = 0;
     bool at_source = false;
-    ASSERT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), &error, &at_source))
+    ASSERT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &error, &at_source))
         << error;
     const struct stat copied = Stat(destination);
     EXPECT_EQ(copied.st_uid, 12345u);
@@ -257,7 +259,7 @@ TEST_F(PosixFileServicesTest, SparseFilesStaySparse) {
     const std::string destination = dir.Join(std::string(c.name) + ".copy");
     uint32_t error = 0;
     bool at_source = false;
-    ASSERT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), &error, &at_source))
+    ASSERT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &error, &at_source))
         << error;
     const struct stat copied = Stat(destination);
     EXPECT_EQ(copied.st_size, kSize);
@@ -280,7 +282,8 @@ TEST_F(PosixFileServicesTest, CopiesWhatAFileSystemReportsAsEmpty) {
   const std::string destination = dir.Join("version");
   uint32_t error = 0;
   bool at_source = false;
-  ASSERT_TRUE(files.ReplaceWithCopy("/proc/version", destination.c_str(), &error, &at_source))
+  ASSERT_TRUE(
+      files.ReplaceWithCopy("/proc/version", destination.c_str(), nullptr, &error, &at_source))
       << error;
   EXPECT_FALSE(ReadFile(destination).empty());
   EXPECT_EQ(ReadFile(destination), ReadFile("/proc/version"));
@@ -304,7 +307,8 @@ TEST_F(PosixFileServicesTest, BothKindsOfTemporaryFileLeaveOnlyTheCopy) {
       const std::string destination = (out / name).string();
       uint32_t error = 0;
       bool at_source = false;
-      ASSERT_TRUE(CopyIntoPlace(source.c_str(), destination.c_str(), kind, &error, &at_source))
+      ASSERT_TRUE(
+          CopyIntoPlace(source.c_str(), destination.c_str(), nullptr, kind, &error, &at_source))
           << name << " error " << error;
       EXPECT_EQ(ReadFile(destination), "fresh content") << name;
       EXPECT_EQ(Stat(destination).st_mtim.tv_nsec, 123456789) << name;
@@ -325,7 +329,8 @@ TEST_F(PosixFileServicesTest, BothKindsOfTemporaryFileLeaveOnlyTheCopy) {
     for (const auto& f : failures) {
       uint32_t error = 0;
       bool at_source = true;
-      EXPECT_FALSE(CopyIntoPlace(source.c_str(), f.destination.c_str(), kind, &error, &at_source));
+      EXPECT_FALSE(
+          CopyIntoPlace(source.c_str(), f.destination.c_str(), nullptr, kind, &error, &at_source));
       EXPECT_EQ(error, f.error) << f.destination;
       EXPECT_FALSE(at_source) << f.destination;
     }
@@ -334,6 +339,20 @@ TEST_F(PosixFileServicesTest, BothKindsOfTemporaryFileLeaveOnlyTheCopy) {
       names.insert(item.path().filename());
     EXPECT_EQ(names, (std::set<std::string>{"new", "old", "folder"}));
     EXPECT_TRUE(fs::is_empty(out / "folder"));
+
+    // Either kind keeps the old file when asked to.
+    const std::string kept = dir.Join("kept");
+    fs::remove(kept);
+    fs::remove(out / "old");
+    WriteFile(out / "old", "previous");
+    uint32_t error = 0;
+    bool at_source = false;
+    ASSERT_TRUE(CopyIntoPlace(source.c_str(), (out / "old").c_str(), kept.c_str(), kind, &error,
+                              &at_source))
+        << error;
+    EXPECT_EQ(ReadFile(kept), "previous");
+    EXPECT_EQ(ReadFile(out / "old"), "fresh content");
+    EXPECT_EQ(Stat(kept).st_nlink, 1u);
   }
 }
 
@@ -356,8 +375,8 @@ TEST_F(PosixFileServicesTest, ASourceThatCannotBeCopiedIsTheSourcesFailure) {
   for (const auto& [source, expected] : cases) {
     uint32_t error = 0;
     bool at_source = false;
-    EXPECT_FALSE(
-        files.ReplaceWithCopy(source.c_str(), dir.Join("copy").c_str(), &error, &at_source));
+    EXPECT_FALSE(files.ReplaceWithCopy(source.c_str(), dir.Join("copy").c_str(), nullptr, &error,
+                                       &at_source));
     EXPECT_EQ(error, expected) << source;
     EXPECT_TRUE(at_source) << source;
     EXPECT_FALSE(fs::exists(dir.path() / "copy")) << source;
@@ -453,6 +472,74 @@ TEST_F(PosixFileServicesTest, DeletingATreeRemovesLinksNotTheirTargets) {
   EXPECT_EQ(ReadFile(dir.path() / "outside" / "precious.txt"), "p");
 
   EXPECT_EQ(RemoveTree(AT_FDCWD, dir.Join("missing").c_str()), ENOENT);
+
+  // Deleting for good, a link inside and a link itself.
+  fs::create_directory(dir.path() / "tree3");
+  fs::create_directory_symlink(dir.path() / "outside", dir.path() / "tree3" / "link");
+  fs::create_directory_symlink(dir.path() / "outside", dir.path() / "link");
+  EXPECT_EQ(files.RemoveForGood(dir.Join("tree3").c_str()), 0);
+  EXPECT_EQ(files.RemoveForGood(dir.Join("link").c_str()), 0);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1);
+  EXPECT_EQ(ReadFile(dir.path() / "outside" / "precious.txt"), "p");
+}
+
+// With the home trash unusable (a file where its folder should be made),
+// Recycle says there is no trash and leaves the entry alone.
+TEST_F(PosixFileServicesTest, NoUsableTrashLeavesTheEntryAlone) {
+  if (Stat(dir.path().string()).st_dev != Stat(getenv("HOME") ? getenv("HOME") : "/").st_dev) {
+    GTEST_SKIP() << "the scratch folder is not on the home folder's volume, whose trash this tries";
+  }
+  const fs::path trash = ScratchDataHome() / "Trash";
+  fs::remove_all(trash);
+  WriteFile(trash, "in the way");
+  WriteFile(dir.path() / "kept.txt", "k");
+  EXPECT_EQ(files.Recycle(dir.Join("kept.txt").c_str()), static_cast<int>(kErrorNoTrash));
+  fs::remove(trash);
+  EXPECT_EQ(ReadFile(dir.path() / "kept.txt"), "k");
+}
+
+// The two steps of a replace that keeps the old file, in either order (a
+// link, or renames as on a volume without hard links): whichever step
+// fails, the old file is whole at its name and nothing is left behind.
+TEST_F(PosixFileServicesTest, WhicheverStepOfAKeepingReplaceFailsTheOldFileStays) {
+  const std::string destination = dir.Join("file.txt");
+  const std::string temporary = dir.Join("~larkspan-1.tmp");
+  const std::string kept = dir.Join("versions") + "/file.txt";
+  for (const KeepOrder order : {KeepOrder::kLinkFirst, KeepOrder::kRenamesOnly}) {
+    SCOPED_TRACE(order == KeepOrder::kLinkFirst ? "link first" : "renames only");
+    fs::remove_all(dir.path() / "versions");
+    WriteFile(destination, "old");
+    SetTimes(destination, 1500000000, 5);
+    WriteFile(temporary, "new");
+
+    // The first step refused: no versions folder.
+    EXPECT_EQ(PlaceKeepingOld(temporary.c_str(), destination.c_str(), kept.c_str(), order),
+              kErrorPathNotFound);
+    EXPECT_FALSE(fs::exists(temporary));
+    // The second refused: the new copy is gone before it can take the name.
+    fs::create_directory(dir.path() / "versions");
+    EXPECT_EQ(PlaceKeepingOld(temporary.c_str(), destination.c_str(), kept.c_str(), order),
+              kErrorFileNotFound);
+    EXPECT_EQ(ReadFile(destination), "old");
+    EXPECT_EQ(Stat(destination).st_mtim.tv_nsec, 5);
+    EXPECT_TRUE(fs::is_empty(dir.path() / "versions"));
+
+    WriteFile(temporary, "new");
+    EXPECT_EQ(PlaceKeepingOld(temporary.c_str(), destination.c_str(), kept.c_str(), order), 0u);
+    EXPECT_EQ(ReadFile(destination), "new");
+    EXPECT_EQ(ReadFile(kept), "old");
+    EXPECT_EQ(Stat(kept).st_mtim.tv_nsec, 5);
+    EXPECT_FALSE(fs::exists(temporary));
+  }
+  // A folder is no old file to keep, though a rename would take it.
+  fs::remove(destination);
+  fs::create_directory(destination);
+  WriteFile(temporary, "new");
+  fs::remove(kept);
+  EXPECT_EQ(PlaceKeepingOld(temporary.c_str(), destination.c_str(), kept.c_str(),
+                            KeepOrder::kRenamesOnly),
+            kErrorAccessDenied);
+  EXPECT_TRUE(fs::is_directory(destination));
 }
 
 TEST(PosixErrors, ErrnoValuesMapToWindowsNumbers) {

@@ -214,7 +214,8 @@ TEST_F(FileServicesTest, ReplaceWithCopyCarriesContentAndTime) {
   for (const std::string& destination : {fresh, older}) {
     uint32_t error = 0;
     bool at_source = false;
-    EXPECT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), &error, &at_source))
+    EXPECT_TRUE(
+        files.ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &error, &at_source))
         << destination << " error " << error;
     EXPECT_EQ(ReadFile(destination), "new content") << destination;
     EXPECT_EQ(LastWrite(destination), LastWrite(source)) << destination;
@@ -246,7 +247,8 @@ TEST_F(FileServicesTest, AFailedReplaceLeavesTheTreeAsItWas) {
   for (const auto& c : cases) {
     uint32_t error = 0;
     bool at_source = !c.at_source;
-    EXPECT_FALSE(files.ReplaceWithCopy(c.source.c_str(), c.destination.c_str(), &error, &at_source))
+    EXPECT_FALSE(
+        files.ReplaceWithCopy(c.source.c_str(), c.destination.c_str(), nullptr, &error, &at_source))
         << c.destination;
     EXPECT_EQ(error, c.error) << c.source << " -> " << c.destination;
     EXPECT_EQ(at_source, c.at_source) << c.source << " -> " << c.destination;
@@ -282,6 +284,105 @@ TEST_F(FileServicesTest, SameContentComparesEveryByte) {
   }
 }
 
+TEST_F(FileServicesTest, AReplaceCanKeepTheOldFileFirst) {
+  const std::string source = dir.Join("source.txt");
+  WriteFile(source, "new");
+  const std::string destination = dir.Join("file.txt");
+  WriteFile(destination, "old content");
+  fs::last_write_time(destination, fs::file_time_type::clock::now() - std::chrono::hours(48));
+  const int64_t old_time = LastWrite(destination);
+  fs::create_directory(dir.path() / "versions");
+  const std::string kept = dir.Join("versions") + kPathSeparator + "file.txt";
+
+  uint32_t error = 0;
+  bool at_source = true;
+  ASSERT_TRUE(
+      files.ReplaceWithCopy(source.c_str(), destination.c_str(), kept.c_str(), &error, &at_source))
+      << error;
+  EXPECT_EQ(ReadFile(destination), "new");
+  EXPECT_EQ(LastWrite(destination), LastWrite(source));
+  EXPECT_EQ(ReadFile(kept), "old content");
+  EXPECT_EQ(LastWrite(kept), old_time);
+  EXPECT_EQ(Names(dir.path()),
+            (std::set<std::string>{"source.txt", "file.txt", "versions",
+                                   (fs::path("versions") / "file.txt").string()}));
+}
+
+// Where the old file cannot be kept (its folder missing, its name taken), no
+// replace happens: the old file stays whole at its name, nothing is left.
+TEST_F(FileServicesTest, AReplaceWhoseOldFileCannotBeKeptChangesNothing) {
+  const std::string source = dir.Join("source.txt");
+  WriteFile(source, "new");
+  const std::string destination = dir.Join("file.txt");
+  WriteFile(destination, "old");
+  const int64_t old_time = LastWrite(destination);
+  fs::create_directory(dir.path() / "versions");
+  const std::string taken = dir.Join("versions") + kPathSeparator + "file.txt";
+  WriteFile(taken, "an earlier version");
+  const struct {
+    std::string keep;
+    uint32_t error;
+  } cases[] = {
+      {dir.Join("gone") + kPathSeparator + "file.txt", kErrorPathNotFound},
+      {taken, kErrorFileExists},
+  };
+  const auto before = Names(dir.path());
+  for (const auto& c : cases) {
+    uint32_t error = 0;
+    bool at_source = true;
+    EXPECT_FALSE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), c.keep.c_str(), &error,
+                                       &at_source))
+        << c.keep;
+    EXPECT_EQ(error, c.error) << c.keep;
+    EXPECT_FALSE(at_source) << c.keep;
+    EXPECT_EQ(ReadFile(destination), "old") << c.keep;
+    EXPECT_EQ(LastWrite(destination), old_time) << c.keep;
+    EXPECT_EQ(ReadFile(taken), "an earlier version") << c.keep;
+    EXPECT_EQ(Names(dir.path()), before) << c.keep;
+  }
+}
+
+TEST_F(FileServicesTest, MoveAsideTakesAWholeTreeToANewName) {
+  fs::create_directories(dir.path() / "tree" / "inner");
+  WriteFile(dir.path() / "tree" / "a.txt", "a");
+  WriteFile(dir.path() / "tree" / "inner" / "b.txt", "b");
+  fs::create_directory(dir.path() / "aside");
+  WriteFile(dir.path() / "aside" / "taken", "t");
+  const std::string tree = dir.Join("tree");
+  const std::string aside = dir.Join("aside") + kPathSeparator;
+
+  // A taken name or a missing folder: nothing moves.
+  EXPECT_EQ(files.MoveAside(tree.c_str(), (aside + "taken").c_str()),
+            static_cast<int>(kErrorFileExists));
+  const std::string nowhere = dir.Join("gone") + kPathSeparator + "tree";
+  EXPECT_EQ(files.MoveAside(tree.c_str(), nowhere.c_str()), static_cast<int>(kErrorPathNotFound));
+  EXPECT_EQ(ReadFile(dir.path() / "aside" / "taken"), "t");
+
+  EXPECT_EQ(files.MoveAside(tree.c_str(), (aside + "moved").c_str()), 0);
+  EXPECT_EQ(Names(dir.path() / "aside"),
+            (std::set<std::string>{"taken", "moved", (fs::path("moved") / "a.txt").string(),
+                                   (fs::path("moved") / "inner").string(),
+                                   (fs::path("moved") / "inner" / "b.txt").string()}));
+  EXPECT_EQ(ReadFile(dir.path() / "aside" / "moved" / "inner" / "b.txt"), "b");
+  EXPECT_FALSE(fs::exists(tree));
+}
+
+TEST_F(FileServicesTest, RemoveForGoodDeletesAWholeTree) {
+  fs::create_directories(dir.path() / "tree" / "inner" / "deeper");
+  WriteFile(dir.path() / "tree" / "a.txt", "a");
+  WriteFile(dir.path() / "tree" / "inner" / "deeper" / "locked.txt", "r");
+  // A read-only file is deleted too (Windows refuses that until the
+  // attribute is lifted).
+  fs::permissions(dir.path() / "tree" / "inner" / "deeper" / "locked.txt", fs::perms::owner_read);
+  WriteFile(dir.path() / "file.txt", "f");
+  WriteFile(dir.path() / "stays.txt", "s");
+
+  EXPECT_EQ(files.RemoveForGood(dir.Join("tree").c_str()), 0);
+  EXPECT_EQ(files.RemoveForGood(dir.Join("file.txt").c_str()), 0);
+  EXPECT_EQ(Names(dir.path()), std::set<std::string>{"stays.txt"});
+  EXPECT_EQ(files.RemoveForGood(dir.Join("missing").c_str()), static_cast<int>(kErrorFileNotFound));
+}
+
 TEST_F(FileServicesTest, RemoveFileAndMakeFolder) {
   const std::string file = dir.Join("file.txt");
   WriteFile(file, "x");
@@ -296,6 +397,14 @@ TEST_F(FileServicesTest, RemoveFileAndMakeFolder) {
   EXPECT_FALSE(files.MakeFolder(folder.c_str(), like.c_str()));
   const std::string deep = dir.Join("gone") + kPathSeparator + "made";
   EXPECT_FALSE(files.MakeFolder(deep.c_str(), like.c_str()));
+
+  const std::string hidden = dir.Join(".hidden");
+  EXPECT_TRUE(files.MakeHiddenFolder(hidden.c_str()));
+  PathInfo info{};
+  uint32_t error = 0;
+  ASSERT_TRUE(files.ReadInfo(hidden.c_str(), &info, &error)) << error;
+  EXPECT_EQ(info.attributes & (kAttrFolder | kAttrHidden), kAttrFolder | kAttrHidden);
+  EXPECT_FALSE(files.MakeHiddenFolder(hidden.c_str()));
 }
 
 TEST_F(FileServicesTest, RecycleTakesAFileOrAWholeFolder) {

@@ -1,8 +1,9 @@
 // What the Windows file services add to the shared contract.
-#include "engine/file_services.h"
+#include "engine/file_services_win32.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <windows.h>
 
@@ -41,7 +42,7 @@ TEST(Win32FileServices, AReadOnlySourceLeavesNoTemporaryFileBehind) {
   uint32_t error = 0;
   bool at_source = true;
   EXPECT_FALSE(DefaultFileServices().ReplaceWithCopy(source.c_str(), dir.Join("taken").c_str(),
-                                                     &error, &at_source));
+                                                     nullptr, &error, &at_source));
   EXPECT_NE(error, 0u);
   EXPECT_FALSE(at_source);
   int count = 0;
@@ -72,16 +73,19 @@ TEST(Win32FileServices, DestinationsNearAndPastMaxPath) {
     bool at_source = false;
     if (length >= MAX_PATH && GetFileAttributesA(destination.c_str()) == INVALID_FILE_ATTRIBUTES &&
         GetLastError() == ERROR_FILENAME_EXCED_RANGE) {
-      EXPECT_FALSE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), &error, &at_source));
+      EXPECT_FALSE(
+          files.ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &error, &at_source));
       EXPECT_EQ(error, kErrorNameTooLong);
       continue;
     }
     // A folder in the destination's place refuses the rename after the copy.
     fs::create_directory(folder / "abc");
-    EXPECT_FALSE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), &error, &at_source));
+    EXPECT_FALSE(
+        files.ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &error, &at_source));
     fs::remove(folder / "abc");
     EXPECT_TRUE(fs::is_empty(folder));
-    EXPECT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), &error, &at_source))
+    EXPECT_TRUE(
+        files.ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &error, &at_source))
         << error;
     EXPECT_EQ(ReadFile(folder / "abc"), "long way");
   }
@@ -101,11 +105,49 @@ TEST(Win32FileServices, AFileHeldByAnotherProgramIsTheSourcesFailure) {
   uint32_t error = 0;
   bool at_source = false;
   EXPECT_FALSE(DefaultFileServices().ReplaceWithCopy(
-      dir.Join("held.txt").c_str(), dir.Join("copy.txt").c_str(), &error, &at_source));
+      dir.Join("held.txt").c_str(), dir.Join("copy.txt").c_str(), nullptr, &error, &at_source));
   EXPECT_EQ(error, kErrorSharingViolation);
   EXPECT_TRUE(at_source);
   CloseHandle(holder);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1);  // no copy, no temporary
+}
+
+// The two renames of a replace that keeps the old file: whichever fails, the
+// old file is whole at its name.
+TEST(Win32FileServices, WhicheverStepOfAKeepingReplaceFailsTheOldFileStays) {
+  TempDir dir;
+  const fs::path destination = dir.path() / "file.txt";
+  const fs::path temporary = dir.path() / "~larkspan-1.tmp";
+  const fs::path kept = dir.path() / "versions" / "file.txt";
+  WriteFile(destination, "old");
+  const auto old_time = fs::last_write_time(destination) - std::chrono::hours(48);
+  fs::last_write_time(destination, old_time);
+  WriteFile(temporary, "new");
+
+  // The first refused: no versions folder.
+  EXPECT_EQ(PlaceKeepingOld(temporary.c_str(), destination.c_str(), kept.c_str()),
+            kErrorPathNotFound);
+  // The second refused: the new copy is gone before it can take the name.
+  fs::create_directory(dir.path() / "versions");
+  const fs::path gone = dir.path() / "gone.tmp";
+  EXPECT_EQ(PlaceKeepingOld(gone.c_str(), destination.c_str(), kept.c_str()), kErrorFileNotFound);
+  EXPECT_EQ(ReadFile(destination), "old");
+  EXPECT_EQ(fs::last_write_time(destination), old_time);
+  EXPECT_TRUE(fs::is_empty(dir.path() / "versions"));
+
+  EXPECT_EQ(PlaceKeepingOld(temporary.c_str(), destination.c_str(), kept.c_str()), 0u);
+  EXPECT_EQ(ReadFile(destination), "new");
+  EXPECT_EQ(ReadFile(kept), "old");
+  EXPECT_EQ(fs::last_write_time(kept), old_time);
+  EXPECT_FALSE(fs::exists(temporary));
+}
+
+// The shell would delete on a share for good: nothing is recycled there.
+// (A mapped network or removable drive cannot be made under Wine; a UNC path
+// is told by its form alone.)
+TEST(Win32FileServices, NoRecycleOnAShare) {
+  EXPECT_EQ(DefaultFileServices().Recycle("\\\\larkspan-nowhere\\share\\file.txt"),
+            static_cast<int>(kErrorNoTrash));
 }
 
 }  // namespace
