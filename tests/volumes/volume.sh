@@ -39,6 +39,10 @@ need_fuse() {
   need fusermount3
 }
 
+# A process that ended but was not reaped (its parent, the shell that
+# started it, is gone) counts as gone.
+alive() { [ -r "/proc/$1/status" ] && ! grep -q '^State:[[:space:]]*Z' "/proc/$1/status" 2>/dev/null; }
+
 mounted() { awk -v p="$1" '$5 == p { found = 1 } END { exit !found }' /proc/self/mountinfo; }
 
 # wait_mounted DIR PID LOG: up to 10 s for DIR to be a mount of PID.
@@ -46,7 +50,7 @@ wait_mounted() {
   local i
   for i in $(seq 100); do
     if mounted "$1" && ls "$1" >/dev/null 2>&1; then return 0; fi
-    if ! kill -0 "$2" 2>/dev/null; then break; fi
+    if ! alive "$2"; then break; fi
     sleep 0.1
   done
   cat "$3" >&2
@@ -59,15 +63,15 @@ wait_mounted() {
 # requests hang does not end on TERM.
 end_pid() {
   local i
-  kill -0 "$1" 2>/dev/null || return 0
+  alive "$1" || return 0
   kill -TERM "$1" 2>/dev/null
   for i in $(seq 20); do
-    kill -0 "$1" 2>/dev/null || return 0
+    alive "$1" || return 0
     sleep 0.1
   done
   kill -KILL "$1" 2>/dev/null
   for i in $(seq 20); do
-    kill -0 "$1" 2>/dev/null || return 0
+    alive "$1" || return 0
     sleep 0.1
   done
 }
@@ -80,7 +84,7 @@ unmount_dir() {  # unmount_dir DIR PID
   fi
   # The driver ends by itself once its mount is gone.
   for i in $(seq 30); do
-    kill -0 "$pid" 2>/dev/null || break
+    alive "$pid" || break
     sleep 0.1
   done
   end_pid "$pid"
@@ -187,7 +191,7 @@ start_smbd() {  # start_smbd SCRATCH
       echo "smbd_pid=$pid"
       return 0
     fi
-    kill -0 "$pid" 2>/dev/null || break
+    alive "$pid" || break
     sleep 0.1
   done
   tail -20 "$s/smbd.log" >&2
@@ -282,7 +286,7 @@ EOF
   echo "$pid" >"$s/sshd.pid"
   for i in $(seq 100); do
     (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-    kill -0 "$pid" 2>/dev/null || { cat "$s/sshd.log" >&2; die 1 "sshd did not start"; }
+    alive "$pid" || { cat "$s/sshd.log" >&2; die 1 "sshd did not start"; }
     sleep 0.1
   done
   echo "sshd_pid=$pid"
