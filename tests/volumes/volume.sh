@@ -3,9 +3,10 @@
 # started here is started in the foreground of its own process, whose id is
 # printed (and kept in the scratch folder), and is stopped by that id only.
 #
-#   volume.sh mount KIND IMAGE DIR [MIB]  make IMAGE (fat32, exfat, ntfs,
-#                                        ntfs-windows) unless it exists and
-#                                        mount it on DIR; prints pid=N
+#   volume.sh mount KIND IMAGE DIR [MIB]  make IMAGE of KIND (fat32, exfat,
+#                                        ntfs, ntfs-windows; MIB 64, sparse:
+#                                        FAT32 wants 33 or more) unless it
+#                                        exists, mount it on DIR; prints pid=N
 #   volume.sh unmount DIR PID            unmount, then end PID if still there
 #   volume.sh share-start SCRATCH [PORT] a Samba server on 127.0.0.1:PORT
 #                                        (4450) sharing SCRATCH/share, mounted
@@ -93,7 +94,7 @@ unmount_dir() {  # unmount_dir DIR PID
 }
 
 mount_volume() {  # mount_volume KIND IMAGE DIR [MIB]
-  local kind=$1 image=$2 dir=$3 mib=${4:-32}
+  local kind=$1 image=$2 dir=$3 mib=${4:-64}
   local log pid device
   need_fuse
   case $kind in
