@@ -31,8 +31,7 @@ std::string Quoted(const std::string& text) {
 
 ScriptResult RunScript(const std::string& arguments) {
   ScriptResult result;
-  const std::string command =
-      std::string("bash ") + LARKSPAN_VOLUME_SCRIPT + " " + arguments + " 2>&1";
+  const std::string command = "bash " + Quoted(LARKSPAN_VOLUME_SCRIPT) + " " + arguments + " 2>&1";
   FILE* out = popen(command.c_str(), "r");
   if (out == nullptr) {
     result.text = "cannot run " LARKSPAN_VOLUME_SCRIPT;
