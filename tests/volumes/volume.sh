@@ -46,7 +46,8 @@ alive() { [ -r "/proc/$1/status" ] && ! grep -q '^State:[[:space:]]*Z' "/proc/$1
 
 mounted() { awk -v p="$1" '$5 == p { found = 1 } END { exit !found }' /proc/self/mountinfo; }
 
-# wait_mounted DIR PID LOG: up to 10 s for DIR to be a mount of PID.
+# wait_mounted DIR PID LOG: up to 10 s for DIR to be a mount of PID; else
+# the log is shown, PID ended and 1 returned.
 wait_mounted() {
   local i
   for i in $(seq 100); do
@@ -57,7 +58,8 @@ wait_mounted() {
   cat "$3" >&2
   kill -KILL "$2" 2>/dev/null
   mounted "$1" && umount -l "$1"
-  die 1 "mounting $1 failed"
+  echo "volume.sh: mounting $1 failed" >&2
+  return 1
 }
 
 # end_pid PID: asks PID to end, and ends it after 2 s. A FUSE driver whose
@@ -103,14 +105,14 @@ mount_volume() {  # mount_volume KIND IMAGE DIR [MIB]
     ntfs | ntfs-windows) need mkfs.ntfs ntfs-3g ;;
     *) die 1 "unknown kind $kind" ;;
   esac
+  dir=$(realpath -m "$dir")
+  image=$(realpath -m "$image")
+  log=$image.log
   # A driver that was ended leaves its mount behind, answering ENOTCONN.
   if mounted "$dir" && ! ls "$dir" >/dev/null 2>&1; then
     fusermount3 -u -q "$dir" 2>/dev/null || umount -l "$dir"
   fi
   mkdir -p "$dir" "$(dirname "$image")" || die 1 "cannot make $dir"
-  dir=$(cd "$dir" && pwd)
-  image=$(cd "$(dirname "$image")" && pwd)/$(basename "$image")
-  log=$image.log
   if [ ! -e "$image" ]; then
     truncate -s "${mib}M" "$image" || die 1 "cannot make $image"
     case $kind in
@@ -140,8 +142,10 @@ mount_volume() {  # mount_volume KIND IMAGE DIR [MIB]
       pid=$!
       ;;
   esac
-  wait_mounted "$dir" "$pid" "$log"
+  local ok=0
+  wait_mounted "$dir" "$pid" "$log" || ok=1
   [ -n "${device:-}" ] && losetup -d "$device"
+  [ "$ok" -eq 0 ] || exit 1
   echo "pid=$pid"
 }
 
@@ -229,7 +233,7 @@ EOF
   HOME=$s/home setsid smbnetfs "$s/mnt" -f -o smbnetfs_debug=0 >"$s/smbnetfs.log" 2>&1 &
   pid=$!
   echo "$pid" >"$s/smbnetfs.pid"
-  wait_mounted "$s/mnt" "$pid" "$s/smbnetfs.log"
+  wait_mounted "$s/mnt" "$pid" "$s/smbnetfs.log" || { server_stop "$s"; exit 1; }
   local host=127.0.0.1
   [ "$port" = 445 ] || host=127.0.0.1:$port
   # The share answers once the client has reached the server.
@@ -296,7 +300,7 @@ EOF
     >"$s/sshfs.log" 2>&1 &
   pid=$!
   echo "$pid" >"$s/sshfs.pid"
-  wait_mounted "$s/mnt" "$pid" "$s/sshfs.log"
+  wait_mounted "$s/mnt" "$pid" "$s/sshfs.log" || { sshfs_stop "$s"; exit 1; }
   echo "sshfs_pid=$pid"
   echo "path=$s/mnt"
 }
