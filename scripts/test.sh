@@ -9,14 +9,16 @@ cd "$(dirname "$0")/.."
 
 passed=0
 failed=0
+skipped=0
 ran=0
 
 # Adds one preset's GoogleTest cases: for each binary in ctest's JUnit report,
-# the counts of its own XML report (written in this order). A binary that
+# the counts of its own XML report (written in this order); a case that was
+# skipped (no FUSE, no server) is counted as skipped, not passed. A binary that
 # ctest saw fail without a failed case (a crash, a time-out) counts as one
 # failure, and a binary without a report as one case.
 count_results() {
-  local build=build/$1 name status tests failures disabled errors
+  local build=build/$1 name status tests failures disabled errors skips
   local counts='s/.*<testsuites tests="([0-9]+)" failures="([0-9]+)" disabled="([0-9]+)" errors="([0-9]+)".*/\1 \2 \3 \4/p'
   while read -r name status; do
     ran=$((ran + 1))
@@ -24,7 +26,11 @@ count_results() {
       if [ "$status" = run ]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
       continue
     fi
-    passed=$((passed + tests - failures - errors - disabled))
+    # The totals line has no skipped count: each suite's line has one.
+    skips=$(awk -F'skipped="' '/<testsuite /{split($2, n, "\""); s += n[1]} END {print s + 0}' \
+      "$build/test-results/$name.xml")
+    passed=$((passed + tests - failures - errors - disabled - skips))
+    skipped=$((skipped + skips))
     failed=$((failed + failures + errors))
     if [ "$status" != run ] && [ $((failures + errors)) -eq 0 ]; then
       failed=$((failed + 1))
@@ -70,5 +76,5 @@ if [[ " $presets " == *" win32 "* ]]; then
   done
 fi
 
-echo "$passed passed, $failed failed"
+echo "$passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ] && [ "$ran" -gt 0 ] && [ "$passed" -gt 0 ]
