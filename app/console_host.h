@@ -31,6 +31,9 @@ class ConsoleHost : public Host {
   void SetProgressRange(uint32_t total) override;
   void SetProgress(uint32_t position) override;
   void HighlightJob(int) override {}
+  // Nobody is asked here: --allow-mass-change lets a mass change through
+  // before any question.
+  bool AskMassChange(const char*) override { return false; }
 
   void SendStartPass() override;
   void PostCloseNow() override;

@@ -4,9 +4,12 @@
 #include "engine/entry_rules.h"
 #include "engine/folder_listing.h"
 #include "engine/job_check.h"
+#include "engine/mass_change.h"
 #include "engine/move_batch.h"
 #include "engine/path_buffer.h"
+#include "engine/versions.h"
 #include "engine/walks.h"
+#include "jobs/utf8.h"
 
 namespace {
 
@@ -52,6 +55,9 @@ constexpr size_t kMaxWalkDepth = kPathBufferSize / 2;
 // sources go.
 struct CopyWalkState {
   WalkRules rules;
+  // Where the destination's top ends in its buffer: old versions are kept
+  // in the versions folder there.
+  size_t destination_top;
   WalkedFolder walked[kMaxWalkDepth];
   size_t walked_depth;
   MoveBatch moves;
@@ -123,7 +129,7 @@ bool ClearedForMirror(WorkerContext& context, const CopyWalkState& walk, const c
     ReportSkipped(context, line, context.destination);
     return false;
   }
-  return RecycleDestination(context);
+  return RecycleDestination(context, walk.destination_top);
 }
 
 // Where a walk is: at the top of the job (a listing that fails there ends the
@@ -168,9 +174,15 @@ bool TakeFolder(WorkerContext& context, CopyWalkState& walk, const FindEntry& en
   return WalkFolder(context, walk, {false, place.through_link || link});
 }
 
-// A failed copy of the file named in both buffers: false when the pass must stop.
-bool CopyFailed(WorkerContext& context, uint32_t error, bool at_source) {
-  switch (JudgeCopyFailure(error, at_source)) {
+constexpr char kVersionNotKept[] = "Skipped, old version not kept: ";
+
+// A failed copy of the file named in both buffers, keeping the old file or
+// not: false when the pass must stop.
+bool CopyFailed(WorkerContext& context, uint32_t error, bool at_source, bool keeping) {
+  switch (JudgeCopyFailure(error, at_source, keeping)) {
+    case CopyFailureVerdict::kVersionNotKept:
+      ReportSkipped(context, kVersionNotKept, context.destination);
+      return true;
     case CopyFailureVerdict::kPathTooLong:
       ReportSkipped(context, "Skipped, path too long: ", context.destination);
       return true;
@@ -195,6 +207,24 @@ bool CopyFailed(WorkerContext& context, uint32_t error, bool at_source) {
   return false;
 }
 
+// Whether the job's next update goes ahead: not once the mass-change guard
+// has stopped its updates. The guard speaks once per job.
+bool UpdateGoesAhead(WorkerContext& context, const CopyWalkState& walk) {
+  UpdateGuard& guard = context.updates;
+  if (!guard.decided && IsMassUpdate(guard.replaced + 1, guard.compared)) {
+    guard.decided = true;
+    char updates[kThousandsSize];
+    char compared[kThousandsSize];
+    FormatThousands(guard.replaced + 1, updates);
+    FormatThousands(guard.compared, compared);
+    char what[kPathBufferSize];
+    FormatWhole(what, sizeof what, "Job would update %s of %s files compared in %.*s", updates,
+                compared, static_cast<int>(walk.destination_top), context.destination);
+    guard.refused = !LetMassChangeThrough(context, what, "nothing more updated");
+  }
+  return !guard.refused;
+}
+
 // A source file entry, named in both buffers. False when the pass must stop.
 bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entry,
               void* destination_folder, WalkPlace place) {
@@ -204,6 +234,7 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
   const bool found =
       context.files->ReadInfoIn(destination_folder, context.destination, &there, &error);
   FileVerdict verdict = JudgeFile(entry, found, there, walk.rules.same_second);
+  if (IsCompared(verdict)) ++context.updates.compared;
   if (verdict == FileVerdict::kFolderInTheWay) {
     if (!ClearedForMirror(context, walk, "Skipped, folder in place of file: ")) return true;
     verdict = FileVerdict::kCopy;
@@ -233,15 +264,39 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
     default:
       return true;
   }
-  context.AppendPathLine(verdict == FileVerdict::kCopy ? kCopyingPrefix : kUpdatingPrefix,
-                         context.destination);
+  const bool update = verdict == FileVerdict::kUpdate;
+  char kept[kPathBufferSize];
+  const char* keep_old_as = nullptr;
+  if (update) {
+    if (!UpdateGoesAhead(context, walk)) {
+      ++context.counts.skipped;
+      return true;
+    }
+    // The old file goes to the versions folder: where it cannot, it stays
+    // as it is.
+    if (context.keep_versions_days > 0) {
+      if (!PrepareVersionPlace(*context.files, context.destination, walk.destination_top,
+                               context.version_stamp, kept)) {
+        ReportSkipped(context, kVersionNotKept, context.destination);
+        return true;
+      }
+      keep_old_as = kept;
+    }
+  }
+  context.AppendPathLine(update ? kUpdatingPrefix : kCopyingPrefix, context.destination);
   uint32_t copy_error = 0;
   bool at_source = false;
-  if (!context.files->ReplaceWithCopy(context.source, context.destination, nullptr, &copy_error,
-                                      &at_source)) {
-    return CopyFailed(context, copy_error, at_source);
+  if (!context.files->ReplaceWithCopy(context.source, context.destination, keep_old_as,
+                                      &copy_error, &at_source)) {
+    return CopyFailed(context, copy_error, at_source, keep_old_as != nullptr);
   }
-  ++(verdict == FileVerdict::kCopy ? context.counts.copied : context.counts.updated);
+  if (update) {
+    ++context.counts.updated;
+    ++context.updates.replaced;
+    if (keep_old_as != nullptr && context.dry_run) LogWithPath(context, kOldVersionPrefix, kept);
+  } else {
+    ++context.counts.copied;
+  }
   // Move deletes only files of the source tree itself: nothing reached
   // through a folder link, and never a link.
   if (!walk.rules.move || place.through_link) return true;
@@ -291,7 +346,7 @@ bool WalkFolder(WorkerContext& context, CopyWalkState& walk, WalkPlace place) {
 bool CopyWalk(WorkerContext& context, JobMode mode, Direction direction) {
   // The walk's own state, on this thread's stack (about 75 KiB; the pass
   // thread's stack is the system's default, 1 MiB at the least).
-  CopyWalkState walk{RulesFor(mode, direction), {}, 0, {}};
+  CopyWalkState walk{RulesFor(mode, direction), std::strlen(context.destination), {}, 0, {}};
   const bool listed = WalkFolder(context, walk, {true, false});
   SettleMoves(context, walk.moves);
   return listed;

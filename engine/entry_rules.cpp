@@ -59,7 +59,10 @@ DestinationVerdict JudgeDestinationEntry(const FindEntry& entry, bool in_source,
   return DestinationVerdict::kKeepUnreadable;
 }
 
-CopyFailureVerdict JudgeCopyFailure(uint32_t error, bool at_source) {
+CopyFailureVerdict JudgeCopyFailure(uint32_t error, bool at_source, bool keeping) {
+  if (keeping && !at_source && (error == kErrorNameTooLong || error == kErrorFileExists)) {
+    return CopyFailureVerdict::kVersionNotKept;
+  }
   if (error == kErrorNameTooLong) return CopyFailureVerdict::kPathTooLong;
   if (!at_source) return CopyFailureVerdict::kAbort;
   switch (error) {

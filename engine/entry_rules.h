@@ -44,6 +44,13 @@ enum class SameSecondRule { kUpdate, kConflict, kLeave };
 FileVerdict JudgeFile(const FindEntry& source, bool found, const PathInfo& there,
                       SameSecondRule rule);
 
+// A file found at the source file's place, judged by its time and size: what
+// the mass-change guard counts as compared.
+inline bool IsCompared(FileVerdict verdict) {
+  return verdict != FileVerdict::kCopy && verdict != FileVerdict::kLinkInTheWay &&
+         verdict != FileVerdict::kFolderInTheWay;
+}
+
 // A source folder against what stands at its place in the destination.
 enum class FolderVerdict {
   kMake,          // nothing there: made, then walked
@@ -74,6 +81,8 @@ DestinationVerdict JudgeDestinationEntry(const FindEntry& entry, bool in_source,
 // A copy that failed: a failure of the one source file skips that entry; a
 // path the system finds too long is skipped as too long; a failure of the
 // destination or the medium, and any failure that cannot be placed, aborts.
-enum class CopyFailureVerdict { kSkipEntry, kPathTooLong, kAbort };
+// A replace that was keeping the old file and failed for a kept name too
+// long or already taken skips the entry: the old version could not be kept.
+enum class CopyFailureVerdict { kSkipEntry, kPathTooLong, kVersionNotKept, kAbort };
 
-CopyFailureVerdict JudgeCopyFailure(uint32_t error, bool at_source);
+CopyFailureVerdict JudgeCopyFailure(uint32_t error, bool at_source, bool keeping);

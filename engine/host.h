@@ -15,6 +15,10 @@ class Host {
   virtual void SetProgressRange(uint32_t total) = 0;
   virtual void SetProgress(uint32_t position) = 0;
   virtual void HighlightJob(int row) = 0;
+  // Asks whether a mass change (question names it with its counts) goes
+  // ahead: true for yes. Waits for the answer; a host with nobody to ask,
+  // or whose window is gone or closing, answers no.
+  virtual bool AskMassChange(const char* question) = 0;
 
   // Shows prefix followed by path as one line, as AppendLog does. A log of
   // limited width may shorten the path part to fit it, keeping the file name

@@ -1,9 +1,13 @@
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "engine/entry_rules.h"
 #include "engine/folder_listing.h"
+#include "engine/mass_change.h"
 #include "engine/path_buffer.h"
 #include "engine/walks.h"
+#include "jobs/utf8.h"
 
 namespace {
 
@@ -53,27 +57,68 @@ bool SourceLooksUnmounted(WorkerContext& context) {
          ListFirstTaken(context, context.destination, &destination_holds) && destination_holds;
 }
 
-bool CleanFolder(WorkerContext& context, size_t top_length);
+// What the clean's walk finds before anything is removed: the files the
+// destination holds, and the entries to remove with the files among them.
+// The removals are made after the walk, once the guard lets them through.
+struct CleanCount {
+  size_t top_length = 0;  // of the source's top in its buffer
+  uint32_t held = 0;
+  uint32_t to_remove = 0;
+  std::vector<std::string> removals;
+};
+
+// The files in the destination entry named in its buffer: 1 for a file or a
+// link, what a plain folder holds at every level (as far as it can be
+// listed and its paths fit).
+uint32_t FilesIn(WorkerContext& context, const FindEntry& entry) {
+  if (!IsPlainFolder(entry)) return 1;
+  char* const path = context.destination;
+  const size_t length = std::strlen(path);
+  uint32_t files = 0;
+  if (!AppendElement(path, length, kAllEntries, 0)) return 0;
+  FindEntry inner;
+  uint32_t error = 0;
+  void* find = context.files->StartFind(path, &inner, &error);
+  path[length] = '\0';
+  if (find == nullptr) return 0;
+  do {
+    if (!IsListed(inner) || !AppendElement(path, length, inner.name, ListingRoom())) continue;
+    files += FilesIn(context, inner);
+    path[length] = '\0';
+  } while (context.files->NextFind(find, &inner));
+  context.files->EndFind(find);
+  return files;
+}
+
+bool CleanFolder(WorkerContext& context, CleanCount& count);
 
 // A destination entry, named in both buffers. False when the listing ends.
 bool CleanEntry(WorkerContext& context, const FindEntry& entry, void* source_folder,
-                size_t top_length) {
+                CleanCount& count) {
+  const size_t top_length = count.top_length;
   PathInfo there;
   uint32_t error = 0;
   const bool in_source = context.files->ReadInfoIn(source_folder, context.source, &there, &error);
   const bool top_there = in_source || TopSourceStillThere(context, top_length);
   switch (JudgeDestinationEntry(entry, in_source, error, there, top_there)) {
     case DestinationVerdict::kLeave:
+      count.held += FilesIn(context, entry);
       return true;
     case DestinationVerdict::kNewerDest:
+      ++count.held;
       context.AppendPathLine(kNewerDestPrefix, context.destination);
       return true;
     case DestinationVerdict::kWalkInto:
-      return CleanFolder(context, top_length);
-    case DestinationVerdict::kRemove:
-      RecycleDestination(context);
+      return CleanFolder(context, count);
+    case DestinationVerdict::kRemove: {
+      const uint32_t files = FilesIn(context, entry);
+      count.held += files;
+      count.to_remove += files;
+      count.removals.emplace_back(context.destination);
       return true;
+    }
     case DestinationVerdict::kKeepUnreadable:
+      count.held += FilesIn(context, entry);
       ReportSkipped(context, "Kept, source not readable: ", context.destination);
       return true;
     case DestinationVerdict::kSourceLost:
@@ -85,8 +130,9 @@ bool CleanEntry(WorkerContext& context, const FindEntry& entry, void* source_fol
   return false;
 }
 
-// Cleans the destination folder against the source folder, both in their buffers.
-bool CleanListing(WorkerContext& context, size_t top_length) {
+// Walks the destination folder against the source folder, both in their
+// buffers, counting what the clean would remove.
+bool CleanListing(WorkerContext& context, CleanCount& count) {
   const FolderListing listing = ListingOf(context.destination, context.source, true);
   const auto room = [](const FindEntry& entry) {
     if (!IsListed(entry)) return kNotTaken;
@@ -95,7 +141,7 @@ bool CleanListing(WorkerContext& context, size_t top_length) {
   };
   // Every entry's question goes to the source folder held open.
   const auto take = [&](const FindEntry& entry, void* source_folder) {
-    return CleanEntry(context, entry, source_folder, top_length);
+    return CleanEntry(context, entry, source_folder, count);
   };
   uint32_t error = 0;
   const ListingResult result = ListFolder(context, listing, &error, room, take);
@@ -107,9 +153,39 @@ bool CleanListing(WorkerContext& context, size_t top_length) {
 }
 
 // A source subfolder that is missing, or a file, has nothing to clean against.
-bool CleanFolder(WorkerContext& context, size_t top_length) {
+bool CleanFolder(WorkerContext& context, CleanCount& count) {
   if (!context.files->IsFolder(context.source)) return true;
-  return CleanListing(context, top_length);
+  return CleanListing(context, count);
+}
+
+// The removals the walk found, unless the guard stops them; each only while
+// the job's source is still there. The buffers hold the tops on return.
+bool RemoveCounted(WorkerContext& context, const CleanCount& count) {
+  if (count.removals.empty()) return true;
+  const size_t destination_top = std::strlen(context.destination);
+  if (IsMassRemoval(count.to_remove, count.held)) {
+    char removals[kThousandsSize];
+    char held[kThousandsSize];
+    FormatThousands(count.to_remove, removals);
+    FormatThousands(count.held, held);
+    char what[kPathBufferSize];
+    FormatWhole(what, sizeof what, "Mirror would remove %s of %s files in %s", removals, held,
+                context.destination);
+    if (!LetMassChangeThrough(context, what, "nothing removed")) return true;
+  }
+  for (const std::string& path : count.removals) {
+    if (context.ShouldStop()) break;
+    if (!TopSourceStillThere(context, count.top_length)) {
+      context.AppendLog("Error: Source folder lost - nothing more removed");
+      context.medium_failed = true;
+      context.pass_failed = true;
+      return false;
+    }
+    std::memcpy(context.destination, path.c_str(), path.size() + 1);
+    RecycleDestination(context, destination_top);
+    context.destination[destination_top] = '\0';
+  }
+  return true;
 }
 
 }  // namespace
@@ -122,7 +198,10 @@ bool MirrorClean(WorkerContext& context) {
       context.pass_failed = true;
       return true;
     }
-    return CleanListing(context, top_length);
+    CleanCount count;
+    count.top_length = top_length;
+    if (!CleanListing(context, count)) return false;
+    return context.ShouldStop() || RemoveCounted(context, count);
   }
   // A single-file job has nothing to clean; a source that is gone (a share
   // that dropped after the copy walk) would make the whole destination look

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/versions.h"
 #include "jobs/utf8.h"
 
 bool AppendElement(char* path, size_t end, const char* name, size_t spare) {
@@ -31,11 +32,27 @@ void ReportSkipped(WorkerContext& context, const char* head, const char* path) {
   context.pass_failed = true;
 }
 
-bool RecycleDestination(WorkerContext& context) {
+bool RecycleDestination(WorkerContext& context, size_t top_length) {
   int result = context.files->Recycle(context.destination);
-  // No recycle bin there: deleted for good, as the shell does on a share.
-  if (result == static_cast<int>(kErrorNoTrash))
-    result = context.files->RemoveForGood(context.destination);
+  char kept[kPathBufferSize];
+  bool moved_aside = false;
+  if (result != 0) {
+    switch (JudgeAfterRecycle(result, context.keep_versions_days)) {
+      case AfterRecycle::kMoveAside:
+        // Where the versions folder cannot be made, the trash's failure stands.
+        if (PrepareVersionPlace(*context.files, context.destination, top_length,
+                                context.version_stamp, kept)) {
+          result = context.files->MoveAside(context.destination, kept);
+          moved_aside = result == 0;
+        }
+        break;
+      case AfterRecycle::kRemoveForGood:
+        result = context.files->RemoveForGood(context.destination);
+        break;
+      case AfterRecycle::kFailed:
+        break;
+    }
+  }
   if (result == 0) {
     ++context.counts.removed;
   } else {
@@ -43,6 +60,7 @@ bool RecycleDestination(WorkerContext& context) {
     context.pass_failed = true;
   }
   LogWithPath(context, result == 0 ? "Removed " : "Delete failed on ", context.destination);
+  if (moved_aside && context.dry_run) LogWithPath(context, kOldVersionPrefix, kept);
   return result == 0;
 }
 

@@ -50,8 +50,10 @@ void ReportTooLong(WorkerContext& context, const char* folder, const char* name)
 // as failed: an entry left alone for safety or after a failure.
 void ReportSkipped(WorkerContext& context, const char* head, const char* path);
 
-// Recycles the entry named in the destination buffer (deletes it for good
-// where its volume has no recycle bin or trash) and logs "Removed
+// Removes the entry named in the destination buffer, whose side's top ends
+// at top_length: to the recycle bin or trash; where that fails, with
+// versions kept, into the versions folder (a dry run names the place in a
+// line), else deleted for good where the volume has no trash. Logs "Removed
 // <path>", counted as removed, or "Delete failed on <path>", counted as
 // skipped and marking the pass as failed. True when it is gone.
-bool RecycleDestination(WorkerContext& context);
+bool RecycleDestination(WorkerContext& context, size_t top_length);

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/path_buffer.h"
+
 namespace {
 
 constexpr int64_t kSecondsPerDay = 86400;
@@ -127,6 +129,18 @@ bool MakeVersionFolders(FileServices& files, const char* version_path, size_t to
   return true;
 }
 
+bool PrepareVersionPlace(FileServices& files, const char* path, size_t top_length,
+                         const char* stamp, char (&out)[kPathBufferSize]) {
+  return VersionPathFor(path, top_length, stamp, out) &&
+         MakeVersionFolders(files, out, top_length);
+}
+
+AfterRecycle JudgeAfterRecycle(int result, uint32_t keep_versions_days) {
+  if (keep_versions_days > 0) return AfterRecycle::kMoveAside;
+  return result == static_cast<int>(kErrorNoTrash) ? AfterRecycle::kRemoveForGood
+                                                   : AfterRecycle::kFailed;
+}
+
 PruneCounts PruneVersions(FileServices& files, const char* top, uint32_t days,
                           int64_t now_local_seconds) {
   PruneCounts counts;
@@ -155,4 +169,24 @@ PruneCounts PruneVersions(FileServices& files, const char* top, uint32_t days,
   for (const std::string& folder : old)
     ++(files.RemoveForGood(folder.c_str()) == 0 ? counts.removed : counts.failed);
   return counts;
+}
+
+void PruneJobVersions(WorkerContext& context, const JobRecord& job) {
+  int64_t now = 0;
+  if (context.keep_versions_days == 0 || !ParseStamp(context.version_stamp, &now)) return;
+  const bool sync = job.mode == kModeSync;
+  for (int side = 0; side < (sync ? 2 : 1); ++side) {
+    char top[kPathBufferSize];
+    if (side == 0) {
+      CopyJobPath(top, job.destination);
+    } else {
+      CopyJobPath(top, job.source);
+    }
+    // A single-file job's top is the folder its file is copied into.
+    if (!context.files->IsFolder(top)) continue;
+    const PruneCounts counts = PruneVersions(*context.files, top, context.keep_versions_days, now);
+    if (counts.failed > 0) {
+      LogWithPath(context, "Old versions not all removed in ", top);
+    }
+  }
 }

@@ -12,10 +12,9 @@
 
 #include "engine/file_services.h"
 #include "engine/worker_context.h"
+#include "jobs/job_list.h"
 
 constexpr char kVersionsFolderName[] = ".larkspan-versions";
-// A date folder's name, "YYYY-MM-DD_HHMMSS", and its NUL.
-constexpr size_t kDateFolderNameSize = 18;
 
 // A local time (as localtime gives it) as seconds since 1970-01-01 00:00 of
 // the same clock, no time zone applied: the scale on which the ages of date
@@ -45,6 +44,19 @@ bool VersionPathFor(const char* path, size_t top_length, const char* stamp,
 // True when every level is there.
 bool MakeVersionFolders(FileServices& files, const char* version_path, size_t top_length);
 
+// VersionPathFor and MakeVersionFolders in one: the place in out, with every
+// folder on the way there. False when the old entry cannot be kept.
+bool PrepareVersionPlace(FileServices& files, const char* path, size_t top_length,
+                         const char* stamp, char (&out)[kPathBufferSize]);
+
+// What a removal does after the recycle bin or trash answered result (not 0):
+// with versions kept, the entry is moved aside into the versions folder,
+// whatever the trash's failure (a share's trash may fail with an I/O error);
+// without, it is deleted for good where there is no trash, as the shell does
+// on a share, and otherwise the removal failed.
+enum class AfterRecycle { kFailed, kRemoveForGood, kMoveAside };
+AfterRecycle JudgeAfterRecycle(int result, uint32_t keep_versions_days);
+
 struct PruneCounts {
   uint32_t removed = 0;  // date folders deleted
   uint32_t failed = 0;   // date folders that could not be deleted whole
@@ -57,3 +69,10 @@ struct PruneCounts {
 // no folder. With 0 days no version is kept: every date folder goes.
 PruneCounts PruneVersions(FileServices& files, const char* top, uint32_t days,
                           int64_t now_local_seconds);
+
+// The end of a pass that ran to its end: prunes the versions folders at the
+// tops of job's sides that may hold one (its destination; for Sync also its
+// source) by the pass's retention, measured from the pass's stamp. Nothing
+// with 0 days: no versions are made then, and those kept before stay. A date
+// folder that cannot be deleted is named in a line.
+void PruneJobVersions(WorkerContext& context, const JobRecord& job);

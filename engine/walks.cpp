@@ -4,6 +4,7 @@
 
 bool RunJob(WorkerContext& context, const JobRecord& job) {
   const auto mode = static_cast<JobMode>(job.mode);
+  context.updates = {};
   const bool ok = CopyWalk(context, mode);
   if (!ok || context.ShouldStop()) return ok;
   switch (mode) {

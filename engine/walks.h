@@ -21,7 +21,10 @@ enum class Direction { kForward, kBack };
 bool CopyWalk(WorkerContext& context, JobMode mode, Direction direction = Direction::kForward);
 
 // Removes from the destination tree what the source lacks (to the recycle
-// bin), and reports destination files newer than their source. False when
+// bin, or the versions folder), and reports destination files newer than
+// their source. It walks the whole tree first, counting what it holds and
+// what would go; a removal of most of it is a mass change, which the guard
+// may stop whole. False when
 // the destination cannot be listed, or when the source is gone (neither a
 // folder nor a file): then nothing is removed. A source folder that holds
 // nothing the walks take, beside a destination that does, removes nothing
@@ -30,6 +33,7 @@ bool CopyWalk(WorkerContext& context, JobMode mode, Direction direction = Direct
 bool MirrorClean(WorkerContext& context);
 
 // A copy walk of job, whose paths are in the buffers; then, unless it failed
-// or a stop came, Mirror's clean or Sync's copy walk back. False when a walk
-// failed: the pass goes no further.
+// or a stop came, Mirror's clean or Sync's copy walk back. The mass-change
+// guard counts the job's updates afresh. False when a walk failed: the pass
+// goes no further.
 bool RunJob(WorkerContext& context, const JobRecord& job);

@@ -28,3 +28,8 @@ void WorkerContext::UpdateProgress() {
 void WorkerContext::HighlightJob(int row) {
   if (Host* host = this->host.load()) host->HighlightJob(row);
 }
+
+bool WorkerContext::AskMassChange(const char* question) {
+  Host* host = this->host.load();
+  return host != nullptr && host->AskMassChange(question);
+}

@@ -9,13 +9,18 @@
 
 #include "engine/file_services.h"
 #include "engine/host.h"
+#include "engine/mass_change.h"
 
 constexpr size_t kPathBufferSize = 512;
+// A versions date folder's name, "YYYY-MM-DD_HHMMSS", and its NUL.
+constexpr size_t kDateFolderNameSize = 18;
 
 // The prefixes of the lines whose path a log may shorten.
 constexpr char kCopyingPrefix[] = "Copying ";
 constexpr char kUpdatingPrefix[] = "Updating ";
 constexpr char kNewerDestPrefix[] = "Newer Dest ";
+// A dry run's line after an update or removal: where the old entry would go.
+constexpr char kOldVersionPrefix[] = "Old version to ";
 
 // What a pass did with entries, each counted where the walks log it.
 struct EntryCounts {
@@ -26,6 +31,8 @@ struct EntryCounts {
   // "Conflict, both kept", "Kept, source not readable", a subfolder that
   // could not be listed, "Delete failed on ", "Kept, could not delete: ".
   uint32_t skipped = 0;
+  // Jobs the mass-change guard stopped: "Error: Mirror would remove ...".
+  uint32_t mass_refused = 0;
 };
 
 struct WorkerContext {
@@ -52,6 +59,19 @@ struct WorkerContext {
 
   // The file services the walks and the watcher use.
   FileServices* files = &DefaultFileServices();
+  // The files only note changes (a dry run): the walks also say where each
+  // old version would go.
+  bool dry_run = false;
+
+  // Set by run control as a pass starts: the versions date folder's name
+  // (the pass's local start time), the days old versions are kept (0: none
+  // kept, the old file is replaced or removed as it is), and the choice for
+  // a mass change.
+  char version_stamp[kDateFolderNameSize] = {};
+  uint32_t keep_versions_days = 0;
+  MassChange mass_change = MassChange::kRefuse;
+  // The running job's updates, for the guard; cleared as each job starts.
+  UpdateGuard updates;
 
   // True when the walks are to end after the entry in hand.
   bool ShouldStop() const { return stop_request || medium_failed; }
@@ -65,6 +85,9 @@ struct WorkerContext {
   // Sends done_mib to the progress bar when it moved since the last time.
   void UpdateProgress();
   void HighlightJob(int row);
+  // Asks the person at the host whether a mass change goes ahead, and waits
+  // for the answer; no host answers no.
+  bool AskMassChange(const char* question);
 };
 
 // Whole MiB of a file, from the low 32 bits of its size.

@@ -1,7 +1,10 @@
 #include "run/copy_pass.h"
 
+#include <vector>
+
 #include "engine/job_check.h"
 #include "engine/path_buffer.h"
+#include "engine/versions.h"
 #include "engine/walks.h"
 #include "run/countdown.h"
 #include "run/run_control.h"
@@ -15,6 +18,7 @@ uint32_t CopyPass(void* argument) {
   context.SetProgress(context.done_mib);
 
   bool ok = true;
+  std::vector<bool> ran(gRun.pass_jobs.size(), false);
   for (size_t i = 0; i < gRun.pass_jobs.size() && ok; ++i) {
     if (context.ShouldStop()) break;
     const JobRecord& job = gRun.pass_jobs[i];
@@ -24,9 +28,16 @@ uint32_t CopyPass(void* argument) {
     context.HighlightJob(static_cast<int>(i));
     // A refused job counts as failed; the jobs after it still run.
     if (!CheckJob(context, job, static_cast<int>(i))) continue;
+    ran[i] = true;
     ok = RunJob(context, job);
   }
   if (!ok) context.pass_failed = true;
+  // Old versions expire only after a pass that ran to its end.
+  if (ok && !context.ShouldStop()) {
+    for (size_t i = 0; i < ran.size(); ++i) {
+      if (ran[i]) PruneJobVersions(context, gRun.pass_jobs[i]);
+    }
+  }
 
   // A stopped pass still sets the next range to what it counted.
   gRun.total_mib = context.done_mib;

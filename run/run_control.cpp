@@ -1,10 +1,12 @@
 #include "run/run_control.h"
 
 #include <cstdio>
+#include <ctime>
 #include <mutex>
 
 #include "engine/job_check.h"
 #include "engine/path_buffer.h"
+#include "engine/versions.h"
 #include "run/copy_pass.h"
 #include "run/countdown.h"
 #include "run/run_log.h"
@@ -184,6 +186,13 @@ void OnStartPass(Host* host) {
   gContext.done_mib = 0;
   gContext.posted_mib = 0;
   gContext.counts = {};
+  // One date folder for the pass's old versions, named after its start.
+  const std::time_t now = std::time(nullptr);
+  const std::tm* local = std::localtime(&now);
+  FormatStamp(local != nullptr ? *local : std::tm{}, gContext.version_stamp);
+  const int32_t days = gRunSettings.keep_versions_days;
+  gContext.keep_versions_days = days > 0 ? static_cast<uint32_t>(days) : 0;
+  gContext.mass_change = gRunSettings.mass_change;
   const int32_t seconds = TimeLimitSeconds(gRunSettings.time_limit);
   if (seconds > 0) gCountdown = seconds;
   gRun.time_limit_armed = seconds > 0;

@@ -47,8 +47,10 @@ void StartWatcher(Host* host);
 // Start without waiting for the paths (a dry run): the pass at once, with
 // the refusals of StartWatcher.
 void StartPassNow(Host* host);
-// MSG_START_PASS: clears the log and the pass's counts, arms the time limit,
-// begins the run log's entry, starts the pass on a copy of the jobs.
+// MSG_START_PASS: clears the log and the pass's counts, sets the pass's
+// versions stamp, retention and mass-change choice from the run settings,
+// arms the time limit, begins the run log's entry, starts the pass on a copy
+// of the jobs.
 void OnStartPass(Host* host);
 // The Stop button.
 void StopRequested();

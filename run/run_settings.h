@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "engine/mass_change.h"
 #include "jobs/project_file.h"
 
 enum EndOption : int32_t { kEndNone = 0, kEndClose = 1, kEndShutdown = 2, kEndHibernate = 3 };
@@ -18,10 +19,6 @@ extern const char* const kRunSettingTexts[kEndOptionCount + kTimeLimitCount];
 // Seconds of time limit i; 0 for "Time Limit" and for any index outside 0..6,
 // so that a stray value read from a project arms no countdown.
 int32_t TimeLimitSeconds(int32_t index);
-
-// The choice for a mass change (a run that would remove or replace most of a
-// backup): refuse it, let it through once, or ask the person who pressed Start.
-enum class MassChange { kRefuse, kAllow, kAsk };
 
 struct RunSettings {
   std::atomic<int32_t> end_option{kEndNone};

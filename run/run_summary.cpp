@@ -4,6 +4,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "engine/mass_change.h"
+
 namespace {
 
 constexpr const char* kOutcomeTexts[] = {"finished", "failed", "stopped", "time limit reached"};
@@ -13,7 +15,9 @@ constexpr char kStampForm[] = "0000-00-00 00:00:00";
 static_assert(sizeof kStampForm == kTimeStampSize);
 // A stamp to the minute: "2026-12-07 02:00".
 constexpr int kMinuteLength = 16;
-constexpr size_t kCountSize = 16;  // ten digits, three commas
+constexpr size_t kCountSize = kThousandsSize;
+// After the duration, when the mass-change guard stopped a job.
+constexpr char kMassRefused[] = ", mass change refused";
 
 const char* OutcomeText(RunOutcome outcome) {
   return kOutcomeTexts[static_cast<int>(outcome)];
@@ -29,18 +33,6 @@ void FormatDuration(uint32_t seconds, char* text, size_t size) {
   } else {
     std::snprintf(text, size, "%u:%02u", minutes, rest);
   }
-}
-
-// n with a comma before each group of three digits: 1,234,567.
-void FormatCount(uint32_t n, char (&text)[kCountSize]) {
-  char digits[kCountSize];
-  const int count = std::snprintf(digits, sizeof digits, "%u", static_cast<unsigned>(n));
-  size_t at = 0;
-  for (int i = 0; i < count; ++i) {
-    if (i > 0 && (count - i) % 3 == 0) text[at++] = ',';
-    text[at++] = digits[i];
-  }
-  text[at] = '\0';
 }
 
 bool IsStamp(const char* text) {
@@ -73,6 +65,10 @@ void FormatSummary(const RunSummary& summary, char (&line)[kSummarySize]) {
                 "%s%s: %s, %u copied, %u updated, %u removed, %u skipped, %u MiB in %s",
                 kSummaryHead, summary.started, OutcomeText(summary.outcome), c.copied, c.updated,
                 c.removed, c.skipped, summary.mib, duration);
+  if (c.mass_refused > 0) {
+    const size_t at = std::strlen(line);
+    std::snprintf(line + at, sizeof line - at, "%s", kMassRefused);
+  }
 }
 
 bool ParseSummary(const char* line, RunSummary* summary) {
@@ -102,7 +98,8 @@ bool ParseSummary(const char* line, RunSummary* summary) {
   } else {
     summary->seconds = first * 60 + second;
   }
-  return *at == '\0';
+  c.mass_refused = std::strcmp(at, kMassRefused) == 0 ? 1 : 0;
+  return *at == '\0' || c.mass_refused > 0;
 }
 
 void FormatGlance(const RunSummary& summary, char (&line)[kSummarySize]) {
@@ -117,11 +114,12 @@ void FormatGlance(const RunSummary& summary, char (&line)[kSummarySize]) {
   char text[kCountSize];
   for (const auto& count : counts) {
     if (count.n == 0) continue;
-    FormatCount(count.n, text);
+    FormatThousands(count.n, text);
     at += std::snprintf(line + at, sizeof line - at, ", %s %s", text, count.what);
   }
   char duration[kCountSize];
   FormatDuration(summary.seconds, duration, sizeof duration);
-  FormatCount(summary.mib, text);
-  std::snprintf(line + at, sizeof line - at, ", %s MiB in %s", text, duration);
+  FormatThousands(summary.mib, text);
+  std::snprintf(line + at, sizeof line - at, ", %s MiB in %s%s", text, duration,
+                c.mass_refused > 0 ? kMassRefused : "");
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -32,6 +33,13 @@ class RecordingHost : public Host {
   void HighlightJob(int row) override {
     std::lock_guard<std::mutex> lock(mutex_);
     highlights_.push_back(row);
+  }
+
+  // Records the question; answers as mass_change_answer says.
+  bool AskMassChange(const char* question) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    questions_.push_back(question);
+    return mass_change_answer;
   }
 
   void SendStartPass() override {
@@ -76,6 +84,10 @@ class RecordingHost : public Host {
     std::lock_guard<std::mutex> lock(mutex_);
     return highlights_;
   }
+  std::vector<std::string> questions() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return questions_;
+  }
   int start_pass_requests() {
     std::lock_guard<std::mutex> lock(mutex_);
     return start_pass_requests_;
@@ -98,9 +110,11 @@ class RecordingHost : public Host {
     ranges_.clear();
     positions_.clear();
     highlights_.clear();
+    questions_.clear();
     start_pass_requests_ = close_requests_ = clears_ = ends_ = 0;
   }
 
+  std::atomic<bool> mass_change_answer{false};
   std::function<void()> on_start_pass;
   std::function<void()> on_close_now;
 
@@ -110,6 +124,7 @@ class RecordingHost : public Host {
   std::vector<uint32_t> ranges_;
   std::vector<uint32_t> positions_;
   std::vector<int> highlights_;
+  std::vector<std::string> questions_;
   int start_pass_requests_ = 0;
   int close_requests_ = 0;
   int clears_ = 0;

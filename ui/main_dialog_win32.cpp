@@ -114,6 +114,14 @@ void OnNotify(HWND window, NMHDR* header) {
   if (header->idFrom == static_cast<UINT_PTR>(IDC_JOB_LIST)) OnJobListNotify(window, header);
 }
 
+// No is the default: Enter pressed by habit changes nothing.
+LRESULT OnAskMassChange(HWND window, const char* question) {
+  return MessageBoxA(window, question, kMassChangeCaption,
+                     MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES
+             ? IDYES
+             : IDNO;
+}
+
 void OnPaint(HWND window) {
   PAINTSTRUCT paint;
   BeginPaint(window, &paint);
@@ -171,6 +179,11 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM
     case MSG_START_PASS:
       OnStartPass(MainWindowHost());
       break;
+    case MSG_ASK_MASS_CHANGE:
+      // A dialog's answer to a sent message goes in its result slot.
+      SetWindowLongPtrA(window, DWLP_MSGRESULT,
+                        OnAskMassChange(window, reinterpret_cast<const char*>(lparam)));
+      return 1;
     case MSG_APPEND_LOG:
       OnAppendLog(window, reinterpret_cast<const char*>(wparam),
                   reinterpret_cast<const char*>(lparam));

@@ -15,6 +15,10 @@ constexpr UINT MSG_START_PASS = WM_USER + 2;
 // A worker's log line, added on the window thread. lparam: the text; wparam:
 // nullptr, or the prefix of a path line, the text then being its path.
 constexpr UINT MSG_APPEND_LOG = WM_APP + 1;
+// A pass asks whether a mass change goes ahead. lparam: the question. The
+// result: IDYES or IDNO, from a Yes/No box captioned kMassChangeCaption.
+constexpr UINT MSG_ASK_MASS_CHANGE = WM_APP + 2;
+constexpr char kMassChangeCaption[] = "Larkspan - mass change";
 
 // Timers of the main window: the run settings' second and the log's drawing.
 constexpr UINT_PTR kTimerId = 0;

@@ -38,6 +38,12 @@ class WindowHost : public Host {
     SendMessageA(Control(IDC_JOB_LIST), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
   }
 
+  // The dialog asks on its thread; a window already gone answers 0, no.
+  bool AskMassChange(const char* question) override {
+    return SendMessageA(window_, MSG_ASK_MASS_CHANGE, 0, reinterpret_cast<LPARAM>(question)) ==
+           IDYES;
+  }
+
   void SendStartPass() override { SendMessageA(window_, MSG_START_PASS, 0, 0); }
   void PostCloseNow() override { PostMessageA(window_, MSG_CLOSE_NOW, 0, 0); }
   void ClearLog() override { SendMessageA(Control(IDC_LOG), LB_RESETCONTENT, 0, 0); }
