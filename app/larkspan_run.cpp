@@ -47,8 +47,25 @@ constexpr char kUsage[] =
     "the lines a run would log; nothing is copied, made, removed or saved, and\n"
     "the run log gets no entry.\n"
     "\n"
-    "--allow-mass-change lets this run through, once, where it would remove or\n"
-    "replace most of a backup.\n"
+    "Old versions: before a run replaces a file (an update, in every mode, on both\n"
+    "sides of a Sync) the old file goes to .larkspan-versions/YYYY-MM-DD_HHMMSS/\n"
+    "at the top of that side (the destination; for Sync's walk back, the source),\n"
+    "under its path below the top; the folder is named after the pass's start.\n"
+    "Mirror removes to the recycle bin or trash, and where that cannot be used,\n"
+    "into the same folder. To restore, copy a file back from its dated folder.\n"
+    "Where an old version cannot be kept, the file is left as it is and skipped.\n"
+    "After a pass that ran to its end, dated folders older than the project's\n"
+    "retention (30 days unless set; 0 keeps no versions) are deleted.\n"
+    "\n"
+    "Mass changes: a Mirror that would remove more than half of the files its\n"
+    "destination holds, and more than 20, removes nothing; a job that has\n"
+    "updated 50 files, when its updates would be more than half of the files it\n"
+    "compared, updates nothing more (new files are still copied). Either is an\n"
+    "error line with the counts, the job fails and the summary says \"mass change\n"
+    "refused\". --allow-mass-change lets this run through, once. A dry run shows\n"
+    "the same error lines, and after each update or removal \"Old version to\"\n"
+    "and its place in the versions folder (not for a removal: a dry run cannot\n"
+    "tell whether the trash would take it).\n"
     "\n"
     "Hidden files and folders (a name beginning with \".\" on Linux, the hidden\n"
     "attribute on Windows) and offline files are neither copied nor removed.\n"
@@ -226,6 +243,7 @@ int main(int argc, char** argv) {
   if (arguments.session.dry_run) {
     std::fputs("larkspan-run: dry run, nothing is changed\n", stderr);
     gContext.files = &dry_run_files;
+    gContext.dry_run = true;
     StartPassNow(&host);
   } else {
     StartWatcher(&host);

@@ -179,7 +179,7 @@ bool RemoveCounted(WorkerContext& context, const CleanCount& count) {
       context.AppendLog("Error: Source folder lost - nothing more removed");
       context.medium_failed = true;
       context.pass_failed = true;
-      return false;
+      break;
     }
     std::memcpy(context.destination, path.c_str(), path.size() + 1);
     RecycleDestination(context, destination_top);

@@ -1,0 +1,244 @@
+// The walks with versions kept and the mass-change guard: the old file of an
+// update and an entry the trash does not take go whole and dated to the
+// versions folder, or the change does not happen; a mass change stops,
+// goes through once, or is asked about.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "engine/dry_run_files.h"
+#include "engine/versions.h"
+#include "tests/walk_fixture.h"
+
+namespace {
+
+constexpr char kStamp[] = "2026-12-08_030000";
+
+class VersionsWalkTest : public WalkTest {
+ protected:
+  VersionsWalkTest() {
+    std::snprintf(context.version_stamp, sizeof context.version_stamp, "%s", kStamp);
+    context.keep_versions_days = 30;
+  }
+  static fs::path Kept(const fs::path& top) { return top / ".larkspan-versions" / kStamp; }
+  static int64_t WriteTime(const fs::path& path) {
+    PathInfo info{};
+    uint32_t error = 0;
+    EXPECT_TRUE(DefaultFileServices().ReadInfo(path.string().c_str(), &info, &error)) << path;
+    return info.last_write;
+  }
+  // An old file in the destination that the source's newer one updates.
+  void PutUpdate(const std::string& name) {
+    Put(src / name, "new " + name, kBaseTime + 10 * kSecond);
+    Put(dst / name, "old " + name, kBaseTime);
+  }
+};
+
+TEST_F(VersionsWalkTest, AnUpdateAndARemovalTheTrashFailsKeepTheOldEntriesWholeAndDated) {
+  // No trash on the volume, and a share's trash that fails with an I/O error.
+  for (const uint32_t trash_answer : {kErrorNoTrash, kErrorGeneral}) {
+    Reset();
+    context.counts = {};
+    files.FailOn(FileOp::kRecycle, trash_answer);
+    fs::create_directories(src / "sub");
+    fs::create_directories(dst / "sub" / "gone");
+    PutUpdate("sub/a.txt");
+    WriteFile(dst / "sub" / "gone" / "inside.txt", "gone");
+    WriteFile(dst / "extra.txt", "extra");
+
+    EXPECT_TRUE(Run(JobOf(kModeMirror, src, dst))) << trash_answer;
+    EXPECT_EQ(ReadFile(dst / "sub" / "a.txt"), "new sub/a.txt");
+    EXPECT_EQ(ReadFile(Kept(dst) / "sub" / "a.txt"), "old sub/a.txt");
+    EXPECT_EQ(WriteTime(Kept(dst) / "sub" / "a.txt") / kSecond, kBaseTime / kSecond);
+    EXPECT_EQ(ReadFile(Kept(dst) / "sub" / "gone" / "inside.txt"), "gone");
+    EXPECT_EQ(ReadFile(Kept(dst) / "extra.txt"), "extra");
+    EXPECT_FALSE(fs::exists(dst / "sub" / "gone"));
+    EXPECT_FALSE(fs::exists(dst / "extra.txt"));
+    EXPECT_TRUE(host.Logged("Removed " + (dst / "extra.txt").string()));
+    EXPECT_TRUE(host.Logged("Updating " + (dst / "sub" / "a.txt").string()));
+    EXPECT_EQ(context.counts.removed, 2u);
+    EXPECT_FALSE(context.pass_failed) << trash_answer;
+  }
+}
+
+TEST_F(VersionsWalkTest, SyncsWalkBackKeepsTheSourcesOldVersion) {
+  Put(src / "b.txt", "old", kBaseTime);
+  Put(dst / "b.txt", "newer", kBaseTime + 10 * kSecond);
+  EXPECT_TRUE(Run(JobOf(kModeSync, src, dst)));
+  EXPECT_EQ(ReadFile(src / "b.txt"), "newer");
+  EXPECT_EQ(ReadFile(Kept(src) / "b.txt"), "old");
+  EXPECT_FALSE(fs::exists(dst / ".larkspan-versions"));
+}
+
+TEST_F(VersionsWalkTest, AnOldVersionThatCannotBeKeptLeavesTheFileAsItIs) {
+  const struct {
+    FileOp op;
+    uint32_t error;
+  } kCases[] = {
+      {FileOp::kMakeHiddenFolder, kErrorAccessDenied},  // the versions folder refused
+      {FileOp::kKeepOldVersion, kErrorNameTooLong},     // the kept name too long
+      {FileOp::kKeepOldVersion, kErrorFileExists},      // already taken in this pass
+  };
+  for (const auto& c : kCases) {
+    Reset();
+    files.FailOn(c.op, c.error);
+    PutUpdate("a.txt");
+    context.counts = {};
+    EXPECT_TRUE(CopyBetween(src.string(), dst.string()));
+    EXPECT_EQ(ReadFile(dst / "a.txt"), "old a.txt") << c.error;
+    // A keep refused within the replace comes after its "Updating " line.
+    EXPECT_EQ(host.log().back(), "Skipped, old version not kept: " + (dst / "a.txt").string());
+    EXPECT_EQ(context.counts.skipped, 1u);
+    EXPECT_EQ(context.counts.updated, 0u);
+    EXPECT_TRUE(context.pass_failed);
+    EXPECT_FALSE(context.medium_failed);
+  }
+  // A removal that neither the trash nor the versions folder takes.
+  Reset();
+  files.FailOn(FileOp::kRecycle, kErrorNoTrash);
+  files.FailOn(FileOp::kMakeHiddenFolder, kErrorAccessDenied);
+  WriteFile(src / "kept.txt", "k");
+  WriteFile(dst / "extra.txt", "x");
+  EXPECT_TRUE(Clean());
+  EXPECT_EQ(ReadFile(dst / "extra.txt"), "x");
+  EXPECT_EQ(host.log(), std::vector<std::string>{"Delete failed on " + (dst / "extra.txt").string()});
+}
+
+TEST_F(VersionsWalkTest, NoDaysKeepNoVersionsAsBefore) {
+  context.keep_versions_days = 0;
+  files.FailOn(FileOp::kRecycle, kErrorNoTrash);
+  PutUpdate("a.txt");
+  WriteFile(dst / "extra.txt", "x");
+  EXPECT_TRUE(Run(JobOf(kModeMirror, src, dst)));
+  EXPECT_EQ(ReadFile(dst / "a.txt"), "new a.txt");
+  EXPECT_FALSE(fs::exists(dst / "extra.txt"));  // deleted for good, as without a trash
+  EXPECT_FALSE(fs::exists(dst / ".larkspan-versions"));
+  // A trash that fails otherwise is a failed removal.
+  Reset();
+  files.FailOn(FileOp::kRecycle, kErrorGeneral);
+  WriteFile(src / "kept.txt", "k");
+  WriteFile(dst / "extra.txt", "x");
+  EXPECT_TRUE(Clean());
+  EXPECT_TRUE(fs::exists(dst / "extra.txt"));
+  EXPECT_TRUE(context.pass_failed);
+}
+
+TEST_F(VersionsWalkTest, ADryRunNamesWhereEachOldVersionWouldGo) {
+  DryRunFiles dry(files);
+  context.files = &dry;
+  context.dry_run = true;
+  PutUpdate("a.txt");
+  WriteFile(dst / "extra.txt", "x");
+  EXPECT_TRUE(Run(JobOf(kModeMirror, src, dst)));
+  EXPECT_EQ(host.log(), (std::vector<std::string>{
+                            "Updating " + (dst / "a.txt").string(),
+                            "Old version to " + (Kept(dst) / "a.txt").string(),
+                            // Whether the trash would take it cannot be known.
+                            "Removed " + (dst / "extra.txt").string(),
+                        }));
+  EXPECT_EQ(ReadFile(dst / "a.txt"), "old a.txt");
+  EXPECT_TRUE(fs::exists(dst / "extra.txt"));
+  EXPECT_FALSE(fs::exists(dst / ".larkspan-versions"));
+}
+
+TEST_F(VersionsWalkTest, RetentionRemovesOnlyOldDateFoldersOnEachSide) {
+  const char* const kOld = "2026-10-01_000000";
+  const char* const kRecent = "2026-12-01_000000";
+  for (const fs::path& top : {src, dst}) {
+    for (const char* name : {kOld, kRecent, "notes"})
+      fs::create_directories(top / ".larkspan-versions" / name);
+  }
+  PruneJobVersions(context, JobOf(kModeSync, src, dst));
+  for (const fs::path& top : {src, dst}) {
+    EXPECT_FALSE(fs::exists(top / ".larkspan-versions" / kOld)) << top;
+    EXPECT_TRUE(fs::exists(top / ".larkspan-versions" / kRecent)) << top;
+    EXPECT_TRUE(fs::exists(top / ".larkspan-versions" / "notes")) << top;
+  }
+  // A one-way job's source holds no versions; 0 days prunes nothing.
+  fs::create_directories(src / ".larkspan-versions" / kOld);
+  PruneJobVersions(context, JobOf(kModeCopy, src, dst));
+  EXPECT_TRUE(fs::exists(src / ".larkspan-versions" / kOld));
+  fs::create_directories(dst / ".larkspan-versions" / kOld);
+  context.keep_versions_days = 0;
+  PruneJobVersions(context, JobOf(kModeCopy, src, dst));
+  EXPECT_TRUE(fs::exists(dst / ".larkspan-versions" / kOld));
+}
+
+TEST(MassChangeTest, MoreThanHalfAndMoreThanTheFloor) {
+  EXPECT_FALSE(IsMassRemoval(20, 20));
+  EXPECT_TRUE(IsMassRemoval(21, 41));
+  EXPECT_FALSE(IsMassRemoval(21, 42));
+  EXPECT_FALSE(IsMassUpdate(50, 50));
+  EXPECT_TRUE(IsMassUpdate(51, 101));
+  EXPECT_FALSE(IsMassUpdate(51, 102));
+  char text[kThousandsSize];
+  FormatThousands(4812, text);
+  EXPECT_STREQ(text, "4,812");
+  FormatThousands(1234567, text);
+  EXPECT_STREQ(text, "1,234,567");
+}
+
+// What each choice does with a mass change: refused, let through, asked.
+struct GuardCase {
+  MassChange choice;
+  bool answer;  // the person's, when asked
+  bool goes_ahead;
+  bool asked;
+};
+constexpr GuardCase kGuardCases[] = {
+    {MassChange::kRefuse, true, false, false},
+    {MassChange::kAllow, false, true, false},
+    {MassChange::kAsk, false, false, true},
+    {MassChange::kAsk, true, true, true},
+};
+
+TEST_F(VersionsWalkTest, AMirrorRemovingMostOfItsDestinationIsGuarded) {
+  for (const GuardCase& c : kGuardCases) {
+    Reset();
+    context.counts = {};
+    context.mass_change = c.choice;
+    host.mass_change_answer = c.answer;
+    Put(src / "kept.txt", "k", kBaseTime);
+    Put(dst / "kept.txt", "k", kBaseTime);
+    fs::create_directory(dst / "old");
+    for (int i = 0; i < 30; ++i)
+      WriteFile(dst / "old" / ("f" + std::to_string(i)), "x");
+    const std::string what = "Mirror would remove 30 of 31 files in " + dst.string();
+
+    EXPECT_TRUE(Clean());
+    EXPECT_EQ(fs::exists(dst / "old"), !c.goes_ahead);
+    EXPECT_EQ(host.questions().size(), c.asked ? 1u : 0u);
+    if (c.asked) {
+      EXPECT_EQ(host.questions()[0], what + ". Go ahead?");
+    }
+    EXPECT_EQ(host.Logged("Error: " + what + " - nothing removed"), !c.goes_ahead);
+    EXPECT_EQ(context.pass_failed, !c.goes_ahead);
+    EXPECT_EQ(context.counts.mass_refused, c.goes_ahead ? 0u : 1u);
+  }
+}
+
+TEST_F(VersionsWalkTest, AJobUpdatingMostOfWhatItComparesStopsUpdating) {
+  for (const GuardCase& c : kGuardCases) {
+    Reset();
+    context.counts = {};
+    context.mass_change = c.choice;
+    host.mass_change_answer = c.answer;
+    for (int i = 0; i < 60; ++i)
+      PutUpdate("f" + std::to_string(i));
+    WriteFile(src / "new.txt", "n");
+
+    EXPECT_TRUE(Run(JobOf(kModeCopy, src, dst)));
+    EXPECT_EQ(ReadFile(dst / "new.txt"), "n");  // new files still go
+    EXPECT_EQ(context.counts.updated, c.goes_ahead ? 60u : 50u);
+    EXPECT_EQ(context.counts.skipped, c.goes_ahead ? 0u : 10u);
+    EXPECT_EQ(host.questions().size(), c.asked ? 1u : 0u);
+    const std::vector<std::string> log = host.log();
+    const auto refusals = std::count_if(log.begin(), log.end(), [](const std::string& line) {
+      return line.rfind("Error: Job would update 51 of ", 0) == 0;
+    });
+    EXPECT_EQ(refusals, c.goes_ahead ? 0 : 1);
+    EXPECT_EQ(context.pass_failed, !c.goes_ahead);
+  }
+}
+
+}  // namespace
