@@ -204,8 +204,9 @@ TEST(LarkspanRunTest, AFirstJobWithoutADestinationEndsTheRunAtOnce) {
 }
 
 // A service account without a home, or whose home cannot hold a trash, has
-// no trash at all: Mirror deletes for good, as on a volume without one.
-TEST(LarkspanRunTest, WithoutAnyTrashMirrorDeletesForGood) {
+// no trash at all: Mirror moves what it removes into the versions folder, as
+// on a volume without one.
+TEST(LarkspanRunTest, WithoutAnyTrashMirrorKeepsTheRemovedInTheVersionsFolder) {
   TempDir dir;
   WriteFile(dir.path() / "home-is-a-file", "");
   fs::create_directories(dir.path() / "in");
@@ -222,6 +223,16 @@ TEST(LarkspanRunTest, WithoutAnyTrashMirrorDeletesForGood) {
       EXPECT_NE(outcome.out.find("Removed " + dir.Join(removed)), std::string::npos) << removed;
     EXPECT_FALSE(fs::exists(dir.path() / "out" / "folder"));
     EXPECT_FALSE(fs::exists(dir.path() / "out" / "extra.txt"));
+    const fs::path versions = dir.path() / "out" / ".larkspan-versions";
+    std::vector<fs::path> dated;
+    if (fs::is_directory(versions)) {
+      for (const auto& entry : fs::directory_iterator(versions))
+        dated.push_back(entry.path());
+    }
+    ASSERT_EQ(dated.size(), 1u);
+    EXPECT_EQ(ReadFile(dated[0] / "extra.txt"), "extra");
+    EXPECT_TRUE(fs::is_directory(dated[0] / "folder"));
+    fs::remove_all(versions);
   }
 }
 
@@ -555,6 +566,37 @@ TEST(LarkspanRunTest, TheVersionsRecordAndTheOverrideGoThroughARun) {
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(ReadFile(dir.path() / "p.lpj"), job + "T,1,0,0\r\nV,7\r\n");
   EXPECT_FALSE(fs::exists(dir.path() / "p.lpj.bak"));
+}
+
+// A Mirror that would remove most of its backup is refused with its counts,
+// the summary says so, and --allow-mass-change lets the next run through.
+TEST(LarkspanRunTest, AMassRemovalIsRefusedUnlessLetThrough) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "in");
+  fs::create_directories(dir.path() / "out" / "old");
+  WriteFile(dir.path() / "in" / "keep.txt", "k");
+  WriteFile(dir.path() / "out" / "keep.txt", "k");
+  for (int i = 0; i < 1200; ++i)
+    WriteFile(dir.path() / "out" / "old" / std::to_string(i), "x");
+  WriteProject(dir.path() / "p.lpj", {{"Mirror", dir.Join("in"), dir.Join("out")}});
+
+  const Outcome refused = RunToEnd(dir, {"p.lpj"});
+  EXPECT_EQ(refused.status, 1) << refused.out << refused.err;
+  EXPECT_NE(refused.out.find("Error: Mirror would remove 1,200 of 1,201 files in " +
+                             dir.Join("out") + " - nothing removed\n"),
+            std::string::npos)
+      << refused.out;
+  EXPECT_TRUE(fs::exists(dir.path() / "out" / "old" / "0"));
+  EXPECT_NE(LastLine(refused.err).find(": failed, "), std::string::npos) << refused.err;
+  EXPECT_NE(LastLine(refused.err).find(", mass change refused"), std::string::npos);
+  const Outcome last = RunToEnd(dir, {"--last", "p.lpj"});
+  EXPECT_EQ(last.status, 1);
+  EXPECT_NE(last.out.find(", mass change refused"), std::string::npos) << last.out;
+
+  const Outcome allowed = RunToEnd(dir, {"--allow-mass-change", "p.lpj"});
+  EXPECT_EQ(allowed.status, 0) << allowed.out << allowed.err;
+  EXPECT_FALSE(fs::exists(dir.path() / "out" / "old"));
+  EXPECT_TRUE(fs::exists(dir.path() / "out" / "keep.txt"));
 }
 
 // What a shell command prints on both streams, followed by "(failed)" when
