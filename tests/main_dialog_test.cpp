@@ -534,6 +534,58 @@ TEST_F(MainDialogTest, AnEndOptionStartsTheWatcherAtOnce) {
   EXPECT_TRUE(power_.calls.empty());
 }
 
+// A Mirror whose destination holds 30 files its source lacks, beside one it has.
+class MassChangeDialogTest : public MainDialogTest {
+ protected:
+  void WriteMirrorProject(int end_option) {
+    fs::create_directories(fs::path(source_));
+    fs::create_directories(fs::path(destination_) / "old");
+    WriteFile(fs::path(source_) / "keep.txt", "k");
+    WriteFile(fs::path(destination_) / "keep.txt", "k");
+    for (int i = 0; i < 30; ++i)
+      WriteFile(fs::path(destination_) / "old" / std::to_string(i), "x");
+    WriteProject("O,1,Mirror," + source_ + "," + destination_ + "\r\nT,0," +
+                 std::to_string(end_option) + ",0\r\n");
+  }
+  std::string Refusal() const {
+    return "Error: Mirror would remove 30 of 31 files in " + destination_ + " - nothing removed";
+  }
+};
+
+TEST_F(MassChangeDialogTest, ARunStartedByTheEndOptionRefusesWithoutAsking) {
+  WriteMirrorProject(kEndClose);
+  ASSERT_TRUE(Open());
+  bool box_shown = false;
+  EXPECT_TRUE(PumpUntil([&] {
+    box_shown = box_shown || FindWindowA(nullptr, kMassChangeCaption) != nullptr;
+    return LogHas(window_, Refusal());
+  }));
+  EXPECT_FALSE(box_shown);
+  EXPECT_TRUE(fs::exists(fs::path(destination_) / "old" / "0"));
+}
+
+TEST_F(MassChangeDialogTest, StartByHandAsksAndYesLetsItThrough) {
+  WriteMirrorProject(kEndNone);
+  ASSERT_TRUE(Open());
+  // The box runs its own loop on this thread: another one answers it.
+  std::atomic<bool> answered{false};
+  std::thread answer([&] {
+    for (int i = 0; i < 2000 && !answered; ++i) {
+      if (HWND box = FindWindowA(nullptr, kMassChangeCaption)) {
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+        answered = true;
+      }
+      Sleep(10);
+    }
+  });
+  Command(IDC_START);
+  EXPECT_TRUE(PumpUntil([&] { return LogHas(window_, "Done."); }));
+  answer.join();
+  EXPECT_TRUE(answered);
+  EXPECT_FALSE(LogHas(window_, Refusal()));
+  EXPECT_FALSE(fs::exists(fs::path(destination_) / "old"));
+}
+
 TEST_F(MainDialogTest, TheEndOptionActsOnTheFifthTickAfterDone) {
   struct Case {
     int end_option;
