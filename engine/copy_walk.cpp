@@ -286,8 +286,8 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
   context.AppendPathLine(update ? kUpdatingPrefix : kCopyingPrefix, context.destination);
   uint32_t copy_error = 0;
   bool at_source = false;
-  if (!context.files->ReplaceWithCopy(context.source, context.destination, keep_old_as,
-                                      &copy_error, &at_source)) {
+  if (!context.files->ReplaceWithCopy(context.source, context.destination, keep_old_as, &copy_error,
+                                      &at_source)) {
     return CopyFailed(context, copy_error, at_source, keep_old_as != nullptr);
   }
   if (update) {

@@ -131,8 +131,7 @@ bool MakeVersionFolders(FileServices& files, const char* version_path, size_t to
 
 bool PrepareVersionPlace(FileServices& files, const char* path, size_t top_length,
                          const char* stamp, char (&out)[kPathBufferSize]) {
-  return VersionPathFor(path, top_length, stamp, out) &&
-         MakeVersionFolders(files, out, top_length);
+  return VersionPathFor(path, top_length, stamp, out) && MakeVersionFolders(files, out, top_length);
 }
 
 AfterRecycle JudgeAfterRecycle(int result, uint32_t keep_versions_days) {

@@ -101,7 +101,8 @@ TEST_F(VersionsWalkTest, AnOldVersionThatCannotBeKeptLeavesTheFileAsItIs) {
   WriteFile(dst / "extra.txt", "x");
   EXPECT_TRUE(Clean());
   EXPECT_EQ(ReadFile(dst / "extra.txt"), "x");
-  EXPECT_EQ(host.log(), std::vector<std::string>{"Delete failed on " + (dst / "extra.txt").string()});
+  EXPECT_EQ(host.log(),
+            std::vector<std::string>{"Delete failed on " + (dst / "extra.txt").string()});
 }
 
 TEST_F(VersionsWalkTest, NoDaysKeepNoVersionsAsBefore) {
