@@ -255,4 +255,47 @@ TEST_F(ShareTest, DISABLED_AServerThatDropsMidRunIsWaitedForAndTheRunCompletes) 
   EXPECT_EQ(Files(share.served() / "backup"), Files(src));  // no temporary left either
 }
 
+// With versions kept, an update's old file goes whole into the dated
+// versions folder, on FAT32 by renames (it has no hard links); a Mirror
+// removal goes to the trash, or there where the trash fails (the share).
+template <typename Volume>
+class KeepsVersions : public Volume {
+ protected:
+  // Returns the date folder.
+  fs::path UpdateAndRemove() {
+    WorkerContext& context = this->context;
+    std::snprintf(context.version_stamp, sizeof context.version_stamp, "2026-12-08_030000");
+    context.keep_versions_days = 30;
+    const fs::path& src = this->src;
+    const fs::path& dst = this->dst;
+    // The old file has the time the volume gives it (the share drops a time
+    // set on it); the source's is days ahead (FAT's local times may be
+    // shifted by hours).
+    WriteFile(dst / "a.txt", "old");
+    const int64_t old_second = WriteSecond(dst / "a.txt");
+    this->Put(src / "a.txt", "new", (old_second + 2 * 86400 + 11644473600LL) * kSecond);
+    WriteFile(dst / "extra.txt", "extra");
+
+    EXPECT_TRUE(this->Run(this->JobOf(kModeMirror, src, dst)));
+    EXPECT_FALSE(context.pass_failed);
+    const fs::path kept = dst / ".larkspan-versions" / "2026-12-08_030000";
+    EXPECT_EQ(ReadFile(dst / "a.txt"), "new");
+    EXPECT_EQ(ReadFile(kept / "a.txt"), "old");
+    EXPECT_EQ(WriteSecond(kept / "a.txt"), old_second);
+    EXPECT_FALSE(fs::exists(dst / "extra.txt"));
+    return kept;
+  }
+};
+using Fat32VersionsTest = KeepsVersions<Fat32Test>;
+using ShareVersionsTest = KeepsVersions<ShareTest>;
+
+TEST_F(Fat32VersionsTest, AnUpdateAndARemovalKeepTheOldEntries) {
+  UpdateAndRemove();
+}
+
+// The desktop trash fails on this client with an I/O error.
+TEST_F(ShareVersionsTest, AnUpdateAndARemovalKeepTheOldEntries) {
+  EXPECT_EQ(ReadFile(UpdateAndRemove() / "extra.txt"), "extra");
+}
+
 }  // namespace
