@@ -329,6 +329,29 @@ TEST_F(RunControlTest, EachModeRunsItsWalks) {
   EXPECT_FALSE(gContext.pass_failed);
 }
 
+// A pass keeps its old versions in a folder named after its start, and once
+// it has run to its end removes the date folders past the retention.
+TEST_F(RunControlTest, APassKeepsOldVersionsDatedAndPrunesThoseTooOld) {
+  MakeTree({});
+  WriteFile(dir.path() / "out" / "a.txt", "old");
+  ASSERT_TRUE(
+      SetWriteTime(dir.path() / "out" / "a.txt", (1000000000LL + 11644473600LL) * 10000000));
+  WriteFile(dir.path() / "in" / "a.txt", "new");
+  const fs::path versions = dir.path() / "out" / ".larkspan-versions";
+  fs::create_directories(versions / "2000-01-01_000000");
+  fs::create_directories(versions / "2999-01-01_000000");
+  AddJob(kModeCopy, true, In(), Out());
+  gRunSettings.keep_versions_days = 10;
+  RunToIdle();
+
+  EXPECT_EQ(ReadFile(dir.path() / "out" / "a.txt"), "new");
+  EXPECT_FALSE(fs::exists(versions / "2000-01-01_000000"));
+  EXPECT_TRUE(fs::exists(versions / "2999-01-01_000000"));
+  const std::string stamp = gContext.version_stamp;
+  EXPECT_EQ(stamp.size(), 17u);
+  EXPECT_EQ(ReadFile(versions / stamp / "a.txt"), "old");
+}
+
 TEST_F(RunControlTest, SyncCountsBothWalks) {
   MakeTree({{"a", 1}, {"b", 1}, {"c", 1}});
   WriteFile(dir.path() / "out" / "d", std::string(kMiB, 'y'));
