@@ -1,5 +1,7 @@
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "engine/entry_rules.h"
 #include "engine/job_check.h"
@@ -72,11 +74,14 @@ bool LeadsBackUp(WorkerContext& context) {
           TopWithin(context, context.destination, top.destination_length, volume, id));
 }
 
-// What the job's mode and the walk's direction ask of the whole walk.
+// What the job's mode and the walk's direction ask of the whole walk, and
+// what it knows of its volumes: until the destination's times are told,
+// they are learned from the copies placed there.
 struct WalkRules {
   bool mirror;  // an entry of the other kind in the destination is recycled
   bool move;    // copied source files are deleted
   SameSecondRule same_second;
+  VolumeFacts* volumes;
 };
 
 WalkRules RulesFor(JobMode mode, Direction direction) {
@@ -85,7 +90,37 @@ WalkRules RulesFor(JobMode mode, Direction direction) {
     same_second =
         direction == Direction::kBack ? SameSecondRule::kLeave : SameSecondRule::kConflict;
   }
-  return {mode == kModeMirror, mode == kModeMove, same_second};
+  return {mode == kModeMirror, mode == kModeMove, same_second, nullptr};
+}
+
+// True when the folder that holds the entry named in the destination buffer
+// answers as a folder: a refusal then lies with the entry's name.
+bool DestinationFolderAnswers(WorkerContext& context) {
+  char* const slash = std::strrchr(context.destination, kPathSeparator);
+  if (slash == nullptr) return false;
+  *slash = '\0';
+  const bool answers = context.files->IsFolder(context.destination);
+  *slash = kPathSeparator;
+  return answers;
+}
+
+constexpr char kNameRefusedHead[] = "Skipped, name not allowed on the destination: ";
+
+// The destination refused to make the folder named in its buffer: true when
+// that skips the folder, a name the volume refuses or a path too long; any
+// other failure leaves the walk to go on as before, and its first copy then
+// reports the failure of the destination.
+bool FolderRefused(WorkerContext& context, uint32_t error) {
+  switch (JudgeCopyFailure(error, false, DestinationFolderAnswers(context))) {
+    case CopyFailureVerdict::kNameRefused:
+      ReportSkipped(context, kNameRefusedHead, context.destination);
+      return true;
+    case CopyFailureVerdict::kPathTooLong:
+      ReportSkipped(context, "Skipped, path too long: ", context.destination);
+      return true;
+    default:
+      return false;
+  }
 }
 
 // An entry of the other kind stands at the source entry's place in the
@@ -128,10 +163,12 @@ bool TakeFolder(WorkerContext& context, const WalkRules& rules, const FindEntry&
       return true;
     case FolderVerdict::kFileInTheWay:
       if (!ClearedForMirror(context, rules, "Skipped, file in place of folder: ")) return true;
-      context.files->MakeFolder(context.destination, context.source);
-      break;
+      [[fallthrough]];
     case FolderVerdict::kMake:
-      context.files->MakeFolder(context.destination, context.source);
+      if (!context.files->MakeFolder(context.destination, context.source, &error) &&
+          FolderRefused(context, error)) {
+        return true;
+      }
       break;
     case FolderVerdict::kWalk:
       break;
@@ -144,9 +181,13 @@ bool TakeFolder(WorkerContext& context, const WalkRules& rules, const FindEntry&
 
 // A failed copy of the file named in both buffers: false when the pass must stop.
 bool CopyFailed(WorkerContext& context, uint32_t error, bool at_source) {
-  switch (JudgeCopyFailure(error, at_source)) {
+  const bool folder_answers = !at_source && DestinationFolderAnswers(context);
+  switch (JudgeCopyFailure(error, at_source, folder_answers)) {
     case CopyFailureVerdict::kPathTooLong:
       ReportSkipped(context, "Skipped, path too long: ", context.destination);
+      return true;
+    case CopyFailureVerdict::kNameRefused:
+      ReportSkipped(context, kNameRefusedHead, context.destination);
       return true;
     case CopyFailureVerdict::kSkipEntry: {
       char head[48];
@@ -169,6 +210,63 @@ bool CopyFailed(WorkerContext& context, uint32_t error, bool at_source) {
   return false;
 }
 
+// The destination's times, from the copy of entry just placed there.
+void LearnTimes(WorkerContext& context, const FindEntry& entry, void* destination_folder,
+                VolumeFacts* volumes) {
+  PathInfo copy;
+  uint32_t error = 0;
+  TimeKeeping kept;
+  if (context.files->ReadInfoIn(destination_folder, context.destination, &copy, &error) &&
+      TimesFromCopy(entry.last_write, copy.last_write, &kept)) {
+    volumes->times = CoarserTimes(volumes->times, kept);
+    volumes->times_told = true;
+  }
+}
+
+// On a destination that ignores letter case: true when the entry named in
+// both buffers (its destination folder's path d bytes long) goes on to be
+// judged. An entry whose name meets another's ignoring case is skipped
+// unless it is the one taken; the destination's entry of the one taken is
+// renamed to its letter case first where that differs.
+bool TakeLetterCase(WorkerContext& context, const std::vector<CaseNote>& notes, const char* name,
+                    size_t d) {
+  const CaseNote* note = FindCaseNote(notes, name);
+  if (note == nullptr) return true;
+  if (note->verdict == CaseVerdict::kClash) {
+    char head[kEntryNameSize + 64];
+    std::snprintf(head, sizeof head,
+                  "Skipped, name differs only in letter case from %s: ", note->other.c_str());
+    ReportSkipped(context, head, context.source);
+    return false;
+  }
+  char held[kPathBufferSize];
+  std::memcpy(held, context.destination, d);
+  held[d] = '\0';
+  if (!AppendElement(held, d, note->other.c_str(), 0) ||
+      !context.files->RenameEntry(held, context.destination)) {
+    ReportSkipped(context, "Skipped, rename failed: ", held);
+    return false;
+  }
+  LogWithPath(context, "Renamed to the source's letter case: ", context.destination);
+  return true;
+}
+
+// The notes on letter case for the folder pair in the buffers; a single-file
+// source is its one name.
+std::vector<CaseNote> CaseNotesFor(WorkerContext& context, bool from_folder) {
+  std::vector<std::string> source_names;
+  std::vector<std::string> destination_names;
+  if (from_folder) {
+    ListTakenNames(context, context.source, &source_names);
+  } else if (const char* slash = std::strrchr(context.source, kPathSeparator)) {
+    source_names.emplace_back(slash + 1);
+  }
+  if (source_names.empty() || !ListTakenNames(context, context.destination, &destination_names)) {
+    return {};
+  }
+  return JudgeLetterCase(source_names, destination_names);
+}
+
 // A source file entry, named in both buffers. False when the pass must stop.
 bool TakeFile(WorkerContext& context, const WalkRules& rules, const FindEntry& entry,
               void* destination_folder, WalkPlace place) {
@@ -177,7 +275,7 @@ bool TakeFile(WorkerContext& context, const WalkRules& rules, const FindEntry& e
   uint32_t error = 0;
   const bool found =
       context.files->ReadInfoIn(destination_folder, context.destination, &there, &error);
-  FileVerdict verdict = JudgeFile(entry, found, there, rules.same_second);
+  FileVerdict verdict = JudgeFile(entry, found, there, rules.same_second, rules.volumes->times);
   if (verdict == FileVerdict::kFolderInTheWay) {
     if (!ClearedForMirror(context, rules, "Skipped, folder in place of file: ")) return true;
     verdict = FileVerdict::kCopy;
@@ -204,6 +302,7 @@ bool TakeFile(WorkerContext& context, const WalkRules& rules, const FindEntry& e
     return CopyFailed(context, copy_error, at_source);
   }
   ++(verdict == FileVerdict::kCopy ? context.counts.copied : context.counts.updated);
+  if (!rules.volumes->times_told) LearnTimes(context, entry, destination_folder, rules.volumes);
   // Move deletes only files of the source tree itself: nothing reached
   // through a folder link, and never a link.
   if (!rules.move || place.through_link) return true;
@@ -246,6 +345,8 @@ bool WalkFolder(WorkerContext& context, const WalkRules& rules, WalkPlace place)
   }
   // Every file's question goes to the destination folder held open.
   void* destination_folder = context.files->OpenFolder(destination);
+  const std::vector<CaseNote> case_notes =
+      rules.volumes->ignores_case ? CaseNotesFor(context, from_folder) : std::vector<CaseNote>();
 
   do {
     if (!IsTaken(entry)) continue;
@@ -264,6 +365,11 @@ bool WalkFolder(WorkerContext& context, const WalkRules& rules, WalkPlace place)
       continue;
     }
 
+    if (!case_notes.empty() && !TakeLetterCase(context, case_notes, entry.name, d)) {
+      source[s] = '\0';
+      destination[d] = '\0';
+      continue;
+    }
     const bool go_on = is_folder ? TakeFolder(context, rules, entry, destination_folder, place)
                                  : TakeFile(context, rules, entry, destination_folder, place);
     source[s] = '\0';
@@ -278,7 +384,10 @@ bool WalkFolder(WorkerContext& context, const WalkRules& rules, WalkPlace place)
 }  // namespace
 
 bool CopyWalk(WorkerContext& context, JobMode mode, Direction direction) {
-  const bool listed = WalkFolder(context, RulesFor(mode, direction), {true, false});
+  VolumeFacts volumes = AskVolumes(context);
+  WalkRules rules = RulesFor(mode, direction);
+  rules.volumes = &volumes;
+  const bool listed = WalkFolder(context, rules, {true, false});
   SettleMoves(context);
   return listed;
 }

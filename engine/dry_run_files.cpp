@@ -246,8 +246,11 @@ bool DryRunFiles::RemoveFile(const char* path) {
   return true;
 }
 
-bool DryRunFiles::MakeFolder(const char* path, const char*) {
-  if (!FolderOfIsThere(path)) return false;
+bool DryRunFiles::MakeFolder(const char* path, const char*, uint32_t* error) {
+  if (!FolderOfIsThere(path)) {
+    *error = kErrorPathNotFound;
+    return false;
+  }
   Note(path, Change::kMadeFolder, kMadeFolderInfo);
   return true;
 }
@@ -255,4 +258,16 @@ bool DryRunFiles::MakeFolder(const char* path, const char*) {
 int DryRunFiles::Recycle(const char* path) {
   Note(path, Change::kGone, {});
   return 0;
+}
+
+bool DryRunFiles::IgnoresCase(const char* folder) {
+  return !Knows(folder) && inner_.IgnoresCase(folder);
+}
+
+bool DryRunFiles::RenameEntry(const char* path, const char*) {
+  return Exists(path);
+}
+
+bool DryRunFiles::TimesKept(const char* path, TimeKeeping* kept) {
+  return !Knows(path) && inner_.TimesKept(path, kept);
 }

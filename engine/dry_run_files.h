@@ -45,8 +45,17 @@ class DryRunFiles : public FileServices {
                        bool* at_source) override;
   bool FlushCopies(const char* paths) override;
   bool RemoveFile(const char* path) override;
-  bool MakeFolder(const char* path, const char* like) override;
+  bool MakeFolder(const char* path, const char* like, uint32_t* error) override;
   int Recycle(const char* path) override;
+
+  // Asked of the real volumes. A folder the pass would have made is not
+  // there to be asked: it ignores no case.
+  bool IgnoresCase(const char* folder) override;
+  // The pass renames only to another letter case, on a volume that ignores
+  // it, where every question by either name finds the entry already: the
+  // rename is not noted.
+  bool RenameEntry(const char* path, const char* new_path) override;
+  bool TimesKept(const char* path, TimeKeeping* kept) override;
 
  private:
   // What the pass would have left at a path: nothing, a folder it made, or

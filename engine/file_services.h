@@ -37,6 +37,8 @@ constexpr uint32_t kErrorLockViolation = 33;     // a region locked by another p
 constexpr uint32_t kErrorBadNetPath = 53;        // network path unreachable
 constexpr uint32_t kErrorInvalidParameter = 87;  // also: no plain file (a pipe, a device)
 constexpr uint32_t kErrorDiskFull = 112;
+constexpr uint32_t kErrorInvalidName = 123;  // characters or a form the volume refuses
+constexpr uint32_t kErrorBadPathName = 161;
 constexpr uint32_t kErrorNameTooLong = 206;      // a path too long for its buffer
 constexpr uint32_t kErrorCantAccessFile = 1920;  // a link the system cannot follow
 constexpr uint32_t kErrorLinkLoop = 1921;        // links that lead round in a loop
@@ -61,6 +63,16 @@ struct FindEntry {
 inline uint64_t FullSize(const FindEntry& entry) {
   return (static_cast<uint64_t>(entry.size_high) << 32) | entry.size_low;
 }
+
+// What a volume keeps of a file's last-write time.
+struct TimeKeeping {
+  int64_t resolution;  // FILETIME units; a second stands for any finer one
+  bool local_time;     // kept in local time: a change of the UTC offset moves every time
+};
+
+constexpr TimeKeeping kFineTimes = {10000000, false};
+// FAT: even seconds, in local time.
+constexpr TimeKeeping kFatTimes = {20000000, true};
 
 // What GetFileAttributesEx gives for one path.
 struct PathInfo {
@@ -129,14 +141,29 @@ class FileServices {
   virtual bool RemoveFile(const char* path) = 0;
   // Creates one folder level, with the permission bits of the folder like
   // where the system has them (the owner keeps full access). True when it was
-  // created.
-  virtual bool MakeFolder(const char* path, const char* like) = 0;
+  // created; else *error holds the failure's number.
+  virtual bool MakeFolder(const char* path, const char* like, uint32_t* error) = 0;
   // Moves a file, or a folder with everything in it, to the recycle bin where
   // its volume has one, else (or where no trash can be used at all) deletes
   // it for good; never asks anything. A link goes as itself, never followed.
   // A removal that fails for any other reason is reported, not retried by
   // deleting for good. Returns 0 on success, else an error number.
   virtual int Recycle(const char* path) = 0;
+
+  // True when the volume of the existing folder takes a name in the other
+  // letter case as the same entry. Asked of the volume itself: a name of the
+  // folder that has a letter is looked up with its case flipped, else the
+  // folder's own name in its parent on the same volume, else a probe file of
+  // our temporary name form, made and removed at once. False when it cannot
+  // be told.
+  virtual bool IgnoresCase(const char* folder) = 0;
+  // Gives the entry at path (a file or a folder) the name new_path in the
+  // same folder, also where the two differ only in letter case. True when done.
+  virtual bool RenameEntry(const char* path, const char* new_path) = 0;
+  // Fills kept for the volume of the existing path where the system names its
+  // file system and the name tells what it keeps. False when it does not: the
+  // time read back from a copy tells instead.
+  virtual bool TimesKept(const char* path, TimeKeeping* kept) = 0;
 };
 
 // The backend of this system. Its calls may be made from any thread.

@@ -14,6 +14,7 @@
 #include "engine/posix_errors.h"
 #include "engine/remove_tree_posix.h"
 #include "engine/replace_copy_posix.h"
+#include "engine/volume_posix.h"
 #include "jobs/posix_io.h"
 #include "jobs/whole_file.h"
 
@@ -270,8 +271,11 @@ class PosixFileServices : public FileServices {
 
   // Created private, then given the source folder's bits: the folder is never
   // open to others in between.
-  bool MakeFolder(const char* path, const char* like) override {
-    if (mkdir(path, 0700) != 0) return false;
+  bool MakeFolder(const char* path, const char* like, uint32_t* error) override {
+    if (mkdir(path, 0700) != 0) {
+      *error = ErrorForPath(path, errno);
+      return false;
+    }
     struct stat st;
     if (stat(like, &st) == 0) chmod(path, (st.st_mode & 07777) | S_IRWXU);
     return true;
@@ -298,6 +302,16 @@ class PosixFileServices : public FileServices {
     }
     g_object_unref(file);
     return result;
+  }
+
+  bool IgnoresCase(const char* folder) override { return VolumeIgnoresCase(folder); }
+
+  bool RenameEntry(const char* path, const char* new_path) override {
+    return RenameThroughTemporary(path, new_path) == 0;
+  }
+
+  bool TimesKept(const char* path, TimeKeeping* kept) override {
+    return VolumeTimesKept(path, kept);
   }
 
  private:

@@ -1,6 +1,10 @@
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "engine/entry_rules.h"
+#include "engine/letter_case.h"
 #include "engine/path_buffer.h"
 #include "engine/walks.h"
 
@@ -52,10 +56,41 @@ bool SourceLooksUnmounted(WorkerContext& context) {
          ListFirstTaken(context, context.destination, &destination_holds) && destination_holds;
 }
 
-bool CleanFolder(WorkerContext& context, size_t top_length);
+// What the clean knows from the job's top.
+struct CleanRules {
+  size_t top_length;  // of the job's own source folder in the source buffer
+  VolumeFacts volumes;
+};
+
+// The source folder's names, folded, for a destination that ignores letter
+// case: listed once per folder, when first asked.
+struct FoldedNames {
+  bool listed = false;
+  std::vector<std::string> names;
+};
+
+// True when the source folder (its first s bytes in the source buffer)
+// holds name in another letter case.
+bool SourceHoldsIgnoringCase(WorkerContext& context, size_t s, const char* name,
+                             FoldedNames* folded) {
+  if (!folded->listed) {
+    const char kept = context.source[s];
+    context.source[s] = '\0';
+    std::vector<std::string> names;
+    ListTakenNames(context, context.source, &names);
+    context.source[s] = kept;
+    for (const std::string& held : names)
+      folded->names.push_back(FoldCase(held.c_str()));
+    std::sort(folded->names.begin(), folded->names.end());
+    folded->listed = true;
+  }
+  return std::binary_search(folded->names.begin(), folded->names.end(), FoldCase(name));
+}
+
+bool CleanFolder(WorkerContext& context, const CleanRules& rules);
 
 // Cleans the destination folder against the source folder, both in their buffers.
-bool CleanListing(WorkerContext& context, size_t top_length) {
+bool CleanListing(WorkerContext& context, const CleanRules& rules) {
   char* const source = context.source;
   char* const destination = context.destination;
   const size_t s = std::strlen(source);
@@ -76,6 +111,7 @@ bool CleanListing(WorkerContext& context, size_t top_length) {
   }
   // Every entry's question goes to the source folder held open.
   void* source_folder = context.files->OpenFolder(source);
+  FoldedNames folded;
 
   do {
     if (entry.attributes & (kAttrHidden | kAttrOffline)) continue;
@@ -103,21 +139,26 @@ bool CleanListing(WorkerContext& context, size_t top_length) {
     const bool in_source = context.files->ReadInfoIn(source_folder, source, &info, &info_error);
     const bool missing =
         !in_source && (info_error == kErrorFileNotFound || info_error == kErrorPathNotFound);
-    if (!in_source && !TopSourceStillThere(context, top_length)) {
+    // A destination that ignores letter case holds a source entry under any
+    // spelling: it stays, for the copy walk to give it the source's.
+    const bool in_other_case = missing && rules.volumes.ignores_case &&
+                               SourceHoldsIgnoringCase(context, s, entry.name, &folded);
+    if (!in_source && !TopSourceStillThere(context, rules.top_length)) {
       context.AppendLog("Error: Source folder lost - nothing more removed");
       context.stop_request = true;
       context.pass_failed = true;
       go_on = false;
-    } else if (missing) {
+    } else if (missing && !in_other_case) {
       RecycleDestination(context);
-    } else if (!in_source) {
+    } else if (!in_source && !in_other_case) {
       ReportSkipped(context, "Kept, source not readable: ", destination);
-    } else if (!is_folder && !is_link && entry.last_write > info.last_write) {
+    } else if (in_source && !is_folder && !is_link &&
+               ShowsNewerThere(entry, info, rules.volumes.times)) {
       context.AppendPathLine(kNewerDestPrefix, destination);
     }
     // Also after a recycle: the source then has no such folder, and the call
     // returns at once.
-    if (go_on && walk_into && (in_source || missing)) go_on = CleanFolder(context, top_length);
+    if (go_on && walk_into && (in_source || missing)) go_on = CleanFolder(context, rules);
 
     source[s] = '\0';
     destination[d] = '\0';
@@ -129,9 +170,9 @@ bool CleanListing(WorkerContext& context, size_t top_length) {
 }
 
 // A source subfolder that is missing, or a file, has nothing to clean against.
-bool CleanFolder(WorkerContext& context, size_t top_length) {
+bool CleanFolder(WorkerContext& context, const CleanRules& rules) {
   if (!context.files->IsFolder(context.source)) return true;
-  return CleanListing(context, top_length);
+  return CleanListing(context, rules);
 }
 
 }  // namespace
@@ -144,7 +185,7 @@ bool MirrorClean(WorkerContext& context) {
       context.pass_failed = true;
       return true;
     }
-    return CleanListing(context, top_length);
+    return CleanListing(context, {top_length, AskVolumes(context)});
   }
   // A single-file job has nothing to clean; a source that is gone (a share
   // that dropped after the copy walk) would make the whole destination look

@@ -420,12 +420,15 @@ TEST(EntryRulesTest, TheSameSecondIsJudgedByTheFullSize) {
   source.last_write = kBaseTime + 700 * kMillisecond;
   source.size_high = 1;  // 4 GiB: other than an empty file only in the high word
   const PathInfo same_second{0, kBaseTime + 200 * kMillisecond, 0};
-  EXPECT_EQ(JudgeFile(source, true, same_second, SameSecondRule::kUpdate), FileVerdict::kUpdate);
-  EXPECT_EQ(JudgeFile(source, true, same_second, SameSecondRule::kConflict),
+  EXPECT_EQ(JudgeFile(source, true, same_second, SameSecondRule::kUpdate, kFineTimes),
+            FileVerdict::kUpdate);
+  EXPECT_EQ(JudgeFile(source, true, same_second, SameSecondRule::kConflict, kFineTimes),
             FileVerdict::kConflict);
-  EXPECT_EQ(JudgeFile(source, true, same_second, SameSecondRule::kLeave), FileVerdict::kLeave);
+  EXPECT_EQ(JudgeFile(source, true, same_second, SameSecondRule::kLeave, kFineTimes),
+            FileVerdict::kLeave);
   const PathInfo a_second_newer{0, kBaseTime + kSecond, 0};
-  EXPECT_EQ(JudgeFile(source, true, a_second_newer, SameSecondRule::kUpdate), FileVerdict::kLeave);
+  EXPECT_EQ(JudgeFile(source, true, a_second_newer, SameSecondRule::kUpdate, kFineTimes),
+            FileVerdict::kLeave);
 }
 
 }  // namespace

@@ -264,11 +264,13 @@ TEST_F(FileServicesTest, RemoveFileAndMakeFolder) {
 
   const std::string folder = dir.Join("made");
   const std::string like = dir.path().string();
-  EXPECT_TRUE(files.MakeFolder(folder.c_str(), like.c_str()));
+  uint32_t error = 0;
+  EXPECT_TRUE(files.MakeFolder(folder.c_str(), like.c_str(), &error));
   EXPECT_TRUE(fs::is_directory(folder));
-  EXPECT_FALSE(files.MakeFolder(folder.c_str(), like.c_str()));
+  EXPECT_FALSE(files.MakeFolder(folder.c_str(), like.c_str(), &error));
   const std::string deep = dir.Join("gone") + kPathSeparator + "made";
-  EXPECT_FALSE(files.MakeFolder(deep.c_str(), like.c_str()));
+  EXPECT_FALSE(files.MakeFolder(deep.c_str(), like.c_str(), &error));
+  EXPECT_EQ(error, kErrorPathNotFound);
 }
 
 TEST_F(FileServicesTest, RecycleTakesAFileOrAWholeFolder) {

@@ -1,0 +1,14 @@
+// What a volume does with names and times, asked of the volume itself: the
+// POSIX backend's answers to IgnoresCase and TimesKept.
+#pragma once
+
+#include "engine/file_services.h"
+
+bool VolumeIgnoresCase(const char* folder);
+
+bool VolumeTimesKept(const char* path, TimeKeeping* kept);
+
+// Renames path to new_path through a temporary name in the same folder: a
+// volume that takes both names as the same entry would take a direct rename
+// as one that changes nothing. 0 or an errno.
+int RenameThroughTemporary(const char* path, const char* new_path);
