@@ -251,20 +251,32 @@ bool TakeLetterCase(WorkerContext& context, const std::vector<CaseNote>& notes, 
   return true;
 }
 
-// The notes on letter case for the folder pair in the buffers; a single-file
-// source is its one name.
-std::vector<CaseNote> CaseNotesFor(WorkerContext& context, bool from_folder) {
+// The notes on letter case for the folder pair in the buffers, whose source
+// listing find has given entry first: the names are judged together before
+// any is taken, so the rest of the listing is read into listed first.
+std::vector<CaseNote> CaseNotesFor(WorkerContext& context, void* find, const FindEntry& entry,
+                                   std::vector<FindEntry>* listed) {
   std::vector<std::string> source_names;
+  FindEntry next = entry;
+  do {
+    listed->push_back(next);
+    if (IsTaken(next)) source_names.emplace_back(next.name);
+  } while (context.files->NextFind(find, &next));
   std::vector<std::string> destination_names;
-  if (from_folder) {
-    ListTakenNames(context, context.source, &source_names);
-  } else if (const char* slash = std::strrchr(context.source, kPathSeparator)) {
-    source_names.emplace_back(slash + 1);
-  }
   if (source_names.empty() || !ListTakenNames(context, context.destination, &destination_names)) {
     return {};
   }
   return JudgeLetterCase(source_names, destination_names);
+}
+
+// The next entry of the source folder: from its listing, or from what was
+// read of it into listed (*next the index of the next one there).
+bool NextEntry(WorkerContext& context, void* find, const std::vector<FindEntry>& listed,
+               size_t* next, FindEntry* entry) {
+  if (listed.empty()) return context.files->NextFind(find, entry);
+  if (*next == listed.size()) return false;
+  *entry = listed[(*next)++];
+  return true;
 }
 
 // A source file entry, named in both buffers. False when the pass must stop.
@@ -345,8 +357,11 @@ bool WalkFolder(WorkerContext& context, const WalkRules& rules, WalkPlace place)
   }
   // Every file's question goes to the destination folder held open.
   void* destination_folder = context.files->OpenFolder(destination);
-  const std::vector<CaseNote> case_notes =
-      rules.volumes->ignores_case ? CaseNotesFor(context, from_folder) : std::vector<CaseNote>();
+  std::vector<FindEntry> listed;
+  size_t next_listed = 1;
+  const std::vector<CaseNote> case_notes = rules.volumes->ignores_case
+                                               ? CaseNotesFor(context, find, entry, &listed)
+                                               : std::vector<CaseNote>();
 
   do {
     if (!IsTaken(entry)) continue;
@@ -375,7 +390,7 @@ bool WalkFolder(WorkerContext& context, const WalkRules& rules, WalkPlace place)
     source[s] = '\0';
     destination[d] = '\0';
     if (!go_on) break;
-  } while (!context.stop_request && context.files->NextFind(find, &entry));
+  } while (!context.stop_request && NextEntry(context, find, listed, &next_listed, &entry));
 
   EndListing(context, find, destination_folder, s, d);
   return true;

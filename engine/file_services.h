@@ -126,10 +126,11 @@ class FileServices {
   // in the destination's folder, carries the source's last-write time, and then replaces the old
   // destination file in one step. On failure the old destination file is as
   // it was, no temporary file is left, *error holds the failure's number
-  // (kErrorNameTooLong when the system refuses a path as too long) and
-  // *at_source tells whether the failure lies with the source file alone (it
-  // is gone, locked, unreadable or not a plain file) rather than with the
-  // destination or the medium.
+  // (kErrorNameTooLong when the system refuses a path as too long; 123, 87
+  // or 161 when the destination's volume refuses the name) and *at_source
+  // tells whether the failure lies with the source file alone (it is gone,
+  // locked, unreadable or not a plain file) rather than with the destination
+  // or the medium.
   virtual bool ReplaceWithCopy(const char* source, const char* destination, uint32_t* error,
                                bool* at_source) = 0;
   // Makes the copies whose paths are listed durable: on storage, so that a
@@ -141,7 +142,7 @@ class FileServices {
   virtual bool RemoveFile(const char* path) = 0;
   // Creates one folder level, with the permission bits of the folder like
   // where the system has them (the owner keeps full access). True when it was
-  // created; else *error holds the failure's number.
+  // created; else *error holds the failure's number, numbered as a copy's.
   virtual bool MakeFolder(const char* path, const char* like, uint32_t* error) = 0;
   // Moves a file, or a folder with everything in it, to the recycle bin where
   // its volume has one, else (or where no trash can be used at all) deletes

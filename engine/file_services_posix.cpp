@@ -273,7 +273,8 @@ class PosixFileServices : public FileServices {
   // open to others in between.
   bool MakeFolder(const char* path, const char* like, uint32_t* error) override {
     if (mkdir(path, 0700) != 0) {
-      *error = ErrorForPath(path, errno);
+      const int failure = errno;
+      *error = FolderNameRefused(path, failure) ? kErrorInvalidName : ErrorForPath(path, failure);
       return false;
     }
     struct stat st;

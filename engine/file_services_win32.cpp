@@ -409,9 +409,20 @@ class Win32FileServices : public FileServices {
     return answer == 1;
   }
 
-  // A rename that changes only the letter case is one the system makes.
+  // Through the temporary name: Wine takes a direct rename to another letter
+  // case as one that changes nothing.
   bool RenameEntry(const char* path, const char* new_path) override {
-    return MoveFileExA(path, new_path, /*dwFlags=*/0) != FALSE;
+    wchar_t wide_path[kWidePathSize];
+    wchar_t wide_new_path[kWidePathSize];
+    wchar_t temporary[kWidePathSize];
+    if (!ToWide(path, wide_path) || !ToWide(new_path, wide_new_path) ||
+        !TemporaryPathFor(wide_new_path, temporary) ||
+        !MoveFileExW(wide_path, temporary, /*dwFlags=*/0)) {
+      return false;
+    }
+    if (MoveFileExW(temporary, wide_new_path, /*dwFlags=*/0)) return true;
+    MoveFileExW(temporary, wide_path, /*dwFlags=*/0);
+    return false;
   }
 
   // A local volume's file system name tells; a share names the server's

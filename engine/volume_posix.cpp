@@ -192,9 +192,45 @@ int RenameThroughTemporary(const char* path, const char* new_path) {
   const int n = std::snprintf(temporary, sizeof temporary, "%s/%s%ld%s", folder, kTemporaryPrefix,
                               static_cast<long>(getpid()), kTemporarySuffix);
   if (n < 0 || static_cast<size_t>(n) >= sizeof temporary) return ENAMETOOLONG;
+  // Some volumes give a renamed entry the time of the rename (FAT through
+  // FUSE): its times are put back.
+  struct stat st;
+  if (lstat(path, &st) != 0) return errno;
   if (rename(path, temporary) != 0) return errno;
-  if (rename(temporary, new_path) == 0) return 0;
-  const int failure = errno;
-  rename(temporary, path);
-  return failure;
+  if (rename(temporary, new_path) != 0) {
+    const int failure = errno;
+    rename(temporary, path);
+    return failure;
+  }
+  const timespec times[2] = {st.st_atim, st.st_mtim};
+  utimensat(AT_FDCWD, new_path, times, AT_SYMLINK_NOFOLLOW);
+  return 0;
+}
+
+bool MayRefuseName(int failure) {
+  switch (failure) {
+    case EPERM:
+    case EACCES:
+    case ENOENT:
+    case EINVAL:
+    case EILSEQ:
+    case ENAMETOOLONG:
+    case EBADMSG:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool FolderNameRefused(const char* path, int failure) {
+  if (!MayRefuseName(failure)) return false;
+  char folder[kPosixPathMax];
+  char probe[kPosixPathMax];
+  const char* last = nullptr;
+  if (!SplitPath(path, folder, &last)) return false;
+  const int n = std::snprintf(probe, sizeof probe, "%s/%s%ld%s", folder, kTemporaryPrefix,
+                              static_cast<long>(getpid()), kTemporarySuffix);
+  if (n < 0 || static_cast<size_t>(n) >= sizeof probe || mkdir(probe, 0700) != 0) return false;
+  rmdir(probe);
+  return true;
 }
