@@ -30,6 +30,19 @@ want rsync have_cmd rsync
 want time have_cmd /usr/bin/time
 want util-linux have_cmd flock
 want systemd have_cmd systemd-analyze  # checks the schedule units of contrib/
+# Real volumes and shares for the volume tests: image files mounted through FUSE,
+# a Samba server and an sshd on 127.0.0.1.
+want fuse3 have_cmd fusermount3
+want dosfstools have_cmd mkfs.vfat
+want fusefat have_cmd fusefat
+want exfatprogs have_cmd mkfs.exfat
+want exfat-fuse have_cmd mount.exfat-fuse
+want ntfs-3g have_cmd ntfs-3g
+want samba test -x /usr/sbin/smbd
+want smbnetfs have_cmd smbnetfs
+want sshfs have_cmd sshfs
+want openssh-server test -x /usr/sbin/sshd
+want openssh-client have_cmd ssh-keygen
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}"

@@ -1,0 +1,323 @@
+#!/usr/bin/env bash
+# Real volumes and shares for the tests, mounted through FUSE. Everything
+# started here is started in the foreground of its own process, whose id is
+# printed (and kept in the scratch folder), and is stopped by that id only.
+#
+#   volume.sh mount KIND IMAGE DIR [MIB]  make IMAGE of KIND (fat32, exfat,
+#                                        ntfs, ntfs-windows; MIB 64, sparse:
+#                                        FAT32 wants 33 or more) unless it
+#                                        exists, mount it on DIR; prints pid=N
+#   volume.sh unmount DIR PID            unmount, then end PID if still there
+#   volume.sh share-start SCRATCH [PORT] a Samba server on 127.0.0.1:PORT
+#                                        (4450) sharing SCRATCH/share, mounted
+#                                        through smbnetfs on SCRATCH/mnt;
+#                                        prints smbd_pid=, smbnetfs_pid=, path=
+#   volume.sh server-stop SCRATCH        ends the server (a share that drops)
+#   volume.sh server-start SCRATCH       starts it again; prints smbd_pid=
+#   volume.sh share-stop SCRATCH         unmounts the share, ends both
+#   volume.sh sshfs-start SCRATCH [PORT] an sshd on 127.0.0.1:PORT (2222)
+#                                        mounted through sshfs on SCRATCH/mnt;
+#                                        prints sshd_pid=, sshfs_pid=, path=
+#   volume.sh sshfs-stop SCRATCH
+#
+# A driver's time zone is its environment's: set TZ for the mount to choose
+# the local time a FAT volume keeps. Exit 2: a tool or /dev/fuse is missing;
+# exit 1: the mount or server failed (its log is printed).
+set -uo pipefail
+
+die() {  # die CODE MESSAGE
+  echo "volume.sh: $2" >&2
+  exit "$1"
+}
+need() {
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null 2>&1 || [ -x "/usr/sbin/$tool" ] || die 2 "$tool is not installed"
+  done
+}
+need_fuse() {
+  [ -c /dev/fuse ] || die 2 "/dev/fuse is missing"
+  [ -r /dev/fuse ] && [ -w /dev/fuse ] || die 2 "/dev/fuse is not usable by $(id -un)"
+  need fusermount3
+}
+
+# A process that ended but was not reaped (its parent, the shell that
+# started it, is gone) counts as gone.
+alive() { [ -r "/proc/$1/status" ] && ! grep -q '^State:[[:space:]]*Z' "/proc/$1/status" 2>/dev/null; }
+
+mounted() { awk -v p="$1" '$5 == p { found = 1 } END { exit !found }' /proc/self/mountinfo; }
+
+# wait_mounted DIR PID LOG: up to 10 s for DIR to be a mount of PID.
+wait_mounted() {
+  local i
+  for i in $(seq 100); do
+    if mounted "$1" && ls "$1" >/dev/null 2>&1; then return 0; fi
+    if ! alive "$2"; then break; fi
+    sleep 0.1
+  done
+  cat "$3" >&2
+  kill -KILL "$2" 2>/dev/null
+  mounted "$1" && umount -l "$1"
+  die 1 "mounting $1 failed"
+}
+
+# end_pid PID: asks PID to end, and ends it after 2 s. A FUSE driver whose
+# requests hang does not end on TERM.
+end_pid() {
+  local i
+  alive "$1" || return 0
+  kill -TERM "$1" 2>/dev/null
+  for i in $(seq 20); do
+    alive "$1" || return 0
+    sleep 0.1
+  done
+  kill -KILL "$1" 2>/dev/null
+  for i in $(seq 20); do
+    alive "$1" || return 0
+    sleep 0.1
+  done
+}
+
+unmount_dir() {  # unmount_dir DIR PID
+  local dir pid=$2 i
+  dir=$(realpath -m "$1")
+  if mounted "$dir"; then
+    fusermount3 -u -q "$dir" 2>/dev/null || umount "$dir" 2>/dev/null
+  fi
+  # The driver ends by itself once its mount is gone.
+  for i in $(seq 30); do
+    alive "$pid" || break
+    sleep 0.1
+  done
+  end_pid "$pid"
+  if mounted "$dir"; then fusermount3 -u -q "$dir" 2>/dev/null || umount -l "$dir"; fi
+  ! mounted "$dir"
+}
+
+mount_volume() {  # mount_volume KIND IMAGE DIR [MIB]
+  local kind=$1 image=$2 dir=$3 mib=${4:-64}
+  local log pid device
+  need_fuse
+  case $kind in
+    fat32) need mkfs.vfat fusefat ;;
+    exfat) need mkfs.exfat mount.exfat-fuse losetup ;;
+    ntfs | ntfs-windows) need mkfs.ntfs ntfs-3g ;;
+    *) die 1 "unknown kind $kind" ;;
+  esac
+  # A driver that was ended leaves its mount behind, answering ENOTCONN.
+  if mounted "$dir" && ! ls "$dir" >/dev/null 2>&1; then
+    fusermount3 -u -q "$dir" 2>/dev/null || umount -l "$dir"
+  fi
+  mkdir -p "$dir" "$(dirname "$image")" || die 1 "cannot make $dir"
+  dir=$(cd "$dir" && pwd)
+  image=$(cd "$(dirname "$image")" && pwd)/$(basename "$image")
+  log=$image.log
+  if [ ! -e "$image" ]; then
+    truncate -s "${mib}M" "$image" || die 1 "cannot make $image"
+    case $kind in
+      fat32) mkfs.vfat -F 32 "$image" ;;  # fusefat lists a label as a file
+      exfat) mkfs.exfat -L LARKSPAN "$image" ;;
+      *) mkfs.ntfs -F -Q -L LARKSPAN "$image" ;;
+    esac >"$log" 2>&1 || { cat "$log" >&2; die 1 "cannot format $image"; }
+  fi
+  case $kind in
+    fat32)
+      setsid fusefat -f -o rw+ "$image" "$dir" >"$log" 2>&1 &
+      pid=$!
+      ;;
+    exfat)
+      # As root the driver asks for a block device. The loop device is let go
+      # at once: it goes away by itself when the mount lets it go.
+      device=$(losetup --find --show "$image") || die 1 "no loop device for $image"
+      setsid mount.exfat-fuse -d "$device" "$dir" >"$log" 2>&1 &
+      pid=$!
+      ;;
+    ntfs)
+      setsid ntfs-3g -o no_detach "$image" "$dir" >"$log" 2>&1 &
+      pid=$!
+      ;;
+    ntfs-windows)
+      setsid ntfs-3g -o no_detach,windows_names "$image" "$dir" >"$log" 2>&1 &
+      pid=$!
+      ;;
+  esac
+  wait_mounted "$dir" "$pid" "$log"
+  [ -n "${device:-}" ] && losetup -d "$device"
+  echo "pid=$pid"
+}
+
+# The Samba server's scratch configuration: loopback only, its state in the
+# scratch folder, the share open to guests as root.
+write_smb_conf() {  # write_smb_conf SCRATCH PORT
+  local s=$1
+  mkdir -p "$s/share" "$s/samba/private" "$s/samba/lock" "$s/samba/state" "$s/samba/cache" \
+    "$s/samba/pid" "$s/samba/log" "$s/mnt" "$s/home/.smb"
+  cat >"$s/smb.conf" <<EOF
+[global]
+  bind interfaces only = yes
+  interfaces = lo 127.0.0.1
+  smb ports = $2
+  disable netbios = yes
+  server role = standalone server
+  workgroup = WORKGROUP
+  pid directory = $s/samba/pid
+  lock directory = $s/samba/lock
+  state directory = $s/samba/state
+  cache directory = $s/samba/cache
+  private dir = $s/samba/private
+  log file = $s/samba/log/%m.log
+  max log size = 100
+  map to guest = Bad User
+  guest account = root
+  load printers = no
+  printing = bsd
+  printcap name = /dev/null
+  disable spoolss = yes
+  server min protocol = SMB2
+[share]
+  path = $s/share
+  read only = no
+  guest ok = yes
+  force user = root
+EOF
+}
+
+start_smbd() {  # start_smbd SCRATCH
+  local s=$1 pid i port
+  port=$(cat "$s/port")
+  setsid smbd --foreground --no-process-group --debug-stdout -s "$s/smb.conf" >>"$s/smbd.log" 2>&1 &
+  pid=$!
+  echo "$pid" >"$s/smbd.pid"
+  for i in $(seq 100); do
+    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+      echo "smbd_pid=$pid"
+      return 0
+    fi
+    alive "$pid" || break
+    sleep 0.1
+  done
+  tail -20 "$s/smbd.log" >&2
+  end_pid "$pid"
+  die 1 "the Samba server did not start"
+}
+
+share_start() {  # share_start SCRATCH [PORT]
+  local s=$1 port=${2:-4450} pid i
+  need_fuse
+  need smbd smbnetfs
+  mkdir -p "$s" || die 1 "cannot make $s"
+  s=$(cd "$s" && pwd)
+  echo "$port" >"$s/port"
+  write_smb_conf "$s" "$port"
+  start_smbd "$s"
+  # smbnetfs reads its configuration from $HOME/.smb; guests need no
+  # password. Its SMB library does not reach a port other than 445 by "smb
+  # ports" alone: the host is named 127.0.0.1:PORT too.
+  cat >"$s/home/.smb/smb.conf" <<EOF
+[global]
+  client min protocol = SMB2
+  smb ports = $port
+  disable netbios = yes
+  name resolve order = host
+EOF
+  cat >"$s/home/.smb/smbnetfs.conf" <<EOF
+smb_query_browsers "false"
+show_hidden_hosts "true"
+auth "guest" ""
+host 127.0.0.1 visible=true
+EOF
+  chmod 600 "$s/home/.smb/smbnetfs.conf" "$s/home/.smb/smb.conf"
+  HOME=$s/home setsid smbnetfs "$s/mnt" -f -o smbnetfs_debug=0 >"$s/smbnetfs.log" 2>&1 &
+  pid=$!
+  echo "$pid" >"$s/smbnetfs.pid"
+  wait_mounted "$s/mnt" "$pid" "$s/smbnetfs.log"
+  local host=127.0.0.1
+  [ "$port" = 445 ] || host=127.0.0.1:$port
+  # The share answers once the client has reached the server.
+  for i in $(seq 100); do
+    if ls "$s/mnt/$host/share" >/dev/null 2>&1; then
+      echo "smbnetfs_pid=$pid"
+      echo "path=$s/mnt/$host/share"
+      return 0
+    fi
+    sleep 0.1
+  done
+  tail -20 "$s/smbnetfs.log" >&2
+  share_stop "$s"
+  die 1 "the share did not answer through smbnetfs"
+}
+
+server_stop() {  # server_stop SCRATCH
+  [ -f "$1/smbd.pid" ] || return 0
+  end_pid "$(cat "$1/smbd.pid")"
+  rm -f "$1/smbd.pid"
+}
+
+share_stop() {  # share_stop SCRATCH
+  local s=$1
+  [ -f "$s/smbnetfs.pid" ] && unmount_dir "$s/mnt" "$(cat "$s/smbnetfs.pid")" && rm -f "$s/smbnetfs.pid"
+  server_stop "$s"
+}
+
+sshfs_start() {  # sshfs_start SCRATCH [PORT]
+  local s=$1 port=${2:-2222} pid i
+  need_fuse
+  need sshd sshfs ssh-keygen
+  mkdir -p "$s/share" "$s/mnt" || die 1 "cannot make $s"
+  s=$(cd "$s" && pwd)
+  [ -f "$s/host_key" ] || ssh-keygen -q -t ed25519 -N "" -f "$s/host_key" || die 1 "no host key"
+  [ -f "$s/client_key" ] || ssh-keygen -q -t ed25519 -N "" -f "$s/client_key" || die 1 "no key"
+  cp "$s/client_key.pub" "$s/authorized_keys"
+  chmod 600 "$s/authorized_keys"
+  mkdir -p /run/sshd
+  cat >"$s/sshd_config" <<EOF
+ListenAddress 127.0.0.1
+Port $port
+HostKey $s/host_key
+AuthorizedKeysFile $s/authorized_keys
+PermitRootLogin prohibit-password
+PasswordAuthentication no
+KbdInteractiveAuthentication no
+UsePAM no
+StrictModes no
+PidFile $s/sshd.pidfile
+Subsystem sftp internal-sftp
+EOF
+  setsid /usr/sbin/sshd -D -e -f "$s/sshd_config" >"$s/sshd.log" 2>&1 &
+  pid=$!
+  echo "$pid" >"$s/sshd.pid"
+  for i in $(seq 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+    alive "$pid" || { cat "$s/sshd.log" >&2; die 1 "sshd did not start"; }
+    sleep 0.1
+  done
+  echo "sshd_pid=$pid"
+  setsid sshfs -f -p "$port" -o IdentityFile="$s/client_key" -o StrictHostKeyChecking=no \
+    -o UserKnownHostsFile=/dev/null -o BatchMode=yes "root@127.0.0.1:$s/share" "$s/mnt" \
+    >"$s/sshfs.log" 2>&1 &
+  pid=$!
+  echo "$pid" >"$s/sshfs.pid"
+  wait_mounted "$s/mnt" "$pid" "$s/sshfs.log"
+  echo "sshfs_pid=$pid"
+  echo "path=$s/mnt"
+}
+
+sshfs_stop() {  # sshfs_stop SCRATCH
+  local s=$1
+  [ -f "$s/sshfs.pid" ] && unmount_dir "$s/mnt" "$(cat "$s/sshfs.pid")" && rm -f "$s/sshfs.pid"
+  [ -f "$s/sshd.pid" ] && end_pid "$(cat "$s/sshd.pid")" && rm -f "$s/sshd.pid"
+  return 0
+}
+
+verb=${1:-}
+shift || true
+case $verb in
+  mount) [ $# -ge 3 ] || die 1 "mount KIND IMAGE DIR [MIB]"; mount_volume "$@" ;;
+  unmount) [ $# -eq 2 ] || die 1 "unmount DIR PID"; unmount_dir "$@" ;;
+  share-start) [ $# -ge 1 ] || die 1 "share-start SCRATCH [PORT]"; share_start "$@" ;;
+  server-stop) [ $# -eq 1 ] || die 1 "server-stop SCRATCH"; server_stop "$1" ;;
+  server-start) [ $# -eq 1 ] || die 1 "server-start SCRATCH"; start_smbd "$(cd "$1" && pwd)" ;;
+  share-stop) [ $# -eq 1 ] || die 1 "share-stop SCRATCH"; share_stop "$1" ;;
+  sshfs-start) [ $# -ge 1 ] || die 1 "sshfs-start SCRATCH [PORT]"; sshfs_start "$@" ;;
+  sshfs-stop) [ $# -eq 1 ] || die 1 "sshfs-stop SCRATCH"; sshfs_stop "$1" ;;
+  *) die 1 "usage: volume.sh mount|unmount|share-start|server-stop|server-start|share-stop|sshfs-start|sshfs-stop ..." ;;
+esac
