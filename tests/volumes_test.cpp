@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <atomic>
 #include <chrono>
 #include <ostream>
@@ -117,7 +118,7 @@ class RefusedNameTest : public VolumeWalkTest, public ::testing::WithParamInterf
   void SetUp() override { UseVolume(GetParam().kind); }
 };
 
-TEST_P(RefusedNameTest, DISABLED_ANameTheVolumeRefusesIsSkippedAndTheRestCopied) {
+TEST_P(RefusedNameTest, ANameTheVolumeRefusesIsSkippedAndTheRestCopied) {
   PutTree(src);
   const std::vector<std::string> copied = Files(src);
   for (const std::string& name : GetParam().names)
@@ -137,20 +138,27 @@ TEST_P(RefusedNameTest, DISABLED_ANameTheVolumeRefusesIsSkippedAndTheRestCopied)
   EXPECT_EQ(Files(dst), copied);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Volumes, RefusedNameTest,
-    ::testing::Values(
-        RefusedNames{VolumeKind::kExfat, {"a:b.txt", "star*.txt", "what?.txt", "q\"<>|.txt"}},
-        RefusedNames{VolumeKind::kNtfsWindowsNames,
-                     {"a:b.txt", "what?.txt", "CON", "aux.txt", "trailing.", "trailing "}},
-        RefusedNames{VolumeKind::kFat32, {"star*.txt", "\xc3\xa9t\xc3\xa9.txt"}}),
-    [](const ::testing::TestParamInfo<RefusedNames>& info) {
-      std::string name = VolumeKindName(info.param.kind);
-      name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
-      return name;
-    });
+std::string KindOf(const ::testing::TestParamInfo<RefusedNames>& info) {
+  std::string name = VolumeKindName(info.param.kind);
+  name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+  return name;
+}
 
-TEST_F(ExfatTest, DISABLED_NamesThatDifferOnlyInCaseNeverOverwriteEachOther) {
+INSTANTIATE_TEST_SUITE_P(Volumes, RefusedNameTest,
+                         ::testing::Values(RefusedNames{VolumeKind::kExfat,
+                                                        {"a:b.txt", "star*.txt", "what?.txt",
+                                                         "q\"<>|.txt"}},
+                                           RefusedNames{VolumeKind::kNtfsWindowsNames,
+                                                        {"a:b.txt", "what?.txt", "CON", "aux.txt",
+                                                         "trailing.", "trailing "}}),
+                         KindOf);
+// Disabled while a copy to FAT32 fails on the permission bits it cannot keep.
+INSTANTIATE_TEST_SUITE_P(DISABLED_Volumes, RefusedNameTest,
+                         ::testing::Values(RefusedNames{VolumeKind::kFat32,
+                                                        {"star*.txt", "\xc3\xa9t\xc3\xa9.txt"}}),
+                         KindOf);
+
+TEST_F(ExfatTest, NamesThatDifferOnlyInCaseNeverOverwriteEachOther) {
   WriteFile(src / "A.txt", "upper");
   WriteFile(src / "a.txt", "lower");
   fs::create_directory(src / "Docs");
@@ -177,7 +185,7 @@ TEST_F(ExfatTest, DISABLED_NamesThatDifferOnlyInCaseNeverOverwriteEachOther) {
   EXPECT_EQ(Changes(host.log()), std::vector<std::string>{});
 }
 
-TEST_F(ExfatTest, DISABLED_ACaseOnlyRenameInTheSourceRenamesTheBackup) {
+TEST_F(ExfatTest, ACaseOnlyRenameInTheSourceRenamesTheBackup) {
   Put(src / "Report.docx", "the report", kBaseTime);
   EXPECT_TRUE(Run(JobOf(kModeMirror, src, dst)));
   fs::rename(src / "Report.docx", src / "report.docx");
@@ -194,6 +202,62 @@ TEST_F(ExfatTest, DISABLED_ACaseOnlyRenameInTheSourceRenamesTheBackup) {
     EXPECT_NE(line.rfind("Copying ", 0), 0u) << line;
 }
 
+// Sets TZ while it lives: the time zone a FAT volume's driver starts in.
+class DriverTimeZone {
+ public:
+  explicit DriverTimeZone(const char* zone) {
+    const char* was = std::getenv("TZ");
+    had_ = was != nullptr;
+    if (had_) was_ = was;
+    setenv("TZ", zone, 1);
+  }
+  ~DriverTimeZone() {
+    if (had_) {
+      setenv("TZ", was_.c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+  }
+
+ private:
+  bool had_ = false;
+  std::string was_;
+};
+
+// FAT keeps local time, read with the offset of the day: once that changes
+// (summer time, another zone) every file looks an hour off. Nothing is
+// copied either way of a Sync, and an edit two seconds on is still seen.
+// Disabled, as the FAT32 tests above, while a copy there fails on the
+// permission bits the volume cannot keep.
+using FatLocalTimeTest = VolumeWalkTest;
+TEST_F(FatLocalTimeTest, DISABLED_AnHourShiftedVolumeIsNoChangeAndAnEditStillIs) {
+  {
+    const DriverTimeZone utc("UTC0");
+    UseVolume(VolumeKind::kFat32);
+  }
+  if (IsSkipped()) return;
+  PutTree(src);
+  EXPECT_TRUE(Run(JobOf(kModeSync, src, dst)));
+  const int64_t first = WriteSecond(src / "a.txt");
+  ASSERT_TRUE(volume.Unmount());
+  {
+    const DriverTimeZone east("EAST-1");
+    std::string why;
+    ASSERT_TRUE(volume.Mount(VolumeKind::kFat32, temp.path() / "volume.img", volume_root, &why))
+        << why;
+  }
+  ASSERT_LE(std::abs(WriteSecond(dst / "a.txt") - first + 3600), 1);  // FAT keeps even seconds
+  host.Reset();
+
+  EXPECT_TRUE(Run(JobOf(kModeSync, src, dst)));
+  EXPECT_EQ(Changes(host.log()), std::vector<std::string>{});
+  EXPECT_EQ(WriteSecond(src / "a.txt"), first);
+  Put(src / "b.txt", "edited", kBaseTime + 123 * kMillisecond + 3 * kSecond);
+  host.Reset();
+  EXPECT_TRUE(Run(JobOf(kModeSync, src, dst)));
+  EXPECT_EQ(Changes(host.log()), std::vector<std::string>{"Updating " + (dst / "b.txt").string()});
+}
+
 // The fixture's own check: a tree reaches the served folder through the client.
 TEST_F(ShareTest, ATreeReachesTheServedFolder) {
   PutTree(src);
@@ -203,8 +267,9 @@ TEST_F(ShareTest, ATreeReachesTheServedFolder) {
   EXPECT_EQ(Files(share.served() / "backup"), Files(src));
 }
 
-// The client drops a time set on the open file at close.
-TEST_F(ShareTest, DISABLED_SyncOfEqualTreesCopiesNothing) {
+// The client drops a time set on the open file at close: the copy sets it
+// again by name.
+TEST_F(ShareTest, SyncOfEqualTreesCopiesNothing) {
   PutTree(src);
   EXPECT_TRUE(Run(JobOf(kModeCopy, src, dst)));
   // The client's cache shows the time it was given for a second.
