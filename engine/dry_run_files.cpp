@@ -260,8 +260,8 @@ int DryRunFiles::Recycle(const char* path) {
   return 0;
 }
 
-bool DryRunFiles::IgnoresCase(const char* folder) {
-  return !Knows(folder) && inner_.IgnoresCase(folder);
+bool DryRunFiles::IgnoresCase(const char* folder, bool) {
+  return !Knows(folder) && inner_.IgnoresCase(folder, false);
 }
 
 bool DryRunFiles::RenameEntry(const char* path, const char*) {

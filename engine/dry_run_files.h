@@ -48,9 +48,9 @@ class DryRunFiles : public FileServices {
   bool MakeFolder(const char* path, const char* like, uint32_t* error) override;
   int Recycle(const char* path) override;
 
-  // Asked of the real volumes. A folder the pass would have made is not
-  // there to be asked: it ignores no case.
-  bool IgnoresCase(const char* folder) override;
+  // Asked of the real volumes, without a probe file. A folder the pass would
+  // have made is not there to be asked: it ignores no case.
+  bool IgnoresCase(const char* folder, bool may_probe) override;
   // The pass renames only to another letter case, on a volume that ignores
   // it, where every question by either name finds the entry already: the
   // rename is not noted.

@@ -154,10 +154,10 @@ class FileServices {
   // True when the volume of the existing folder takes a name in the other
   // letter case as the same entry. Asked of the volume itself: a name of the
   // folder that has a letter is looked up with its case flipped, else the
-  // folder's own name in its parent on the same volume, else a probe file of
-  // our temporary name form, made and removed at once. False when it cannot
-  // be told.
-  virtual bool IgnoresCase(const char* folder) = 0;
+  // folder's own name in its parent on the same volume, else, where may_probe
+  // allows, a probe file of our temporary name form, made and removed at
+  // once. False when it cannot be told.
+  virtual bool IgnoresCase(const char* folder, bool may_probe) = 0;
   // Gives the entry at path (a file or a folder) the name new_path in the
   // same folder, also where the two differ only in letter case. True when done.
   virtual bool RenameEntry(const char* path, const char* new_path) = 0;

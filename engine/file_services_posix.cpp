@@ -305,7 +305,9 @@ class PosixFileServices : public FileServices {
     return result;
   }
 
-  bool IgnoresCase(const char* folder) override { return VolumeIgnoresCase(folder); }
+  bool IgnoresCase(const char* folder, bool may_probe) override {
+    return VolumeIgnoresCase(folder, may_probe);
+  }
 
   bool RenameEntry(const char* path, const char* new_path) override {
     return RenameThroughTemporary(path, new_path) == 0;

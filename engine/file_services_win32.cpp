@@ -398,14 +398,14 @@ class Win32FileServices : public FileServices {
     return SHFileOperationA(&operation);
   }
 
-  bool IgnoresCase(const char* folder) override {
+  bool IgnoresCase(const char* folder, bool may_probe) override {
     std::string path(folder);
     while (path.size() > 1 && path.back() == '\\')
       path.pop_back();
     std::string name;
     int answer = ScanFolder(path, nullptr, &name) ? SameInOtherCase(path, name) : -1;
     if (answer < 0) answer = SameOwnNameInOtherCase(folder);
-    if (answer < 0) answer = ProbeInOtherCase(path);
+    if (answer < 0 && may_probe) answer = ProbeInOtherCase(path);
     return answer == 1;
   }
 

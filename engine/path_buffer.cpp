@@ -66,7 +66,8 @@ VolumeFacts AskVolumes(WorkerContext& context) {
   TimeKeeping destination = kFineTimes;
   context.files->TimesKept(context.source, &source);
   const bool told = context.files->TimesKept(context.destination, &destination);
-  return {context.files->IgnoresCase(context.destination), CoarserTimes(source, destination), told};
+  return {context.files->IgnoresCase(context.destination, true), CoarserTimes(source, destination),
+          told};
 }
 
 bool ListTakenNames(WorkerContext& context, char* path, std::vector<std::string>* names) {

@@ -141,7 +141,7 @@ bool MountedType(dev_t device, char* type, size_t size) {
 
 }  // namespace
 
-bool VolumeIgnoresCase(const char* folder) {
+bool VolumeIgnoresCase(const char* folder, bool may_probe) {
   const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   std::string name;
@@ -150,7 +150,7 @@ bool VolumeIgnoresCase(const char* folder) {
                    ? SameInOtherCase(fd, name.c_str(), flipped.c_str())
                    : -1;
   if (answer < 0) answer = SameOwnNameInOtherCase(folder, fd);
-  if (answer < 0) answer = ProbeInOtherCase(fd);
+  if (answer < 0 && may_probe) answer = ProbeInOtherCase(fd);
   close(fd);
   return answer == 1;
 }

@@ -4,7 +4,7 @@
 
 #include "engine/file_services.h"
 
-bool VolumeIgnoresCase(const char* folder);
+bool VolumeIgnoresCase(const char* folder, bool may_probe);
 
 bool VolumeTimesKept(const char* path, TimeKeeping* kept);
 

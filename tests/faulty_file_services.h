@@ -141,10 +141,10 @@ class FaultyFileServices : public FileServices {
   // the tests tell: the real volume's answer while none is told.
   std::optional<bool> ignores_case;
   std::optional<TimeKeeping> times_kept;
-  bool IgnoresCase(const char* folder) override {
+  bool IgnoresCase(const char* folder, bool may_probe) override {
     uint32_t error = 0;
     if (Fails(FileOp::kIgnoresCase, folder, &error)) return false;
-    return ignores_case ? *ignores_case : inner_.IgnoresCase(folder);
+    return ignores_case ? *ignores_case : inner_.IgnoresCase(folder, may_probe);
   }
   bool RenameEntry(const char* path, const char* new_path) override {
     uint32_t error = 0;

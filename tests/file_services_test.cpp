@@ -284,10 +284,12 @@ TEST_F(FileServicesTest, AVolumeIsAskedWhetherItIgnoresLetterCase) {
   fs::create_directories(dir.path() / "Named" / "2000" / "2001");
   for (const fs::path& folder :
        {dir.path() / "Named", dir.path() / "Empty", dir.path() / "Named" / "2000" / "2001"}) {
-    EXPECT_EQ(files.IgnoresCase(folder.string().c_str()), ignores) << folder;
+    EXPECT_EQ(files.IgnoresCase(folder.string().c_str(), true), ignores) << folder;
   }
   EXPECT_TRUE(fs::is_empty(dir.path() / "Named" / "2000" / "2001"));  // the probe is gone
-  EXPECT_FALSE(files.IgnoresCase(dir.Join("missing").c_str()));
+  // Without a probe such a folder cannot tell.
+  EXPECT_FALSE(files.IgnoresCase((dir.path() / "Named" / "2000" / "2001").string().c_str(), false));
+  EXPECT_FALSE(files.IgnoresCase(dir.Join("missing").c_str(), true));
 }
 
 TEST_F(FileServicesTest, RenameEntryCanChangeTheLetterCaseAlone) {
