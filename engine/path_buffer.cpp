@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/entry_rules.h"
 #include "jobs/utf8.h"
 
 bool AppendElement(char* path, size_t end, const char* name, size_t spare) {
@@ -53,4 +54,28 @@ bool IsOwnTemporaryName(const char* name) {
   while (*end >= '0' && *end <= '9')
     ++end;
   return end != digits && std::strcmp(end, kTemporarySuffix) == 0;
+}
+
+VolumeFacts AskVolumes(WorkerContext& context) {
+  TimeKeeping source = kFineTimes;
+  TimeKeeping destination = kFineTimes;
+  context.files->TimesKept(context.source, &source);
+  const bool told = context.files->TimesKept(context.destination, &destination);
+  return {context.files->IgnoresCase(context.destination, true), CoarserTimes(source, destination),
+          told};
+}
+
+bool ListTakenNames(WorkerContext& context, char* path, std::vector<std::string>* names) {
+  const size_t length = std::strlen(path);
+  if (!AppendElement(path, length, kAllEntries, 0)) return false;
+  FindEntry entry;
+  uint32_t error = 0;
+  void* find = context.files->StartFind(path, &entry, &error);
+  path[length] = '\0';
+  if (find == nullptr) return error == kErrorFileNotFound;
+  do {
+    if (IsTaken(entry)) names->emplace_back(entry.name);
+  } while (context.files->NextFind(find, &entry));
+  context.files->EndFind(find);
+  return true;
 }
