@@ -11,6 +11,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "engine/entry_rules.h"
 #include "engine/path_buffer.h"
 #include "engine/worker_context.h"
 
@@ -37,6 +38,28 @@ enum class ListingResult {
 
 // What room() gives an entry the walk does not take.
 constexpr size_t kNotTaken = static_cast<size_t>(-1);
+
+// Lists the folder named in path (a context buffer; it is kept) without
+// taking anything, calling taken(entry) for each entry the copy walk takes
+// until it returns false. False when the folder cannot be listed, *error
+// telling why.
+template <typename Taken>
+bool ListTaken(WorkerContext& context, char* path, uint32_t* error, Taken taken) {
+  const size_t length = std::strlen(path);
+  if (!AppendElement(path, length, kAllEntries, 0)) {
+    *error = kErrorNameTooLong;
+    return false;
+  }
+  FindEntry entry;
+  void* find = context.files->StartFind(path, &entry, error);
+  path[length] = '\0';
+  if (find == nullptr) return false;
+  do {
+    if (IsTaken(entry) && !taken(entry)) break;
+  } while (context.files->NextFind(find, &entry));
+  context.files->EndFind(find);
+  return true;
+}
 
 // What ListFolder does before it takes any entry: by default nothing, each
 // entry is taken as it is listed.

@@ -32,19 +32,12 @@ bool TopSourceStillThere(WorkerContext& context, size_t top_length) {
 // the walks take, and tells in *holds whether there is one. False when it
 // cannot be listed.
 bool ListFirstTaken(WorkerContext& context, char* path, bool* holds) {
-  const size_t length = std::strlen(path);
-  if (!AppendElement(path, length, kAllEntries, 0)) return false;
-  FindEntry entry;
-  uint32_t error = 0;
-  void* find = context.files->StartFind(path, &entry, &error);
-  path[length] = '\0';
-  if (find == nullptr) return false;
   *holds = false;
-  do {
-    *holds = IsTaken(entry);
-  } while (!*holds && context.files->NextFind(find, &entry));
-  context.files->EndFind(find);
-  return true;
+  uint32_t error = 0;
+  return ListTaken(context, path, &error, [holds](const FindEntry&) {
+    *holds = true;
+    return false;
+  });
 }
 
 // An unmounted share often leaves its mount point as an empty folder, which

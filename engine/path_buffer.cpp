@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/entry_rules.h"
+#include "engine/folder_listing.h"
 #include "jobs/utf8.h"
 
 bool AppendElement(char* path, size_t end, const char* name, size_t spare) {
@@ -66,16 +67,11 @@ VolumeFacts AskVolumes(WorkerContext& context) {
 }
 
 bool ListTakenNames(WorkerContext& context, char* path, std::vector<std::string>* names) {
-  const size_t length = std::strlen(path);
-  if (!AppendElement(path, length, kAllEntries, 0)) return false;
-  FindEntry entry;
   uint32_t error = 0;
-  void* find = context.files->StartFind(path, &entry, &error);
-  path[length] = '\0';
-  if (find == nullptr) return error == kErrorFileNotFound;
-  do {
-    if (IsTaken(entry)) names->emplace_back(entry.name);
-  } while (context.files->NextFind(find, &entry));
-  context.files->EndFind(find);
-  return true;
+  return ListTaken(context, path, &error,
+                   [names](const FindEntry& entry) {
+                     names->emplace_back(entry.name);
+                     return true;
+                   }) ||
+         error == kErrorFileNotFound;
 }
