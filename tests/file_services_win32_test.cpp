@@ -4,11 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include "engine/entry_rules.h"
-
 #include <string>
 #include <windows.h>
 
+#include "engine/entry_rules.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -104,7 +103,7 @@ TEST(Win32FileServices, ANameWindowsRefusesIsTheDestinationsFailure) {
     uint32_t error = 0;
     bool at_source = true;
     EXPECT_FALSE(DefaultFileServices().ReplaceWithCopy(source.c_str(), dir.Join(name).c_str(),
-                                                       &error, &at_source))
+                                                       nullptr, &error, &at_source))
         << name;
     EXPECT_FALSE(at_source) << name;
     EXPECT_EQ(JudgeCopyFailure(error, at_source, true), CopyFailureVerdict::kNameRefused)
