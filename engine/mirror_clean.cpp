@@ -1,9 +1,11 @@
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "engine/entry_rules.h"
 #include "engine/folder_listing.h"
+#include "engine/letter_case.h"
 #include "engine/mass_change.h"
 #include "engine/path_buffer.h"
 #include "engine/walks.h"
@@ -32,19 +34,12 @@ bool TopSourceStillThere(WorkerContext& context, size_t top_length) {
 // the walks take, and tells in *holds whether there is one. False when it
 // cannot be listed.
 bool ListFirstTaken(WorkerContext& context, char* path, bool* holds) {
-  const size_t length = std::strlen(path);
-  if (!AppendElement(path, length, kAllEntries, 0)) return false;
-  FindEntry entry;
-  uint32_t error = 0;
-  void* find = context.files->StartFind(path, &entry, &error);
-  path[length] = '\0';
-  if (find == nullptr) return false;
   *holds = false;
-  do {
-    *holds = IsTaken(entry);
-  } while (!*holds && context.files->NextFind(find, &entry));
-  context.files->EndFind(find);
-  return true;
+  uint32_t error = 0;
+  return ListTaken(context, path, &error, [holds](const FindEntry&) {
+    *holds = true;
+    return false;
+  });
 }
 
 // An unmounted share often leaves its mount point as an empty folder, which
@@ -57,11 +52,42 @@ bool SourceLooksUnmounted(WorkerContext& context) {
          ListFirstTaken(context, context.destination, &destination_holds) && destination_holds;
 }
 
+// What the clean knows from the job's top.
+struct CleanRules {
+  size_t top_length;  // of the job's own source folder in the source buffer
+  VolumeFacts volumes;
+};
+
+// The source folder's names, folded, for a destination that ignores letter
+// case: listed once per folder, when first asked. s: where the source
+// folder's path ends in the source buffer.
+struct FoldedNames {
+  size_t s;
+  bool listed = false;
+  std::vector<std::string> names;
+};
+
+// True when the source folder holds name in another letter case.
+bool SourceHoldsIgnoringCase(WorkerContext& context, const char* name, FoldedNames* folded) {
+  const size_t s = folded->s;
+  if (!folded->listed) {
+    const char kept = context.source[s];
+    context.source[s] = '\0';
+    std::vector<std::string> names;
+    ListTakenNames(context, context.source, &names);
+    context.source[s] = kept;
+    for (const std::string& held : names)
+      folded->names.push_back(FoldCase(held.c_str()));
+    std::sort(folded->names.begin(), folded->names.end());
+    folded->listed = true;
+  }
+  return std::binary_search(folded->names.begin(), folded->names.end(), FoldCase(name));
+}
+
 // What the clean's walk finds before anything is removed: the files the
 // destination holds, and the entries to remove with the files among them.
 // The removals are made after the walk, once the guard lets them through.
 struct CleanCount {
-  size_t top_length = 0;  // of the source's top in its buffer
   uint32_t held = 0;
   uint32_t to_remove = 0;
   std::vector<std::string> removals;
@@ -90,17 +116,19 @@ uint32_t FilesIn(WorkerContext& context, const FindEntry& entry) {
   return files;
 }
 
-bool CleanFolder(WorkerContext& context, CleanCount& count);
+bool CleanFolder(WorkerContext& context, const CleanRules& rules, CleanCount& count);
 
 // A destination entry, named in both buffers. False when the listing ends.
 bool CleanEntry(WorkerContext& context, const FindEntry& entry, void* source_folder,
-                CleanCount& count) {
-  const size_t top_length = count.top_length;
+                const CleanRules& rules, FoldedNames* folded, CleanCount& count) {
   PathInfo there;
   uint32_t error = 0;
   const bool in_source = context.files->ReadInfoIn(source_folder, context.source, &there, &error);
-  const bool top_there = in_source || TopSourceStillThere(context, top_length);
-  switch (JudgeDestinationEntry(entry, in_source, error, there, top_there)) {
+  const bool top_there = in_source || TopSourceStillThere(context, rules.top_length);
+  const bool in_other_case = !in_source && top_there && rules.volumes.ignores_case &&
+                             SourceHoldsIgnoringCase(context, entry.name, folded);
+  switch (JudgeDestinationEntry(entry, in_source, error, there, top_there, in_other_case,
+                                rules.volumes.times)) {
     case DestinationVerdict::kLeave:
       count.held += FilesIn(context, entry);
       return true;
@@ -109,7 +137,7 @@ bool CleanEntry(WorkerContext& context, const FindEntry& entry, void* source_fol
       context.AppendPathLine(kNewerDestPrefix, context.destination);
       return true;
     case DestinationVerdict::kWalkInto:
-      return CleanFolder(context, count);
+      return CleanFolder(context, rules, count);
     case DestinationVerdict::kRemove: {
       const uint32_t files = FilesIn(context, entry);
       count.held += files;
@@ -132,7 +160,7 @@ bool CleanEntry(WorkerContext& context, const FindEntry& entry, void* source_fol
 
 // Walks the destination folder against the source folder, both in their
 // buffers, counting what the clean would remove.
-bool CleanListing(WorkerContext& context, CleanCount& count) {
+bool CleanListing(WorkerContext& context, const CleanRules& rules, CleanCount& count) {
   const FolderListing listing = ListingOf(context.destination, context.source, true);
   const auto room = [](const FindEntry& entry) {
     if (!IsListed(entry)) return kNotTaken;
@@ -140,8 +168,9 @@ bool CleanListing(WorkerContext& context, CleanCount& count) {
     return IsPlainFolder(entry) ? ListingRoom() : 0;
   };
   // Every entry's question goes to the source folder held open.
+  FoldedNames folded{listing.other_end, false, {}};
   const auto take = [&](const FindEntry& entry, void* source_folder) {
-    return CleanEntry(context, entry, source_folder, count);
+    return CleanEntry(context, entry, source_folder, rules, &folded, count);
   };
   uint32_t error = 0;
   const ListingResult result = ListFolder(context, listing, &error, room, take);
@@ -153,15 +182,15 @@ bool CleanListing(WorkerContext& context, CleanCount& count) {
 }
 
 // A source subfolder that is missing, or a file, has nothing to clean against.
-bool CleanFolder(WorkerContext& context, CleanCount& count) {
+bool CleanFolder(WorkerContext& context, const CleanRules& rules, CleanCount& count) {
   if (!context.files->IsFolder(context.source)) return true;
-  return CleanListing(context, count);
+  return CleanListing(context, rules, count);
 }
 
 // The removals the walk found, unless the guard stops them; each only while
 // the job's source is still there. The buffers hold the tops on return.
-bool RemoveCounted(WorkerContext& context, const CleanCount& count) {
-  if (count.removals.empty()) return true;
+void RemoveCounted(WorkerContext& context, const CleanRules& rules, const CleanCount& count) {
+  if (count.removals.empty()) return;
   const size_t destination_top = std::strlen(context.destination);
   if (IsMassRemoval(count.to_remove, count.held)) {
     char removals[kThousandsSize];
@@ -171,11 +200,11 @@ bool RemoveCounted(WorkerContext& context, const CleanCount& count) {
     char what[kPathBufferSize];
     FormatWhole(what, sizeof what, "Mirror would remove %s of %s files in %s", removals, held,
                 context.destination);
-    if (!LetMassChangeThrough(context, what, "nothing removed")) return true;
+    if (!LetMassChangeThrough(context, what, "nothing removed")) return;
   }
   for (const std::string& path : count.removals) {
     if (context.ShouldStop()) break;
-    if (!TopSourceStillThere(context, count.top_length)) {
+    if (!TopSourceStillThere(context, rules.top_length)) {
       context.AppendLog("Error: Source folder lost - nothing more removed");
       context.medium_failed = true;
       context.pass_failed = true;
@@ -185,7 +214,6 @@ bool RemoveCounted(WorkerContext& context, const CleanCount& count) {
     RecycleDestination(context, destination_top);
     context.destination[destination_top] = '\0';
   }
-  return true;
 }
 
 }  // namespace
@@ -198,10 +226,11 @@ bool MirrorClean(WorkerContext& context) {
       context.pass_failed = true;
       return true;
     }
+    const CleanRules rules{top_length, AskVolumes(context)};
     CleanCount count;
-    count.top_length = top_length;
-    if (!CleanListing(context, count)) return false;
-    return context.ShouldStop() || RemoveCounted(context, count);
+    if (!CleanListing(context, rules, count)) return false;
+    if (!context.ShouldStop()) RemoveCounted(context, rules, count);
+    return true;
   }
   // A single-file job has nothing to clean; a source that is gone (a share
   // that dropped after the copy walk) would make the whole destination look
