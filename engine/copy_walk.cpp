@@ -118,20 +118,23 @@ bool LeadsBackUp(WorkerContext& context, CopyWalkState& walk) {
 // destination. Mirror makes the destination like the source and recycles
 // it; the other modes delete nothing and leave it with a line. True when it
 // is gone and the source entry can take its place.
-bool ClearedForMirror(WorkerContext& context, const CopyWalkState& walk, const char* line) {
+bool ClearedForMirror(WorkerContext& context, const CopyWalkState& walk, const char* line,
+                      void* destination_folder) {
   if (!walk.rules.mirror) {
     ReportSkipped(context, line, context.destination);
     return false;
   }
-  return RecycleDestination(context);
+  return RecycleDestination(context, destination_folder);
 }
 
 // Where a walk is: at the top of the job (a listing that fails there ends the
-// job), and whether inside a folder link of the source (Move deletes nothing
-// there).
+// job), whether inside a folder link of the source (Move deletes nothing
+// there), and the held destination folder one level up (its subfolder is
+// opened from it).
 struct WalkPlace {
   bool top;
   bool through_link;
+  void* destination_parent;
 };
 
 bool WalkFolder(WorkerContext& context, CopyWalkState& walk, WalkPlace place);
@@ -150,14 +153,17 @@ bool TakeFolder(WorkerContext& context, CopyWalkState& walk, const FindEntry& en
       context.files->ReadInfoIn(destination_folder, context.destination, &there, &error);
   switch (JudgeFolder(found, there)) {
     case FolderVerdict::kLinkInTheWay:
-      ReportSkipped(context, "Skipped, link in destination: ", context.destination);
+      ReportSkipped(context, kLinkInDestination, context.destination);
       return true;
     case FolderVerdict::kFileInTheWay:
-      if (!ClearedForMirror(context, walk, "Skipped, file in place of folder: ")) return true;
-      context.files->MakeFolder(context.destination, context.source);
+      if (!ClearedForMirror(context, walk,
+                            "Skipped, file in place of folder: ", destination_folder)) {
+        return true;
+      }
+      context.files->MakeFolder(destination_folder, context.destination, context.source);
       break;
     case FolderVerdict::kMake:
-      context.files->MakeFolder(context.destination, context.source);
+      context.files->MakeFolder(destination_folder, context.destination, context.source);
       break;
     case FolderVerdict::kWalk:
       break;
@@ -165,7 +171,7 @@ bool TakeFolder(WorkerContext& context, CopyWalkState& walk, const FindEntry& en
   if (link && walk.rules.move && !place.through_link) {
     LogWithPath(context, "Kept, link in source: ", context.source);
   }
-  return WalkFolder(context, walk, {false, place.through_link || link});
+  return WalkFolder(context, walk, {false, place.through_link || link, destination_folder});
 }
 
 // A failed copy of the file named in both buffers: false when the pass must stop.
@@ -173,6 +179,9 @@ bool CopyFailed(WorkerContext& context, uint32_t error, bool at_source) {
   switch (JudgeCopyFailure(error, at_source)) {
     case CopyFailureVerdict::kPathTooLong:
       ReportSkipped(context, "Skipped, path too long: ", context.destination);
+      return true;
+    case CopyFailureVerdict::kFolderSwapped:
+      ReportSkipped(context, kLinkInDestination, context.destination);
       return true;
     case CopyFailureVerdict::kSkipEntry: {
       char head[48];
@@ -205,12 +214,15 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
       context.files->ReadInfoIn(destination_folder, context.destination, &there, &error);
   FileVerdict verdict = JudgeFile(entry, found, there, walk.rules.same_second);
   if (verdict == FileVerdict::kFolderInTheWay) {
-    if (!ClearedForMirror(context, walk, "Skipped, folder in place of file: ")) return true;
+    if (!ClearedForMirror(context, walk,
+                          "Skipped, folder in place of file: ", destination_folder)) {
+      return true;
+    }
     verdict = FileVerdict::kCopy;
   }
   switch (verdict) {
     case FileVerdict::kLinkInTheWay:
-      ReportSkipped(context, "Skipped, link in destination: ", context.destination);
+      ReportSkipped(context, kLinkInDestination, context.destination);
       return true;
     case FileVerdict::kConflict:
       ReportSkipped(context, "Conflict, both kept: ", context.destination);
@@ -237,8 +249,8 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
                          context.destination);
   uint32_t copy_error = 0;
   bool at_source = false;
-  if (!context.files->ReplaceWithCopy(context.source, context.destination, nullptr, &copy_error,
-                                      &at_source)) {
+  if (!context.files->ReplaceWithCopy(destination_folder, context.source, context.destination,
+                                      nullptr, &copy_error, &at_source)) {
     return CopyFailed(context, copy_error, at_source);
   }
   ++(verdict == FileVerdict::kCopy ? context.counts.copied : context.counts.updated);
@@ -256,7 +268,8 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
 bool WalkFolder(WorkerContext& context, CopyWalkState& walk, WalkPlace place) {
   // A single-file source is its own pattern, and stays the path of the file.
   const FolderListing listing =
-      ListingOf(context.source, context.destination, context.files->IsFolder(context.source));
+      ListingOf(context.source, context.destination, context.files->IsFolder(context.source),
+                /*destination_listed=*/false, place.top, place.destination_parent);
   const ChainLevel level(walk, listing.listed_end, listing.other_end, listing.from_folder);
   const auto room = [&context](const FindEntry& entry) {
     if (!IsTaken(entry)) return kNotTaken;
@@ -265,11 +278,11 @@ bool WalkFolder(WorkerContext& context, CopyWalkState& walk, WalkPlace place) {
     context.done_mib += SizeInMiB(entry.size_low);
     return size_t{0};
   };
-  // Every file's question goes to the destination folder held open.
-  const auto take = [&](const FindEntry& entry, void* destination_folder) {
+  // Every file's question and change goes to the destination folder held open.
+  const auto take = [&](const FindEntry& entry, const HeldFolders& held) {
     return (entry.attributes & kAttrFolder)
-               ? TakeFolder(context, walk, entry, destination_folder, place)
-               : TakeFile(context, walk, entry, destination_folder, place);
+               ? TakeFolder(context, walk, entry, held.destination, place)
+               : TakeFile(context, walk, entry, held.destination, place);
   };
   uint32_t error = 0;
   const ListingResult result = ListFolder(context, listing, &error, room, take);
@@ -292,7 +305,8 @@ bool CopyWalk(WorkerContext& context, JobMode mode, Direction direction) {
   // The walk's own state, on this thread's stack (about 75 KiB; the pass
   // thread's stack is the system's default, 1 MiB at the least).
   CopyWalkState walk{RulesFor(mode, direction), {}, 0, {}};
-  const bool listed = WalkFolder(context, walk, {true, false});
+  walk.moves.top_length = std::strlen(context.source);
+  const bool listed = WalkFolder(context, walk, {true, false, nullptr});
   SettleMoves(context, walk.moves);
   return listed;
 }

@@ -61,6 +61,7 @@ DestinationVerdict JudgeDestinationEntry(const FindEntry& entry, bool in_source,
 
 CopyFailureVerdict JudgeCopyFailure(uint32_t error, bool at_source) {
   if (error == kErrorNameTooLong) return CopyFailureVerdict::kPathTooLong;
+  if (error == kErrorFolderSwapped) return CopyFailureVerdict::kFolderSwapped;
   if (!at_source) return CopyFailureVerdict::kAbort;
   switch (error) {
     case kErrorFileNotFound:      // gone since it was listed, or a dangling link

@@ -74,6 +74,8 @@ DestinationVerdict JudgeDestinationEntry(const FindEntry& entry, bool in_source,
 // A copy that failed: a failure of the one source file skips that entry; a
 // path the system finds too long is skipped as too long; a failure of the
 // destination or the medium, and any failure that cannot be placed, aborts.
-enum class CopyFailureVerdict { kSkipEntry, kPathTooLong, kAbort };
+// kFolderSwapped: the destination's folder is no longer the one the walk
+// holds (a link or another folder swapped in): the file is left out.
+enum class CopyFailureVerdict { kSkipEntry, kPathTooLong, kFolderSwapped, kAbort };
 
 CopyFailureVerdict JudgeCopyFailure(uint32_t error, bool at_source);

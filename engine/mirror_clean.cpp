@@ -53,14 +53,14 @@ bool SourceLooksUnmounted(WorkerContext& context) {
          ListFirstTaken(context, context.destination, &destination_holds) && destination_holds;
 }
 
-bool CleanFolder(WorkerContext& context, size_t top_length);
+bool CleanFolder(WorkerContext& context, size_t top_length, void* destination_parent);
 
 // A destination entry, named in both buffers. False when the listing ends.
-bool CleanEntry(WorkerContext& context, const FindEntry& entry, void* source_folder,
+bool CleanEntry(WorkerContext& context, const FindEntry& entry, const HeldFolders& held,
                 size_t top_length) {
   PathInfo there;
   uint32_t error = 0;
-  const bool in_source = context.files->ReadInfoIn(source_folder, context.source, &there, &error);
+  const bool in_source = context.files->ReadInfoIn(held.other, context.source, &there, &error);
   const bool top_there = in_source || TopSourceStillThere(context, top_length);
   switch (JudgeDestinationEntry(entry, in_source, error, there, top_there)) {
     case DestinationVerdict::kLeave:
@@ -69,9 +69,9 @@ bool CleanEntry(WorkerContext& context, const FindEntry& entry, void* source_fol
       context.AppendPathLine(kNewerDestPrefix, context.destination);
       return true;
     case DestinationVerdict::kWalkInto:
-      return CleanFolder(context, top_length);
+      return CleanFolder(context, top_length, held.destination);
     case DestinationVerdict::kRemove:
-      RecycleDestination(context);
+      RecycleDestination(context, held.destination);
       return true;
     case DestinationVerdict::kKeepUnreadable:
       ReportSkipped(context, "Kept, source not readable: ", context.destination);
@@ -85,17 +85,21 @@ bool CleanEntry(WorkerContext& context, const FindEntry& entry, void* source_fol
   return false;
 }
 
-// Cleans the destination folder against the source folder, both in their buffers.
-bool CleanListing(WorkerContext& context, size_t top_length) {
-  const FolderListing listing = ListingOf(context.destination, context.source, true);
+// Cleans the destination folder against the source folder, both in their
+// buffers; destination_parent holds the destination folder one level up
+// (nullptr at the job's top, the top).
+bool CleanListing(WorkerContext& context, size_t top_length, bool top, void* destination_parent) {
+  const FolderListing listing = ListingOf(context.destination, context.source, true,
+                                          /*destination_listed=*/true, top, destination_parent);
   const auto room = [](const FindEntry& entry) {
     if (!IsListed(entry)) return kNotTaken;
     // A folder to be walked keeps room for its listing.
     return IsPlainFolder(entry) ? ListingRoom() : 0;
   };
-  // Every entry's question goes to the source folder held open.
-  const auto take = [&](const FindEntry& entry, void* source_folder) {
-    return CleanEntry(context, entry, source_folder, top_length);
+  // Every entry's question goes to the source folder held open, every
+  // removal to the destination folder held open.
+  const auto take = [&](const FindEntry& entry, const HeldFolders& held) {
+    return CleanEntry(context, entry, held, top_length);
   };
   uint32_t error = 0;
   const ListingResult result = ListFolder(context, listing, &error, room, take);
@@ -107,9 +111,9 @@ bool CleanListing(WorkerContext& context, size_t top_length) {
 }
 
 // A source subfolder that is missing, or a file, has nothing to clean against.
-bool CleanFolder(WorkerContext& context, size_t top_length) {
+bool CleanFolder(WorkerContext& context, size_t top_length, void* destination_parent) {
   if (!context.files->IsFolder(context.source)) return true;
-  return CleanListing(context, top_length);
+  return CleanListing(context, top_length, false, destination_parent);
 }
 
 }  // namespace
@@ -122,7 +126,7 @@ bool MirrorClean(WorkerContext& context) {
       context.pass_failed = true;
       return true;
     }
-    return CleanListing(context, top_length);
+    return CleanListing(context, top_length, true, nullptr);
   }
   // A single-file job has nothing to clean; a source that is gone (a share
   // that dropped after the copy walk) would make the whole destination look

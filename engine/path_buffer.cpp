@@ -31,11 +31,17 @@ void ReportSkipped(WorkerContext& context, const char* head, const char* path) {
   context.pass_failed = true;
 }
 
-bool RecycleDestination(WorkerContext& context) {
-  int result = context.files->Recycle(context.destination);
+const char kLinkInDestination[] = "Skipped, link in destination: ";
+
+bool RecycleDestination(WorkerContext& context, void* folder) {
+  int result = context.files->Recycle(folder, context.destination);
   // No recycle bin there: deleted for good, as the shell does on a share.
   if (result == static_cast<int>(kErrorNoTrash))
-    result = context.files->RemoveForGood(context.destination);
+    result = context.files->RemoveForGood(folder, context.destination);
+  if (result == static_cast<int>(kErrorFolderSwapped)) {
+    ReportSkipped(context, kLinkInDestination, context.destination);
+    return false;
+  }
   if (result == 0) {
     ++context.counts.removed;
   } else {

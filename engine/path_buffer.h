@@ -50,8 +50,14 @@ void ReportTooLong(WorkerContext& context, const char* folder, const char* name)
 // as failed: an entry left alone for safety or after a failure.
 void ReportSkipped(WorkerContext& context, const char* head, const char* path);
 
-// Recycles the entry named in the destination buffer (deletes it for good
-// where its volume has no recycle bin or trash) and logs "Removed
-// <path>", counted as removed, or "Delete failed on <path>", counted as
-// skipped and marking the pass as failed. True when it is gone.
-bool RecycleDestination(WorkerContext& context);
+// The line of an entry or folder left alone because a link stands, or was
+// swapped in, where the destination has a folder.
+extern const char kLinkInDestination[];
+
+// Recycles the entry named in the destination buffer, in its folder held as
+// folder (nullptr: by path), deleting it for good where its volume has no
+// recycle bin or trash, and logs "Removed <path>", counted as removed, or
+// "Delete failed on <path>", counted as skipped and marking the pass as
+// failed; a folder no longer at its path is reported as a link in the
+// destination. True when it is gone.
+bool RecycleDestination(WorkerContext& context, void* folder);

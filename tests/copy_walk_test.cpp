@@ -276,14 +276,19 @@ TEST_F(CopyWalkTest, EachFolderIsHeldOpenOnceAndAskedByPathWhenItCannotBe) {
     Put(src / "a" / "b" / "same.txt", "source", kBaseTime);
     fs::create_directory(dst / "a" / "b");
     Put(dst / "a" / "b" / "same.txt", "target", kBaseTime);
-    if (refuse_open) files.FailOn(FileOp::kOpenFolder, kErrorAccessDenied);
+    if (refuse_open) {
+      files.FailOn(FileOp::kOpenFolder, kErrorAccessDenied);
+      files.FailOn(FileOp::kOpenSubfolder, kErrorAccessDenied);
+    }
 
     EXPECT_TRUE(Copy());
     EXPECT_EQ(SortedLog(), Sorted({"Copying " + (dst / "new.txt").string(),
                                    "Updating " + (dst / "a" / "older.txt").string()}));
     EXPECT_EQ(ReadFile(dst / "a" / "older.txt"), "fresh");
     EXPECT_EQ(ReadFile(dst / "a" / "b" / "same.txt"), "target");
-    EXPECT_EQ(files.calls(FileOp::kOpenFolder), 3);
+    // The top by its path, each subfolder from its parent.
+    EXPECT_EQ(files.calls(FileOp::kOpenFolder), 1);
+    EXPECT_EQ(files.calls(FileOp::kOpenSubfolder), 2);
     EXPECT_EQ(files.calls(FileOp::kCloseFolder), 3);
   }
 }

@@ -177,8 +177,9 @@ TEST_F(MirrorCleanTest, ANoChangeCleanAsksTheSourceOncePerEntry) {
   EXPECT_TRUE(Clean());
   EXPECT_EQ(files.calls(FileOp::kReadInfo), kCount);
   EXPECT_EQ(files.calls(FileOp::kIsFolder), 1);
-  EXPECT_EQ(files.calls(FileOp::kOpenFolder), 1);  // the source, held for every entry
-  EXPECT_EQ(files.calls(FileOp::kCloseFolder), 1);
+  // The source, held for every entry's question, and the destination, for the removals.
+  EXPECT_EQ(files.calls(FileOp::kOpenFolder), 2);
+  EXPECT_EQ(files.calls(FileOp::kCloseFolder), 2);
   EXPECT_EQ(files.calls(FileOp::kExists), 0);
   EXPECT_EQ(files.calls(FileOp::kRecycle), 0);
 }
