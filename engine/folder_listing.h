@@ -86,14 +86,12 @@ ListingResult ListFolder(WorkerContext& context, const FolderListing& listing, u
   char* const other = listing.other;
   const size_t s = listing.listed_end;
   const size_t d = listing.other_end;
+  HeldFolders held{nullptr, nullptr};
+  if (!HoldDestination(context, listing, &held.destination)) return ListingResult::kListed;
   if (listing.from_folder && !AppendElement(listed, s, kAllEntries, 0)) {
+    context.files->CloseFolder(held.destination);
     ReportTooLong(context, listed, kAllEntries);
     return ListingResult::kTooLong;
-  }
-  HeldFolders held{nullptr, nullptr};
-  if (!HoldDestination(context, listing, &held.destination)) {
-    listed[s] = '\0';
-    return ListingResult::kListed;
   }
   FindEntry entry;
   void* find = context.files->StartFind(listed, &entry, error);
