@@ -547,6 +547,59 @@ TEST_F(PosixFileServicesTest, WhicheverStepOfAKeepingReplaceFailsTheOldFileStays
   EXPECT_TRUE(fs::is_directory(destination));
 }
 
+// The number OpenSubfolder gives for below (levels under top), 0 when it
+// opens; where without_openat2, in a child whose openat2 is refused as by an
+// old kernel, so that the level by level way answers (255: not run).
+uint32_t OpenBelow(const std::string& top, const std::string& below, bool without_openat2) {
+  const auto open_below = [&]() -> uint32_t {
+    FileServices& files = DefaultFileServices();
+    void* held = files.OpenFolder(top.c_str());
+    if (held == nullptr) return kErrorGeneral;
+    const std::string path = top + "/" + below;
+    uint32_t error = 0;
+    void* folder = files.OpenSubfolder(held, path.c_str(), top.size(), &error);
+    files.CloseFolder(folder);
+    files.CloseFolder(held);
+    return folder == nullptr ? error : 0;
+  };
+  if (!without_openat2) return open_below();
+  const pid_t child = fork();
+  if (child == 0) {
+    if (!FailSystemCalls({SYS_openat2}, ENOSYS)) _exit(255);
+    const uint32_t error = open_below();
+    _exit(error == kErrorFolderSwapped ? 254 : static_cast<int>(error & 0x7f));
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return 255;
+  return WEXITSTATUS(status) == 254 ? kErrorFolderSwapped : WEXITSTATUS(status);
+}
+
+TEST_F(PosixFileServicesTest, ASubfolderIsOpenedBeneathItsParentNeverThroughALink) {
+  fs::create_directories(dir.Join("top/a/b/c"));
+  fs::create_directories(dir.Join("elsewhere/b/c"));
+  fs::create_directory_symlink(dir.Join("elsewhere"), dir.Join("top/link"));
+  fs::create_directory_symlink(dir.Join("top/a/b/c"), dir.Join("top/a/b/last"));
+  WriteFile(dir.Join("top/a/file"), "x");
+  const struct {
+    const char* below;
+    uint32_t error;
+  } cases[] = {
+      {"a", 0},
+      {"a/b/c", 0},
+      {"link", kErrorFolderSwapped},
+      {"link/b/c", kErrorFolderSwapped},
+      {"a/b/last", kErrorFolderSwapped},
+      {"a/missing", kErrorFileNotFound},
+      {"a/file", kErrorPathNotFound},
+  };
+  for (const bool without_openat2 : {false, true}) {
+    for (const auto& c : cases) {
+      EXPECT_EQ(OpenBelow(dir.Join("top"), c.below, without_openat2), c.error)
+          << c.below << (without_openat2 ? " without openat2" : "");
+    }
+  }
+}
+
 TEST(PosixErrors, ErrnoValuesMapToWindowsNumbers) {
   const struct {
     int error;
