@@ -274,12 +274,13 @@ bool WithoutRecycleBin(const char* path) {
   return type == DRIVE_REMOTE || type == DRIVE_REMOVABLE;
 }
 
-// A folder held open for a walk: the handle keeps it from being removed or
-// renamed over, and its identity tells whether a path still reaches it.
+// A folder held for a walk: its identity, which tells whether a path still
+// reaches it. No handle stays open, so that the folder can be renamed or
+// removed meanwhile as any other, and a walk's questions go by path.
 struct HeldFolder {
-  HANDLE handle;
   uint64_t volume;
   uint64_t id;
+  bool followed;  // the job's top, reached through links as named
 };
 
 // Opens path as a folder to hold: following a link (the job's own top) or,
@@ -306,33 +307,33 @@ HeldFolder* OpenHeld(const char* path, bool follow, uint32_t* error) {
   } else if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     *error = ERROR_PATH_NOT_FOUND;
   }
-  if (*error != 0) {
-    CloseHandle(handle);
-    return nullptr;
-  }
+  CloseHandle(handle);
+  if (*error != 0) return nullptr;
   const uint64_t id =
       (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
-  return new HeldFolder{handle, information.dwVolumeSerialNumber, id};
+  return new HeldFolder{information.dwVolumeSerialNumber, id, follow};
 }
 
-// True when the folder of path is, opened again right now without following
-// a link, the held folder (or there is none: the call goes by path). What is
-// swapped in after this check and before the call it guards is not seen.
+// True when the folder of path is, opened again right now as it was held
+// (a subfolder without following a link), the held folder, or there is
+// none: the call goes by path. What is swapped in after this check and
+// before the call it guards is not seen.
 bool StillHeld(void* folder, const char* path) {
   if (folder == nullptr) return true;
+  const HeldFolder* held = static_cast<const HeldFolder*>(folder);
   const char* slash = std::strrchr(path, '\\');
   if (slash == nullptr) return false;
   char parent[kRecycleListSize];
-  const size_t length = static_cast<size_t>(slash - path);
+  size_t length = static_cast<size_t>(slash - path);
+  // A drive's root keeps its separator: "D:" alone is that drive's current folder.
+  if (length == 2 && path[1] == ':') ++length;
   if (length + 1 > sizeof parent) return false;
   std::memcpy(parent, path, length);
   parent[length] = '\0';
   uint32_t error = 0;
-  HeldFolder* now = OpenHeld(parent, /*follow=*/false, &error);
+  HeldFolder* now = OpenHeld(parent, held->followed, &error);
   if (now == nullptr) return false;
-  const HeldFolder* held = static_cast<const HeldFolder*>(folder);
   const bool same = now->volume == held->volume && now->id == held->id;
-  CloseHandle(now->handle);
   delete now;
   return same;
 }
@@ -432,12 +433,7 @@ class Win32FileServices : public FileServices {
     return held;
   }
 
-  void CloseFolder(void* folder) override {
-    if (folder == nullptr) return;
-    HeldFolder* held = static_cast<HeldFolder*>(folder);
-    CloseHandle(held->handle);
-    delete held;
-  }
+  void CloseFolder(void* folder) override { delete static_cast<HeldFolder*>(folder); }
 
   // Asked by path: GetFileAttributesExA is the call the walks rely on.
   bool ReadInfoIn(void*, const char* path, PathInfo* info, uint32_t* error) override {
