@@ -238,6 +238,10 @@ void DryRunFiles::CloseFolder(void* folder) {
   inner_.CloseFolder(folder);
 }
 
+bool DryRunFiles::FolderStillAt(void* folder, const char* path) {
+  return inner_.FolderStillAt(folder, path);
+}
+
 bool DryRunFiles::ReadInfo(const char* path, PathInfo* info, uint32_t* error) {
   return ReadInfoIn(nullptr, path, info, error);
 }

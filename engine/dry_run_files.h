@@ -45,6 +45,7 @@ class DryRunFiles : public FileServices {
   void* OpenSubfolder(void* parent, const char* path, size_t parent_length,
                       uint32_t* error) override;
   void CloseFolder(void* folder) override;
+  bool FolderStillAt(void* folder, const char* path) override;
   bool ReadInfoIn(void* folder, const char* path, PathInfo* info, uint32_t* error) override;
   // A file the pass would have copied holds its source's bytes.
   bool SameContent(const char* a, const char* b) override;

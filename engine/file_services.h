@@ -124,6 +124,10 @@ class FileServices {
   virtual void* OpenSubfolder(void* parent, const char* path, size_t parent_length,
                               uint32_t* error) = 0;
   virtual void CloseFolder(void* folder) = 0;
+  // True when path still reaches folder (a result of OpenFolder or
+  // OpenSubfolder for path), or folder is nullptr; false once the folder was
+  // renamed away, or a link or another folder stands at path.
+  virtual bool FolderStillAt(void* folder, const char* path) = 0;
   // ReadInfo for path, whose last element names an entry of folder (a result
   // of OpenFolder for the rest of path, or nullptr). Same results and error
   // numbers as ReadInfo.

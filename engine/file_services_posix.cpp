@@ -236,15 +236,20 @@ int OpenBeneath(int folder, const char* below, uint32_t* error) {
   return at;
 }
 
+// True when folder reaches, by path, the folder held as fd.
+bool HeldAt(int fd, const char* folder) {
+  struct stat held;
+  struct stat now;
+  return fstat(fd, &held) == 0 && stat(folder, &now) == 0 && held.st_dev == now.st_dev &&
+         held.st_ino == now.st_ino;
+}
+
 // True when the folder of path is, by path, still the folder held as fd: a
 // call that can only go by path is then made into the held folder.
 bool StillAtPath(int fd, const char* path) {
   char folder[kPosixPathMax];
   const char* last = nullptr;
-  struct stat held;
-  struct stat now;
-  return SplitPath(path, folder, &last) && fstat(fd, &held) == 0 && stat(folder, &now) == 0 &&
-         held.st_dev == now.st_dev && held.st_ino == now.st_ino;
+  return SplitPath(path, folder, &last) && HeldAt(fd, folder);
 }
 
 void UseLocalFilesOnly() {
@@ -343,6 +348,10 @@ class PosixFileServices : public FileServices {
 
   void CloseFolder(void* folder) override {
     if (folder != nullptr) close(FdOfHandle(folder));
+  }
+
+  bool FolderStillAt(void* folder, const char* path) override {
+    return folder == nullptr || HeldAt(FdOfHandle(folder), path);
   }
 
   bool ReadInfoIn(void* folder, const char* path, PathInfo* info, uint32_t* error) override {

@@ -314,10 +314,20 @@ HeldFolder* OpenHeld(const char* path, bool follow, uint32_t* error) {
   return new HeldFolder{information.dwVolumeSerialNumber, id, follow};
 }
 
-// True when the folder of path is, opened again right now as it was held
-// (a subfolder without following a link), the held folder, or there is
-// none: the call goes by path. What is swapped in after this check and
-// before the call it guards is not seen.
+// True when the folder at path is, opened again right now as it was held (a
+// subfolder without following a link), the held folder.
+bool HeldAt(const HeldFolder* held, const char* path) {
+  uint32_t error = 0;
+  HeldFolder* now = OpenHeld(path, held->followed, &error);
+  if (now == nullptr) return false;
+  const bool same = now->volume == held->volume && now->id == held->id;
+  delete now;
+  return same;
+}
+
+// True when the folder of path is the held folder, or there is none: the
+// call goes by path. What is swapped in after this check and before the
+// call it guards is not seen.
 bool StillHeld(void* folder, const char* path) {
   if (folder == nullptr) return true;
   const HeldFolder* held = static_cast<const HeldFolder*>(folder);
@@ -330,12 +340,7 @@ bool StillHeld(void* folder, const char* path) {
   if (length + 1 > sizeof parent) return false;
   std::memcpy(parent, path, length);
   parent[length] = '\0';
-  uint32_t error = 0;
-  HeldFolder* now = OpenHeld(parent, held->followed, &error);
-  if (now == nullptr) return false;
-  const bool same = now->volume == held->volume && now->id == held->id;
-  delete now;
-  return same;
+  return HeldAt(held, parent);
 }
 
 // The last error of a rename, with a name already taken told as a copy
@@ -434,6 +439,10 @@ class Win32FileServices : public FileServices {
   }
 
   void CloseFolder(void* folder) override { delete static_cast<HeldFolder*>(folder); }
+
+  bool FolderStillAt(void* folder, const char* path) override {
+    return folder == nullptr || HeldAt(static_cast<const HeldFolder*>(folder), path);
+  }
 
   // Asked by path: GetFileAttributesExA is the call the walks rely on.
   bool ReadInfoIn(void*, const char* path, PathInfo* info, uint32_t* error) override {

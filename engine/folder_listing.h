@@ -78,7 +78,11 @@ constexpr size_t kNotTaken = static_cast<size_t>(-1);
 // skipped as too long. take(entry, held) acts on the entry named in both
 // buffers, held the folders held open for it; false ends the listing, as a
 // stop does after the entry in hand. The progress bar is sent the count as
-// the listing ends. Both buffers hold on return what they held.
+// the listing ends. Both buffers hold on return what they held. A
+// destination folder that had entries copied, updated or removed and is no
+// longer at its path (renamed away meanwhile, a link or another folder in its
+// place) is reported as a link in the destination: the changes went to the
+// folder held, not to that path.
 template <typename Room, typename Take>
 ListingResult ListFolder(WorkerContext& context, const FolderListing& listing, uint32_t* error,
                          Room room, Take take) {
@@ -101,6 +105,10 @@ ListingResult ListFolder(WorkerContext& context, const FolderListing& listing, u
     return ListingResult::kNotStarted;
   }
   held.other = listing.destination_listed ? context.files->OpenFolder(other) : held.destination;
+  const auto changes = [&context] {
+    return context.counts.copied + context.counts.updated + context.counts.removed;
+  };
+  const auto changes_before = changes();
 
   do {
     const size_t spare = room(entry);
@@ -121,6 +129,10 @@ ListingResult ListFolder(WorkerContext& context, const FolderListing& listing, u
   } while (!context.ShouldStop() && context.files->NextFind(find, &entry));
 
   context.UpdateProgress();
+  const char* destination = listing.destination_listed ? listed : other;
+  if (changes() != changes_before && !context.files->FolderStillAt(held.destination, destination)) {
+    ReportSkipped(context, kLinkInDestination, destination);
+  }
   if (listing.destination_listed) context.files->CloseFolder(held.other);
   context.files->CloseFolder(held.destination);
   context.files->EndFind(find);

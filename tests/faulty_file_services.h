@@ -32,6 +32,7 @@ enum class FileOp {
   kKeepOldVersion,  // the keeping of the old file in a replace, by its kept path
   kOpenFolder,
   kOpenSubfolder,
+  kFolderStillAt,
   kCloseFolder,
   kSameContent,
   kCount
@@ -109,6 +110,10 @@ class FaultyFileServices : public FileServices {
                       uint32_t* error) override {
     if (Fails(FileOp::kOpenSubfolder, path, error)) return nullptr;
     return inner_.OpenSubfolder(parent, path, parent_length, error);
+  }
+  bool FolderStillAt(void* folder, const char* path) override {
+    uint32_t error = 0;
+    return !Fails(FileOp::kFolderStillAt, path, &error) && inner_.FolderStillAt(folder, path);
   }
   void CloseFolder(void* folder) override {
     Count(FileOp::kCloseFolder, "");
