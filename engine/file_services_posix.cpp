@@ -16,6 +16,7 @@
 #include "engine/posix_errors.h"
 #include "engine/remove_tree_posix.h"
 #include "engine/replace_copy_posix.h"
+#include "engine/volume_posix.h"
 #include "jobs/posix_io.h"
 #include "jobs/whole_file.h"
 
@@ -416,10 +417,14 @@ class PosixFileServices : public FileServices {
 
   // Created private, then given the source folder's bits: the folder is never
   // open to others in between, and a link swapped in for it is not followed.
-  bool MakeFolder(void* folder, const char* path, const char* like) override {
+  bool MakeFolder(void* folder, const char* path, const char* like, uint32_t* error) override {
     const int fd = FdOf(folder);
     const char* name = NameIn(folder, path);
-    if (mkdirat(fd, name, 0700) != 0) return false;
+    if (mkdirat(fd, name, 0700) != 0) {
+      const int failure = errno;
+      *error = FolderNameRefused(path, failure) ? kErrorInvalidName : ErrorIn(fd, name, failure);
+      return false;
+    }
     struct stat st;
     if (stat(like, &st) == 0) {
       fchmodat(fd, name, (st.st_mode & 07777) | S_IRWXU, AT_SYMLINK_NOFOLLOW);
@@ -474,6 +479,18 @@ class PosixFileServices : public FileServices {
       return static_cast<int>(ErrorForPath(to, error));
     }
     return static_cast<int>(ErrorIn(fd, name, error));
+  }
+
+  bool IgnoresCase(const char* folder, bool may_probe) override {
+    return VolumeIgnoresCase(folder, may_probe);
+  }
+
+  bool RenameEntry(const char* path, const char* new_path) override {
+    return RenameThroughTemporary(path, new_path) == 0;
+  }
+
+  bool TimesKept(const char* path, TimeKeeping* kept) override {
+    return VolumeTimesKept(path, kept);
   }
 
  private:

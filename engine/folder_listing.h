@@ -8,7 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
+#include <vector>
 
+#include "engine/entry_rules.h"
 #include "engine/path_buffer.h"
 #include "engine/worker_context.h"
 
@@ -72,20 +75,50 @@ enum class ListingResult {
 // What room() gives an entry the walk does not take.
 constexpr size_t kNotTaken = static_cast<size_t>(-1);
 
+// Lists the folder named in path (a context buffer; it is kept) without
+// taking anything, calling taken(entry) for each entry the copy walk takes
+// until it returns false. False when the folder cannot be listed, *error
+// telling why.
+template <typename Taken>
+bool ListTaken(WorkerContext& context, char* path, uint32_t* error, Taken taken) {
+  const size_t length = std::strlen(path);
+  if (!AppendElement(path, length, kAllEntries, 0)) {
+    *error = kErrorNameTooLong;
+    return false;
+  }
+  FindEntry entry;
+  void* find = context.files->StartFind(path, &entry, error);
+  path[length] = '\0';
+  if (find == nullptr) return false;
+  do {
+    if (IsTaken(entry) && !taken(entry)) break;
+  } while (context.files->NextFind(find, &entry));
+  context.files->EndFind(find);
+  return true;
+}
+
+// What ListFolder does before it takes any entry: by default nothing, each
+// entry is taken as it is listed.
+struct TakeAsListed {};
+
 // Lists the folder of listing. room(entry) tells whether the walk takes the
 // entry and how many bytes its paths keep free past its name (a folder to be
 // walked keeps room for its own listing); one whose paths would not fit is
 // skipped as too long. take(entry, held) acts on the entry named in both
 // buffers, held the folders held open for it; false ends the listing, as a
 // stop does after the entry in hand. The progress bar is sent the count as
-// the listing ends. Both buffers hold on return what they held. A
-// destination folder that had entries copied, updated or removed and is no
-// longer at its path (renamed away meanwhile, a link or another folder in its
-// place) is reported as a link in the destination: the changes went to the
-// folder held, not to that path.
-template <typename Room, typename Take>
+// the listing ends. Both buffers hold on return what they held. Given a
+// whole(entries) step, the listing is read whole first and handed to it,
+// with both buffers naming their folders, before any entry is taken: a walk
+// that must see every name before it acts on one (letter case) gets them
+// without a second listing. A destination folder that had entries copied,
+// updated or removed and is no longer at its path (renamed away meanwhile,
+// a link or another folder in its place) is reported as a link in the
+// destination: the changes went to the folder held, not to that path.
+template <typename Room, typename Take, typename Whole = TakeAsListed>
 ListingResult ListFolder(WorkerContext& context, const FolderListing& listing, uint32_t* error,
-                         Room room, Take take) {
+                         Room room, Take take, Whole whole = {}) {
+  constexpr bool kReadWhole = !std::is_same_v<Whole, TakeAsListed>;
   char* const listed = listing.listed;
   char* const other = listing.other;
   const size_t s = listing.listed_end;
@@ -104,6 +137,25 @@ ListingResult ListFolder(WorkerContext& context, const FolderListing& listing, u
     context.files->CloseFolder(held.destination);
     return ListingResult::kNotStarted;
   }
+  std::vector<FindEntry> entries;
+  size_t next = 1;
+  if constexpr (kReadWhole) {
+    do {
+      entries.push_back(entry);
+    } while (context.files->NextFind(find, &entry));
+    whole(entries);
+    entry = entries[0];
+  }
+  // The next entry: from the listing, or from what was read of it.
+  const auto next_entry = [&] {
+    if constexpr (kReadWhole) {
+      if (next == entries.size()) return false;
+      entry = entries[next++];
+      return true;
+    } else {
+      return context.files->NextFind(find, &entry);
+    }
+  };
   held.other = listing.destination_listed ? context.files->OpenFolder(other) : held.destination;
   const auto changes = [&context] {
     return context.counts.copied + context.counts.updated + context.counts.removed;
@@ -126,7 +178,7 @@ ListingResult ListFolder(WorkerContext& context, const FolderListing& listing, u
     listed[s] = '\0';
     other[d] = '\0';
     if (!go_on) break;
-  } while (!context.ShouldStop() && context.files->NextFind(find, &entry));
+  } while (!context.ShouldStop() && next_entry());
 
   context.UpdateProgress();
   const char* destination = listing.destination_listed ? listed : other;

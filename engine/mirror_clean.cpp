@@ -1,7 +1,11 @@
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "engine/entry_rules.h"
 #include "engine/folder_listing.h"
+#include "engine/letter_case.h"
 #include "engine/path_buffer.h"
 #include "engine/walks.h"
 
@@ -28,19 +32,12 @@ bool TopSourceStillThere(WorkerContext& context, size_t top_length) {
 // the walks take, and tells in *holds whether there is one. False when it
 // cannot be listed.
 bool ListFirstTaken(WorkerContext& context, char* path, bool* holds) {
-  const size_t length = std::strlen(path);
-  if (!AppendElement(path, length, kAllEntries, 0)) return false;
-  FindEntry entry;
-  uint32_t error = 0;
-  void* find = context.files->StartFind(path, &entry, &error);
-  path[length] = '\0';
-  if (find == nullptr) return false;
   *holds = false;
-  do {
-    *holds = IsTaken(entry);
-  } while (!*holds && context.files->NextFind(find, &entry));
-  context.files->EndFind(find);
-  return true;
+  uint32_t error = 0;
+  return ListTaken(context, path, &error, [holds](const FindEntry&) {
+    *holds = true;
+    return false;
+  });
 }
 
 // An unmounted share often leaves its mount point as an empty folder, which
@@ -53,23 +50,58 @@ bool SourceLooksUnmounted(WorkerContext& context) {
          ListFirstTaken(context, context.destination, &destination_holds) && destination_holds;
 }
 
-bool CleanFolder(WorkerContext& context, size_t top_length, void* destination_parent);
+// What the clean knows from the job's top.
+struct CleanRules {
+  size_t top_length;  // of the job's own source folder in the source buffer
+  VolumeFacts volumes;
+};
+
+// The source folder's names, folded, for a destination that ignores letter
+// case: listed once per folder, when first asked. s: where the source
+// folder's path ends in the source buffer.
+struct FoldedNames {
+  size_t s;
+  bool listed = false;
+  std::vector<std::string> names;
+};
+
+// True when the source folder holds name in another letter case.
+bool SourceHoldsIgnoringCase(WorkerContext& context, const char* name, FoldedNames* folded) {
+  const size_t s = folded->s;
+  if (!folded->listed) {
+    const char kept = context.source[s];
+    context.source[s] = '\0';
+    std::vector<std::string> names;
+    ListTakenNames(context, context.source, &names);
+    context.source[s] = kept;
+    for (const std::string& held : names)
+      folded->names.push_back(FoldCase(held.c_str()));
+    std::sort(folded->names.begin(), folded->names.end());
+    folded->listed = true;
+  }
+  return std::binary_search(folded->names.begin(), folded->names.end(), FoldCase(name));
+}
+
+bool CleanFolder(WorkerContext& context, const CleanRules& rules, void* destination_parent);
 
 // A destination entry, named in both buffers. False when the listing ends.
 bool CleanEntry(WorkerContext& context, const FindEntry& entry, const HeldFolders& held,
-                size_t top_length) {
+                const CleanRules& rules, FoldedNames* folded) {
   PathInfo there;
   uint32_t error = 0;
   const bool in_source = context.files->ReadInfoIn(held.other, context.source, &there, &error);
-  const bool top_there = in_source || TopSourceStillThere(context, top_length);
-  switch (JudgeDestinationEntry(entry, in_source, error, there, top_there)) {
+  const bool top_there = in_source || TopSourceStillThere(context, rules.top_length);
+  const bool in_other_case = !in_source && top_there && rules.volumes.ignores_case &&
+                             SourceHoldsIgnoringCase(context, entry.name, folded);
+  switch (JudgeDestinationEntry(entry, in_source, error, there, top_there, in_other_case,
+                                rules.volumes.times)) {
     case DestinationVerdict::kLeave:
       return true;
     case DestinationVerdict::kNewerDest:
       context.AppendPathLine(kNewerDestPrefix, context.destination);
       return true;
     case DestinationVerdict::kWalkInto:
-      return CleanFolder(context, top_length, held.destination);
+      return CleanFolder(context, rules, held.destination);
     case DestinationVerdict::kRemove:
       RecycleDestination(context, held.destination);
       return true;
@@ -88,7 +120,8 @@ bool CleanEntry(WorkerContext& context, const FindEntry& entry, const HeldFolder
 // Cleans the destination folder against the source folder, both in their
 // buffers; destination_parent holds the destination folder one level up
 // (nullptr at the job's top, the top).
-bool CleanListing(WorkerContext& context, size_t top_length, bool top, void* destination_parent) {
+bool CleanListing(WorkerContext& context, const CleanRules& rules, bool top,
+                  void* destination_parent) {
   const FolderListing listing = ListingOf(context.destination, context.source, true,
                                           /*destination_listed=*/true, top, destination_parent);
   const auto room = [](const FindEntry& entry) {
@@ -98,8 +131,9 @@ bool CleanListing(WorkerContext& context, size_t top_length, bool top, void* des
   };
   // Every entry's question goes to the source folder held open, every
   // removal to the destination folder held open.
+  FoldedNames folded{listing.other_end, false, {}};
   const auto take = [&](const FindEntry& entry, const HeldFolders& held) {
-    return CleanEntry(context, entry, held, top_length);
+    return CleanEntry(context, entry, held, rules, &folded);
   };
   uint32_t error = 0;
   const ListingResult result = ListFolder(context, listing, &error, room, take);
@@ -111,9 +145,9 @@ bool CleanListing(WorkerContext& context, size_t top_length, bool top, void* des
 }
 
 // A source subfolder that is missing, or a file, has nothing to clean against.
-bool CleanFolder(WorkerContext& context, size_t top_length, void* destination_parent) {
+bool CleanFolder(WorkerContext& context, const CleanRules& rules, void* destination_parent) {
   if (!context.files->IsFolder(context.source)) return true;
-  return CleanListing(context, top_length, false, destination_parent);
+  return CleanListing(context, rules, false, destination_parent);
 }
 
 }  // namespace
@@ -126,7 +160,7 @@ bool MirrorClean(WorkerContext& context) {
       context.pass_failed = true;
       return true;
     }
-    return CleanListing(context, top_length, true, nullptr);
+    return CleanListing(context, {top_length, AskVolumes(context)}, true, nullptr);
   }
   // A single-file job has nothing to clean; a source that is gone (a share
   // that dropped after the copy walk) would make the whole destination look

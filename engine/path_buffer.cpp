@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "engine/entry_rules.h"
+#include "engine/folder_listing.h"
 #include "jobs/utf8.h"
 
 bool AppendElement(char* path, size_t end, const char* name, size_t spare) {
@@ -59,4 +61,23 @@ bool IsOwnTemporaryName(const char* name) {
   while (*end >= '0' && *end <= '9')
     ++end;
   return end != digits && std::strcmp(end, kTemporarySuffix) == 0;
+}
+
+VolumeFacts AskVolumes(WorkerContext& context) {
+  TimeKeeping source = kFineTimes;
+  TimeKeeping destination = kFineTimes;
+  context.files->TimesKept(context.source, &source);
+  const bool told = context.files->TimesKept(context.destination, &destination);
+  return {context.files->IgnoresCase(context.destination, true), CoarserTimes(source, destination),
+          told};
+}
+
+bool ListTakenNames(WorkerContext& context, char* path, std::vector<std::string>* names) {
+  uint32_t error = 0;
+  return ListTaken(context, path, &error,
+                   [names](const FindEntry& entry) {
+                     names->emplace_back(entry.name);
+                     return true;
+                   }) ||
+         error == kErrorFileNotFound;
 }

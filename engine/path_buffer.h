@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "engine/worker_context.h"
 
@@ -61,3 +63,17 @@ extern const char kLinkInDestination[];
 // failed; a folder no longer at its path is reported as a link in the
 // destination. True when it is gone.
 bool RecycleDestination(WorkerContext& context, void* folder);
+
+// What a walk asks of the volumes of the paths in the buffers at a job's
+// top, once: whether the destination ignores letter case, and the times the
+// coarser of the two keeps (a second's resolution where neither's name tells).
+struct VolumeFacts {
+  bool ignores_case;
+  TimeKeeping times;
+  bool times_told;  // the destination's file system name told its times
+};
+VolumeFacts AskVolumes(WorkerContext& context);
+
+// Adds the names of the entries the walks take in the folder named in path
+// (a context buffer) to names; path is kept. False when it cannot be listed.
+bool ListTakenNames(WorkerContext& context, char* path, std::vector<std::string>* names);

@@ -10,6 +10,7 @@
 
 #include "engine/file_services.h"
 #include "engine/posix_errors.h"
+#include "engine/volume_posix.h"
 #include "jobs/posix_io.h"
 
 namespace {
@@ -188,9 +189,17 @@ int PlaceUnnamed(int out, const Landing& at, const char* keep_old_as, uint32_t* 
   return failure;
 }
 
+// A volume that took the complete copy under its temporary name in the same
+// folder, but not under the destination's, where nothing stood, refuses the
+// name: characters its rules forbid, a name too long for it.
+bool RefusesName(int failure, const Landing& at) {
+  struct stat st;
+  return MayRefuseName(failure) && fstatat(at.folder, at.name, &st, AT_SYMLINK_NOFOLLOW) != 0;
+}
+
 // The named path: created beside the destination, renamed over it. 0, an
 // errno, or -1 with *error set (the temporary file cannot be created, the old
-// file cannot be kept).
+// file cannot be kept, the destination's name is refused).
 int CopyThroughNamed(int in, const struct stat& st, const Landing& at, const char* keep_old_as,
                      uint32_t* error, bool* at_source) {
   const int out = CreateTemporary(at.folder, at.temporary);
@@ -200,10 +209,29 @@ int CopyThroughNamed(int in, const struct stat& st, const Landing& at, const cha
   }
   int failure = FillCopy(in, out, st, at_source);
   if (close(out) != 0 && failure == 0) failure = errno;
-  if (failure == 0 && keep_old_as != nullptr) return PlaceKept(at, keep_old_as, error);
-  if (failure == 0 && renameat(at.folder, at.temporary, at.folder, at.name) != 0) failure = errno;
-  if (failure != 0) unlinkat(at.folder, at.temporary, 0);
-  return failure;
+  if (failure == 0 && keep_old_as != nullptr) {
+    if (PlaceKept(at, keep_old_as, error) != 0) return -1;
+  } else {
+    if (failure == 0 && renameat(at.folder, at.temporary, at.folder, at.name) != 0) {
+      failure = errno;
+      if (RefusesName(failure, at)) {
+        unlinkat(at.folder, at.temporary, 0);
+        *error = kErrorInvalidName;
+        return -1;
+      }
+    }
+    if (failure != 0) {
+      unlinkat(at.folder, at.temporary, 0);
+      return failure;
+    }
+  }
+  // Some volumes give a renamed file the time of the rename (FAT through
+  // FUSE), or keep no time set on an open file (a share through FUSE): the
+  // times are set again by name. A copy in place without them is still a
+  // copy; the next pass finds it older and copies it again.
+  const timespec times[2] = {st.st_atim, st.st_mtim};
+  utimensat(at.folder, at.name, times, AT_SYMLINK_NOFOLLOW);
+  return 0;
 }
 
 // Where a volume has no hard links (FAT, exFAT, many FUSE shares) link

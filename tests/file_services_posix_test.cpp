@@ -620,6 +620,7 @@ TEST(PosixErrors, ErrnoValuesMapToWindowsNumbers) {
       {ENOSPC, kErrorDiskFull},
       {EDQUOT, kErrorDiskFull},
       {ENAMETOOLONG, kErrorNameTooLong},
+      {EILSEQ, kErrorInvalidName},
       {EIO, 1117u},
       {EROFS, 19u},
       {EBADF, kErrorGeneral},
