@@ -109,7 +109,8 @@ TEST(Win32FileServices, ANameWindowsRefusesIsTheDestinationsFailure) {
     EXPECT_EQ(JudgeCopyFailure(error, at_source, true), CopyFailureVerdict::kNameRefused)
         << name << " error " << error;
     uint32_t make_error = 0;
-    EXPECT_FALSE(DefaultFileServices().MakeFolder(dir.Join(name).c_str(), nullptr, &make_error));
+    EXPECT_FALSE(
+        DefaultFileServices().MakeFolder(nullptr, dir.Join(name).c_str(), nullptr, &make_error));
     EXPECT_EQ(JudgeCopyFailure(make_error, false, true), CopyFailureVerdict::kNameRefused)
         << name << " error " << make_error;
   }
