@@ -158,20 +158,23 @@ bool LeadsBackUp(WorkerContext& context, CopyWalkState& walk) {
 // destination. Mirror makes the destination like the source and recycles
 // it; the other modes delete nothing and leave it with a line. True when it
 // is gone and the source entry can take its place.
-bool ClearedForMirror(WorkerContext& context, const CopyWalkState& walk, const char* line) {
+bool ClearedForMirror(WorkerContext& context, const CopyWalkState& walk, const char* line,
+                      void* destination_folder) {
   if (!walk.rules.mirror) {
     ReportSkipped(context, line, context.destination);
     return false;
   }
-  return RecycleDestination(context, walk.destination_top);
+  return RecycleDestination(context, destination_folder, walk.destination_top);
 }
 
 // Where a walk is: at the top of the job (a listing that fails there ends the
-// job), and whether inside a folder link of the source (Move deletes nothing
-// there).
+// job), whether inside a folder link of the source (Move deletes nothing
+// there), and the held destination folder one level up (its subfolder is
+// opened from it).
 struct WalkPlace {
   bool top;
   bool through_link;
+  void* destination_parent;
 };
 
 bool WalkFolder(WorkerContext& context, CopyWalkState& walk, WalkPlace place);
@@ -190,13 +193,17 @@ bool TakeFolder(WorkerContext& context, CopyWalkState& walk, const FindEntry& en
       context.files->ReadInfoIn(destination_folder, context.destination, &there, &error);
   switch (JudgeFolder(found, there)) {
     case FolderVerdict::kLinkInTheWay:
-      ReportSkipped(context, "Skipped, link in destination: ", context.destination);
+      ReportSkipped(context, kLinkInDestination, context.destination);
       return true;
     case FolderVerdict::kFileInTheWay:
-      if (!ClearedForMirror(context, walk, "Skipped, file in place of folder: ")) return true;
+      if (!ClearedForMirror(context, walk,
+                            "Skipped, file in place of folder: ", destination_folder)) {
+        return true;
+      }
       [[fallthrough]];
     case FolderVerdict::kMake:
-      if (!context.files->MakeFolder(context.destination, context.source, &error) &&
+      if (!context.files->MakeFolder(destination_folder, context.destination, context.source,
+                                     &error) &&
           FolderRefused(context, error)) {
         return true;
       }
@@ -207,7 +214,7 @@ bool TakeFolder(WorkerContext& context, CopyWalkState& walk, const FindEntry& en
   if (link && walk.rules.move && !place.through_link) {
     LogWithPath(context, "Kept, link in source: ", context.source);
   }
-  return WalkFolder(context, walk, {false, place.through_link || link});
+  return WalkFolder(context, walk, {false, place.through_link || link, destination_folder});
 }
 
 constexpr char kVersionNotKept[] = "Skipped, old version not kept: ";
@@ -222,6 +229,9 @@ bool CopyFailed(WorkerContext& context, uint32_t error, bool at_source, bool kee
       return true;
     case CopyFailureVerdict::kPathTooLong:
       ReportSkipped(context, "Skipped, path too long: ", context.destination);
+      return true;
+    case CopyFailureVerdict::kFolderSwapped:
+      ReportSkipped(context, kLinkInDestination, context.destination);
       return true;
     case CopyFailureVerdict::kNameRefused:
       ReportSkipped(context, kNameRefusedHead, context.destination);
@@ -331,12 +341,15 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
   FileVerdict verdict = JudgeFile(entry, found, there, walk.rules.same_second, walk.volumes.times);
   if (IsCompared(verdict)) ++context.updates.compared;
   if (verdict == FileVerdict::kFolderInTheWay) {
-    if (!ClearedForMirror(context, walk, "Skipped, folder in place of file: ")) return true;
+    if (!ClearedForMirror(context, walk,
+                          "Skipped, folder in place of file: ", destination_folder)) {
+      return true;
+    }
     verdict = FileVerdict::kCopy;
   }
   switch (verdict) {
     case FileVerdict::kLinkInTheWay:
-      ReportSkipped(context, "Skipped, link in destination: ", context.destination);
+      ReportSkipped(context, kLinkInDestination, context.destination);
       return true;
     case FileVerdict::kConflict:
       ReportSkipped(context, "Conflict, both kept: ", context.destination);
@@ -381,8 +394,8 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
   context.AppendPathLine(update ? kUpdatingPrefix : kCopyingPrefix, context.destination);
   uint32_t copy_error = 0;
   bool at_source = false;
-  if (!context.files->ReplaceWithCopy(context.source, context.destination, keep_old_as, &copy_error,
-                                      &at_source)) {
+  if (!context.files->ReplaceWithCopy(destination_folder, context.source, context.destination,
+                                      keep_old_as, &copy_error, &at_source)) {
     return CopyFailed(context, copy_error, at_source, keep_old_as != nullptr);
   }
   if (update) {
@@ -407,7 +420,8 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
 bool WalkFolder(WorkerContext& context, CopyWalkState& walk, WalkPlace place) {
   // A single-file source is its own pattern, and stays the path of the file.
   const FolderListing listing =
-      ListingOf(context.source, context.destination, context.files->IsFolder(context.source));
+      ListingOf(context.source, context.destination, context.files->IsFolder(context.source),
+                /*destination_listed=*/false, place.top, place.destination_parent);
   const ChainLevel level(walk, listing.listed_end, listing.other_end, listing.from_folder);
   const auto room = [&context](const FindEntry& entry) {
     if (!IsTaken(entry)) return kNotTaken;
@@ -416,11 +430,11 @@ bool WalkFolder(WorkerContext& context, CopyWalkState& walk, WalkPlace place) {
     context.done_mib += SizeInMiB(entry.size_low);
     return size_t{0};
   };
-  // Every file's question goes to the destination folder held open.
-  const auto take = [&](const FindEntry& entry, void* destination_folder) {
+  // Every file's question and change goes to the destination folder held open.
+  const auto take = [&](const FindEntry& entry, const HeldFolders& held) {
     return (entry.attributes & kAttrFolder)
-               ? TakeFolder(context, walk, entry, destination_folder, place)
-               : TakeFile(context, walk, entry, destination_folder, place);
+               ? TakeFolder(context, walk, entry, held.destination, place)
+               : TakeFile(context, walk, entry, held.destination, place);
   };
   uint32_t error = 0;
   ListingResult result;
@@ -433,9 +447,8 @@ bool WalkFolder(WorkerContext& context, CopyWalkState& walk, WalkPlace place) {
     const auto judge = [&](const std::vector<FindEntry>& listed) {
       notes = CaseNotesFor(context, listed);
     };
-    const auto take_in_case = [&](const FindEntry& entry, void* destination_folder) {
-      return !TakeLetterCase(context, notes, entry.name, listing.other_end) ||
-             take(entry, destination_folder);
+    const auto take_in_case = [&](const FindEntry& entry, const HeldFolders& held) {
+      return !TakeLetterCase(context, notes, entry.name, listing.other_end) || take(entry, held);
     };
     result = ListFolder(context, listing, &error, room, take_in_case, judge);
   }
@@ -459,7 +472,8 @@ bool CopyWalk(WorkerContext& context, JobMode mode, Direction direction) {
   // thread's stack is the system's default, 1 MiB at the least).
   CopyWalkState walk{
       RulesFor(mode, direction), AskVolumes(context), std::strlen(context.destination), {}, 0, {}};
-  const bool listed = WalkFolder(context, walk, {true, false});
+  walk.moves.top_length = std::strlen(context.source);
+  const bool listed = WalkFolder(context, walk, {true, false, nullptr});
   SettleMoves(context, walk.moves);
   return listed;
 }

@@ -227,8 +227,19 @@ void* DryRunFiles::OpenFolder(const char* path) {
   return Knows(path) ? nullptr : inner_.OpenFolder(path);
 }
 
+void* DryRunFiles::OpenSubfolder(void* parent, const char* path, size_t parent_length,
+                                 uint32_t* error) {
+  if (!Knows(path)) return inner_.OpenSubfolder(parent, path, parent_length, error);
+  *error = kErrorPathNotFound;
+  return nullptr;
+}
+
 void DryRunFiles::CloseFolder(void* folder) {
   inner_.CloseFolder(folder);
+}
+
+bool DryRunFiles::FolderStillAt(void* folder, const char* path) {
+  return inner_.FolderStillAt(folder, path);
 }
 
 bool DryRunFiles::ReadInfo(const char* path, PathInfo* info, uint32_t* error) {
@@ -248,7 +259,7 @@ bool DryRunFiles::SameContent(const char* a, const char* b) {
          inner_.SameContent(real_a.c_str(), real_b.c_str());
 }
 
-bool DryRunFiles::ReplaceWithCopy(const char* source, const char* destination,
+bool DryRunFiles::ReplaceWithCopy(void*, const char* source, const char* destination,
                                   const char* keep_old_as, uint32_t* error, bool* at_source) {
   PathInfo info;
   *at_source = !ReadInfo(source, &info, error);
@@ -278,12 +289,12 @@ bool DryRunFiles::FlushCopies(const char*) {
   return true;
 }
 
-bool DryRunFiles::RemoveFile(const char* path) {
+bool DryRunFiles::RemoveFile(void*, const char* path) {
   Note(path, Change::kGone, {});
   return true;
 }
 
-bool DryRunFiles::MakeFolder(const char* path, const char*, uint32_t* error) {
+bool DryRunFiles::MakeFolder(void*, const char* path, const char*, uint32_t* error) {
   if (!FolderOfIsThere(path)) {
     *error = kErrorPathNotFound;
     return false;
@@ -298,17 +309,17 @@ bool DryRunFiles::MakeHiddenFolder(const char* path) {
   return true;
 }
 
-int DryRunFiles::Recycle(const char* path) {
+int DryRunFiles::Recycle(void*, const char* path) {
   Note(path, Change::kGone, {});
   return 0;
 }
 
-int DryRunFiles::RemoveForGood(const char* path) {
+int DryRunFiles::RemoveForGood(void*, const char* path) {
   Note(path, Change::kGone, {});
   return 0;
 }
 
-int DryRunFiles::MoveAside(const char* path, const char* to) {
+int DryRunFiles::MoveAside(void*, const char* path, const char* to) {
   PathInfo info;
   uint32_t error = 0;
   if (!ReadInfo(path, &info, &error)) return static_cast<int>(error);

@@ -40,21 +40,26 @@ class DryRunFiles : public FileServices {
   bool ResolvePath(const char* path, char* resolved, size_t size) override;
   bool ReadInfo(const char* path, PathInfo* info, uint32_t* error) override;
   void* OpenFolder(const char* path) override;
+  // A folder the pass would have made, or removed, is not held: the calls in
+  // it go by path.
+  void* OpenSubfolder(void* parent, const char* path, size_t parent_length,
+                      uint32_t* error) override;
   void CloseFolder(void* folder) override;
+  bool FolderStillAt(void* folder, const char* path) override;
   bool ReadInfoIn(void* folder, const char* path, PathInfo* info, uint32_t* error) override;
   // A file the pass would have copied holds its source's bytes.
   bool SameContent(const char* a, const char* b) override;
 
   // Changing calls: noted, never carried out.
-  bool ReplaceWithCopy(const char* source, const char* destination, const char* keep_old_as,
-                       uint32_t* error, bool* at_source) override;
+  bool ReplaceWithCopy(void* folder, const char* source, const char* destination,
+                       const char* keep_old_as, uint32_t* error, bool* at_source) override;
   bool FlushCopies(const char* paths) override;
-  bool RemoveFile(const char* path) override;
-  bool MakeFolder(const char* path, const char* like, uint32_t* error) override;
+  bool RemoveFile(void* folder, const char* path) override;
+  bool MakeFolder(void* folder, const char* path, const char* like, uint32_t* error) override;
   bool MakeHiddenFolder(const char* path) override;
-  int Recycle(const char* path) override;
-  int RemoveForGood(const char* path) override;
-  int MoveAside(const char* path, const char* to) override;
+  int Recycle(void* folder, const char* path) override;
+  int RemoveForGood(void* folder, const char* path) override;
+  int MoveAside(void* folder, const char* path, const char* to) override;
 
   // Asked of the real volumes, without a probe file. A folder the pass would
   // have made is not there to be asked: it ignores no case.

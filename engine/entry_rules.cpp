@@ -170,6 +170,7 @@ CopyFailureVerdict JudgeCopyFailure(uint32_t error, bool at_source, bool folder_
     return CopyFailureVerdict::kVersionNotKept;
   }
   if (error == kErrorNameTooLong) return CopyFailureVerdict::kPathTooLong;
+  if (error == kErrorFolderSwapped) return CopyFailureVerdict::kFolderSwapped;
   if (!at_source) {
     // Invalid characters, a reserved name, a trailing dot or space: the
     // volume refuses the name. Where the folder does not answer, the same

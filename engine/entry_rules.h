@@ -130,10 +130,19 @@ DestinationVerdict JudgeDestinationEntry(const FindEntry& entry, bool in_source,
 // destination's volume refuses, in a folder that still answers as one, is
 // skipped as not allowed there; a failure of the destination or the medium,
 // and any failure that cannot be placed, aborts. The same for a folder the
-// destination does not make (at_source false). A replace that was keeping
-// the old file and failed for a kept name too long or already taken skips
-// the entry: the old version could not be kept.
-enum class CopyFailureVerdict { kSkipEntry, kPathTooLong, kNameRefused, kVersionNotKept, kAbort };
+// destination does not make (at_source false). kFolderSwapped: the
+// destination's folder is no longer the one the walk holds (a link or
+// another folder swapped in): the entry is left out. A replace that was
+// keeping the old file and failed for a kept name too long or already taken
+// skips the entry: the old version could not be kept.
+enum class CopyFailureVerdict {
+  kSkipEntry,
+  kPathTooLong,
+  kNameRefused,
+  kFolderSwapped,
+  kVersionNotKept,
+  kAbort
+};
 
 // folder_answers: the destination's folder answers as a folder. keeping: the
 // copy was keeping the old file in the versions folder.

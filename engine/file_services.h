@@ -48,6 +48,10 @@ constexpr uint32_t kErrorGeneral = 31;           // any failure without a closer
 // be used: nothing was done. Bit 29 marks a program's own number; no system
 // call reports one, so it is never taken for a failure of the system.
 constexpr uint32_t kErrorNoTrash = 0x20000001;
+// A folder a walk holds is not at its path any more, or a link stands where
+// a folder was to be opened: a symbolic link or junction swapped in for it,
+// or another folder. Nothing was done through that path.
+constexpr uint32_t kErrorFolderSwapped = 0x20000002;
 
 constexpr size_t kEntryNameSize = 260;
 
@@ -115,12 +119,27 @@ class FileServices {
   // there is none (2 or 3) or it cannot be asked (any other number).
   virtual bool ReadInfo(const char* path, PathInfo* info, uint32_t* error) = 0;
 
-  // Holds the folder at path open, so that ReadInfoIn can ask about names in
-  // it without walking the whole path again. Returns nullptr when it cannot
-  // be opened, or where the system has no such handle; ReadInfoIn then asks
-  // by path. CloseFolder takes any result of OpenFolder, nullptr included.
+  // Holds the folder at path open (following links: the job's own top may be
+  // reached through them), so that ReadInfoIn and the changing calls below
+  // act on names in it without walking the whole path again, and never
+  // through a path swapped since. Returns nullptr when it cannot be opened;
+  // the calls then go by path. CloseFolder takes any result of OpenFolder or
+  // OpenSubfolder, nullptr included.
   virtual void* OpenFolder(const char* path) = 0;
+  // Holds the folder at path open as OpenFolder does, reached from parent (a
+  // held folder whose path is the first parent_length bytes of path) through
+  // the one or more levels after them, none of them followed as a link.
+  // nullptr with *error set when it cannot be opened: kErrorFolderSwapped
+  // when a level is a link (or junction), 2 or 3 when it is missing, another
+  // number otherwise. A nullptr parent opens path as OpenFolder does, except
+  // that its last level is not followed as a link.
+  virtual void* OpenSubfolder(void* parent, const char* path, size_t parent_length,
+                              uint32_t* error) = 0;
   virtual void CloseFolder(void* folder) = 0;
+  // True when path still reaches folder (a result of OpenFolder or
+  // OpenSubfolder for path), or folder is nullptr; false once the folder was
+  // renamed away, or a link or another folder stands at path.
+  virtual bool FolderStillAt(void* folder, const char* path) = 0;
   // ReadInfo for path, whose last element names an entry of folder (a result
   // of OpenFolder for the rest of path, or nullptr). Same results and error
   // numbers as ReadInfo.
@@ -129,6 +148,15 @@ class FileServices {
   // they differ, or either cannot be opened or read to its end.
   virtual bool SameContent(const char* a, const char* b) = 0;
 
+  // The changing calls below take the held folder of the entry they change,
+  // as ReadInfoIn does: folder holds the folder named by path (destination)
+  // without its last element, or is nullptr to go by path. With a folder the
+  // entry is changed in that folder only: on POSIX every call is made
+  // relative to it; on Windows the path's folder is opened again right
+  // before the change and compared with it. A folder that is no longer at
+  // the path refuses the call with kErrorFolderSwapped (false for the bool
+  // calls) and nothing is done.
+  //
   // Copies source to destination so that destination is never seen partly
   // written: the copy is made under its temporary name (see kTemporaryPrefix)
   // in the destination's folder, carries the source's last-write time, and
@@ -137,27 +165,28 @@ class FileServices {
   // first given that name, a new name in an existing folder on the same
   // volume, keeping its content and last-write time; at no moment is
   // destination's name missing while neither its old nor its new content is
-  // under some name. On failure the old destination file is as it was at
-  // destination and nothing is left at keep_old_as (only where putting it
-  // back fails too does it stay there, kept), no temporary file is left,
-  // *error holds the failure's number (kErrorNameTooLong when the system
-  // refuses a path as too long; 123, 87 or 161
-  // when the destination's volume refuses the name) and *at_source tells whether the failure lies
-  // with the source file alone (it is gone, locked, unreadable or not a plain
-  // file) rather than with the destination, the kept name or the medium.
-  virtual bool ReplaceWithCopy(const char* source, const char* destination, const char* keep_old_as,
-                               uint32_t* error, bool* at_source) = 0;
+  // under some name (keep_old_as is reached by path). On failure the old
+  // destination file is as it was at destination and nothing is left at
+  // keep_old_as (only where putting it back fails too does it stay there,
+  // kept), no temporary file is left, *error holds the failure's number
+  // (kErrorNameTooLong when the system refuses a path as too long; 123, 87
+  // or 161 when the destination's volume refuses the name) and *at_source
+  // tells whether the failure lies with the source file alone (it is gone,
+  // locked, unreadable or not a plain file) rather than with the
+  // destination, the kept name or the medium.
+  virtual bool ReplaceWithCopy(void* folder, const char* source, const char* destination,
+                               const char* keep_old_as, uint32_t* error, bool* at_source) = 0;
   // Makes the copies whose paths are listed durable: on storage, so that a
   // power loss keeps them. paths holds NUL-terminated paths one after the
   // other and ends with an empty one. True only when every copy is known to
   // be on storage.
   virtual bool FlushCopies(const char* paths) = 0;
   // Removes one file. True when it is gone.
-  virtual bool RemoveFile(const char* path) = 0;
+  virtual bool RemoveFile(void* folder, const char* path) = 0;
   // Creates one folder level, with the permission bits of the folder like
   // where the system has them (the owner keeps full access). True when it was
   // created; else *error holds the failure's number, numbered as a copy's.
-  virtual bool MakeFolder(const char* path, const char* like, uint32_t* error) = 0;
+  virtual bool MakeFolder(void* folder, const char* path, const char* like, uint32_t* error) = 0;
   // Creates one folder level, hidden (on POSIX by its name, which begins with
   // ".", and open to its owner only; on Windows by its attribute, with the
   // permissions its parent hands down). True when it was created.
@@ -169,16 +198,17 @@ class FileServices {
   // none can be used (nothing was done: a network or removable drive on
   // Windows, a volume without a trash or no usable home trash on POSIX), else
   // the error number of a removal that failed.
-  virtual int Recycle(const char* path) = 0;
+  virtual int Recycle(void* folder, const char* path) = 0;
   // Deletes a file, or a folder with everything in it, for good. A link goes
   // as itself, never followed, also inside the folder; read-only entries go
   // too. Returns 0 when it is gone, else the error number of the first
   // failure (what was deleted before it stays deleted).
-  virtual int RemoveForGood(const char* path) = 0;
+  virtual int RemoveForGood(void* folder, const char* path) = 0;
   // Moves a file, a link as itself, or a folder with everything in it to the
   // new name to, in an existing folder on the same volume, in one rename;
-  // never replaces anything at to. Returns 0 or an error number.
-  virtual int MoveAside(const char* path, const char* to) = 0;
+  // never replaces anything at to. folder holds path's folder; to is reached
+  // by path. Returns 0 or an error number.
+  virtual int MoveAside(void* folder, const char* path, const char* to) = 0;
 
   // True when the volume of the existing folder takes a name in the other
   // letter case as the same entry. Asked of the volume itself: a name of the

@@ -8,7 +8,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gio/gio.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "engine/posix_errors.h"
@@ -162,6 +164,95 @@ bool HomeTrashUnusable(const char* path, const struct stat& entry) {
   return !usable;
 }
 
+// The descriptor a changing call works in: the held folder's, or AT_FDCWD
+// to go by path.
+int FdOf(void* folder) {
+  return folder == nullptr ? AT_FDCWD : FdOfHandle(folder);
+}
+
+// What a changing call names in the folder it works in: the last element of
+// path in a held folder, the whole path by path.
+const char* NameIn(void* folder, const char* path) {
+  if (folder == nullptr) return path;
+  const char* slash = std::strrchr(path, '/');
+  return slash == nullptr ? path : slash + 1;
+}
+
+// A held folder: O_PATH is enough for the calls relative to it, and allowed
+// on a folder that may not be listed.
+constexpr int kHeldFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+
+// The number for a held folder's open that failed with failure at name in
+// folder: a link in a folder's place refuses as a swapped folder.
+uint32_t OpenFailure(int folder, const char* name, int failure) {
+  struct stat st;
+  if ((failure == ENOTDIR || failure == ELOOP) &&
+      fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+    return kErrorFolderSwapped;
+  }
+  return ErrorIn(folder, name, failure);
+}
+
+// Opens the levels of below (one or more names joined by "/") from folder,
+// none of them followed as a link and none leaving folder. The descriptor,
+// or -1 with *error set.
+int OpenBeneath(int folder, const char* below, uint32_t* error) {
+  if (std::strchr(below, '/') == nullptr) {
+    const int fd = openat(folder, below, kHeldFolderFlags | O_NOFOLLOW);
+    if (fd < 0) *error = OpenFailure(folder, below, errno);
+    return fd;
+  }
+  open_how how{};
+  how.flags = kHeldFolderFlags;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
+  const long fd = syscall(SYS_openat2, folder, below, &how, sizeof how);
+  if (fd >= 0) return static_cast<int>(fd);
+  if (errno == ELOOP || errno == EXDEV) {
+    *error = kErrorFolderSwapped;
+    return -1;
+  }
+  if (errno != ENOSYS && errno != EPERM) {
+    *error = ErrorIn(folder, below, errno);
+    return -1;
+  }
+  // A kernel without openat2 (or a filter that refuses it): level by level.
+  char level[kEntryNameSize];
+  int at = folder;
+  for (const char* name = below; *name != '\0';) {
+    const char* end = std::strchr(name, '/');
+    const size_t length = end == nullptr ? std::strlen(name) : static_cast<size_t>(end - name);
+    int next = -1;
+    if (length >= sizeof level) {
+      *error = kErrorNameTooLong;
+    } else {
+      std::memcpy(level, name, length);
+      level[length] = '\0';
+      next = OpenBeneath(at, level, error);
+    }
+    if (at != folder) close(at);
+    if (next < 0) return -1;
+    at = next;
+    name += end == nullptr ? length : length + 1;
+  }
+  return at;
+}
+
+// True when folder reaches, by path, the folder held as fd.
+bool HeldAt(int fd, const char* folder) {
+  struct stat held;
+  struct stat now;
+  return fstat(fd, &held) == 0 && stat(folder, &now) == 0 && held.st_dev == now.st_dev &&
+         held.st_ino == now.st_ino;
+}
+
+// True when the folder of path is, by path, still the folder held as fd: a
+// call that can only go by path is then made into the held folder.
+bool StillAtPath(int fd, const char* path) {
+  char folder[kPosixPathMax];
+  const char* last = nullptr;
+  return SplitPath(path, folder, &last) && HeldAt(fd, folder);
+}
+
 void UseLocalFilesOnly() {
   // GIO on its own would reach for a desktop session's daemons; a backup run may have none.
   static const bool done = setenv("GIO_USE_VFS", "local", /*overwrite=*/0) == 0;
@@ -236,10 +327,23 @@ class PosixFileServices : public FileServices {
     return failure == 0;
   }
 
-  // O_PATH: enough for asking about names in the folder, and allowed on a
-  // folder that may not be listed.
   void* OpenFolder(const char* path) override {
-    const int fd = open(path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const int fd = open(path, kHeldFolderFlags);
+    return fd < 0 ? nullptr : HandleOfFd(fd);
+  }
+
+  void* OpenSubfolder(void* parent, const char* path, size_t parent_length,
+                      uint32_t* error) override {
+    int fd = -1;
+    if (parent == nullptr) {
+      fd = open(path, kHeldFolderFlags | O_NOFOLLOW);
+      if (fd < 0) *error = OpenFailure(AT_FDCWD, path, errno);
+    } else {
+      const char* below = path + parent_length;
+      while (*below == '/')
+        ++below;
+      fd = OpenBeneath(FdOfHandle(parent), below, error);
+    }
     return fd < 0 ? nullptr : HandleOfFd(fd);
   }
 
@@ -247,20 +351,16 @@ class PosixFileServices : public FileServices {
     if (folder != nullptr) close(FdOfHandle(folder));
   }
 
+  bool FolderStillAt(void* folder, const char* path) override {
+    return folder == nullptr || HeldAt(FdOfHandle(folder), path);
+  }
+
   bool ReadInfoIn(void* folder, const char* path, PathInfo* info, uint32_t* error) override {
     if (folder == nullptr) return ReadInfo(path, info, error);
-    const char* slash = std::strrchr(path, '/');
-    const char* name = slash == nullptr ? path : slash + 1;
-    const int fd = FdOfHandle(folder);
-    const int failure = StatEntry(fd, name, name, info);
-    if (failure == 0) return true;
-    // The folder is there unless it was removed since it was opened.
-    struct stat st;
-    const bool folder_gone = fstat(fd, &st) != 0 || st.st_nlink == 0;
-    *error = failure != ENOENT ? WindowsErrorFromErrno(failure)
-             : folder_gone     ? kErrorPathNotFound
-                               : kErrorFileNotFound;
-    return false;
+    const char* name = NameIn(folder, path);
+    const int failure = StatEntry(FdOfHandle(folder), name, name, info);
+    if (failure != 0) *error = ErrorIn(FdOfHandle(folder), name, failure);
+    return failure == 0;
   }
 
   bool SameContent(const char* a, const char* b) override {
@@ -276,10 +376,10 @@ class PosixFileServices : public FileServices {
   // No fsync per file: it would cost more than the copy on a large pass, and
   // a kill or a failure still never leaves a partial file, because the copy
   // gets its name last. FlushCopies makes a batch durable where that counts.
-  bool ReplaceWithCopy(const char* source, const char* destination, const char* keep_old_as,
-                       uint32_t* error, bool* at_source) override {
-    return CopyIntoPlace(source, destination, keep_old_as, TemporaryKind::kUnnamedFirst, error,
-                         at_source);
+  bool ReplaceWithCopy(void* folder, const char* source, const char* destination,
+                       const char* keep_old_as, uint32_t* error, bool* at_source) override {
+    return CopyIntoPlace(FdOf(folder), source, destination, keep_old_as,
+                         TemporaryKind::kUnnamedFirst, error, at_source);
   }
 
   // One syncfs per file system the copies lie on: it writes out every dirty
@@ -311,24 +411,36 @@ class PosixFileServices : public FileServices {
     return true;
   }
 
-  bool RemoveFile(const char* path) override { return unlink(path) == 0; }
+  bool RemoveFile(void* folder, const char* path) override {
+    return unlinkat(FdOf(folder), NameIn(folder, path), 0) == 0;
+  }
 
   // Created private, then given the source folder's bits: the folder is never
-  // open to others in between.
-  bool MakeFolder(const char* path, const char* like, uint32_t* error) override {
-    if (mkdir(path, 0700) != 0) {
+  // open to others in between, and a link swapped in for it is not followed.
+  bool MakeFolder(void* folder, const char* path, const char* like, uint32_t* error) override {
+    const int fd = FdOf(folder);
+    const char* name = NameIn(folder, path);
+    if (mkdirat(fd, name, 0700) != 0) {
       const int failure = errno;
-      *error = FolderNameRefused(path, failure) ? kErrorInvalidName : ErrorForPath(path, failure);
+      *error = FolderNameRefused(path, failure) ? kErrorInvalidName : ErrorIn(fd, name, failure);
       return false;
     }
     struct stat st;
-    if (stat(like, &st) == 0) chmod(path, (st.st_mode & 07777) | S_IRWXU);
+    if (stat(like, &st) == 0) {
+      fchmodat(fd, name, (st.st_mode & 07777) | S_IRWXU, AT_SYMLINK_NOFOLLOW);
+    }
     return true;
   }
 
   bool MakeHiddenFolder(const char* path) override { return mkdir(path, 0700) == 0; }
 
-  int Recycle(const char* path) override {
+  // The trash is reached by path only: the path's folder is first checked to
+  // be the held one. What is swapped in between that check and the trash's
+  // own rename is not seen.
+  int Recycle(void* folder, const char* path) override {
+    if (folder != nullptr && !StillAtPath(FdOfHandle(folder), path)) {
+      return static_cast<int>(kErrorFolderSwapped);
+    }
     UseLocalFilesOnly();
     GFile* file = g_file_new_for_path(path);
     GError* failure = nullptr;
@@ -349,17 +461,24 @@ class PosixFileServices : public FileServices {
     return result;
   }
 
-  int RemoveForGood(const char* path) override {
-    const int error = RemoveTree(AT_FDCWD, path);
-    return error == 0 ? 0 : static_cast<int>(ErrorForPath(path, error));
+  int RemoveForGood(void* folder, const char* path) override {
+    const int fd = FdOf(folder);
+    const char* name = NameIn(folder, path);
+    const int error = RemoveTree(fd, name);
+    return error == 0 ? 0 : static_cast<int>(ErrorIn(fd, name, error));
   }
 
-  int MoveAside(const char* path, const char* to) override {
-    const int error = RenameNew(path, to);
+  int MoveAside(void* folder, const char* path, const char* to) override {
+    const int fd = FdOf(folder);
+    const char* name = NameIn(folder, path);
+    const int error = RenameNew(fd, name, to);
     if (error == 0) return 0;
     // A missing name is the entry's when it is gone, else the new name's folder's.
     struct stat st;
-    return static_cast<int>(ErrorForPath(lstat(path, &st) == 0 ? to : path, error));
+    if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      return static_cast<int>(ErrorForPath(to, error));
+    }
+    return static_cast<int>(ErrorIn(fd, name, error));
   }
 
   bool IgnoresCase(const char* folder, bool may_probe) override {

@@ -276,6 +276,75 @@ bool WithoutRecycleBin(const char* path) {
   return type == DRIVE_REMOTE || type == DRIVE_REMOVABLE;
 }
 
+// A folder held for a walk: its identity, which tells whether a path still
+// reaches it. No handle stays open, so that the folder can be renamed or
+// removed meanwhile as any other, and a walk's questions go by path.
+struct HeldFolder {
+  uint64_t volume;
+  uint64_t id;
+  bool followed;  // the job's top, reached through links as named
+};
+
+// Opens path as a folder to hold: following a link (the job's own top) or,
+// without follow, refusing one as a swapped folder. nullptr with *error set.
+HeldFolder* OpenHeld(const char* path, bool follow, uint32_t* error) {
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  HANDLE handle = CreateFileA(path, /*dwDesiredAccess=*/0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING, flags,
+                              /*hTemplateFile=*/nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *error = GetLastError();
+    return nullptr;
+  }
+  BY_HANDLE_FILE_INFORMATION information;
+  FILE_ATTRIBUTE_TAG_INFO tag = {};
+  *error = 0;
+  if (!GetFileInformationByHandle(handle, &information) ||
+      !GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
+    *error = GetLastError();
+  } else if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+             IsReparseTagNameSurrogate(tag.ReparseTag)) {
+    *error = kErrorFolderSwapped;
+  } else if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    *error = ERROR_PATH_NOT_FOUND;
+  }
+  CloseHandle(handle);
+  if (*error != 0) return nullptr;
+  const uint64_t id =
+      (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+  return new HeldFolder{information.dwVolumeSerialNumber, id, follow};
+}
+
+// True when the folder at path is, opened again right now as it was held (a
+// subfolder without following a link), the held folder.
+bool HeldAt(const HeldFolder* held, const char* path) {
+  uint32_t error = 0;
+  HeldFolder* now = OpenHeld(path, held->followed, &error);
+  if (now == nullptr) return false;
+  const bool same = now->volume == held->volume && now->id == held->id;
+  delete now;
+  return same;
+}
+
+// True when the folder of path is the held folder, or there is none: the
+// call goes by path. What is swapped in after this check and before the
+// call it guards is not seen.
+bool StillHeld(void* folder, const char* path) {
+  if (folder == nullptr) return true;
+  const HeldFolder* held = static_cast<const HeldFolder*>(folder);
+  const char* slash = std::strrchr(path, '\\');
+  if (slash == nullptr) return false;
+  char parent[kRecycleListSize];
+  size_t length = static_cast<size_t>(slash - path);
+  // A drive's root keeps its separator: "D:" alone is that drive's current folder.
+  if (length == 2 && path[1] == ':') ++length;
+  if (length + 1 > sizeof parent) return false;
+  std::memcpy(parent, path, length);
+  parent[length] = '\0';
+  return HeldAt(held, parent);
+}
+
 // The last error of a rename, with a name already taken told as a copy
 // tells it (ERROR_FILE_EXISTS), the same on every backend.
 DWORD RenameError() {
@@ -430,9 +499,45 @@ class Win32FileServices : public FileServices {
     return true;
   }
 
-  // Windows asks by path: GetFileAttributesExA is the call the walks rely on.
-  void* OpenFolder(const char*) override { return nullptr; }
-  void CloseFolder(void*) override {}
+  void* OpenFolder(const char* path) override {
+    uint32_t error = 0;
+    return OpenHeld(path, /*follow=*/true, &error);
+  }
+
+  // Level by level below parent, none followed: each level is opened by its
+  // path, after the level above it was found to be no link.
+  void* OpenSubfolder(void* parent, const char* path, size_t parent_length,
+                      uint32_t* error) override {
+    char level[kRecycleListSize];
+    const size_t length = std::strlen(path);
+    if (length + 1 > sizeof level) {
+      *error = kErrorNameTooLong;
+      return nullptr;
+    }
+    std::memcpy(level, path, length + 1);
+    size_t end = parent == nullptr ? length : parent_length;
+    HeldFolder* held = nullptr;
+    do {
+      while (end < length && level[end] == '\\')
+        ++end;
+      while (end < length && level[end] != '\\')
+        ++end;
+      const char kept = level[end];
+      level[end] = '\0';
+      CloseFolder(held);
+      held = OpenHeld(level, /*follow=*/false, error);
+      level[end] = kept;
+    } while (held != nullptr && end < length);
+    return held;
+  }
+
+  void CloseFolder(void* folder) override { delete static_cast<HeldFolder*>(folder); }
+
+  bool FolderStillAt(void* folder, const char* path) override {
+    return folder == nullptr || HeldAt(static_cast<const HeldFolder*>(folder), path);
+  }
+
+  // Asked by path: GetFileAttributesExA is the call the walks rely on.
   bool ReadInfoIn(void*, const char* path, PathInfo* info, uint32_t* error) override {
     return ReadInfo(path, info, error);
   }
@@ -450,8 +555,11 @@ class Win32FileServices : public FileServices {
   // place in one rename, so a failure or a kill never leaves a partial file.
   // The temporary file is reached by its extended-length name, the source and
   // the destination as the A calls would reach them.
-  bool ReplaceWithCopy(const char* source, const char* destination, const char* keep_old_as,
-                       uint32_t* error, bool* at_source) override {
+  // With a held folder, its path is checked before the copy (nothing of the
+  // source is written into a folder swapped in) and again before the rename
+  // that places it.
+  bool ReplaceWithCopy(void* folder, const char* source, const char* destination,
+                       const char* keep_old_as, uint32_t* error, bool* at_source) override {
     *at_source = false;
     wchar_t wide_source[kWidePathSize];
     wchar_t wide_destination[kWidePathSize];
@@ -464,10 +572,16 @@ class Win32FileServices : public FileServices {
       *error = kErrorNameTooLong;
       return false;
     }
+    if (!StillHeld(folder, destination)) {
+      *error = kErrorFolderSwapped;
+      return false;
+    }
     if (!CopyFileW(wide_source, temporary, /*bFailIfExists=*/FALSE)) {
       const DWORD copy_error = GetLastError();
       *error = copy_error;
       *at_source = SourceFailed(source, copy_error, error);
+    } else if (!StillHeld(folder, destination)) {
+      *error = kErrorFolderSwapped;
     } else if (keep_old_as != nullptr) {
       *error = PlaceKeepingOld(temporary, wide_destination, wide_keep);
       if (*error == 0) return true;
@@ -490,10 +604,16 @@ class Win32FileServices : public FileServices {
     return flushed;
   }
 
-  bool RemoveFile(const char* path) override { return DeleteFileA(path) != FALSE; }
+  bool RemoveFile(void* folder, const char* path) override {
+    return StillHeld(folder, path) && DeleteFileA(path) != FALSE;
+  }
 
   // New folders take the permissions their parent hands down.
-  bool MakeFolder(const char* path, const char*, uint32_t* error) override {
+  bool MakeFolder(void* folder, const char* path, const char*, uint32_t* error) override {
+    if (!StillHeld(folder, path)) {
+      *error = kErrorFolderSwapped;
+      return false;
+    }
     if (CreateDirectoryA(path, /*lpSecurityAttributes=*/nullptr)) return true;
     *error = GetLastError();
     return false;
@@ -510,7 +630,8 @@ class Win32FileServices : public FileServices {
   // A link is removed as itself, so that no delete can reach its target: a
   // folder link (a junction) by RemoveDirectoryA, a file link by DeleteFileA;
   // a link loses no data, so also where there is no recycle bin.
-  int Recycle(const char* path) override {
+  int Recycle(void* folder, const char* path) override {
+    if (!StillHeld(folder, path)) return static_cast<int>(kErrorFolderSwapped);
     const DWORD attributes = AttributesOf(path, GetFileAttributesA(path));
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
       const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryA(path) != FALSE
@@ -534,7 +655,8 @@ class Win32FileServices : public FileServices {
   }
 
   // Walked by the extended-length name, so that a deep tree goes whole.
-  int RemoveForGood(const char* path) override {
+  int RemoveForGood(void* folder, const char* path) override {
+    if (!StillHeld(folder, path)) return static_cast<int>(kErrorFolderSwapped);
     wchar_t wide[kWidePathSize];
     wchar_t extended[kWidePathSize];
     if (!ToWide(path, wide) || !ExtendedPath(wide, extended)) {
@@ -548,7 +670,8 @@ class Win32FileServices : public FileServices {
   }
 
   // No copy across volumes: one rename or nothing.
-  int MoveAside(const char* path, const char* to) override {
+  int MoveAside(void* folder, const char* path, const char* to) override {
+    if (!StillHeld(folder, path)) return static_cast<int>(kErrorFolderSwapped);
     return MoveFileExA(path, to, /*dwFlags=*/0) ? 0 : static_cast<int>(RenameError());
   }
 

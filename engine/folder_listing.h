@@ -17,17 +17,53 @@
 
 // listed names the folder listed or, when from_folder is false, one file,
 // which is its own pattern and which no entry's name extends; other names its
-// counterpart on the other side. Each end is where its path ends.
+// counterpart on the other side. Each end is where its path ends. The
+// destination's side (other for the copy walk, listed for the clean walk) is
+// held open from parent, the held destination folder one level up, or by
+// its path at the job's top.
 struct FolderListing {
   char* listed;
   size_t listed_end;
   char* other;
   size_t other_end;
   bool from_folder;
+  bool destination_listed;
+  bool top;
+  void* parent;
 };
 
-inline FolderListing ListingOf(char* listed, char* other, bool from_folder) {
-  return {listed, std::strlen(listed), other, std::strlen(other), from_folder};
+inline FolderListing ListingOf(char* listed, char* other, bool from_folder, bool destination_listed,
+                               bool top, void* parent) {
+  return {listed,      std::strlen(listed), other, std::strlen(other),
+          from_folder, destination_listed,  top,   parent};
+}
+
+// The folders the listing holds open for its entries: the other side's, for
+// the entries' questions, and the destination's, for the changes in it (the
+// same folder for the copy walk). Either may be nullptr: the calls then go by
+// path.
+struct HeldFolders {
+  void* other;
+  void* destination;
+};
+
+// Holds the destination folder of listing open: the job's top by its path,
+// following links, a subfolder from its parent's held folder, never through
+// a link. A link swapped in for it is reported as a link in the
+// destination: false then, and the folder is not listed.
+inline bool HoldDestination(WorkerContext& context, const FolderListing& listing, void** held) {
+  const char* path = listing.destination_listed ? listing.listed : listing.other;
+  if (listing.top) {
+    *held = context.files->OpenFolder(path);
+    return true;
+  }
+  const char* parent_end = std::strrchr(path, kPathSeparator);
+  const size_t parent_length = parent_end == nullptr ? 0 : static_cast<size_t>(parent_end - path);
+  uint32_t error = 0;
+  *held = context.files->OpenSubfolder(listing.parent, path, parent_length, &error);
+  if (*held != nullptr || error != kErrorFolderSwapped) return true;
+  ReportSkipped(context, kLinkInDestination, path);
+  return false;
 }
 
 enum class ListingResult {
@@ -68,13 +104,17 @@ struct TakeAsListed {};
 // Lists the folder of listing. room(entry) tells whether the walk takes the
 // entry and how many bytes its paths keep free past its name (a folder to be
 // walked keeps room for its own listing); one whose paths would not fit is
-// skipped as too long. take(entry, other_folder) acts on the entry named in
-// both buffers; false ends the listing, as a stop does after the entry in
-// hand. The progress bar is sent the count as the listing ends. Both buffers
-// hold on return what they held. Given a whole(entries) step, the listing is
-// read whole first and handed to it, with both buffers naming their folders,
-// before any entry is taken: a walk that must see every name before it acts
-// on one (letter case) gets them without a second listing.
+// skipped as too long. take(entry, held) acts on the entry named in both
+// buffers, held the folders held open for it; false ends the listing, as a
+// stop does after the entry in hand. The progress bar is sent the count as
+// the listing ends. Both buffers hold on return what they held. Given a
+// whole(entries) step, the listing is read whole first and handed to it,
+// with both buffers naming their folders, before any entry is taken: a walk
+// that must see every name before it acts on one (letter case) gets them
+// without a second listing. A destination folder that had entries copied,
+// updated or removed and is no longer at its path (renamed away meanwhile,
+// a link or another folder in its place) is reported as a link in the
+// destination: the changes went to the folder held, not to that path.
 template <typename Room, typename Take, typename Whole = TakeAsListed>
 ListingResult ListFolder(WorkerContext& context, const FolderListing& listing, uint32_t* error,
                          Room room, Take take, Whole whole = {}) {
@@ -83,14 +123,20 @@ ListingResult ListFolder(WorkerContext& context, const FolderListing& listing, u
   char* const other = listing.other;
   const size_t s = listing.listed_end;
   const size_t d = listing.other_end;
+  HeldFolders held{nullptr, nullptr};
+  if (!HoldDestination(context, listing, &held.destination)) return ListingResult::kListed;
   if (listing.from_folder && !AppendElement(listed, s, kAllEntries, 0)) {
+    context.files->CloseFolder(held.destination);
     ReportTooLong(context, listed, kAllEntries);
     return ListingResult::kTooLong;
   }
   FindEntry entry;
   void* find = context.files->StartFind(listed, &entry, error);
   listed[s] = '\0';
-  if (find == nullptr) return ListingResult::kNotStarted;
+  if (find == nullptr) {
+    context.files->CloseFolder(held.destination);
+    return ListingResult::kNotStarted;
+  }
   std::vector<FindEntry> entries;
   size_t next = 1;
   if constexpr (kReadWhole) {
@@ -110,7 +156,11 @@ ListingResult ListFolder(WorkerContext& context, const FolderListing& listing, u
       return context.files->NextFind(find, &entry);
     }
   };
-  void* other_folder = context.files->OpenFolder(other);
+  held.other = listing.destination_listed ? context.files->OpenFolder(other) : held.destination;
+  const auto changes = [&context] {
+    return context.counts.copied + context.counts.updated + context.counts.removed;
+  };
+  const auto changes_before = changes();
 
   do {
     const size_t spare = room(entry);
@@ -124,14 +174,19 @@ ListingResult ListFolder(WorkerContext& context, const FolderListing& listing, u
       ReportTooLong(context, other, entry.name);
       continue;
     }
-    const bool go_on = take(entry, other_folder);
+    const bool go_on = take(entry, held);
     listed[s] = '\0';
     other[d] = '\0';
     if (!go_on) break;
   } while (!context.ShouldStop() && next_entry());
 
   context.UpdateProgress();
-  context.files->CloseFolder(other_folder);
+  const char* destination = listing.destination_listed ? listed : other;
+  if (changes() != changes_before && !context.files->FolderStillAt(held.destination, destination)) {
+    ReportSkipped(context, kLinkInDestination, destination);
+  }
+  if (listing.destination_listed) context.files->CloseFolder(held.other);
+  context.files->CloseFolder(held.destination);
   context.files->EndFind(find);
   return ListingResult::kListed;
 }

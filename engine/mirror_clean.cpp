@@ -116,14 +116,15 @@ uint32_t FilesIn(WorkerContext& context, const FindEntry& entry) {
   return files;
 }
 
-bool CleanFolder(WorkerContext& context, const CleanRules& rules, CleanCount& count);
+bool CleanFolder(WorkerContext& context, const CleanRules& rules, void* destination_parent,
+                 CleanCount& count);
 
 // A destination entry, named in both buffers. False when the listing ends.
-bool CleanEntry(WorkerContext& context, const FindEntry& entry, void* source_folder,
+bool CleanEntry(WorkerContext& context, const FindEntry& entry, const HeldFolders& held,
                 const CleanRules& rules, FoldedNames* folded, CleanCount& count) {
   PathInfo there;
   uint32_t error = 0;
-  const bool in_source = context.files->ReadInfoIn(source_folder, context.source, &there, &error);
+  const bool in_source = context.files->ReadInfoIn(held.other, context.source, &there, &error);
   const bool top_there = in_source || TopSourceStillThere(context, rules.top_length);
   const bool in_other_case = !in_source && top_there && rules.volumes.ignores_case &&
                              SourceHoldsIgnoringCase(context, entry.name, folded);
@@ -137,7 +138,7 @@ bool CleanEntry(WorkerContext& context, const FindEntry& entry, void* source_fol
       context.AppendPathLine(kNewerDestPrefix, context.destination);
       return true;
     case DestinationVerdict::kWalkInto:
-      return CleanFolder(context, rules, count);
+      return CleanFolder(context, rules, held.destination, count);
     case DestinationVerdict::kRemove: {
       const uint32_t files = FilesIn(context, entry);
       count.held += files;
@@ -159,18 +160,22 @@ bool CleanEntry(WorkerContext& context, const FindEntry& entry, void* source_fol
 }
 
 // Walks the destination folder against the source folder, both in their
-// buffers, counting what the clean would remove.
-bool CleanListing(WorkerContext& context, const CleanRules& rules, CleanCount& count) {
-  const FolderListing listing = ListingOf(context.destination, context.source, true);
+// buffers, counting what the clean would remove; destination_parent holds
+// the destination folder one level up (nullptr at the job's top, the top).
+bool CleanListing(WorkerContext& context, const CleanRules& rules, bool top,
+                  void* destination_parent, CleanCount& count) {
+  const FolderListing listing = ListingOf(context.destination, context.source, true,
+                                          /*destination_listed=*/true, top, destination_parent);
   const auto room = [](const FindEntry& entry) {
     if (!IsListed(entry)) return kNotTaken;
     // A folder to be walked keeps room for its listing.
     return IsPlainFolder(entry) ? ListingRoom() : 0;
   };
-  // Every entry's question goes to the source folder held open.
+  // Every entry's question goes to the source folder held open, every
+  // removal to the destination folder held open.
   FoldedNames folded{listing.other_end, false, {}};
-  const auto take = [&](const FindEntry& entry, void* source_folder) {
-    return CleanEntry(context, entry, source_folder, rules, &folded, count);
+  const auto take = [&](const FindEntry& entry, const HeldFolders& held) {
+    return CleanEntry(context, entry, held, rules, &folded, count);
   };
   uint32_t error = 0;
   const ListingResult result = ListFolder(context, listing, &error, room, take);
@@ -182,9 +187,10 @@ bool CleanListing(WorkerContext& context, const CleanRules& rules, CleanCount& c
 }
 
 // A source subfolder that is missing, or a file, has nothing to clean against.
-bool CleanFolder(WorkerContext& context, const CleanRules& rules, CleanCount& count) {
+bool CleanFolder(WorkerContext& context, const CleanRules& rules, void* destination_parent,
+                 CleanCount& count) {
   if (!context.files->IsFolder(context.source)) return true;
-  return CleanListing(context, rules, count);
+  return CleanListing(context, rules, false, destination_parent, count);
 }
 
 // The removals the walk found, unless the guard stops them; each only while
@@ -202,6 +208,9 @@ void RemoveCounted(WorkerContext& context, const CleanRules& rules, const CleanC
                 context.destination);
     if (!LetMassChangeThrough(context, what, "nothing removed")) return;
   }
+  // Each removal is made in its folder held again from the top, never
+  // through a link swapped in since the walk.
+  void* const top_folder = context.files->OpenFolder(context.destination);
   for (const std::string& path : count.removals) {
     if (context.ShouldStop()) break;
     if (!TopSourceStillThere(context, rules.top_length)) {
@@ -211,9 +220,26 @@ void RemoveCounted(WorkerContext& context, const CleanRules& rules, const CleanC
       break;
     }
     std::memcpy(context.destination, path.c_str(), path.size() + 1);
-    RecycleDestination(context, destination_top);
+    const size_t parent = static_cast<size_t>(std::strrchr(context.destination, kPathSeparator) -
+                                              context.destination);
+    void* folder = top_folder;
+    if (parent > destination_top) {
+      uint32_t error = 0;
+      context.destination[parent] = '\0';
+      folder =
+          context.files->OpenSubfolder(top_folder, context.destination, destination_top, &error);
+      context.destination[parent] = kPathSeparator;
+      if (folder == nullptr && error == kErrorFolderSwapped) {
+        ReportSkipped(context, kLinkInDestination, context.destination);
+        context.destination[destination_top] = '\0';
+        continue;
+      }
+    }
+    RecycleDestination(context, folder, destination_top);
+    if (folder != top_folder) context.files->CloseFolder(folder);
     context.destination[destination_top] = '\0';
   }
+  context.files->CloseFolder(top_folder);
 }
 
 }  // namespace
@@ -228,7 +254,7 @@ bool MirrorClean(WorkerContext& context) {
     }
     const CleanRules rules{top_length, AskVolumes(context)};
     CleanCount count;
-    if (!CleanListing(context, rules, count)) return false;
+    if (!CleanListing(context, rules, true, nullptr, count)) return false;
     if (!context.ShouldStop()) RemoveCounted(context, rules, count);
     return true;
   }

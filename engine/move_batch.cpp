@@ -18,8 +18,77 @@ bool Fits(const MoveBatch& batch, size_t copy_length, size_t source_length) {
          batch.sources_used + kListedStampSize + source_length + 1 <= kMoveBatchSize;
 }
 
+// The folder of the batch's sources held open while its sources are
+// deleted: consecutive sources of one folder share it.
+class SourceFolder {
+ public:
+  SourceFolder(WorkerContext& context, const MoveBatch& batch) : context_(context), batch_(batch) {}
+  ~SourceFolder() {
+    Release();
+    context_.files->CloseFolder(top_);
+  }
+  SourceFolder(const SourceFolder&) = delete;
+  SourceFolder& operator=(const SourceFolder&) = delete;
+
+  // Holds the folder of path open; false with *error set when it cannot be.
+  bool Hold(const char* path, uint32_t* error) {
+    const char* slash = std::strrchr(path, kPathSeparator);
+    const size_t length = slash == nullptr ? 0 : static_cast<size_t>(slash - path);
+    if (folder_ != nullptr && length == held_length_ &&
+        std::strncmp(path, held_path_, length) == 0) {
+      return true;
+    }
+    Release();
+    if (length >= sizeof held_path_) {
+      *error = kErrorNameTooLong;
+      return false;
+    }
+    std::memcpy(held_path_, path, length);
+    held_path_[length] = '\0';
+    held_length_ = length;
+    // A source that is the job's top itself (a one-file job) is in the
+    // folder its job names, reached as named.
+    *error = kErrorGeneral;
+    if (length < batch_.top_length) {
+      folder_ = context_.files->OpenFolder(held_path_);
+    } else if (length == batch_.top_length) {
+      folder_ = Top();
+    } else if (Top() != nullptr) {
+      folder_ = context_.files->OpenSubfolder(top_, held_path_, batch_.top_length, error);
+    }
+    return folder_ != nullptr;
+  }
+  void* folder() const { return folder_; }
+
+ private:
+  void Release() {
+    if (folder_ != top_) context_.files->CloseFolder(folder_);
+    folder_ = nullptr;
+  }
+
+  void* Top() {
+    if (top_ == nullptr && !top_asked_) {
+      char top[kPathBufferSize];
+      std::memcpy(top, held_path_, batch_.top_length);
+      top[batch_.top_length] = '\0';
+      top_ = context_.files->OpenFolder(top);
+      top_asked_ = true;
+    }
+    return top_;
+  }
+
+  WorkerContext& context_;
+  const MoveBatch& batch_;
+  void* top_ = nullptr;
+  bool top_asked_ = false;
+  void* folder_ = nullptr;
+  char held_path_[kPathBufferSize];
+  size_t held_length_ = 0;
+};
+
 // Deletes each source of the batch that is still as it was listed.
 void DeleteUnchangedSources(WorkerContext& context, const MoveBatch& batch) {
+  SourceFolder folder(context, batch);
   for (size_t at = 0; at < batch.sources_used;) {
     const char* record = batch.sources + at;
     uint64_t size;
@@ -30,7 +99,13 @@ void DeleteUnchangedSources(WorkerContext& context, const MoveBatch& batch) {
     at += kListedStampSize + std::strlen(path) + 1;
     PathInfo now;
     uint32_t error = 0;
-    if (!context.files->ReadInfo(path, &now, &error)) {
+    // A folder that cannot be held is asked about by path, never changed so.
+    const bool held = folder.Hold(path, &error);
+    const bool found = held ? context.files->ReadInfoIn(folder.folder(), path, &now, &error)
+                            : context.files->ReadInfo(path, &now, &error);
+    if (!held && found) {
+      ReportSkipped(context, kCouldNotDelete, path);
+    } else if (!found) {
       // Gone already (2 or 3) is as good as deleted; one that cannot be
       // asked about is left where it is, and said.
       if (error != kErrorFileNotFound && error != kErrorPathNotFound) {
@@ -38,7 +113,7 @@ void DeleteUnchangedSources(WorkerContext& context, const MoveBatch& batch) {
       }
     } else if (now.size != size || now.last_write != last_write) {
       LogWithPath(context, "Kept, changed while copied: ", path);
-    } else if (!context.files->RemoveFile(path)) {
+    } else if (!context.files->RemoveFile(folder.folder(), path)) {
       ReportSkipped(context, kCouldNotDelete, path);
     }
   }

@@ -16,11 +16,15 @@ constexpr size_t kMoveBatchSize = 32 * 1024;
 // in the same order. copies: each copy's path, NUL-terminated, one after the
 // other (the list FileServices::FlushCopies takes once an empty path ends
 // it). sources: each source's size and time as listed, then its path.
+// Each source is deleted in its folder opened from the job's source top
+// (its first top_length bytes) without following a link on the way, so that
+// a folder swapped for a link since the copy leads nowhere.
 struct MoveBatch {
   char copies[kMoveBatchSize];
   char sources[kMoveBatchSize];
   size_t copies_used = 0;
   size_t sources_used = 0;
+  size_t top_length = 0;
 };
 
 // Notes in batch the file listed as entry, copied from the context's source
@@ -30,8 +34,9 @@ void QueueMove(WorkerContext& context, MoveBatch& batch, const FindEntry& entry)
 
 // Flushes the noted copies, then deletes each source that is as it was
 // listed and logs "Kept, changed while copied: <path>" for each that is not.
-// A source that cannot be deleted, or not asked about, is named in "Kept,
-// could not delete: <path>", counted as skipped and fails the pass.
+// A source that cannot be deleted, or not asked about, or whose folder is
+// no longer reached without a link, is named in "Kept, could not delete:
+// <path>", counted as skipped and fails the pass.
 // When the copies cannot be flushed no source is deleted: one error line,
 // and the pass fails and stops (the medium failed).
 void SettleMoves(WorkerContext& context, MoveBatch& batch);

@@ -34,26 +34,32 @@ void ReportSkipped(WorkerContext& context, const char* head, const char* path) {
   context.pass_failed = true;
 }
 
-bool RecycleDestination(WorkerContext& context, size_t top_length) {
-  int result = context.files->Recycle(context.destination);
+const char kLinkInDestination[] = "Skipped, link in destination: ";
+
+bool RecycleDestination(WorkerContext& context, void* folder, size_t top_length) {
+  int result = context.files->Recycle(folder, context.destination);
   char kept[kPathBufferSize];
   bool moved_aside = false;
-  if (result != 0) {
+  if (result != 0 && result != static_cast<int>(kErrorFolderSwapped)) {
     switch (JudgeAfterRecycle(result, context.keep_versions_days)) {
       case AfterRecycle::kMoveAside:
         // Where the versions folder cannot be made, the trash's failure stands.
         if (PrepareVersionPlace(*context.files, context.destination, top_length,
                                 context.version_stamp, kept)) {
-          result = context.files->MoveAside(context.destination, kept);
+          result = context.files->MoveAside(folder, context.destination, kept);
           moved_aside = result == 0;
         }
         break;
       case AfterRecycle::kRemoveForGood:
-        result = context.files->RemoveForGood(context.destination);
+        result = context.files->RemoveForGood(folder, context.destination);
         break;
       case AfterRecycle::kFailed:
         break;
     }
+  }
+  if (result == static_cast<int>(kErrorFolderSwapped)) {
+    ReportSkipped(context, kLinkInDestination, context.destination);
+    return false;
   }
   if (result == 0) {
     ++context.counts.removed;

@@ -52,13 +52,19 @@ void ReportTooLong(WorkerContext& context, const char* folder, const char* name)
 // as failed: an entry left alone for safety or after a failure.
 void ReportSkipped(WorkerContext& context, const char* head, const char* path);
 
-// Removes the entry named in the destination buffer, whose side's top ends
-// at top_length: to the recycle bin or trash; where that fails, with
-// versions kept, into the versions folder (a dry run names the place in a
-// line), else deleted for good where the volume has no trash. Logs "Removed
-// <path>", counted as removed, or "Delete failed on <path>", counted as
-// skipped and marking the pass as failed. True when it is gone.
-bool RecycleDestination(WorkerContext& context, size_t top_length);
+// The line of an entry or folder left alone because a link stands, or was
+// swapped in, where the destination has a folder.
+extern const char kLinkInDestination[];
+
+// Removes the entry named in the destination buffer, in its folder held as
+// folder (nullptr: by path), whose side's top ends at top_length: to the
+// recycle bin or trash; where that fails, with versions kept, into the
+// versions folder (a dry run names the place in a line), else deleted for
+// good where the volume has no trash. Logs "Removed <path>", counted as
+// removed, or "Delete failed on <path>", counted as skipped and marking the
+// pass as failed; a folder no longer at its path is reported as a link in
+// the destination. True when it is gone.
+bool RecycleDestination(WorkerContext& context, void* folder, size_t top_length);
 
 // What a walk asks of the volumes of the paths in the buffers at a job's
 // top, once: whether the destination ignores letter case, and the times the

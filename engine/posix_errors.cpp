@@ -1,6 +1,7 @@
 #include "engine/posix_errors.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "engine/file_services.h"
@@ -63,6 +64,14 @@ uint32_t ErrorForPath(const char* path, int error) {
   if (!SplitPath(path, folder, &last)) return kErrorNameTooLong;
   struct stat st;
   return stat(folder, &st) == 0 && S_ISDIR(st.st_mode) ? kErrorFileNotFound : kErrorPathNotFound;
+}
+
+uint32_t ErrorIn(int folder, const char* name, int error) {
+  if (folder == AT_FDCWD) return ErrorForPath(name, error);
+  if (error != ENOENT) return WindowsErrorFromErrno(error);
+  struct stat st;
+  const bool folder_gone = fstat(folder, &st) != 0 || st.st_nlink == 0;
+  return folder_gone ? kErrorPathNotFound : kErrorFileNotFound;
 }
 
 bool MetadataNotStored(int error) {

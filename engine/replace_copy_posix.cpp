@@ -119,12 +119,15 @@ int FillCopy(int in, int out, const struct stat& source, bool* at_source) {
   return 0;
 }
 
-// Creates path for writing, new; a stray left by an earlier run of the same
-// process id is removed once. Returns the descriptor or -1 with errno set.
-int CreateTemporary(const char* path) {
-  constexpr int kFlags = O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC;
-  int fd = open(path, kFlags, 0600);
-  if (fd < 0 && errno == EEXIST && unlink(path) == 0) fd = open(path, kFlags, 0600);
+// Creates name in folder for writing, new; a stray left by an earlier run of
+// the same process id is removed once. Returns the descriptor or -1 with
+// errno set.
+int CreateTemporary(int folder, const char* name) {
+  constexpr int kFlags = O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC;
+  int fd = openat(folder, name, kFlags, 0600);
+  if (fd < 0 && errno == EEXIST && unlinkat(folder, name, 0) == 0) {
+    fd = openat(folder, name, kFlags, 0600);
+  }
   return fd;
 }
 
@@ -135,18 +138,25 @@ bool ProcLinksUsable() {
   return usable;
 }
 
-// Links the complete unnamed file out as path; 0 or an errno (EEXIST when
-// something has that name already).
-int LinkUnnamed(int out, const char* path) {
+// Links the complete unnamed file out as name in folder; 0 or an errno
+// (EEXIST when something has that name already).
+int LinkUnnamed(int out, int folder, const char* name) {
   char self[32];
   std::snprintf(self, sizeof self, "/proc/self/fd/%d", out);
-  return linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+  return linkat(AT_FDCWD, self, folder, name, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
 }
 
+// Where a copy lands: the folder (a held descriptor, or AT_FDCWD when the
+// names are paths), the destination's and the temporary's names in it.
+struct Landing {
+  int folder;
+  const char* name;
+  const char* temporary;
+};
+
 // The old destination kept through PlaceKeepingOld; 0, or -1 with *error set.
-int PlaceKept(const char* temporary, const char* destination, const char* keep_old_as,
-              uint32_t* error) {
-  *error = PlaceKeepingOld(temporary, destination, keep_old_as, KeepOrder::kLinkFirst);
+int PlaceKept(const Landing& at, const char* keep_old_as, uint32_t* error) {
+  *error = PlaceKeepingOld(at.folder, at.temporary, at.name, keep_old_as, KeepOrder::kLinkFirst);
   return *error == 0 ? 0 : -1;
 }
 
@@ -155,62 +165,63 @@ int PlaceKept(const char* temporary, const char* destination, const char* keep_o
 // behind by a crash at any point. A file to replace needs the one-step
 // rename, so the copy is linked under the temporary name first. 0, an errno,
 // or -1 with *error set when the old file could not be kept.
-int PlaceUnnamed(int out, const char* temporary, const char* destination, const char* keep_old_as,
-                 uint32_t* error) {
-  int failure = keep_old_as == nullptr ? LinkUnnamed(out, destination) : EEXIST;
+int PlaceUnnamed(int out, const Landing& at, const char* keep_old_as, uint32_t* error) {
+  int failure = keep_old_as == nullptr ? LinkUnnamed(out, at.folder, at.name) : EEXIST;
   if (failure == 0) {
     if (close(out) == 0) return 0;
     // Nothing was there before: taking the new name back leaves all as it was.
     failure = errno;
-    unlink(destination);
+    unlinkat(at.folder, at.name, 0);
     return failure;
   }
   if (failure == EEXIST) {
-    failure = LinkUnnamed(out, temporary);
-    if (failure == EEXIST && unlink(temporary) == 0) failure = LinkUnnamed(out, temporary);
+    failure = LinkUnnamed(out, at.folder, at.temporary);
+    if (failure == EEXIST && unlinkat(at.folder, at.temporary, 0) == 0) {
+      failure = LinkUnnamed(out, at.folder, at.temporary);
+    }
   }
   if (close(out) != 0 && failure == 0) failure = errno;
   if (failure != 0) return failure;
-  if (keep_old_as != nullptr) return PlaceKept(temporary, destination, keep_old_as, error);
-  if (rename(temporary, destination) == 0) return 0;
+  if (keep_old_as != nullptr) return PlaceKept(at, keep_old_as, error);
+  if (renameat(at.folder, at.temporary, at.folder, at.name) == 0) return 0;
   failure = errno;
-  unlink(temporary);
+  unlinkat(at.folder, at.temporary, 0);
   return failure;
 }
 
 // A volume that took the complete copy under its temporary name in the same
 // folder, but not under the destination's, where nothing stood, refuses the
 // name: characters its rules forbid, a name too long for it.
-bool RefusesName(int failure, const char* destination) {
+bool RefusesName(int failure, const Landing& at) {
   struct stat st;
-  return MayRefuseName(failure) && lstat(destination, &st) != 0;
+  return MayRefuseName(failure) && fstatat(at.folder, at.name, &st, AT_SYMLINK_NOFOLLOW) != 0;
 }
 
 // The named path: created beside the destination, renamed over it. 0, an
 // errno, or -1 with *error set (the temporary file cannot be created, the old
 // file cannot be kept, the destination's name is refused).
-int CopyThroughNamed(int in, const struct stat& st, const char* temporary, const char* destination,
-                     const char* keep_old_as, uint32_t* error, bool* at_source) {
-  const int out = CreateTemporary(temporary);
+int CopyThroughNamed(int in, const struct stat& st, const Landing& at, const char* keep_old_as,
+                     uint32_t* error, bool* at_source) {
+  const int out = CreateTemporary(at.folder, at.temporary);
   if (out < 0) {
-    *error = ErrorForPath(temporary, errno);
+    *error = ErrorIn(at.folder, at.temporary, errno);
     return -1;
   }
   int failure = FillCopy(in, out, st, at_source);
   if (close(out) != 0 && failure == 0) failure = errno;
   if (failure == 0 && keep_old_as != nullptr) {
-    if (PlaceKept(temporary, destination, keep_old_as, error) != 0) return -1;
+    if (PlaceKept(at, keep_old_as, error) != 0) return -1;
   } else {
-    if (failure == 0 && rename(temporary, destination) != 0) {
+    if (failure == 0 && renameat(at.folder, at.temporary, at.folder, at.name) != 0) {
       failure = errno;
-      if (RefusesName(failure, destination)) {
-        unlink(temporary);
+      if (RefusesName(failure, at)) {
+        unlinkat(at.folder, at.temporary, 0);
         *error = kErrorInvalidName;
         return -1;
       }
     }
     if (failure != 0) {
-      unlink(temporary);
+      unlinkat(at.folder, at.temporary, 0);
       return failure;
     }
   }
@@ -219,7 +230,7 @@ int CopyThroughNamed(int in, const struct stat& st, const char* temporary, const
   // times are set again by name. A copy in place without them is still a
   // copy; the next pass finds it older and copies it again.
   const timespec times[2] = {st.st_atim, st.st_mtim};
-  utimensat(AT_FDCWD, destination, times, AT_SYMLINK_NOFOLLOW);
+  utimensat(at.folder, at.name, times, AT_SYMLINK_NOFOLLOW);
   return 0;
 }
 
@@ -230,19 +241,20 @@ bool LinksRefused(int error) {
          error == EMLINK || error == EXDEV;
 }
 
-// Gives the old destination its kept name; *moved tells whether it left its
-// own name (a rename) rather than gaining a second one (a link). 0 or an errno.
-int KeepOld(const char* destination, const char* keep_old_as, KeepOrder order, bool* moved) {
+// Gives the old destination (name in folder) its kept name; *moved tells
+// whether it left its own name (a rename) rather than gaining a second one
+// (a link). 0 or an errno.
+int KeepOld(int folder, const char* name, const char* keep_old_as, KeepOrder order, bool* moved) {
   *moved = false;
   if (order == KeepOrder::kLinkFirst) {
-    if (link(destination, keep_old_as) == 0) return 0;
+    if (linkat(folder, name, AT_FDCWD, keep_old_as, 0) == 0) return 0;
     if (!LinksRefused(errno)) return errno;
   }
   // link refuses a folder with EPERM too: a folder is no old file to keep.
   struct stat st;
-  if (lstat(destination, &st) != 0) return errno;
+  if (fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
   if (S_ISDIR(st.st_mode)) return EISDIR;
-  const int failure = RenameNew(destination, keep_old_as);
+  const int failure = RenameNew(folder, name, keep_old_as);
   *moved = failure == 0;
   return failure;
 }
@@ -254,34 +266,34 @@ pid_t ProcessId() {
 
 }  // namespace
 
-int RenameNew(const char* from, const char* to) {
-  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+int RenameNew(int folder, const char* from, const char* to) {
+  if (renameat2(folder, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
   if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
   struct stat st;
   if (lstat(to, &st) == 0) return EEXIST;
-  return rename(from, to) == 0 ? 0 : errno;
+  return renameat(folder, from, AT_FDCWD, to) == 0 ? 0 : errno;
 }
 
-uint32_t PlaceKeepingOld(const char* temporary, const char* destination, const char* keep_old_as,
-                         KeepOrder order) {
+uint32_t PlaceKeepingOld(int folder, const char* temporary, const char* destination,
+                         const char* keep_old_as, KeepOrder order) {
   bool moved = false;
-  int failure = KeepOld(destination, keep_old_as, order, &moved);
+  int failure = KeepOld(folder, destination, keep_old_as, order, &moved);
   if (failure != 0) {
-    unlink(temporary);
+    unlinkat(folder, temporary, 0);
     return ErrorForPath(keep_old_as, failure);
   }
-  if (rename(temporary, destination) == 0) return 0;
+  if (renameat(folder, temporary, folder, destination) == 0) return 0;
   failure = errno;
   // The old file back under its name; after a link it never left it.
   if (moved) {
-    rename(keep_old_as, destination);
+    renameat(AT_FDCWD, keep_old_as, folder, destination);
   } else {
     unlink(keep_old_as);
   }
-  unlink(temporary);
-  return ErrorForPath(destination, failure);
+  unlinkat(folder, temporary, 0);
+  return ErrorIn(folder, destination, failure);
 }
-bool CopyIntoPlace(const char* source, const char* destination, const char* keep_old_as,
+bool CopyIntoPlace(int held, const char* source, const char* destination, const char* keep_old_as,
                    TemporaryKind kind, uint32_t* error, bool* at_source) {
   *at_source = false;
   char folder[kPosixPathMax];
@@ -291,8 +303,11 @@ bool CopyIntoPlace(const char* source, const char* destination, const char* keep
     *error = kErrorNameTooLong;
     return false;
   }
-  const int n = std::snprintf(temporary, sizeof temporary, "%s/%s%ld%s", folder, kTemporaryPrefix,
-                              static_cast<long>(ProcessId()), kTemporarySuffix);
+  // In a held folder the names are its own; by path they are whole paths.
+  const bool by_path = held == AT_FDCWD;
+  const int n = std::snprintf(temporary, sizeof temporary, "%s%s%s%ld%s", by_path ? folder : "",
+                              by_path ? "/" : "", kTemporaryPrefix, static_cast<long>(ProcessId()),
+                              kTemporarySuffix);
   if (n < 0 || static_cast<size_t>(n) >= sizeof temporary) {
     *error = kErrorNameTooLong;
     return false;
@@ -318,21 +333,25 @@ bool CopyIntoPlace(const char* source, const char* destination, const char* keep
 
   // Where the unnamed file is refused (a file system without it, an old
   // kernel), the named one does the work and reports any real failure.
-  const int unnamed = kind == TemporaryKind::kUnnamedFirst && ProcLinksUsable()
-                          ? open(folder, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600)
-                          : -1;
+  const int unnamed =
+      kind == TemporaryKind::kUnnamedFirst && ProcLinksUsable()
+          ? openat(held, by_path ? folder : ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600)
+          : -1;
+  const Landing at{held, by_path ? destination : last, temporary};
   if (unnamed >= 0) {
     failure = FillCopy(in, unnamed, st, at_source);
     if (failure == 0) {
-      failure = PlaceUnnamed(unnamed, temporary, destination, keep_old_as, error);
+      failure = PlaceUnnamed(unnamed, at, keep_old_as, error);
     } else {
       close(unnamed);
     }
   } else {
-    failure = CopyThroughNamed(in, st, temporary, destination, keep_old_as, error, at_source);
+    failure = CopyThroughNamed(in, st, at, keep_old_as, error, at_source);
   }
   close(in);
   if (failure == 0) return true;
-  if (failure > 0) *error = ErrorForPath(*at_source ? source : destination, failure);
+  if (failure > 0) {
+    *error = *at_source ? ErrorForPath(source, failure) : ErrorIn(held, at.name, failure);
+  }
   return false;
 }

@@ -26,23 +26,26 @@ enum class KeepOrder {
 // bits, times) through a temporary file of the given kind and replaces an
 // existing destination file in one rename, keeping the old one at
 // keep_old_as first unless that is nullptr (see
-// FileServices::ReplaceWithCopy). Owner and bits the volume cannot store are
-// no failure. False with *error set (a
+// FileServices::ReplaceWithCopy). held is the destination's folder held
+// open, where the temporary file is made and placed by names relative to
+// it, or AT_FDCWD to go by the paths. Owner and bits the volume cannot
+// store are no failure. False with *error set (a
 // Windows error number) on failure, when the old destination is as it was
 // and no temporary file is left; *at_source is then true when the source
 // could not be opened or read, or is no plain file.
-bool CopyIntoPlace(const char* source, const char* destination, const char* keep_old_as,
+bool CopyIntoPlace(int held, const char* source, const char* destination, const char* keep_old_as,
                    TemporaryKind kind, uint32_t* error, bool* at_source);
 
-// Puts the complete file at temporary in place as destination, the old
-// destination file first kept at keep_old_as. Returns 0 or a Windows error
+// Puts the complete file temporary in place as destination, both names in
+// folder (a descriptor, or AT_FDCWD for paths), the old destination file
+// first kept at keep_old_as (a path). Returns 0 or a Windows error
 // number; on failure the temporary file is removed and the old file is back
 // at destination with nothing at keep_old_as, unless the rename that puts it
 // back fails too, when it stays at keep_old_as.
-uint32_t PlaceKeepingOld(const char* temporary, const char* destination, const char* keep_old_as,
-                         KeepOrder order);
+uint32_t PlaceKeepingOld(int folder, const char* temporary, const char* destination,
+                         const char* keep_old_as, KeepOrder order);
 
-// Renames from to the new name to in one step, never replacing anything
-// there; where the volume cannot promise that itself, the name is looked at
-// first. Returns 0 or an errno.
-int RenameNew(const char* from, const char* to);
+// Renames from (a name in folder, a descriptor or AT_FDCWD) to the new path
+// to in one step, never replacing anything there; where the volume cannot
+// promise that itself, the name is looked at first. Returns 0 or an errno.
+int RenameNew(int folder, const char* from, const char* to);

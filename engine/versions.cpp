@@ -124,7 +124,7 @@ bool MakeVersionFolders(FileServices& files, const char* version_path, size_t to
                          : path.substr(0, top_end) + path.substr(stamp_end, end - stamp_end);
     uint32_t error = 0;  // a level not made keeps no version, whatever the cause
     made = end == versions_end ? files.MakeHiddenFolder(level.c_str())
-                               : files.MakeFolder(level.c_str(), like.c_str(), &error);
+                               : files.MakeFolder(nullptr, level.c_str(), like.c_str(), &error);
     if (!made) return false;
   }
   return true;
@@ -167,7 +167,7 @@ PruneCounts PruneVersions(FileServices& files, const char* top, uint32_t days,
   } while (files.NextFind(find, &entry));
   files.EndFind(find);
   for (const std::string& folder : old)
-    ++(files.RemoveForGood(folder.c_str()) == 0 ? counts.removed : counts.failed);
+    ++(files.RemoveForGood(nullptr, folder.c_str()) == 0 ? counts.removed : counts.failed);
   return counts;
 }
 

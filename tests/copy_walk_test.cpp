@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -290,14 +291,19 @@ TEST_F(CopyWalkTest, EachFolderIsHeldOpenOnceAndAskedByPathWhenItCannotBe) {
     Put(src / "a" / "b" / "same.txt", "source", kBaseTime);
     fs::create_directory(dst / "a" / "b");
     Put(dst / "a" / "b" / "same.txt", "target", kBaseTime);
-    if (refuse_open) files.FailOn(FileOp::kOpenFolder, kErrorAccessDenied);
+    if (refuse_open) {
+      files.FailOn(FileOp::kOpenFolder, kErrorAccessDenied);
+      files.FailOn(FileOp::kOpenSubfolder, kErrorAccessDenied);
+    }
 
     EXPECT_TRUE(Copy());
     EXPECT_EQ(SortedLog(), Sorted({"Copying " + (dst / "new.txt").string(),
                                    "Updating " + (dst / "a" / "older.txt").string()}));
     EXPECT_EQ(ReadFile(dst / "a" / "older.txt"), "fresh");
     EXPECT_EQ(ReadFile(dst / "a" / "b" / "same.txt"), "target");
-    EXPECT_EQ(files.calls(FileOp::kOpenFolder), 3);
+    // The top by its path, each subfolder from its parent.
+    EXPECT_EQ(files.calls(FileOp::kOpenFolder), 1);
+    EXPECT_EQ(files.calls(FileOp::kOpenSubfolder), 2);
     EXPECT_EQ(files.calls(FileOp::kCloseFolder), 3);
   }
 }
@@ -425,6 +431,122 @@ TEST_F(CopyWalkTest, LinksAreNeverWrittenThroughAndMoveLeavesWhatTheyReach) {
   ASSERT_TRUE(MakeFolderLink(dst / "via", temp.path() / "named"));
   EXPECT_TRUE(CopyBetween((src / "linked").string(), (temp.path() / "named").string(), kModeMove));
   EXPECT_EQ(ReadFile(dst / "via" / "new.txt"), "new");
+}
+
+// Swaps the destination's sub, as a copy into it is about to be made, for a
+// link to a folder outside both trees or for another plain folder, and
+// checks that nothing reaches that folder: POSIX places in the folder it
+// holds (now under its new name); Windows refuses the placing.
+class CopyWalkSwapTest : public WalkTest {
+ protected:
+  void CopyWhileSubIsSwapped(bool link) {
+    const fs::path swapped_in = temp.path() / "swapped-in";
+    fs::create_directory(swapped_in);
+    fs::create_directories(src / "sub");
+    WriteFile(src / "sub" / "a.txt", "a");
+    WriteFile(src / "sub" / "b.txt", "b");
+    fs::create_directory(src / "later");
+    WriteFile(src / "later" / "c.txt", "c");
+    if (link && !MakeFolderLink(swapped_in, temp.path() / "probe")) {
+      GTEST_SKIP() << "no folder links on this system";
+    }
+    bool swapped = false;
+    files.before_call = [&](FileOp op, const char* path) {
+      if (op != FileOp::kReplaceWithCopy || swapped ||
+          std::string(path).find((dst / "sub").string()) != 0) {
+        return;
+      }
+      swapped = true;
+      fs::rename(dst / "sub", dst / "held");
+      if (link) {
+        MakeFolderLink(swapped_in, dst / "sub");
+      } else {
+        fs::create_directory(dst / "sub");
+      }
+    };
+
+    EXPECT_TRUE(Copy());
+    ASSERT_TRUE(swapped);
+    // The folder swapped in: the link's target, or the plain folder itself.
+    EXPECT_TRUE(fs::is_empty(link ? swapped_in : dst / "sub"));
+    EXPECT_EQ(ReadFile(dst / "later" / "c.txt"), "c");
+    const std::vector<std::string>& log = host.log();
+    const auto logged = [&log](const fs::path& path) {
+      return std::find(log.begin(), log.end(), "Skipped, link in destination: " + path.string()) !=
+             log.end();
+    };
+    if (kPathSeparator == '\\') {
+      EXPECT_TRUE(logged(dst / "sub" / "a.txt"));
+      EXPECT_TRUE(logged(dst / "sub" / "b.txt"));
+    } else {
+      // Placed in the folder held, and the folder named as no longer at its path.
+      EXPECT_EQ(ReadFile(dst / "held" / "a.txt"), "a");
+      EXPECT_EQ(ReadFile(dst / "held" / "b.txt"), "b");
+      EXPECT_TRUE(logged(dst / "sub"));
+    }
+    EXPECT_TRUE(context.pass_failed);
+  }
+};
+
+TEST_F(CopyWalkSwapTest, ADestinationFolderSwappedForALinkMidCopyIsNeverWrittenThrough) {
+  CopyWhileSubIsSwapped(/*link=*/true);
+}
+
+TEST_F(CopyWalkSwapTest, ADestinationFolderSwappedForAnotherMidCopyIsNeverWrittenInto) {
+  CopyWhileSubIsSwapped(/*link=*/false);
+}
+
+TEST_F(CopyWalkTest, AFolderSwappedForALinkBeforeItIsOpenedIsSkipped) {
+  const fs::path outside = temp.path() / "outside";
+  fs::create_directory(outside);
+  fs::create_directories(src / "sub");
+  WriteFile(src / "sub" / "a.txt", "a");
+  fs::create_directory(src / "later");
+  WriteFile(src / "later" / "c.txt", "c");
+  if (!MakeFolderLink(outside, temp.path() / "probe")) {
+    GTEST_SKIP() << "no folder links on this system";
+  }
+  files.before_call = [&](FileOp op, const char* path) {
+    if (op == FileOp::kOpenSubfolder && path == (dst / "sub").string()) {
+      fs::remove(dst / "sub");
+      MakeFolderLink(outside, dst / "sub");
+    }
+  };
+
+  EXPECT_TRUE(Copy());
+  EXPECT_EQ(SortedLog(), Sorted({"Skipped, link in destination: " + (dst / "sub").string(),
+                                 "Copying " + (dst / "later" / "c.txt").string()}));
+  EXPECT_TRUE(fs::is_empty(outside));
+  EXPECT_EQ(context.counts.skipped, 1u);
+  EXPECT_TRUE(context.pass_failed);
+}
+
+TEST_F(CopyWalkTest, MoveDeletesNoSourceWhoseFolderWasSwappedForALink) {
+  // The link leads to a file of the same name, size and time as the one copied.
+  const fs::path other = temp.path() / "other";
+  fs::create_directory(other);
+  Put(other / "a.txt", "same", kBaseTime);
+  fs::create_directory(src / "sub");
+  Put(src / "sub" / "a.txt", "same", kBaseTime);
+  Put(src / "top.txt", "top", kBaseTime);
+  if (!MakeFolderLink(other, temp.path() / "probe")) {
+    GTEST_SKIP() << "no folder links on this system";
+  }
+  files.before_call = [&](FileOp op, const char*) {
+    if (op != FileOp::kFlushCopies) return;
+    fs::rename(src / "sub", temp.path() / "sub-moved");
+    MakeFolderLink(other, src / "sub");
+  };
+
+  EXPECT_TRUE(Copy(kModeMove));
+  EXPECT_EQ(ReadFile(other / "a.txt"), "same");
+  EXPECT_EQ(ReadFile(temp.path() / "sub-moved" / "a.txt"), "same");
+  EXPECT_FALSE(fs::exists(src / "top.txt"));
+  const std::vector<std::string>& log = host.log();
+  EXPECT_NE(std::find(log.begin(), log.end(),
+                      "Kept, could not delete: " + (src / "sub" / "a.txt").string()),
+            log.end());
+  EXPECT_TRUE(context.pass_failed);
 }
 
 TEST_F(CopyWalkTest, MadeFoldersTakeTheSourceFoldersPermissions) {

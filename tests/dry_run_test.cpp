@@ -133,18 +133,19 @@ TEST_F(DryRunTest, KeptAndMovedEntriesStandAtTheirNewNames) {
   ASSERT_TRUE(dry.ReadInfo(at(dst / "a.txt").c_str(), &old, &error));
 
   bool at_source = true;
-  ASSERT_TRUE(dry.ReplaceWithCopy(at(src / "a.txt").c_str(), at(dst / "a.txt").c_str(),
+  ASSERT_TRUE(dry.ReplaceWithCopy(nullptr, at(src / "a.txt").c_str(), at(dst / "a.txt").c_str(),
                                   at(dst / "versions" / "a.txt").c_str(), &error, &at_source));
   PathInfo kept{};
   ASSERT_TRUE(dry.ReadInfo(at(dst / "versions" / "a.txt").c_str(), &kept, &error));
   EXPECT_EQ(kept.last_write, old.last_write);
   EXPECT_EQ(kept.size, 5u);
   // The old version's name is taken now, as it would be.
-  EXPECT_FALSE(dry.ReplaceWithCopy(at(src / "a.txt").c_str(), at(dst / "a.txt").c_str(),
+  EXPECT_FALSE(dry.ReplaceWithCopy(nullptr, at(src / "a.txt").c_str(), at(dst / "a.txt").c_str(),
                                    at(dst / "versions" / "a.txt").c_str(), &error, &at_source));
   EXPECT_EQ(error, kErrorFileExists);
 
-  EXPECT_EQ(dry.MoveAside(at(dst / "tree").c_str(), at(dst / "versions" / "tree").c_str()), 0);
+  EXPECT_EQ(dry.MoveAside(nullptr, at(dst / "tree").c_str(), at(dst / "versions" / "tree").c_str()),
+            0);
   EXPECT_FALSE(dry.Exists(at(dst / "tree" / "inner").c_str()));
   EXPECT_TRUE(dry.IsFolder(at(dst / "versions" / "tree").c_str()));
   EXPECT_EQ(TreeState({temp.path()}), before);

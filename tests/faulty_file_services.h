@@ -32,6 +32,8 @@ enum class FileOp {
   kMakeHiddenFolder,
   kKeepOldVersion,  // the keeping of the old file in a replace, by its kept path
   kOpenFolder,
+  kOpenSubfolder,
+  kFolderStillAt,
   kCloseFolder,
   kSameContent,
   kIgnoresCase,
@@ -110,6 +112,15 @@ class FaultyFileServices : public FileServices {
     if (Fails(FileOp::kOpenFolder, path, &error)) return nullptr;
     return inner_.OpenFolder(path);
   }
+  void* OpenSubfolder(void* parent, const char* path, size_t parent_length,
+                      uint32_t* error) override {
+    if (Fails(FileOp::kOpenSubfolder, path, error)) return nullptr;
+    return inner_.OpenSubfolder(parent, path, parent_length, error);
+  }
+  bool FolderStillAt(void* folder, const char* path) override {
+    uint32_t error = 0;
+    return !Fails(FileOp::kFolderStillAt, path, &error) && inner_.FolderStillAt(folder, path);
+  }
   void CloseFolder(void* folder) override {
     Count(FileOp::kCloseFolder, "");
     inner_.CloseFolder(folder);
@@ -123,8 +134,8 @@ class FaultyFileServices : public FileServices {
     uint32_t error = 0;
     return !Fails(FileOp::kSameContent, a, &error) && inner_.SameContent(a, b);
   }
-  bool ReplaceWithCopy(const char* source, const char* destination, const char* keep_old_as,
-                       uint32_t* error, bool* at_source) override {
+  bool ReplaceWithCopy(void* folder, const char* source, const char* destination,
+                       const char* keep_old_as, uint32_t* error, bool* at_source) override {
     *at_source = false;
     if (Fails(FileOp::kReplaceWithCopy, destination, error)) return false;
     if (Matches(kSourceOfCopy, source, error)) {
@@ -132,38 +143,38 @@ class FaultyFileServices : public FileServices {
       return false;
     }
     if (keep_old_as != nullptr && Fails(FileOp::kKeepOldVersion, keep_old_as, error)) return false;
-    return inner_.ReplaceWithCopy(source, destination, keep_old_as, error, at_source);
+    return inner_.ReplaceWithCopy(folder, source, destination, keep_old_as, error, at_source);
   }
   // The paths of a flush are its first copy's.
   bool FlushCopies(const char* paths) override {
     uint32_t error = 0;
     return !Fails(FileOp::kFlushCopies, paths, &error) && inner_.FlushCopies(paths);
   }
-  bool RemoveFile(const char* path) override {
+  bool RemoveFile(void* folder, const char* path) override {
     uint32_t error = 0;
-    return !Fails(FileOp::kRemoveFile, path, &error) && inner_.RemoveFile(path);
+    return !Fails(FileOp::kRemoveFile, path, &error) && inner_.RemoveFile(folder, path);
   }
-  bool MakeFolder(const char* path, const char* like, uint32_t* error) override {
-    return !Fails(FileOp::kMakeFolder, path, error) && inner_.MakeFolder(path, like, error);
+  bool MakeFolder(void* folder, const char* path, const char* like, uint32_t* error) override {
+    return !Fails(FileOp::kMakeFolder, path, error) && inner_.MakeFolder(folder, path, like, error);
   }
   bool MakeHiddenFolder(const char* path) override {
     uint32_t error = 0;
     return !Fails(FileOp::kMakeHiddenFolder, path, &error) && inner_.MakeHiddenFolder(path);
   }
-  int Recycle(const char* path) override {
+  int Recycle(void* folder, const char* path) override {
     uint32_t error = 0;
     if (Fails(FileOp::kRecycle, path, &error)) return static_cast<int>(error);
-    return inner_.Recycle(path);
+    return inner_.Recycle(folder, path);
   }
-  int RemoveForGood(const char* path) override {
+  int RemoveForGood(void* folder, const char* path) override {
     uint32_t error = 0;
     if (Fails(FileOp::kRemoveForGood, path, &error)) return static_cast<int>(error);
-    return inner_.RemoveForGood(path);
+    return inner_.RemoveForGood(folder, path);
   }
-  int MoveAside(const char* path, const char* to) override {
+  int MoveAside(void* folder, const char* path, const char* to) override {
     uint32_t error = 0;
     if (Fails(FileOp::kMoveAside, path, &error)) return static_cast<int>(error);
-    return inner_.MoveAside(path, to);
+    return inner_.MoveAside(folder, path, to);
   }
   // A volume that ignores letter case, or one that keeps chosen times, as
   // the tests tell: the real volume's answer while none is told.

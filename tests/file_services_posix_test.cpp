@@ -58,8 +58,8 @@ ChildCopy CopyWhereCallsFail(const std::string& source, const std::string& desti
     uint32_t copy_error = 0;
     bool at_source = false;
     if (!FailSystemCalls(calls, error)) _exit(2);
-    _exit(DefaultFileServices().ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &copy_error,
-                                                &at_source)
+    _exit(DefaultFileServices().ReplaceWithCopy(nullptr, source.c_str(), destination.c_str(),
+                                                nullptr, &copy_error, &at_source)
               ? 0
               : 1);
   }
@@ -153,8 +153,8 @@ TEST_F(PosixFileServicesTest, CopiesCarryPermissionBitsAndExactTimes) {
     const std::string destination = dir.Join("copy");
     uint32_t error = 0;
     bool at_source = false;
-    ASSERT_TRUE(
-        files.ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &error, &at_source))
+    ASSERT_TRUE(files.ReplaceWithCopy(nullptr, source.c_str(), destination.c_str(), nullptr, &error,
+                                      &at_source))
         << error;
     const struct stat copied = Stat(destination);
     EXPECT_EQ(copied.st_mode & 07777, mode);
@@ -179,7 +179,8 @@ TEST_F(PosixFileServicesTest, SpecialBitsGoOnlyWithTheirOwner) {
   if (root) {
     uint32_t error = 0;
     bool at_source = false;
-    ASSERT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &error, &at_source))
+    ASSERT_TRUE(files.ReplaceWithCopy(nullptr, source.c_str(), destination.c_str(), nullptr, &error,
+                                      &at_source))
         << error;
     const struct stat copied = Stat(destination);
     EXPECT_EQ(copied.st_uid, 12345u);
@@ -259,7 +260,8 @@ TEST_F(PosixFileServicesTest, SparseFilesStaySparse) {
     const std::string destination = dir.Join(std::string(c.name) + ".copy");
     uint32_t error = 0;
     bool at_source = false;
-    ASSERT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &error, &at_source))
+    ASSERT_TRUE(files.ReplaceWithCopy(nullptr, source.c_str(), destination.c_str(), nullptr, &error,
+                                      &at_source))
         << error;
     const struct stat copied = Stat(destination);
     EXPECT_EQ(copied.st_size, kSize);
@@ -282,8 +284,8 @@ TEST_F(PosixFileServicesTest, CopiesWhatAFileSystemReportsAsEmpty) {
   const std::string destination = dir.Join("version");
   uint32_t error = 0;
   bool at_source = false;
-  ASSERT_TRUE(
-      files.ReplaceWithCopy("/proc/version", destination.c_str(), nullptr, &error, &at_source))
+  ASSERT_TRUE(files.ReplaceWithCopy(nullptr, "/proc/version", destination.c_str(), nullptr, &error,
+                                    &at_source))
       << error;
   EXPECT_FALSE(ReadFile(destination).empty());
   EXPECT_EQ(ReadFile(destination), ReadFile("/proc/version"));
@@ -307,8 +309,8 @@ TEST_F(PosixFileServicesTest, BothKindsOfTemporaryFileLeaveOnlyTheCopy) {
       const std::string destination = (out / name).string();
       uint32_t error = 0;
       bool at_source = false;
-      ASSERT_TRUE(
-          CopyIntoPlace(source.c_str(), destination.c_str(), nullptr, kind, &error, &at_source))
+      ASSERT_TRUE(CopyIntoPlace(AT_FDCWD, source.c_str(), destination.c_str(), nullptr, kind,
+                                &error, &at_source))
           << name << " error " << error;
       EXPECT_EQ(ReadFile(destination), "fresh content") << name;
       EXPECT_EQ(Stat(destination).st_mtim.tv_nsec, 123456789) << name;
@@ -329,8 +331,8 @@ TEST_F(PosixFileServicesTest, BothKindsOfTemporaryFileLeaveOnlyTheCopy) {
     for (const auto& f : failures) {
       uint32_t error = 0;
       bool at_source = true;
-      EXPECT_FALSE(
-          CopyIntoPlace(source.c_str(), f.destination.c_str(), nullptr, kind, &error, &at_source));
+      EXPECT_FALSE(CopyIntoPlace(AT_FDCWD, source.c_str(), f.destination.c_str(), nullptr, kind,
+                                 &error, &at_source));
       EXPECT_EQ(error, f.error) << f.destination;
       EXPECT_FALSE(at_source) << f.destination;
     }
@@ -347,8 +349,8 @@ TEST_F(PosixFileServicesTest, BothKindsOfTemporaryFileLeaveOnlyTheCopy) {
     WriteFile(out / "old", "previous");
     uint32_t error = 0;
     bool at_source = false;
-    ASSERT_TRUE(CopyIntoPlace(source.c_str(), (out / "old").c_str(), kept.c_str(), kind, &error,
-                              &at_source))
+    ASSERT_TRUE(CopyIntoPlace(AT_FDCWD, source.c_str(), (out / "old").c_str(), kept.c_str(), kind,
+                              &error, &at_source))
         << error;
     EXPECT_EQ(ReadFile(kept), "previous");
     EXPECT_EQ(ReadFile(out / "old"), "fresh content");
@@ -375,8 +377,8 @@ TEST_F(PosixFileServicesTest, ASourceThatCannotBeCopiedIsTheSourcesFailure) {
   for (const auto& [source, expected] : cases) {
     uint32_t error = 0;
     bool at_source = false;
-    EXPECT_FALSE(files.ReplaceWithCopy(source.c_str(), dir.Join("copy").c_str(), nullptr, &error,
-                                       &at_source));
+    EXPECT_FALSE(files.ReplaceWithCopy(nullptr, source.c_str(), dir.Join("copy").c_str(), nullptr,
+                                       &error, &at_source));
     EXPECT_EQ(error, expected) << source;
     EXPECT_TRUE(at_source) << source;
     EXPECT_FALSE(fs::exists(dir.path() / "copy")) << source;
@@ -441,7 +443,7 @@ TEST_F(PosixFileServicesTest, RecycledFilesLandInTheTrash) {
   const fs::path trashed = ScratchDataHome() / "Trash" / "files" / "recycled.txt";
   const bool same_volume = Stat(dir.path().string()).st_dev == Stat(ScratchDataHome()).st_dev;
 
-  EXPECT_EQ(files.Recycle(path.c_str()), 0);
+  EXPECT_EQ(files.Recycle(nullptr, path.c_str()), 0);
   EXPECT_FALSE(fs::exists(path));
   if (same_volume) {
     EXPECT_EQ(ReadFile(trashed), "keep me");
@@ -467,7 +469,7 @@ TEST_F(PosixFileServicesTest, DeletingATreeRemovesLinksNotTheirTargets) {
   // Recycling a folder that holds a link leaves the link's target too.
   fs::create_directory(dir.path() / "tree2");
   fs::create_directory_symlink(dir.path() / "outside", dir.path() / "tree2" / "link");
-  EXPECT_EQ(files.Recycle(dir.Join("tree2").c_str()), 0);
+  EXPECT_EQ(files.Recycle(nullptr, dir.Join("tree2").c_str()), 0);
   EXPECT_FALSE(fs::exists(fs::symlink_status(dir.path() / "tree2")));
   EXPECT_EQ(ReadFile(dir.path() / "outside" / "precious.txt"), "p");
 
@@ -477,8 +479,8 @@ TEST_F(PosixFileServicesTest, DeletingATreeRemovesLinksNotTheirTargets) {
   fs::create_directory(dir.path() / "tree3");
   fs::create_directory_symlink(dir.path() / "outside", dir.path() / "tree3" / "link");
   fs::create_directory_symlink(dir.path() / "outside", dir.path() / "link");
-  EXPECT_EQ(files.RemoveForGood(dir.Join("tree3").c_str()), 0);
-  EXPECT_EQ(files.RemoveForGood(dir.Join("link").c_str()), 0);
+  EXPECT_EQ(files.RemoveForGood(nullptr, dir.Join("tree3").c_str()), 0);
+  EXPECT_EQ(files.RemoveForGood(nullptr, dir.Join("link").c_str()), 0);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1);
   EXPECT_EQ(ReadFile(dir.path() / "outside" / "precious.txt"), "p");
 }
@@ -493,7 +495,7 @@ TEST_F(PosixFileServicesTest, NoUsableTrashLeavesTheEntryAlone) {
   fs::remove_all(trash);
   WriteFile(trash, "in the way");
   WriteFile(dir.path() / "kept.txt", "k");
-  EXPECT_EQ(files.Recycle(dir.Join("kept.txt").c_str()), static_cast<int>(kErrorNoTrash));
+  EXPECT_EQ(files.Recycle(nullptr, dir.Join("kept.txt").c_str()), static_cast<int>(kErrorNoTrash));
   fs::remove(trash);
   EXPECT_EQ(ReadFile(dir.path() / "kept.txt"), "k");
 }
@@ -513,19 +515,22 @@ TEST_F(PosixFileServicesTest, WhicheverStepOfAKeepingReplaceFailsTheOldFileStays
     WriteFile(temporary, "new");
 
     // The first step refused: no versions folder.
-    EXPECT_EQ(PlaceKeepingOld(temporary.c_str(), destination.c_str(), kept.c_str(), order),
-              kErrorPathNotFound);
+    EXPECT_EQ(
+        PlaceKeepingOld(AT_FDCWD, temporary.c_str(), destination.c_str(), kept.c_str(), order),
+        kErrorPathNotFound);
     EXPECT_FALSE(fs::exists(temporary));
     // The second refused: the new copy is gone before it can take the name.
     fs::create_directory(dir.path() / "versions");
-    EXPECT_EQ(PlaceKeepingOld(temporary.c_str(), destination.c_str(), kept.c_str(), order),
-              kErrorFileNotFound);
+    EXPECT_EQ(
+        PlaceKeepingOld(AT_FDCWD, temporary.c_str(), destination.c_str(), kept.c_str(), order),
+        kErrorFileNotFound);
     EXPECT_EQ(ReadFile(destination), "old");
     EXPECT_EQ(Stat(destination).st_mtim.tv_nsec, 5);
     EXPECT_TRUE(fs::is_empty(dir.path() / "versions"));
 
     WriteFile(temporary, "new");
-    EXPECT_EQ(PlaceKeepingOld(temporary.c_str(), destination.c_str(), kept.c_str(), order), 0u);
+    EXPECT_EQ(
+        PlaceKeepingOld(AT_FDCWD, temporary.c_str(), destination.c_str(), kept.c_str(), order), 0u);
     EXPECT_EQ(ReadFile(destination), "new");
     EXPECT_EQ(ReadFile(kept), "old");
     EXPECT_EQ(Stat(kept).st_mtim.tv_nsec, 5);
@@ -536,10 +541,63 @@ TEST_F(PosixFileServicesTest, WhicheverStepOfAKeepingReplaceFailsTheOldFileStays
   fs::create_directory(destination);
   WriteFile(temporary, "new");
   fs::remove(kept);
-  EXPECT_EQ(PlaceKeepingOld(temporary.c_str(), destination.c_str(), kept.c_str(),
+  EXPECT_EQ(PlaceKeepingOld(AT_FDCWD, temporary.c_str(), destination.c_str(), kept.c_str(),
                             KeepOrder::kRenamesOnly),
             kErrorAccessDenied);
   EXPECT_TRUE(fs::is_directory(destination));
+}
+
+// The number OpenSubfolder gives for below (levels under top), 0 when it
+// opens; where without_openat2, in a child whose openat2 is refused as by an
+// old kernel, so that the level by level way answers (255: not run).
+uint32_t OpenBelow(const std::string& top, const std::string& below, bool without_openat2) {
+  const auto open_below = [&]() -> uint32_t {
+    FileServices& files = DefaultFileServices();
+    void* held = files.OpenFolder(top.c_str());
+    if (held == nullptr) return kErrorGeneral;
+    const std::string path = top + "/" + below;
+    uint32_t error = 0;
+    void* folder = files.OpenSubfolder(held, path.c_str(), top.size(), &error);
+    files.CloseFolder(folder);
+    files.CloseFolder(held);
+    return folder == nullptr ? error : 0;
+  };
+  if (!without_openat2) return open_below();
+  const pid_t child = fork();
+  if (child == 0) {
+    if (!FailSystemCalls({SYS_openat2}, ENOSYS)) _exit(255);
+    const uint32_t error = open_below();
+    _exit(error == kErrorFolderSwapped ? 254 : static_cast<int>(error & 0x7f));
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return 255;
+  return WEXITSTATUS(status) == 254 ? kErrorFolderSwapped : WEXITSTATUS(status);
+}
+
+TEST_F(PosixFileServicesTest, ASubfolderIsOpenedBeneathItsParentNeverThroughALink) {
+  fs::create_directories(dir.Join("top/a/b/c"));
+  fs::create_directories(dir.Join("elsewhere/b/c"));
+  fs::create_directory_symlink(dir.Join("elsewhere"), dir.Join("top/link"));
+  fs::create_directory_symlink(dir.Join("top/a/b/c"), dir.Join("top/a/b/last"));
+  WriteFile(dir.Join("top/a/file"), "x");
+  const struct {
+    const char* below;
+    uint32_t error;
+  } cases[] = {
+      {"a", 0},
+      {"a/b/c", 0},
+      {"link", kErrorFolderSwapped},
+      {"link/b/c", kErrorFolderSwapped},
+      {"a/b/last", kErrorFolderSwapped},
+      {"a/missing", kErrorFileNotFound},
+      {"a/file", kErrorPathNotFound},
+  };
+  for (const bool without_openat2 : {false, true}) {
+    for (const auto& c : cases) {
+      EXPECT_EQ(OpenBelow(dir.Join("top"), c.below, without_openat2), c.error)
+          << c.below << (without_openat2 ? " without openat2" : "");
+    }
+  }
 }
 
 TEST(PosixErrors, ErrnoValuesMapToWindowsNumbers) {

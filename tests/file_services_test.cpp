@@ -214,8 +214,8 @@ TEST_F(FileServicesTest, ReplaceWithCopyCarriesContentAndTime) {
   for (const std::string& destination : {fresh, older}) {
     uint32_t error = 0;
     bool at_source = false;
-    EXPECT_TRUE(
-        files.ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &error, &at_source))
+    EXPECT_TRUE(files.ReplaceWithCopy(nullptr, source.c_str(), destination.c_str(), nullptr, &error,
+                                      &at_source))
         << destination << " error " << error;
     EXPECT_EQ(ReadFile(destination), "new content") << destination;
     EXPECT_EQ(LastWrite(destination), LastWrite(source)) << destination;
@@ -247,8 +247,8 @@ TEST_F(FileServicesTest, AFailedReplaceLeavesTheTreeAsItWas) {
   for (const auto& c : cases) {
     uint32_t error = 0;
     bool at_source = !c.at_source;
-    EXPECT_FALSE(
-        files.ReplaceWithCopy(c.source.c_str(), c.destination.c_str(), nullptr, &error, &at_source))
+    EXPECT_FALSE(files.ReplaceWithCopy(nullptr, c.source.c_str(), c.destination.c_str(), nullptr,
+                                       &error, &at_source))
         << c.destination;
     EXPECT_EQ(error, c.error) << c.source << " -> " << c.destination;
     EXPECT_EQ(at_source, c.at_source) << c.source << " -> " << c.destination;
@@ -296,8 +296,8 @@ TEST_F(FileServicesTest, AReplaceCanKeepTheOldFileFirst) {
 
   uint32_t error = 0;
   bool at_source = true;
-  ASSERT_TRUE(
-      files.ReplaceWithCopy(source.c_str(), destination.c_str(), kept.c_str(), &error, &at_source))
+  ASSERT_TRUE(files.ReplaceWithCopy(nullptr, source.c_str(), destination.c_str(), kept.c_str(),
+                                    &error, &at_source))
       << error;
   EXPECT_EQ(ReadFile(destination), "new");
   EXPECT_EQ(LastWrite(destination), LastWrite(source));
@@ -330,8 +330,8 @@ TEST_F(FileServicesTest, AReplaceWhoseOldFileCannotBeKeptChangesNothing) {
   for (const auto& c : cases) {
     uint32_t error = 0;
     bool at_source = true;
-    EXPECT_FALSE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), c.keep.c_str(), &error,
-                                       &at_source))
+    EXPECT_FALSE(files.ReplaceWithCopy(nullptr, source.c_str(), destination.c_str(), c.keep.c_str(),
+                                       &error, &at_source))
         << c.keep;
     EXPECT_EQ(error, c.error) << c.keep;
     EXPECT_FALSE(at_source) << c.keep;
@@ -352,13 +352,14 @@ TEST_F(FileServicesTest, MoveAsideTakesAWholeTreeToANewName) {
   const std::string aside = dir.Join("aside") + kPathSeparator;
 
   // A taken name or a missing folder: nothing moves.
-  EXPECT_EQ(files.MoveAside(tree.c_str(), (aside + "taken").c_str()),
+  EXPECT_EQ(files.MoveAside(nullptr, tree.c_str(), (aside + "taken").c_str()),
             static_cast<int>(kErrorFileExists));
   const std::string nowhere = dir.Join("gone") + kPathSeparator + "tree";
-  EXPECT_EQ(files.MoveAside(tree.c_str(), nowhere.c_str()), static_cast<int>(kErrorPathNotFound));
+  EXPECT_EQ(files.MoveAside(nullptr, tree.c_str(), nowhere.c_str()),
+            static_cast<int>(kErrorPathNotFound));
   EXPECT_EQ(ReadFile(dir.path() / "aside" / "taken"), "t");
 
-  EXPECT_EQ(files.MoveAside(tree.c_str(), (aside + "moved").c_str()), 0);
+  EXPECT_EQ(files.MoveAside(nullptr, tree.c_str(), (aside + "moved").c_str()), 0);
   EXPECT_EQ(Names(dir.path() / "aside"),
             (std::set<std::string>{"taken", "moved", (fs::path("moved") / "a.txt").string(),
                                    (fs::path("moved") / "inner").string(),
@@ -377,27 +378,28 @@ TEST_F(FileServicesTest, RemoveForGoodDeletesAWholeTree) {
   WriteFile(dir.path() / "file.txt", "f");
   WriteFile(dir.path() / "stays.txt", "s");
 
-  EXPECT_EQ(files.RemoveForGood(dir.Join("tree").c_str()), 0);
-  EXPECT_EQ(files.RemoveForGood(dir.Join("file.txt").c_str()), 0);
+  EXPECT_EQ(files.RemoveForGood(nullptr, dir.Join("tree").c_str()), 0);
+  EXPECT_EQ(files.RemoveForGood(nullptr, dir.Join("file.txt").c_str()), 0);
   EXPECT_EQ(Names(dir.path()), std::set<std::string>{"stays.txt"});
-  EXPECT_EQ(files.RemoveForGood(dir.Join("missing").c_str()), static_cast<int>(kErrorFileNotFound));
+  EXPECT_EQ(files.RemoveForGood(nullptr, dir.Join("missing").c_str()),
+            static_cast<int>(kErrorFileNotFound));
 }
 
 TEST_F(FileServicesTest, RemoveFileAndMakeFolder) {
   const std::string file = dir.Join("file.txt");
   WriteFile(file, "x");
-  EXPECT_TRUE(files.RemoveFile(file.c_str()));
+  EXPECT_TRUE(files.RemoveFile(nullptr, file.c_str()));
   EXPECT_FALSE(fs::exists(file));
-  EXPECT_FALSE(files.RemoveFile(file.c_str()));
+  EXPECT_FALSE(files.RemoveFile(nullptr, file.c_str()));
 
   const std::string folder = dir.Join("made");
   const std::string like = dir.path().string();
   uint32_t error = 0;
-  EXPECT_TRUE(files.MakeFolder(folder.c_str(), like.c_str(), &error));
+  EXPECT_TRUE(files.MakeFolder(nullptr, folder.c_str(), like.c_str(), &error));
   EXPECT_TRUE(fs::is_directory(folder));
-  EXPECT_FALSE(files.MakeFolder(folder.c_str(), like.c_str(), &error));
+  EXPECT_FALSE(files.MakeFolder(nullptr, folder.c_str(), like.c_str(), &error));
   const std::string deep = dir.Join("gone") + kPathSeparator + "made";
-  EXPECT_FALSE(files.MakeFolder(deep.c_str(), like.c_str(), &error));
+  EXPECT_FALSE(files.MakeFolder(nullptr, deep.c_str(), like.c_str(), &error));
   EXPECT_EQ(error, kErrorPathNotFound);
 
   const std::string hidden = dir.Join(".hidden");
@@ -446,8 +448,8 @@ TEST_F(FileServicesTest, RecycleTakesAFileOrAWholeFolder) {
   WriteFile(dir.path() / "tree" / "inner" / "b.txt", "b");
   WriteFile(dir.path() / "stays.txt", "s");
 
-  EXPECT_EQ(files.Recycle(file.c_str()), 0);
-  EXPECT_EQ(files.Recycle(dir.Join("tree").c_str()), 0);
+  EXPECT_EQ(files.Recycle(nullptr, file.c_str()), 0);
+  EXPECT_EQ(files.Recycle(nullptr, dir.Join("tree").c_str()), 0);
   EXPECT_EQ(Names(dir.path()), std::set<std::string>{"stays.txt"});
 }
 

@@ -42,8 +42,8 @@ TEST(Win32FileServices, AReadOnlySourceLeavesNoTemporaryFileBehind) {
   fs::create_directory(dir.path() / "taken");
   uint32_t error = 0;
   bool at_source = true;
-  EXPECT_FALSE(DefaultFileServices().ReplaceWithCopy(source.c_str(), dir.Join("taken").c_str(),
-                                                     nullptr, &error, &at_source));
+  EXPECT_FALSE(DefaultFileServices().ReplaceWithCopy(
+      nullptr, source.c_str(), dir.Join("taken").c_str(), nullptr, &error, &at_source));
   EXPECT_NE(error, 0u);
   EXPECT_FALSE(at_source);
   int count = 0;
@@ -74,19 +74,19 @@ TEST(Win32FileServices, DestinationsNearAndPastMaxPath) {
     bool at_source = false;
     if (length >= MAX_PATH && GetFileAttributesA(destination.c_str()) == INVALID_FILE_ATTRIBUTES &&
         GetLastError() == ERROR_FILENAME_EXCED_RANGE) {
-      EXPECT_FALSE(
-          files.ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &error, &at_source));
+      EXPECT_FALSE(files.ReplaceWithCopy(nullptr, source.c_str(), destination.c_str(), nullptr,
+                                         &error, &at_source));
       EXPECT_EQ(error, kErrorNameTooLong);
       continue;
     }
     // A folder in the destination's place refuses the rename after the copy.
     fs::create_directory(folder / "abc");
-    EXPECT_FALSE(
-        files.ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &error, &at_source));
+    EXPECT_FALSE(files.ReplaceWithCopy(nullptr, source.c_str(), destination.c_str(), nullptr,
+                                       &error, &at_source));
     fs::remove(folder / "abc");
     EXPECT_TRUE(fs::is_empty(folder));
-    EXPECT_TRUE(
-        files.ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &error, &at_source))
+    EXPECT_TRUE(files.ReplaceWithCopy(nullptr, source.c_str(), destination.c_str(), nullptr, &error,
+                                      &at_source))
         << error;
     EXPECT_EQ(ReadFile(folder / "abc"), "long way");
   }
@@ -102,14 +102,15 @@ TEST(Win32FileServices, ANameWindowsRefusesIsTheDestinationsFailure) {
   for (const char* name : {"star*.txt", "what?.txt", "less<more", "pipe|line", "say\"hi\""}) {
     uint32_t error = 0;
     bool at_source = true;
-    EXPECT_FALSE(DefaultFileServices().ReplaceWithCopy(source.c_str(), dir.Join(name).c_str(),
-                                                       nullptr, &error, &at_source))
+    EXPECT_FALSE(DefaultFileServices().ReplaceWithCopy(
+        nullptr, source.c_str(), dir.Join(name).c_str(), nullptr, &error, &at_source))
         << name;
     EXPECT_FALSE(at_source) << name;
     EXPECT_EQ(JudgeCopyFailure(error, at_source, true), CopyFailureVerdict::kNameRefused)
         << name << " error " << error;
     uint32_t make_error = 0;
-    EXPECT_FALSE(DefaultFileServices().MakeFolder(dir.Join(name).c_str(), nullptr, &make_error));
+    EXPECT_FALSE(
+        DefaultFileServices().MakeFolder(nullptr, dir.Join(name).c_str(), nullptr, &make_error));
     EXPECT_EQ(JudgeCopyFailure(make_error, false, true), CopyFailureVerdict::kNameRefused)
         << name << " error " << make_error;
   }
@@ -129,8 +130,9 @@ TEST(Win32FileServices, AFileHeldByAnotherProgramIsTheSourcesFailure) {
   ASSERT_NE(holder, INVALID_HANDLE_VALUE);
   uint32_t error = 0;
   bool at_source = false;
-  EXPECT_FALSE(DefaultFileServices().ReplaceWithCopy(
-      dir.Join("held.txt").c_str(), dir.Join("copy.txt").c_str(), nullptr, &error, &at_source));
+  EXPECT_FALSE(DefaultFileServices().ReplaceWithCopy(nullptr, dir.Join("held.txt").c_str(),
+                                                     dir.Join("copy.txt").c_str(), nullptr, &error,
+                                                     &at_source));
   EXPECT_EQ(error, kErrorSharingViolation);
   EXPECT_TRUE(at_source);
   CloseHandle(holder);
@@ -171,7 +173,7 @@ TEST(Win32FileServices, WhicheverStepOfAKeepingReplaceFailsTheOldFileStays) {
 // (A mapped network or removable drive cannot be made under Wine; a UNC path
 // is told by its form alone.)
 TEST(Win32FileServices, NoRecycleOnAShare) {
-  EXPECT_EQ(DefaultFileServices().Recycle("\\\\larkspan-nowhere\\share\\file.txt"),
+  EXPECT_EQ(DefaultFileServices().Recycle(nullptr, "\\\\larkspan-nowhere\\share\\file.txt"),
             static_cast<int>(kErrorNoTrash));
 }
 

@@ -177,10 +177,35 @@ TEST_F(MirrorCleanTest, ANoChangeCleanAsksTheSourceOncePerEntry) {
   EXPECT_TRUE(Clean());
   EXPECT_EQ(files.calls(FileOp::kReadInfo), kCount);
   EXPECT_EQ(files.calls(FileOp::kIsFolder), 1);
-  EXPECT_EQ(files.calls(FileOp::kOpenFolder), 1);  // the source, held for every entry
-  EXPECT_EQ(files.calls(FileOp::kCloseFolder), 1);
+  // The source, held for every entry's question, and the destination, for the removals.
+  EXPECT_EQ(files.calls(FileOp::kOpenFolder), 2);
+  EXPECT_EQ(files.calls(FileOp::kCloseFolder), 2);
   EXPECT_EQ(files.calls(FileOp::kExists), 0);
   EXPECT_EQ(files.calls(FileOp::kRecycle), 0);
+}
+
+TEST_F(MirrorCleanTest, AFolderSwappedForALinkBeforeARemovalLeavesTheLinksTargetAlone) {
+  const fs::path outside = temp.path() / "outside";
+  fs::create_directory(outside);
+  WriteFile(outside / "extra.txt", "precious");
+  fs::create_directory(src / "keep");
+  fs::create_directory(dst / "keep");
+  WriteFile(dst / "keep" / "extra.txt", "surplus");
+  if (!MakeFolderLink(outside, temp.path() / "probe")) {
+    GTEST_SKIP() << "no folder links on this system";
+  }
+  files.before_call = [&](FileOp op, const char*) {
+    if (op != FileOp::kRecycle) return;
+    fs::rename(dst / "keep", temp.path() / "keep-moved");
+    MakeFolderLink(outside, dst / "keep");
+  };
+
+  EXPECT_TRUE(Clean());
+  EXPECT_EQ(host.log(), std::vector<std::string>{"Skipped, link in destination: " +
+                                                 (dst / "keep" / "extra.txt").string()});
+  EXPECT_EQ(ReadFile(outside / "extra.txt"), "precious");
+  EXPECT_EQ(ReadFile(temp.path() / "keep-moved" / "extra.txt"), "surplus");
+  EXPECT_TRUE(context.pass_failed);
 }
 
 TEST_F(MirrorCleanTest, LinksAreNeverWalkedInto) {
