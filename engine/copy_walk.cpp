@@ -4,6 +4,7 @@
 #include "engine/entry_rules.h"
 #include "engine/folder_listing.h"
 #include "engine/job_check.h"
+#include "engine/medium_wait.h"
 #include "engine/move_batch.h"
 #include "engine/path_buffer.h"
 #include "engine/walks.h"
@@ -136,6 +137,15 @@ struct WalkPlace {
 
 bool WalkFolder(WorkerContext& context, CopyWalkState& walk, WalkPlace place);
 
+// Makes the destination folder named in the buffer like its source. One
+// that cannot be made for a medium that went away is made once it is back;
+// otherwise the copies into it fail in turn.
+void MakeDestinationFolder(WorkerContext& context) {
+  for (int tries = 0; !context.files->MakeFolder(context.destination, context.source); ++tries) {
+    if (tries == kMediumRetries || AfterFailure(context, 0) != MediumResult::kBack) return;
+  }
+}
+
 // A source folder entry, named in both buffers.
 bool TakeFolder(WorkerContext& context, CopyWalkState& walk, const FindEntry& entry,
                 void* destination_folder, WalkPlace place) {
@@ -154,10 +164,10 @@ bool TakeFolder(WorkerContext& context, CopyWalkState& walk, const FindEntry& en
       return true;
     case FolderVerdict::kFileInTheWay:
       if (!ClearedForMirror(context, walk, "Skipped, file in place of folder: ")) return true;
-      context.files->MakeFolder(context.destination, context.source);
+      MakeDestinationFolder(context);
       break;
     case FolderVerdict::kMake:
-      context.files->MakeFolder(context.destination, context.source);
+      MakeDestinationFolder(context);
       break;
     case FolderVerdict::kWalk:
       break;
@@ -237,9 +247,16 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
                          context.destination);
   uint32_t copy_error = 0;
   bool at_source = false;
-  if (!context.files->ReplaceWithCopy(context.source, context.destination, nullptr, &copy_error,
-                                      &at_source)) {
-    return CopyFailed(context, copy_error, at_source);
+  // A copy that would abort may have met a medium that went away: once it
+  // is back, the copy is made again.
+  for (int tries = 0; !context.files->ReplaceWithCopy(context.source, context.destination, nullptr,
+                                                      &copy_error, &at_source);
+       ++tries) {
+    if (tries == kMediumRetries ||
+        JudgeCopyFailure(copy_error, at_source) != CopyFailureVerdict::kAbort ||
+        AfterFailure(context, copy_error) != MediumResult::kBack) {
+      return CopyFailed(context, copy_error, at_source);
+    }
   }
   ++(verdict == FileVerdict::kCopy ? context.counts.copied : context.counts.updated);
   // Move deletes only files of the source tree itself: nothing reached

@@ -32,7 +32,7 @@ class DryRunFiles : public FileServices {
   explicit DryRunFiles(FileServices& inner = DefaultFileServices()) : inner_(inner) {}
 
   void* StartFind(const char* pattern, FindEntry* entry, uint32_t* error) override;
-  bool NextFind(void* find, FindEntry* entry) override;
+  bool NextFind(void* find, FindEntry* entry, uint32_t* error) override;
   void EndFind(void* find) override;
   bool IsFolder(const char* path) override;
   bool Exists(const char* path) override;
@@ -87,7 +87,7 @@ class DryRunFiles : public FileServices {
   void AddChildren(Listing& listing) const;
   // Moves entry to the listing's next entry as the pass would see it; real
   // tells whether entry already holds the real listing's next one.
-  bool Advance(Listing& listing, FindEntry* entry, bool real);
+  bool Advance(Listing& listing, FindEntry* entry, bool real, uint32_t* error);
 
   FileServices& inner_;
   std::map<std::string, Changed, std::less<>> picture_;

@@ -59,6 +59,11 @@ DestinationVerdict JudgeDestinationEntry(const FindEntry& entry, bool in_source,
   return DestinationVerdict::kKeepUnreadable;
 }
 
+MediumVerdict JudgeMedium(uint32_t error, bool tops_answer) {
+  if (!tops_answer || error == kErrorBadNetPath) return MediumVerdict::kMediumGone;
+  return MediumVerdict::kFailureStands;
+}
+
 CopyFailureVerdict JudgeCopyFailure(uint32_t error, bool at_source) {
   if (error == kErrorNameTooLong) return CopyFailureVerdict::kPathTooLong;
   if (!at_source) return CopyFailureVerdict::kAbort;

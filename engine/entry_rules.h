@@ -77,3 +77,11 @@ DestinationVerdict JudgeDestinationEntry(const FindEntry& entry, bool in_source,
 enum class CopyFailureVerdict { kSkipEntry, kPathTooLong, kAbort };
 
 CopyFailureVerdict JudgeCopyFailure(uint32_t error, bool at_source);
+
+// A failure that is not the entry's own alone (a copy that would abort, a
+// listing, a removal, a folder not made), against whether the job's top
+// folders still answer: where one does not, or the failure is a network
+// error, the medium is gone and is waited for; otherwise the failure stands.
+enum class MediumVerdict { kFailureStands, kMediumGone };
+
+MediumVerdict JudgeMedium(uint32_t error, bool tops_answer);

@@ -82,8 +82,9 @@ class FileServices {
   // included for folders on Windows). Returns a handle for NextFind/EndFind,
   // or nullptr with *error set (2, 3, 53 or another number).
   virtual void* StartFind(const char* pattern, FindEntry* entry, uint32_t* error) = 0;
-  // Fills entry with the next entry; false when there is none.
-  virtual bool NextFind(void* find, FindEntry* entry) = 0;
+  // Fills entry with the next entry. False when there is none (*error 0) or
+  // the listing failed on the way (*error its number: a share that dropped).
+  virtual bool NextFind(void* find, FindEntry* entry, uint32_t* error) = 0;
   virtual void EndFind(void* find) = 0;
 
   // True only for an existing folder.

@@ -197,9 +197,12 @@ class PosixFileServices : public FileServices {
     return dir;
   }
 
-  bool NextFind(void* find, FindEntry* entry) override {
+  bool NextFind(void* find, FindEntry* entry, uint32_t* error) override {
+    *error = 0;
     if (find == &gSingleEntryFind) return false;
-    return ReadNextEntry(static_cast<DIR*>(find), entry);
+    if (ReadNextEntry(static_cast<DIR*>(find), entry)) return true;
+    if (errno != 0) *error = WindowsErrorFromErrno(errno);
+    return false;
   }
 
   void EndFind(void* find) override {

@@ -294,9 +294,14 @@ class Win32FileServices : public FileServices {
     return find;
   }
 
-  bool NextFind(void* find, FindEntry* entry) override {
+  bool NextFind(void* find, FindEntry* entry, uint32_t* error) override {
     WIN32_FIND_DATAA data;
-    if (!FindNextFileA(find, &data)) return false;
+    *error = 0;
+    if (!FindNextFileA(find, &data)) {
+      const DWORD last = GetLastError();
+      if (last != ERROR_NO_MORE_FILES) *error = last;
+      return false;
+    }
     CopyEntry(data, entry);
     return true;
   }

@@ -2,6 +2,7 @@
 
 #include "engine/entry_rules.h"
 #include "engine/folder_listing.h"
+#include "engine/medium_wait.h"
 #include "engine/path_buffer.h"
 #include "engine/walks.h"
 
@@ -38,9 +39,9 @@ bool ListFirstTaken(WorkerContext& context, char* path, bool* holds) {
   *holds = false;
   do {
     *holds = IsTaken(entry);
-  } while (!*holds && context.files->NextFind(find, &entry));
+  } while (!*holds && context.files->NextFind(find, &entry, &error));
   context.files->EndFind(find);
-  return true;
+  return error == 0;
 }
 
 // An unmounted share often leaves its mount point as an empty folder, which
@@ -62,7 +63,15 @@ bool CleanEntry(WorkerContext& context, const FindEntry& entry, void* source_fol
   uint32_t error = 0;
   const bool in_source = context.files->ReadInfoIn(source_folder, context.source, &there, &error);
   const bool top_there = in_source || TopSourceStillThere(context, top_length);
-  switch (JudgeDestinationEntry(entry, in_source, error, there, top_there)) {
+  const DestinationVerdict verdict = JudgeDestinationEntry(entry, in_source, error, there, top_there);
+  // A source that cannot say, or is gone, may be a medium that went away:
+  // once it is back the walks run again from the top, and this one ends.
+  if ((verdict == DestinationVerdict::kKeepUnreadable ||
+       verdict == DestinationVerdict::kSourceLost) &&
+      AfterFailure(context, error) == MediumResult::kBack) {
+    return false;
+  }
+  switch (verdict) {
     case DestinationVerdict::kLeave:
       return true;
     case DestinationVerdict::kNewerDest:
@@ -72,10 +81,10 @@ bool CleanEntry(WorkerContext& context, const FindEntry& entry, void* source_fol
       return CleanFolder(context, top_length);
     case DestinationVerdict::kRemove:
       RecycleDestination(context);
-      return true;
+      return !MediumReturnedDuringWalks(context);
     case DestinationVerdict::kKeepUnreadable:
       ReportSkipped(context, "Kept, source not readable: ", context.destination);
-      return true;
+      return !context.medium_failed;
     case DestinationVerdict::kSourceLost:
       break;
   }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/medium_wait.h"
 #include "jobs/utf8.h"
 
 bool AppendElement(char* path, size_t end, const char* name, size_t spare) {
@@ -32,10 +33,17 @@ void ReportSkipped(WorkerContext& context, const char* head, const char* path) {
 }
 
 bool RecycleDestination(WorkerContext& context) {
+  // Walks that lost their medium on the way may have missed what the source
+  // holds: nothing goes until they have run again from the top.
+  if (MediumReturnedDuringWalks(context)) return false;
   int result = context.files->Recycle(context.destination);
   // No recycle bin there: deleted for good, as the shell does on a share.
   if (result == static_cast<int>(kErrorNoTrash))
     result = context.files->RemoveForGood(context.destination);
+  if (result != 0 &&
+      AfterFailure(context, static_cast<uint32_t>(result)) == MediumResult::kBack) {
+    return false;
+  }
   if (result == 0) {
     ++context.counts.removed;
   } else {

@@ -53,5 +53,8 @@ void ReportSkipped(WorkerContext& context, const char* head, const char* path);
 // Recycles the entry named in the destination buffer (deletes it for good
 // where its volume has no recycle bin or trash) and logs "Removed
 // <path>", counted as removed, or "Delete failed on <path>", counted as
-// skipped and marking the pass as failed. True when it is gone.
+// skipped and marking the pass as failed. True when it is gone. Nothing is
+// removed, and nothing logged, while the walks lost their medium since they
+// started from the top, nor after a removal that met the medium gone and
+// saw it back (the walks run again first).
 bool RecycleDestination(WorkerContext& context);

@@ -181,6 +181,9 @@ void OnStartPass(Host* host) {
   gContext.stop_request = false;
   gContext.pass_failed = false;
   gContext.medium_failed = false;
+  gContext.medium_wait_seconds = kMediumWaitSeconds;
+  gContext.medium_returns = 0;
+  gContext.walks_start_returns = 0;
   gContext.done_mib = 0;
   gContext.posted_mib = 0;
   gContext.counts = {};

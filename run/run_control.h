@@ -13,6 +13,10 @@
 #include "run/run_summary.h"
 #include "run/threads.h"
 
+// How long a pass waits for a share or drive that stopped answering (its
+// walks go on with the entry in hand once it is back). Not a setting.
+constexpr uint32_t kMediumWaitSeconds = 5 * 60;
+
 // What run control keeps about the workers, beside the walks' context.
 struct RunState {
   // MiB counted by the previous pass: the next pass's progress range. The pass

@@ -71,10 +71,10 @@ class FaultyFileServices : public FileServices {
     if (Fails(FileOp::kStartFind, pattern, error)) return nullptr;
     return inner_.StartFind(pattern, entry, error);
   }
-  bool NextFind(void* find, FindEntry* entry) override {
-    uint32_t error = 0;
-    if (Fails(FileOp::kNextFind, "", &error)) return false;
-    return inner_.NextFind(find, entry);
+  bool NextFind(void* find, FindEntry* entry, uint32_t* error) override {
+    *error = 0;
+    if (Fails(FileOp::kNextFind, "", error)) return false;
+    return inner_.NextFind(find, entry, error);
   }
   void EndFind(void* find) override {
     Count(FileOp::kEndFind, "");

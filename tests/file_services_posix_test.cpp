@@ -112,7 +112,7 @@ TEST_F(PosixFileServicesTest, DotNamesAreHidden) {
     const bool hidden = name == ".hidden" || name == ".config";
     EXPECT_EQ((entry.attributes & kAttrHidden) != 0, hidden) << name;
     ++seen;
-  } while (files.NextFind(find, &entry));
+  } while (files.NextFind(find, &entry, &error));
   files.EndFind(find);
   EXPECT_EQ(seen, 5);
 

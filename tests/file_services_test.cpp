@@ -27,7 +27,9 @@ class FileServicesTest : public ::testing::Test {
     if (find == nullptr) return entries;
     do {
       EXPECT_TRUE(entries.emplace(entry.name, entry).second) << "listed twice: " << entry.name;
-    } while (files.NextFind(find, &entry));
+    } while (files.NextFind(find, &entry, &error));
+    // The end of a listing is told apart from a failure on the way.
+    EXPECT_EQ(error, 0u) << pattern;
     files.EndFind(find);
     return entries;
   }
@@ -96,7 +98,8 @@ TEST_F(FileServicesTest, ANamedFileOrFolderIsListedAsTheOnlyEntry) {
     EXPECT_STREQ(entry.name, name);
     EXPECT_EQ((entry.attributes & kAttrFolder) != 0, std::string(name) == "sub") << name;
     EXPECT_EQ(entry.last_write, LastWrite(dir.Join(name))) << name;
-    EXPECT_FALSE(files.NextFind(find, &entry)) << name;
+    EXPECT_FALSE(files.NextFind(find, &entry, &error)) << name;
+    EXPECT_EQ(error, 0u) << name;
     files.EndFind(find);
   }
 }
