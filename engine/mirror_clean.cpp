@@ -63,7 +63,8 @@ bool CleanEntry(WorkerContext& context, const FindEntry& entry, void* source_fol
   uint32_t error = 0;
   const bool in_source = context.files->ReadInfoIn(source_folder, context.source, &there, &error);
   const bool top_there = in_source || TopSourceStillThere(context, top_length);
-  const DestinationVerdict verdict = JudgeDestinationEntry(entry, in_source, error, there, top_there);
+  const DestinationVerdict verdict =
+      JudgeDestinationEntry(entry, in_source, error, there, top_there);
   // A source that cannot say, or is gone, may be a medium that went away:
   // once it is back the walks run again from the top, and this one ends.
   if ((verdict == DestinationVerdict::kKeepUnreadable ||

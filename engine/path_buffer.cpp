@@ -40,8 +40,7 @@ bool RecycleDestination(WorkerContext& context) {
   // No recycle bin there: deleted for good, as the shell does on a share.
   if (result == static_cast<int>(kErrorNoTrash))
     result = context.files->RemoveForGood(context.destination);
-  if (result != 0 &&
-      AfterFailure(context, static_cast<uint32_t>(result)) == MediumResult::kBack) {
+  if (result != 0 && AfterFailure(context, static_cast<uint32_t>(result)) == MediumResult::kBack) {
     return false;
   }
   if (result == 0) {

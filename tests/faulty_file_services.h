@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -56,12 +57,24 @@ class FaultyFileServices : public FileServices {
   void FailCopyAtSource(uint32_t error, const std::string& source_part) {
     rules_.push_back({kSourceOfCopy, error, source_part, 0, 0});
   }
+  // While away is set (from any thread), every call with a path that
+  // contains path_part fails with error, as a share that dropped does: a
+  // copy from there as its source's failure, one to there as its
+  // destination's. One such medium at a time.
+  void FailWhileAway(const std::string& path_part, uint32_t error) {
+    away_part_ = path_part;
+    away_error_ = error;
+  }
+  std::atomic<bool> away{false};
+
   int calls(FileOp op) const { return counts_[static_cast<size_t>(op)]; }
   void ResetCounts() { counts_.fill(0); }
   // Back to a plain forwarder: no rule, no hook, no count.
   void Clear() {
     rules_.clear();
     before_call = nullptr;
+    away = false;
+    away_part_.clear();
     ResetCounts();
   }
 
@@ -121,7 +134,7 @@ class FaultyFileServices : public FileServices {
                        uint32_t* error, bool* at_source) override {
     *at_source = false;
     if (Fails(FileOp::kReplaceWithCopy, destination, error)) return false;
-    if (Matches(kSourceOfCopy, source, error)) {
+    if (Matches(kSourceOfCopy, source, error) || Away(source, error)) {
       *at_source = true;
       return false;
     }
@@ -184,7 +197,16 @@ class FaultyFileServices : public FileServices {
     return Matches(op, path, error);
   }
 
+  bool Away(const char* path, uint32_t* error) {
+    if (!away || away_part_.empty() || std::string(path).find(away_part_) == std::string::npos) {
+      return false;
+    }
+    *error = away_error_;
+    return true;
+  }
+
   bool Matches(FileOp op, const char* path, uint32_t* error) {
+    if (op != kSourceOfCopy && Away(path, error)) return true;
     for (Rule& rule : rules_) {
       if (rule.op != op) continue;
       if (!rule.path_part.empty() && std::string(path).find(rule.path_part) == std::string::npos) {
@@ -202,4 +224,6 @@ class FaultyFileServices : public FileServices {
   FileServices& inner_;
   std::array<int, static_cast<size_t>(FileOp::kCount)> counts_{};
   std::vector<Rule> rules_;
+  std::string away_part_;
+  uint32_t away_error_ = 0;
 };
