@@ -227,32 +227,61 @@ TEST_F(ShareTest, DISABLED_MirrorRemovesWhatTheSourceLacks) {
   EXPECT_EQ(ReadFile(share.served() / "backup" / "kept.txt"), "kept");
 }
 
-TEST_F(ShareTest, DISABLED_AServerThatDropsMidRunIsWaitedForAndTheRunCompletes) {
+// Once a few copies are in, the server is away for away_for (started again
+// unless that is zero). True when it was stopped and, if asked, started again.
+bool DropServerMidRun(ScratchShare& share, std::chrono::seconds away_for) {
+  const fs::path served = share.served() / "backup";
+  for (int i = 0; i < 500; ++i) {
+    std::error_code ignored;
+    const auto count = std::distance(fs::directory_iterator(served, ignored), {});
+    if (count >= 5) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (!share.StopServer()) return false;
+  if (away_for.count() == 0) return true;
+  std::this_thread::sleep_for(away_for);
+  return share.StartServer();
+}
+
+void PutBlocks(const fs::path& root) {
   const std::string block(256 << 10, 'x');
   for (int i = 0; i < 30; ++i)
-    WriteFile(src / ("f" + std::to_string(i) + ".bin"), block);
-  // Once a few copies are in, the server is away for 3 s.
-  std::atomic<bool> restarted{false};
-  std::thread drop([&] {
-    const fs::path served = share.served() / "backup";
-    for (int i = 0; i < 500; ++i) {
-      std::error_code ignored;
-      const auto count = std::distance(fs::directory_iterator(served, ignored), {});
-      if (count >= 5) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    share.StopServer();
-    std::this_thread::sleep_for(std::chrono::seconds(3));
-    restarted = share.StartServer();
-  });
+    WriteFile(root / ("f" + std::to_string(i) + ".bin"), block);
+}
 
-  const bool walked = Copy();
+TEST_F(ShareTest, AServerThatDropsMidRunIsWaitedForAndTheRunCompletes) {
+  PutBlocks(src);
+  context.medium_wait_seconds = 30;
+  std::atomic<bool> dropped{false};
+  std::thread drop([&] { dropped = DropServerMidRun(share, std::chrono::seconds(10)); });
+
+  Run(JobOf(kModeCopy, src, dst));
   drop.join();
-  ASSERT_TRUE(restarted);
-  EXPECT_TRUE(walked);
-  EXPECT_FALSE(context.stop_request);
+  ASSERT_TRUE(dropped);
+  const std::vector<std::string> log = host.log();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Waiting on network path..."), 1);
+  EXPECT_FALSE(context.medium_failed);
   EXPECT_FALSE(context.pass_failed);
   EXPECT_EQ(Files(share.served() / "backup"), Files(src));  // no temporary left either
+}
+
+TEST_F(ShareTest, AServerThatStaysAwayEndsTheRunAfterTheWait) {
+  PutBlocks(src);
+  context.medium_wait_seconds = 2;
+  std::atomic<bool> dropped{false};
+  std::thread drop([&] { dropped = DropServerMidRun(share, std::chrono::seconds(0)); });
+
+  const auto started = std::chrono::steady_clock::now();
+  Run(JobOf(kModeCopy, src, dst));
+  const auto took = std::chrono::steady_clock::now() - started;
+  drop.join();
+  ASSERT_TRUE(dropped);
+  const std::vector<std::string> log = host.log();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Waiting on network path..."), 1);
+  EXPECT_TRUE(context.medium_failed);
+  EXPECT_TRUE(context.pass_failed);
+  EXPECT_GE(took, std::chrono::seconds(2));
+  EXPECT_LT(took, std::chrono::seconds(10));
 }
 
 }  // namespace
