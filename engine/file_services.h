@@ -51,8 +51,18 @@ constexpr size_t kEntryNameSize = 260;
 
 // A copy is made under a temporary name in its destination's folder: this
 // prefix, the process id in decimal, this suffix ("~larkspan-1234.tmp").
+// Where that name is taken by a stray that cannot be removed (a share's
+// server may still hold one of a run that was killed), the copy takes
+// "~larkspan-1234-1.tmp" and so on, up to kTemporaryNames names in all.
 constexpr char kTemporaryPrefix[] = "~larkspan-";
 constexpr char kTemporarySuffix[] = ".tmp";
+constexpr int kTemporaryNames = 4;
+
+// Placing a copy that meets a sharing violation (a share's server may still
+// hold the file just closed) is tried again this many times, this far apart,
+// before it counts as a failure.
+constexpr int kPlacingRetries = 5;
+constexpr uint32_t kPlacingRetryMilliseconds = 200;
 
 // One entry of a folder listing.
 struct FindEntry {

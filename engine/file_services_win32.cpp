@@ -206,8 +206,9 @@ bool ExtendedPath(const wchar_t* path, wchar_t (&extended)[kWidePathSize]) {
 
 // The temporary name in the destination's folder, in the extended-length
 // form: a destination that fits MAX_PATH may sit in a folder where the longer
-// temporary name does not. False when it does not fit.
-bool TemporaryPathFor(const wchar_t* destination, wchar_t (&temporary)[kWidePathSize]) {
+// temporary name does not; the nth after the first where those before are
+// taken. False when it does not fit.
+bool TemporaryPathFor(const wchar_t* destination, int nth, wchar_t (&temporary)[kWidePathSize]) {
   if (!ExtendedPath(destination, temporary)) return false;
   wchar_t* slash = std::wcsrchr(temporary, L'\\');
   if (slash == nullptr) return false;
@@ -215,9 +216,22 @@ bool TemporaryPathFor(const wchar_t* destination, wchar_t (&temporary)[kWidePath
   size_t length = static_cast<size_t>(slash + 1 - temporary);
   char name[32];
   wchar_t wide_name[kWidePathSize];
-  const int m = std::snprintf(name, sizeof name, "%s%lu%s", kTemporaryPrefix, GetCurrentProcessId(),
-                              kTemporarySuffix);
+  const unsigned long id = GetCurrentProcessId();
+  const int m =
+      nth == 0 ? std::snprintf(name, sizeof name, "%s%lu%s", kTemporaryPrefix, id, kTemporarySuffix)
+               : std::snprintf(name, sizeof name, "%s%lu-%d%s", kTemporaryPrefix, id, nth,
+                               kTemporarySuffix);
   return m > 0 && ToWide(name, wide_name) && AppendWide(temporary, length, wide_name);
+}
+
+// Moves the copy at temporary over destination; one refused as a sharing
+// violation is tried again a few times. False with the last error set.
+bool MoveOver(const wchar_t* temporary, const wchar_t* destination) {
+  for (int tries = 0;; ++tries) {
+    if (MoveFileExW(temporary, destination, MOVEFILE_REPLACE_EXISTING)) return true;
+    if (GetLastError() != ERROR_SHARING_VIOLATION || tries == kPlacingRetries) return false;
+    Sleep(kPlacingRetryMilliseconds);
+  }
 }
 
 // Deletes the entry at path[0, length), as data lists it, for good; a folder
@@ -371,22 +385,31 @@ class Win32FileServices : public FileServices {
     wchar_t temporary[kWidePathSize];
     if (!ToWide(source, wide_source) || !ToWide(destination, wide_destination) ||
         RefusedAsTooLong(destination, wide_destination) ||
-        !TemporaryPathFor(wide_destination, temporary) ||
+        !TemporaryPathFor(wide_destination, 0, temporary) ||
         (keep_old_as != nullptr && !ToWide(keep_old_as, wide_keep))) {
       *error = kErrorNameTooLong;
       return false;
     }
-    if (!CopyFileW(wide_source, temporary, /*bFailIfExists=*/FALSE)) {
+    bool copied = false;
+    for (int nth = 0; !copied && nth < kTemporaryNames; ++nth) {
+      if (nth > 0 && !TemporaryPathFor(wide_destination, nth, temporary)) break;
+      copied = CopyFileW(wide_source, temporary, /*bFailIfExists=*/FALSE) != FALSE;
+      if (copied) break;
       const DWORD copy_error = GetLastError();
       *error = copy_error;
       *at_source = SourceFailed(source, copy_error, error);
-    } else if (keep_old_as != nullptr) {
+      // A stray under the name that cannot be replaced: the next name.
+      if (*at_source ||
+          (copy_error != ERROR_SHARING_VIOLATION && copy_error != ERROR_ACCESS_DENIED))
+        break;
+    }
+    if (copied && keep_old_as != nullptr) {
       *error = PlaceKeepingOld(temporary, wide_destination, wide_keep);
       if (*error == 0) return true;
       if (RefusedAsTooLong(keep_old_as, wide_keep)) *error = kErrorNameTooLong;
-    } else if (MoveFileExW(temporary, wide_destination, MOVEFILE_REPLACE_EXISTING)) {
+    } else if (copied && MoveOver(temporary, wide_destination)) {
       return true;
-    } else {
+    } else if (copied) {
       *error = GetLastError();
     }
     // CopyFileW carries the read-only attribute, which would refuse the delete.

@@ -55,9 +55,15 @@ bool RecycleDestination(WorkerContext& context) {
 
 bool IsOwnTemporaryName(const char* name) {
   if (std::strncmp(name, kTemporaryPrefix, sizeof kTemporaryPrefix - 1) != 0) return false;
-  const char* digits = name + sizeof kTemporaryPrefix - 1;
-  const char* end = digits;
-  while (*end >= '0' && *end <= '9')
-    ++end;
-  return end != digits && std::strcmp(end, kTemporarySuffix) == 0;
+  // "<pid>" or "<pid>-<n>" before the suffix.
+  const char* end = name + sizeof kTemporaryPrefix - 1;
+  for (int part = 0; part < 2; ++part) {
+    const char* digits = end;
+    while (*end >= '0' && *end <= '9')
+      ++end;
+    if (end == digits) return false;
+    if (std::strcmp(end, kTemporarySuffix) == 0) return true;
+    if (*end++ != '-') return false;
+  }
+  return false;
 }

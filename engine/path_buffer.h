@@ -28,8 +28,9 @@ inline bool IsDotEntry(const char* name) {
 }
 
 // A name of the form of our own temporary copies (kTemporaryPrefix, digits,
-// kTemporarySuffix). One that a killed run left behind is a stray, never a
-// file to copy: a Sync would carry it back into the source.
+// optionally "-" and more digits, kTemporarySuffix). One that a killed run
+// left behind is a stray, never a file to copy: a Sync would carry it back
+// into the source.
 bool IsOwnTemporaryName(const char* name);
 
 // Writes kPathSeparator and name at path[end] (where path's NUL is), provided

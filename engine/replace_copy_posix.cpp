@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <limits>
+#include <thread>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -118,13 +121,38 @@ int FillCopy(int in, int out, const struct stat& source, bool* at_source) {
   return 0;
 }
 
-// Creates path for writing, new; a stray left by an earlier run of the same
-// process id is removed once. Returns the descriptor or -1 with errno set.
-int CreateTemporary(const char* path) {
+// Creates path (a kPosixPathMax buffer ending in "<pid>.tmp") for writing,
+// new; a stray left by an earlier run of the same process id is removed
+// once, and one that cannot be removed makes the copy take the next name,
+// written to path. Returns the descriptor or -1 with errno set.
+int CreateTemporary(char* path) {
   constexpr int kFlags = O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC;
-  int fd = open(path, kFlags, 0600);
-  if (fd < 0 && errno == EEXIST && unlink(path) == 0) fd = open(path, kFlags, 0600);
-  return fd;
+  char* const suffix = path + std::strlen(path) - (sizeof kTemporarySuffix - 1);
+  for (int n = 0; n < kTemporaryNames; ++n) {
+    if (n > 0) {
+      *suffix = '\0';
+      const int room = static_cast<int>(kPosixPathMax - static_cast<size_t>(suffix - path));
+      if (std::snprintf(suffix, static_cast<size_t>(room), "-%d%s", n, kTemporarySuffix) >= room) {
+        errno = ENAMETOOLONG;
+        return -1;
+      }
+    }
+    const int fd = open(path, kFlags, 0600);
+    if (fd >= 0 || errno != EEXIST) return fd;
+    if (unlink(path) == 0) return open(path, kFlags, 0600);
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+// Renames from over to; one refused as busy is tried again a few times.
+// 0 or an errno.
+int RenameOver(const char* from, const char* to) {
+  for (int tries = 0;; ++tries) {
+    if (rename(from, to) == 0) return 0;
+    if (errno != EBUSY || tries == kPlacingRetries) return errno;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPlacingRetryMilliseconds));
+  }
 }
 
 // An unnamed file is given a name through its /proc link, which needs no
@@ -180,7 +208,7 @@ int PlaceUnnamed(int out, const char* temporary, const char* destination, const 
 // The named path: created beside the destination, renamed over it. 0, an
 // errno, or -1 with *error set (the temporary file cannot be created, the old
 // file cannot be kept).
-int CopyThroughNamed(int in, const struct stat& st, const char* temporary, const char* destination,
+int CopyThroughNamed(int in, const struct stat& st, char* temporary, const char* destination,
                      const char* keep_old_as, uint32_t* error, bool* at_source) {
   const int out = CreateTemporary(temporary);
   if (out < 0) {
@@ -192,7 +220,7 @@ int CopyThroughNamed(int in, const struct stat& st, const char* temporary, const
   if (failure == 0 && keep_old_as != nullptr) {
     return PlaceKept(temporary, destination, keep_old_as, error);
   }
-  if (failure == 0 && rename(temporary, destination) != 0) failure = errno;
+  if (failure == 0) failure = RenameOver(temporary, destination);
   if (failure != 0) unlink(temporary);
   return failure;
 }

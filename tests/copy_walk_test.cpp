@@ -64,14 +64,18 @@ TEST_F(CopyWalkTest, AStrayTemporaryCopyOfOursIsNeverCopied) {
   // Left by a killed run; a Sync's reverse walk would carry it into the source.
   WriteFile(src / "~larkspan-4242.tmp", "half a file");
   fs::resize_file(src / "~larkspan-4242.tmp", 2 << 20);
-  for (const char* name : {"~larkspan-.tmp", "~larkspan-12.tmp.doc", "~larkspan-x1.tmp"}) {
+  // The second name a copy takes where the first is held.
+  WriteFile(src / "~larkspan-4242-2.tmp", "half another");
+  for (const char* name : {"~larkspan-.tmp", "~larkspan-12.tmp.doc", "~larkspan-x1.tmp",
+                           "~larkspan-1-.tmp", "~larkspan-1-2-3.tmp"}) {
     WriteFile(src / name, "the user's own");
   }
 
   EXPECT_TRUE(Copy());
   EXPECT_FALSE(fs::exists(dst / "~larkspan-4242.tmp"));
+  EXPECT_FALSE(fs::exists(dst / "~larkspan-4242-2.tmp"));
   EXPECT_EQ(context.done_mib, 0u);
-  EXPECT_EQ(host.log().size(), 3u);
+  EXPECT_EQ(host.log().size(), 5u);
   EXPECT_TRUE(fs::exists(dst / "~larkspan-12.tmp.doc"));
 }
 

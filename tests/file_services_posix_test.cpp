@@ -58,8 +58,8 @@ ChildCopy CopyWhereCallsFail(const std::string& source, const std::string& desti
     uint32_t copy_error = 0;
     bool at_source = false;
     if (!FailSystemCalls(calls, error)) _exit(2);
-    _exit(DefaultFileServices().ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &copy_error,
-                                                &at_source)
+    _exit(DefaultFileServices().ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr,
+                                                &copy_error, &at_source)
               ? 0
               : 1);
   }
@@ -179,7 +179,8 @@ TEST_F(PosixFileServicesTest, SpecialBitsGoOnlyWithTheirOwner) {
   if (root) {
     uint32_t error = 0;
     bool at_source = false;
-    ASSERT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &error, &at_source))
+    ASSERT_TRUE(
+        files.ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &error, &at_source))
         << error;
     const struct stat copied = Stat(destination);
     EXPECT_EQ(copied.st_uid, 12345u);
@@ -259,7 +260,8 @@ TEST_F(PosixFileServicesTest, SparseFilesStaySparse) {
     const std::string destination = dir.Join(std::string(c.name) + ".copy");
     uint32_t error = 0;
     bool at_source = false;
-    ASSERT_TRUE(files.ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &error, &at_source))
+    ASSERT_TRUE(
+        files.ReplaceWithCopy(source.c_str(), destination.c_str(), nullptr, &error, &at_source))
         << error;
     const struct stat copied = Stat(destination);
     EXPECT_EQ(copied.st_size, kSize);
@@ -287,6 +289,26 @@ TEST_F(PosixFileServicesTest, CopiesWhatAFileSystemReportsAsEmpty) {
       << error;
   EXPECT_FALSE(ReadFile(destination).empty());
   EXPECT_EQ(ReadFile(destination), ReadFile("/proc/version"));
+}
+
+// A stray a share's server still holds cannot be removed: here one that is
+// a folder. The copy takes the next name, and leaves the stray alone.
+TEST_F(PosixFileServicesTest, ATemporaryNameThatIsTakenForGoodGivesWayToTheNext) {
+  const std::string source = dir.Join("source");
+  WriteFile(source, "fresh content");
+  const std::string stray = "~larkspan-" + std::to_string(getpid()) + ".tmp";
+  fs::create_directories(dir.path() / "out" / stray / "held");
+  const std::string destination = dir.Join("out/copy");
+  uint32_t error = 0;
+  bool at_source = false;
+  ASSERT_TRUE(CopyIntoPlace(source.c_str(), destination.c_str(), nullptr, TemporaryKind::kNamedOnly,
+                            &error, &at_source))
+      << error;
+  EXPECT_EQ(ReadFile(destination), "fresh content");
+  std::set<std::string> names;
+  for (const auto& item : fs::directory_iterator(dir.path() / "out"))
+    names.insert(item.path().filename());
+  EXPECT_EQ(names, (std::set<std::string>{"copy", stray}));
 }
 
 TEST_F(PosixFileServicesTest, BothKindsOfTemporaryFileLeaveOnlyTheCopy) {
