@@ -12,6 +12,13 @@ bool IsTaken(const FindEntry& entry) {
   return IsListed(entry) && ((entry.attributes & kAttrFolder) || !IsOwnTemporaryName(entry.name));
 }
 
+TemporaryVerdict JudgeTemporary(const FindEntry& entry, int64_t pass_started) {
+  if ((entry.attributes & (kAttrFolder | kAttrReparsePoint)) || !IsOwnTemporaryName(entry.name)) {
+    return TemporaryVerdict::kNotOurs;
+  }
+  return entry.last_write < pass_started ? TemporaryVerdict::kStray : TemporaryVerdict::kInUse;
+}
+
 FileVerdict JudgeFile(const FindEntry& source, bool found, const PathInfo& there,
                       SameSecondRule rule) {
   if (!found) return FileVerdict::kCopy;

@@ -19,6 +19,14 @@ inline bool IsListed(const FindEntry& entry) {
 // The clean walk takes the strays too, and so removes them.
 bool IsTaken(const FindEntry& entry);
 
+// A destination entry that may be a temporary copy of ours: one older than
+// this pass (which began at pass_started) is a stray of a run that ended,
+// deleted for good without a line; a newer one belongs to a run still going
+// and is left alone.
+enum class TemporaryVerdict { kNotOurs, kStray, kInUse };
+
+TemporaryVerdict JudgeTemporary(const FindEntry& entry, int64_t pass_started);
+
 // A folder that is no link: the clean walk walks into it; a link is removed
 // or kept as a link.
 inline bool IsPlainFolder(const FindEntry& entry) {

@@ -59,6 +59,15 @@ bool CleanFolder(WorkerContext& context, size_t top_length);
 // A destination entry, named in both buffers. False when the listing ends.
 bool CleanEntry(WorkerContext& context, const FindEntry& entry, void* source_folder,
                 size_t top_length) {
+  switch (JudgeTemporary(entry, context.pass_started)) {
+    case TemporaryVerdict::kStray:
+      context.files->RemoveFile(context.destination);
+      return true;
+    case TemporaryVerdict::kInUse:
+      return true;
+    case TemporaryVerdict::kNotOurs:
+      break;
+  }
   PathInfo there;
   uint32_t error = 0;
   const bool in_source = context.files->ReadInfoIn(source_folder, context.source, &there, &error);

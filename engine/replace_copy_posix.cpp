@@ -218,10 +218,18 @@ int CopyThroughNamed(int in, const struct stat& st, char* temporary, const char*
   int failure = FillCopy(in, out, st, at_source);
   if (close(out) != 0 && failure == 0) failure = errno;
   if (failure == 0 && keep_old_as != nullptr) {
-    return PlaceKept(temporary, destination, keep_old_as, error);
+    failure = PlaceKept(temporary, destination, keep_old_as, error);
+  } else if (failure == 0) {
+    failure = RenameOver(temporary, destination);
+    if (failure != 0) unlink(temporary);
   }
-  if (failure == 0) failure = RenameOver(temporary, destination);
-  if (failure != 0) unlink(temporary);
+  // Where there is no unnamed file (FAT, FUSE shares) a time set on the open
+  // file may not stick: one client drops it at close, one driver gives a
+  // renamed file the current time. Set by path once in place, it does.
+  if (failure == 0) {
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    utimensat(AT_FDCWD, destination, times, AT_SYMLINK_NOFOLLOW);
+  }
   return failure;
 }
 

@@ -64,6 +64,9 @@ struct WorkerContext {
   // walks have lost their medium since, and nothing is removed.
   uint32_t medium_returns = 0;
   uint32_t walks_start_returns = 0;
+  // When the pass started (FILETIME); set by run control. A temporary copy
+  // of ours older than that is a stray of a run that ended.
+  int64_t pass_started = INT64_MAX;
 
   // True when the walks are to end after the entry in hand.
   bool ShouldStop() const { return stop_request || medium_failed; }

@@ -204,7 +204,7 @@ TEST_F(ShareTest, ATreeReachesTheServedFolder) {
 }
 
 // The client drops a time set on the open file at close.
-TEST_F(ShareTest, DISABLED_SyncOfEqualTreesCopiesNothing) {
+TEST_F(ShareTest, SyncOfEqualTreesCopiesNothing) {
   PutTree(src);
   EXPECT_TRUE(Run(JobOf(kModeCopy, src, dst)));
   // The client's cache shows the time it was given for a second.
