@@ -21,6 +21,7 @@ const char* SourceErrorText(uint32_t error) {
 struct WalkRules {
   bool mirror;  // an entry of the other kind in the destination is recycled
   bool move;    // copied source files are deleted
+  bool sync;    // where copies keep no times, files are compared by content
   SameSecondRule same_second;
 };
 
@@ -30,7 +31,7 @@ WalkRules RulesFor(JobMode mode, Direction direction) {
     same_second =
         direction == Direction::kBack ? SameSecondRule::kLeave : SameSecondRule::kConflict;
   }
-  return {mode == kModeMirror, mode == kModeMove, same_second};
+  return {mode == kModeMirror, mode == kModeMove, mode == kModeSync, same_second};
 }
 
 // A folder on the copy walk's chain, from the job's top folder down to the
@@ -205,6 +206,32 @@ bool CopyFailed(WorkerContext& context, uint32_t error, bool at_source) {
   return false;
 }
 
+// Reads the time of the copy just placed back; one that did not stick is set
+// again by path, and where that does not stick either, the job's copies keep
+// no times: said once, naming the walk's destination.
+void MendTime(WorkerContext& context, const CopyWalkState& walk, const FindEntry& entry,
+              void* destination_folder) {
+  PathInfo placed;
+  uint32_t error = 0;
+  if (!context.files->ReadInfoIn(destination_folder, context.destination, &placed, &error) ||
+      TimeKept(entry.last_write, placed.last_write)) {
+    return;
+  }
+  if (context.files->SetLastWrite(context.destination, entry.last_write) &&
+      context.files->ReadInfo(context.destination, &placed, &error) &&
+      TimeKept(entry.last_write, placed.last_write)) {
+    return;
+  }
+  if (context.times_not_kept) return;
+  context.times_not_kept = true;
+  const size_t top =
+      walk.walked_depth > 0 ? walk.walked[0].destination_length : std::strlen(context.destination);
+  const char kept = context.destination[top];
+  context.destination[top] = '\0';
+  LogWithPath(context, "Times not kept on ", context.destination);
+  context.destination[top] = kept;
+}
+
 // A source file entry, named in both buffers. False when the pass must stop.
 bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entry,
               void* destination_folder, WalkPlace place) {
@@ -214,6 +241,10 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
   const bool found =
       context.files->ReadInfoIn(destination_folder, context.destination, &there, &error);
   FileVerdict verdict = JudgeFile(entry, found, there, walk.rules.same_second);
+  if (walk.rules.sync && ContentDecides(verdict, entry, there, !context.times_not_kept) &&
+      context.files->SameContent(context.source, context.destination)) {
+    verdict = FileVerdict::kSame;
+  }
   if (verdict == FileVerdict::kFolderInTheWay) {
     if (!ClearedForMirror(context, walk, "Skipped, folder in place of file: ")) return true;
     verdict = FileVerdict::kCopy;
@@ -259,6 +290,7 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
     }
   }
   ++(verdict == FileVerdict::kCopy ? context.counts.copied : context.counts.updated);
+  MendTime(context, walk, entry, destination_folder);
   // Move deletes only files of the source tree itself: nothing reached
   // through a folder link, and never a link.
   if (!walk.rules.move || place.through_link) return true;

@@ -282,6 +282,11 @@ bool DryRunFiles::FlushCopies(const char*) {
   return true;
 }
 
+// A copy the pass would have made carries its source's time already.
+bool DryRunFiles::SetLastWrite(const char*, int64_t) {
+  return true;
+}
+
 bool DryRunFiles::RemoveFile(const char* path) {
   Note(path, Change::kGone, {});
   return true;

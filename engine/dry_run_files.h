@@ -49,6 +49,7 @@ class DryRunFiles : public FileServices {
   bool ReplaceWithCopy(const char* source, const char* destination, const char* keep_old_as,
                        uint32_t* error, bool* at_source) override;
   bool FlushCopies(const char* paths) override;
+  bool SetLastWrite(const char* path, int64_t last_write) override;
   bool RemoveFile(const char* path) override;
   bool MakeFolder(const char* path, const char* like) override;
   bool MakeHiddenFolder(const char* path) override;

@@ -42,6 +42,18 @@ FileVerdict JudgeFile(const FindEntry& source, bool found, const PathInfo& there
   }
 }
 
+bool TimeKept(int64_t source, int64_t placed) {
+  return source / kTicksPerSecond == placed / kTicksPerSecond;
+}
+
+bool ContentDecides(FileVerdict verdict, const FindEntry& source, const PathInfo& there,
+                    bool times_kept) {
+  const bool by_time = verdict == FileVerdict::kUpdate || verdict == FileVerdict::kLeave ||
+                       verdict == FileVerdict::kConflict;
+  return by_time && !times_kept && FullSize(source) == there.size &&
+         !((source.attributes | there.attributes) & (kAttrReparsePoint | kAttrFolder));
+}
+
 FolderVerdict JudgeFolder(bool found, const PathInfo& there) {
   if (!found) return FolderVerdict::kMake;
   if (there.attributes & kAttrReparsePoint) return FolderVerdict::kLinkInTheWay;

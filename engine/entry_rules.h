@@ -52,6 +52,16 @@ enum class SameSecondRule { kUpdate, kConflict, kLeave };
 FileVerdict JudgeFile(const FindEntry& source, bool found, const PathInfo& there,
                       SameSecondRule rule);
 
+// Whether a copy in place kept its source's last-write time: to the whole
+// second, the resolution every volume here keeps.
+bool TimeKept(int64_t source, int64_t placed);
+
+// Sync, in a job whose copies keep no times: a file of the same size whose
+// time alone says it differs is compared by content (the same bytes: up to
+// date). True when the content decides.
+bool ContentDecides(FileVerdict verdict, const FindEntry& source, const PathInfo& there,
+                    bool times_kept);
+
 // A source folder against what stands at its place in the destination.
 enum class FolderVerdict {
   kMake,          // nothing there: made, then walked

@@ -150,6 +150,11 @@ class FileServices {
   // other and ends with an empty one. True only when every copy is known to
   // be on storage.
   virtual bool FlushCopies(const char* paths) = 0;
+  // Sets the last-write (and last-access) time of the file at path by its
+  // path, never through a link: for a copy in place whose time did not
+  // stick. True when the call succeeded (whether the volume keeps the time
+  // shows only when it is read back).
+  virtual bool SetLastWrite(const char* path, int64_t last_write) = 0;
   // Removes one file. True when it is gone.
   virtual bool RemoveFile(const char* path) = 0;
   // Creates one folder level, with the permission bits of the folder like

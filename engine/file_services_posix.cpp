@@ -313,6 +313,19 @@ class PosixFileServices : public FileServices {
     return true;
   }
 
+  bool SetLastWrite(const char* path, int64_t last_write) override {
+    const int64_t since_1970 = last_write - kEpochDifference * 10000000;
+    timespec time{};
+    time.tv_sec = static_cast<time_t>(since_1970 / 10000000);
+    time.tv_nsec = static_cast<long>(since_1970 % 10000000) * 100;
+    if (time.tv_nsec < 0) {
+      time.tv_nsec += 1000000000;
+      --time.tv_sec;
+    }
+    const timespec times[2] = {time, time};
+    return utimensat(AT_FDCWD, path, times, AT_SYMLINK_NOFOLLOW) == 0;
+  }
+
   bool RemoveFile(const char* path) override { return unlink(path) == 0; }
 
   // Created private, then given the source folder's bits: the folder is never

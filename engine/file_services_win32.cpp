@@ -425,6 +425,20 @@ class Win32FileServices : public FileServices {
     return flushed;
   }
 
+  bool SetLastWrite(const char* path, int64_t last_write) override {
+    HANDLE file = CreateFileA(path, FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT, /*hTemplateFile=*/nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    FILETIME time;
+    time.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(last_write));
+    time.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(last_write) >> 32);
+    const bool set = SetFileTime(file, /*lpCreationTime=*/nullptr, &time, &time) != FALSE;
+    CloseHandle(file);
+    return set;
+  }
+
   bool RemoveFile(const char* path) override { return DeleteFileA(path) != FALSE; }
 
   // New folders take the permissions their parent hands down.

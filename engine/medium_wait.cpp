@@ -42,8 +42,9 @@ bool TopsAnswer(WorkerContext& context) {
 }
 
 MediumResult AfterFailure(WorkerContext& context, uint32_t error) {
-  // Walks run outside a job (a single walk) have no tops to ask.
-  if (context.job == nullptr) return MediumResult::kFailureStands;
+  // Walks run outside a job (a single walk) have no tops to ask; a top that
+  // was missing from the start is no medium that went away.
+  if (context.job == nullptr || !context.tops_answered) return MediumResult::kFailureStands;
   bool answers = TopsAnswer(context);
   if (JudgeMedium(error, answers) == MediumVerdict::kFailureStands) {
     return MediumResult::kFailureStands;

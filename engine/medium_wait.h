@@ -26,7 +26,8 @@ enum class MediumResult {
 };
 
 // After a failure with error (0 where the call gives none): asks whether it
-// is the medium's (never outside a job: the failure stands) and, if so, waits for the medium up to
+// is the medium's (never outside a job, nor where a top did not answer as
+// the job started: the failure stands) and, if so, waits for the medium up to
 // the context's medium_wait_seconds, logging "Waiting on network path..." once, and never past a
 // stop request. kGone sets medium_failed and pass_failed; kBack counts a return in medium_returns.
 MediumResult AfterFailure(WorkerContext& context, uint32_t error);

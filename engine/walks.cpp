@@ -14,6 +14,8 @@ class JobInHand {
  public:
   JobInHand(WorkerContext& context, const JobRecord& job) : context_(context) {
     context_.job = &job;
+    context_.times_not_kept = false;
+    context_.tops_answered = TopsAnswer(context_);
   }
   ~JobInHand() { context_.job = nullptr; }
   JobInHand(const JobInHand&) = delete;

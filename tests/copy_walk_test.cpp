@@ -441,3 +441,50 @@ TEST(EntryRulesTest, TheSameSecondIsJudgedByTheFullSize) {
 }
 
 }  // namespace
+
+namespace {
+
+int64_t LastWrite(const fs::path& path) {
+  PathInfo info{};
+  uint32_t error = 0;
+  EXPECT_TRUE(DefaultFileServices().ReadInfo(path.string().c_str(), &info, &error)) << path;
+  return info.last_write;
+}
+
+// A destination that keeps no time a copy is given at first: the walk sets
+// it again by path; where that does not stick either it says so once for the
+// job, and Sync's walk back then finds the new copies equal by their content.
+TEST_F(CopyWalkTest, TimesThatDidNotStickAreSetAgainOrSaidOnce) {
+  const struct {
+    const char* name;
+    bool set_times_ignored;
+  } kCases[] = {{"set again by path", false}, {"kept by nothing", true}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Reset();
+    context.counts = {};
+    for (const char* name : {"a.txt", "b.txt", "sub/c.txt"}) {
+      fs::create_directories((src / name).parent_path());
+      Put(src / name, std::string("content of ") + name, kBaseTime);
+    }
+    files.copies_dated_now = true;
+    files.set_times_ignored = c.set_times_ignored;
+    const JobRecord job = JobOf(kModeSync, src, dst);
+
+    EXPECT_TRUE(Run(job));
+    EXPECT_EQ(context.counts.copied, 3u);
+    EXPECT_EQ(context.counts.updated, 0u);  // nothing carried back into the source
+    const std::vector<std::string> not_kept = {"Times not kept on " + dst.string()};
+    std::vector<std::string> said;
+    for (const std::string& line : host.log()) {
+      if (line.rfind("Times not kept", 0) == 0) said.push_back(line);
+    }
+    EXPECT_EQ(said, c.set_times_ignored ? not_kept : std::vector<std::string>{});
+    EXPECT_EQ(LastWrite(dst / "sub/c.txt") == kBaseTime, !c.set_times_ignored);
+    EXPECT_EQ(LastWrite(src / "a.txt"), kBaseTime);
+    EXPECT_EQ(ReadFile(src / "a.txt"), "content of a.txt");
+    EXPECT_FALSE(context.pass_failed);
+  }
+}
+
+}  // namespace

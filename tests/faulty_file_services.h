@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -34,6 +35,7 @@ enum class FileOp {
   kOpenFolder,
   kCloseFolder,
   kSameContent,
+  kSetLastWrite,
   kCount
 };
 
@@ -75,6 +77,8 @@ class FaultyFileServices : public FileServices {
     before_call = nullptr;
     away = false;
     away_part_.clear();
+    copies_dated_now = false;
+    set_times_ignored = false;
     ResetCounts();
   }
 
@@ -139,13 +143,25 @@ class FaultyFileServices : public FileServices {
       return false;
     }
     if (keep_old_as != nullptr && Fails(FileOp::kKeepOldVersion, keep_old_as, error)) return false;
-    return inner_.ReplaceWithCopy(source, destination, keep_old_as, error, at_source);
+    if (!inner_.ReplaceWithCopy(source, destination, keep_old_as, error, at_source)) return false;
+    if (copies_dated_now) inner_.SetLastWrite(destination, NowAsFileTime());
+    return true;
   }
   // The paths of a flush are its first copy's.
   bool FlushCopies(const char* paths) override {
     uint32_t error = 0;
     return !Fails(FileOp::kFlushCopies, paths, &error) && inner_.FlushCopies(paths);
   }
+  // With copies_dated_now a copy is placed dated now (a client that drops
+  // the time set on the open file); with set_times_ignored a time set by
+  // path does not stick either, though the call succeeds.
+  bool SetLastWrite(const char* path, int64_t last_write) override {
+    uint32_t error = 0;
+    if (Fails(FileOp::kSetLastWrite, path, &error)) return false;
+    return set_times_ignored || inner_.SetLastWrite(path, last_write);
+  }
+  bool copies_dated_now = false;
+  bool set_times_ignored = false;
   bool RemoveFile(const char* path) override {
     uint32_t error = 0;
     return !Fails(FileOp::kRemoveFile, path, &error) && inner_.RemoveFile(path);
@@ -186,6 +202,12 @@ class FaultyFileServices : public FileServices {
   void Count(FileOp op, const char* path) {
     ++counts_[static_cast<size_t>(op)];
     if (before_call) before_call(op, path);
+  }
+
+  static int64_t NowAsFileTime() {
+    const auto since_1970 = std::chrono::system_clock::now().time_since_epoch();
+    return 116444736000000000LL +
+           std::chrono::duration_cast<std::chrono::nanoseconds>(since_1970).count() / 100;
   }
 
   // The rules of FailCopyAtSource, apart from the counted operations.
