@@ -424,3 +424,20 @@ TEST_F(FileServicesTest, RecycleTakesAFileOrAWholeFolder) {
 }
 
 }  // namespace
+
+namespace {
+
+// A copy whose time did not stick is dated again by its path, to the 100 ns.
+TEST_F(FileServicesTest, SetLastWriteDatesAFileByItsPath) {
+  WriteFile(dir.path() / "copy.txt", "copied");
+  const int64_t when = 133157952001234567;  // 2022-12-31, odd second and a fraction
+  ASSERT_TRUE(files.SetLastWrite(dir.Join("copy.txt").c_str(), when));
+  PathInfo info{};
+  uint32_t error = 0;
+  ASSERT_TRUE(files.ReadInfo(dir.Join("copy.txt").c_str(), &info, &error)) << error;
+  EXPECT_EQ(info.last_write, when);
+  EXPECT_EQ(ReadFile(dir.path() / "copy.txt"), "copied");
+  EXPECT_FALSE(files.SetLastWrite(dir.Join("gone.txt").c_str(), when));
+}
+
+}  // namespace
