@@ -2,6 +2,8 @@
 // backup to these must behave and does not yet: run them with
 // --gtest_also_run_disabled_tests.
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -282,6 +284,55 @@ TEST_F(ShareTest, AServerThatStaysAwayEndsTheRunAfterTheWait) {
   EXPECT_TRUE(context.pass_failed);
   EXPECT_GE(took, std::chrono::seconds(2));
   EXPECT_LT(took, std::chrono::seconds(10));
+}
+
+// The console runner, built to wait 3 s for a medium, on a project of one
+// Copy job onto the share; the server drops once a few copies are in and,
+// unless it stays away, comes back after away_for.
+struct RunnerOutcome {
+  int status;
+  std::string out;
+};
+
+RunnerOutcome RunThroughADrop(const TempDir& temp, ScratchShare& share, const fs::path& src,
+                              const fs::path& dst, std::chrono::seconds away_for) {
+  const fs::path project = temp.path() / "share.lpj";
+  WriteFile(project, "O,1,Copy," + src.string() + "," + dst.string() + "\r\nT,0,0,0\r\n");
+  const fs::path out = temp.path() / "runner.txt";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (!freopen(out.c_str(), "w", stdout)) _exit(126);
+    execl(LARKSPAN_SHORT_WAIT_RUN_PATH, LARKSPAN_SHORT_WAIT_RUN_PATH, project.c_str(), nullptr);
+    _exit(127);
+  }
+  std::thread drop([&] {
+    if (!DropServerMidRun(share, std::chrono::seconds(0))) return;
+    if (away_for.count() > 0) {
+      std::this_thread::sleep_for(away_for);
+      share.StartServer();
+    }
+  });
+  int status = -1;
+  waitpid(pid, &status, 0);
+  drop.join();
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out)};
+}
+
+// The wait of the runner itself: a server back within it lets the run
+// complete with exit 0; one that stays away ends it with exit 1.
+TEST_F(ShareTest, TheRunnerWaitsForTheServerAndEndsAsItComesBackOrNot) {
+  PutBlocks(src);
+  const RunnerOutcome back = RunThroughADrop(temp, share, src, dst, std::chrono::seconds(2));
+  EXPECT_EQ(back.status, 0) << back.out;
+  EXPECT_NE(back.out.find("Waiting on network path..."), std::string::npos) << back.out;
+  EXPECT_EQ(Files(share.served() / "backup"), Files(src));
+
+  // Again from an empty backup, the server now running.
+  fs::remove_all(share.served() / "backup");
+  fs::create_directory(share.served() / "backup");
+  const RunnerOutcome away = RunThroughADrop(temp, share, src, dst, std::chrono::seconds(0));
+  EXPECT_EQ(away.status, 1) << away.out;
+  EXPECT_NE(away.out.find("Copy failed 1117 - Aborting"), std::string::npos) << away.out;
 }
 
 }  // namespace
