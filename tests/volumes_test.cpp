@@ -231,8 +231,9 @@ TEST_F(ShareTest, DISABLED_MirrorRemovesWhatTheSourceLacks) {
 
 // Once a few copies are in, the server is away for away_for (started again
 // unless that is zero). True when it was stopped and, if asked, started again.
-bool DropServerMidRun(ScratchShare& share, std::chrono::seconds away_for) {
-  const fs::path served = share.served() / "backup";
+bool DropServerMidRun(ScratchShare& share, std::chrono::seconds away_for,
+                      const char* folder = "backup") {
+  const fs::path served = share.served() / folder;
   for (int i = 0; i < 500; ++i) {
     std::error_code ignored;
     const auto count = std::distance(fs::directory_iterator(served, ignored), {});
@@ -306,7 +307,7 @@ RunnerOutcome RunThroughADrop(const TempDir& temp, ScratchShare& share, const fs
     _exit(127);
   }
   std::thread drop([&] {
-    if (!DropServerMidRun(share, std::chrono::seconds(0))) return;
+    if (!DropServerMidRun(share, std::chrono::seconds(0), dst.filename().c_str())) return;
     if (away_for.count() > 0) {
       std::this_thread::sleep_for(away_for);
       share.StartServer();
@@ -327,10 +328,11 @@ TEST_F(ShareTest, TheRunnerWaitsForTheServerAndEndsAsItComesBackOrNot) {
   EXPECT_NE(back.out.find("Waiting on network path..."), std::string::npos) << back.out;
   EXPECT_EQ(Files(share.served() / "backup"), Files(src));
 
-  // Again from an empty backup, the server now running.
-  fs::remove_all(share.served() / "backup");
-  fs::create_directory(share.served() / "backup");
-  const RunnerOutcome away = RunThroughADrop(temp, share, src, dst, std::chrono::seconds(0));
+  // Again into a new folder (made through the client, whose cache would not
+  // see one emptied behind its back), the server now running.
+  const fs::path again = share.path() / "again";
+  fs::create_directory(again);
+  const RunnerOutcome away = RunThroughADrop(temp, share, src, again, std::chrono::seconds(0));
   EXPECT_EQ(away.status, 1) << away.out;
   EXPECT_NE(away.out.find("Copy failed 1117 - Aborting"), std::string::npos) << away.out;
 }
