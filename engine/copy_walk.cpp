@@ -1,5 +1,7 @@
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "engine/entry_rules.h"
 #include "engine/folder_listing.h"
@@ -34,6 +36,36 @@ WalkRules RulesFor(JobMode mode, Direction direction) {
   return {mode == kModeMirror, mode == kModeMove, mode == kModeSync, same_second};
 }
 
+// True when the folder that holds the entry named in the destination buffer
+// answers as a folder: a refusal then lies with the entry's name.
+bool DestinationFolderAnswers(WorkerContext& context) {
+  char* const slash = std::strrchr(context.destination, kPathSeparator);
+  if (slash == nullptr) return false;
+  *slash = '\0';
+  const bool answers = context.files->IsFolder(context.destination);
+  *slash = kPathSeparator;
+  return answers;
+}
+
+constexpr char kNameRefusedHead[] = "Skipped, name not allowed on the destination: ";
+
+// The destination refused to make the folder named in its buffer: true when
+// that skips the folder, a name the volume refuses or a path too long; any
+// other failure leaves the walk to go on as before, and its first copy then
+// reports the failure of the destination.
+bool FolderRefused(WorkerContext& context, uint32_t error) {
+  switch (JudgeCopyFailure(error, false, DestinationFolderAnswers(context))) {
+    case CopyFailureVerdict::kNameRefused:
+      ReportSkipped(context, kNameRefusedHead, context.destination);
+      return true;
+    case CopyFailureVerdict::kPathTooLong:
+      ReportSkipped(context, "Skipped, path too long: ", context.destination);
+      return true;
+    default:
+      return false;
+  }
+}
+
 // A folder on the copy walk's chain, from the job's top folder down to the
 // folder being listed: where its path ends in the source buffer (and its
 // counterpart's in the destination buffer) and, once a folder link made it
@@ -49,11 +81,13 @@ struct WalkedFolder {
 // Every level adds at least a separator and one character to the source path.
 constexpr size_t kMaxWalkDepth = kPathBufferSize / 2;
 
-// What one copy walk keeps to itself: its rules, its chain of folders (for
-// telling a link loop) and Move's copies waiting to be flushed before their
-// sources go.
+// What one copy walk keeps to itself: its rules, what it knows of its
+// volumes (until the destination's times are told, they are learned from the
+// copies placed there), its chain of folders (for telling a link loop) and
+// Move's copies waiting to be flushed before their sources go.
 struct CopyWalkState {
   WalkRules rules;
+  VolumeFacts volumes;
   WalkedFolder walked[kMaxWalkDepth];
   size_t walked_depth;
   MoveBatch moves;
@@ -138,13 +172,17 @@ struct WalkPlace {
 
 bool WalkFolder(WorkerContext& context, CopyWalkState& walk, WalkPlace place);
 
-// Makes the destination folder named in the buffer like its source. One
-// that cannot be made for a medium that went away is made once it is back;
-// otherwise the copies into it fail in turn.
-void MakeDestinationFolder(WorkerContext& context) {
-  for (int tries = 0; !context.files->MakeFolder(context.destination, context.source); ++tries) {
-    if (tries == kMediumRetries || AfterFailure(context, 0) != MediumResult::kBack) return;
+// Makes the destination folder named in the buffer like its source; false
+// with *error set when it cannot. One that cannot be made for a medium that
+// went away is made once it is back.
+bool MakeDestinationFolder(WorkerContext& context, uint32_t* error) {
+  for (int tries = 0; !context.files->MakeFolder(context.destination, context.source, error);
+       ++tries) {
+    if (tries == kMediumRetries || AfterFailure(context, *error) != MediumResult::kBack) {
+      return false;
+    }
   }
+  return true;
 }
 
 // A source folder entry, named in both buffers.
@@ -165,10 +203,9 @@ bool TakeFolder(WorkerContext& context, CopyWalkState& walk, const FindEntry& en
       return true;
     case FolderVerdict::kFileInTheWay:
       if (!ClearedForMirror(context, walk, "Skipped, file in place of folder: ")) return true;
-      MakeDestinationFolder(context);
-      break;
+      [[fallthrough]];
     case FolderVerdict::kMake:
-      MakeDestinationFolder(context);
+      if (!MakeDestinationFolder(context, &error) && FolderRefused(context, error)) return true;
       break;
     case FolderVerdict::kWalk:
       break;
@@ -181,9 +218,13 @@ bool TakeFolder(WorkerContext& context, CopyWalkState& walk, const FindEntry& en
 
 // A failed copy of the file named in both buffers: false when the pass must stop.
 bool CopyFailed(WorkerContext& context, uint32_t error, bool at_source) {
-  switch (JudgeCopyFailure(error, at_source)) {
+  const bool folder_answers = !at_source && DestinationFolderAnswers(context);
+  switch (JudgeCopyFailure(error, at_source, folder_answers)) {
     case CopyFailureVerdict::kPathTooLong:
       ReportSkipped(context, "Skipped, path too long: ", context.destination);
+      return true;
+    case CopyFailureVerdict::kNameRefused:
+      ReportSkipped(context, kNameRefusedHead, context.destination);
       return true;
     case CopyFailureVerdict::kSkipEntry: {
       char head[48];
@@ -206,21 +247,34 @@ bool CopyFailed(WorkerContext& context, uint32_t error, bool at_source) {
   return false;
 }
 
-// Reads the time of the copy just placed back; one that did not stick is set
-// again by path, and where that does not stick either, the job's copies keep
-// no times: said once, naming the walk's destination.
-void MendTime(WorkerContext& context, const CopyWalkState& walk, const FindEntry& entry,
+// The destination's times, from the copy of entry placed there, as read back.
+void LearnTimes(const FindEntry& entry, const PathInfo& copy, VolumeFacts* volumes) {
+  TimeKeeping kept;
+  if (TimesFromCopy(entry.last_write, copy.last_write, &kept)) {
+    volumes->times = CoarserTimes(volumes->times, kept);
+    volumes->times_told = true;
+  }
+}
+
+// Reads the time of the copy just placed back (learning from it what the
+// destination keeps, until that is told); one that did not stick is set
+// again by path, and where that does not stick either, the job's copies
+// keep no times: said once, naming the walk's destination.
+void MendTime(WorkerContext& context, CopyWalkState& walk, const FindEntry& entry,
               void* destination_folder) {
   PathInfo placed;
   uint32_t error = 0;
-  if (!context.files->ReadInfoIn(destination_folder, context.destination, &placed, &error) ||
-      TimeKept(entry.last_write, placed.last_write)) {
+  if (!context.files->ReadInfoIn(destination_folder, context.destination, &placed, &error)) return;
+  if (TimeKept(entry.last_write, placed.last_write, walk.volumes.times)) {
+    if (!walk.volumes.times_told) LearnTimes(entry, placed, &walk.volumes);
     return;
   }
+  // Read back by path after a set by path: what the volume keeps of a time
+  // it is given.
   if (context.files->SetLastWrite(context.destination, entry.last_write) &&
-      context.files->ReadInfo(context.destination, &placed, &error) &&
-      TimeKept(entry.last_write, placed.last_write)) {
-    return;
+      context.files->ReadInfo(context.destination, &placed, &error)) {
+    if (!walk.volumes.times_told) LearnTimes(entry, placed, &walk.volumes);
+    if (TimeKept(entry.last_write, placed.last_write, walk.volumes.times)) return;
   }
   if (context.times_not_kept) return;
   context.times_not_kept = true;
@@ -232,6 +286,48 @@ void MendTime(WorkerContext& context, const CopyWalkState& walk, const FindEntry
   context.destination[top] = kept;
 }
 
+// On a destination that ignores letter case: true when the entry named in
+// both buffers (its destination folder's path d bytes long) goes on to be
+// judged. An entry whose name meets another's ignoring case is skipped
+// unless it is the one taken; the destination's entry of the one taken is
+// renamed to its letter case first where that differs.
+bool TakeLetterCase(WorkerContext& context, const std::vector<CaseNote>& notes, const char* name,
+                    size_t d) {
+  const CaseNote* note = FindCaseNote(notes, name);
+  if (note == nullptr) return true;
+  if (note->verdict == CaseVerdict::kClash) {
+    char head[kEntryNameSize + 64];
+    std::snprintf(head, sizeof head,
+                  "Skipped, name differs only in letter case from %s: ", note->other.c_str());
+    ReportSkipped(context, head, context.source);
+    return false;
+  }
+  char held[kPathBufferSize];
+  std::memcpy(held, context.destination, d);
+  held[d] = '\0';
+  if (!AppendElement(held, d, note->other.c_str(), 0) ||
+      !context.files->RenameEntry(held, context.destination)) {
+    ReportSkipped(context, "Skipped, rename failed: ", held);
+    return false;
+  }
+  LogWithPath(context, "Renamed to the source's letter case: ", context.destination);
+  return true;
+}
+
+// The notes on letter case for the folder pair in the buffers, from the
+// whole source listing: the names are judged together before any is taken.
+std::vector<CaseNote> CaseNotesFor(WorkerContext& context, const std::vector<FindEntry>& listed) {
+  std::vector<std::string> source_names;
+  for (const FindEntry& entry : listed) {
+    if (IsTaken(entry)) source_names.emplace_back(entry.name);
+  }
+  std::vector<std::string> destination_names;
+  if (source_names.empty() || !ListTakenNames(context, context.destination, &destination_names)) {
+    return {};
+  }
+  return JudgeLetterCase(source_names, destination_names);
+}
+
 // A source file entry, named in both buffers. False when the pass must stop.
 bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entry,
               void* destination_folder, WalkPlace place) {
@@ -240,7 +336,7 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
   uint32_t error = 0;
   const bool found =
       context.files->ReadInfoIn(destination_folder, context.destination, &there, &error);
-  FileVerdict verdict = JudgeFile(entry, found, there, walk.rules.same_second);
+  FileVerdict verdict = JudgeFile(entry, found, there, walk.rules.same_second, walk.volumes.times);
   if (walk.rules.sync && ContentDecides(verdict, entry, there, !context.times_not_kept) &&
       context.files->SameContent(context.source, context.destination)) {
     verdict = FileVerdict::kSame;
@@ -284,7 +380,8 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
                                                       &copy_error, &at_source);
        ++tries) {
     if (tries == kMediumRetries ||
-        JudgeCopyFailure(copy_error, at_source) != CopyFailureVerdict::kAbort ||
+        JudgeCopyFailure(copy_error, at_source, !at_source && DestinationFolderAnswers(context)) !=
+            CopyFailureVerdict::kAbort ||
         AfterFailure(context, copy_error) != MediumResult::kBack) {
       return CopyFailed(context, copy_error, at_source);
     }
@@ -321,7 +418,22 @@ bool WalkFolder(WorkerContext& context, CopyWalkState& walk, WalkPlace place) {
                : TakeFile(context, walk, entry, destination_folder, place);
   };
   uint32_t error = 0;
-  const ListingResult result = ListFolder(context, listing, &error, room, take);
+  ListingResult result;
+  if (!walk.volumes.ignores_case) {
+    result = ListFolder(context, listing, &error, room, take);
+  } else {
+    // Where the destination ignores letter case, the source's names are
+    // judged together first: the listing is read whole before any is taken.
+    std::vector<CaseNote> notes;
+    const auto judge = [&](const std::vector<FindEntry>& listed) {
+      notes = CaseNotesFor(context, listed);
+    };
+    const auto take_in_case = [&](const FindEntry& entry, void* destination_folder) {
+      return !TakeLetterCase(context, notes, entry.name, listing.other_end) ||
+             take(entry, destination_folder);
+    };
+    result = ListFolder(context, listing, &error, room, take_in_case, judge);
+  }
   if (result != ListingResult::kNotStarted) return result == ListingResult::kListed;
   if (place.top) {
     context.AppendLog(SourceErrorText(error));
@@ -340,7 +452,7 @@ bool WalkFolder(WorkerContext& context, CopyWalkState& walk, WalkPlace place) {
 bool CopyWalk(WorkerContext& context, JobMode mode, Direction direction) {
   // The walk's own state, on this thread's stack (about 75 KiB; the pass
   // thread's stack is the system's default, 1 MiB at the least).
-  CopyWalkState walk{RulesFor(mode, direction), {}, 0, {}};
+  CopyWalkState walk{RulesFor(mode, direction), AskVolumes(context), {}, 0, {}};
   const bool listed = WalkFolder(context, walk, {true, false});
   SettleMoves(context, walk.moves);
   return listed;

@@ -292,8 +292,11 @@ bool DryRunFiles::RemoveFile(const char* path) {
   return true;
 }
 
-bool DryRunFiles::MakeFolder(const char* path, const char*) {
-  if (!FolderOfIsThere(path)) return false;
+bool DryRunFiles::MakeFolder(const char* path, const char*, uint32_t* error) {
+  if (!FolderOfIsThere(path)) {
+    *error = kErrorPathNotFound;
+    return false;
+  }
   Note(path, Change::kMadeFolder, kMadeFolderInfo);
   return true;
 }
@@ -323,4 +326,16 @@ int DryRunFiles::MoveAside(const char* path, const char* to) {
   Note(path, Change::kGone, {});
   Note(to, (info.attributes & kAttrFolder) ? Change::kMadeFolder : Change::kCopied, info);
   return 0;
+}
+
+bool DryRunFiles::IgnoresCase(const char* folder, bool) {
+  return !Knows(folder) && inner_.IgnoresCase(folder, false);
+}
+
+bool DryRunFiles::RenameEntry(const char* path, const char*) {
+  return Exists(path);
+}
+
+bool DryRunFiles::TimesKept(const char* path, TimeKeeping* kept) {
+  return !Knows(path) && inner_.TimesKept(path, kept);
 }

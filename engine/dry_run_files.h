@@ -51,11 +51,20 @@ class DryRunFiles : public FileServices {
   bool FlushCopies(const char* paths) override;
   bool SetLastWrite(const char* path, int64_t last_write) override;
   bool RemoveFile(const char* path) override;
-  bool MakeFolder(const char* path, const char* like) override;
+  bool MakeFolder(const char* path, const char* like, uint32_t* error) override;
   bool MakeHiddenFolder(const char* path) override;
   int Recycle(const char* path) override;
   int RemoveForGood(const char* path) override;
   int MoveAside(const char* path, const char* to) override;
+
+  // Asked of the real volumes, without a probe file. A folder the pass would
+  // have made is not there to be asked: it ignores no case.
+  bool IgnoresCase(const char* folder, bool may_probe) override;
+  // The pass renames only to another letter case, on a volume that ignores
+  // it, where every question by either name finds the entry already: the
+  // rename is not noted.
+  bool RenameEntry(const char* path, const char* new_path) override;
+  bool TimesKept(const char* path, TimeKeeping* kept) override;
 
  private:
   // What the pass would have left at a path: nothing, a folder it made, or

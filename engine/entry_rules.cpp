@@ -1,10 +1,37 @@
 #include "engine/entry_rules.h"
 
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "engine/letter_case.h"
 #include "engine/path_buffer.h"
 
 namespace {
 
 constexpr int64_t kTicksPerSecond = 10000000;
+constexpr int64_t kTicksPerHour = 3600 * kTicksPerSecond;
+
+int64_t Distance(int64_t a, int64_t b) {
+  return a > b ? a - b : b - a;
+}
+
+// source against there in whole units of times: -1 older, 0 the same, 1 newer.
+// Equal sizes also take an hour's shift of a volume in local time as the same.
+int CompareTimes(int64_t source, int64_t there, bool same_size, const TimeKeeping& times) {
+  if (times.resolution <= kTicksPerSecond) {
+    // Whole seconds, truncated: file systems keep times at different resolutions.
+    const int64_t source_second = source / kTicksPerSecond;
+    const int64_t there_second = there / kTicksPerSecond;
+    return source_second > there_second ? 1 : source_second < there_second ? -1 : 0;
+  }
+  const int64_t distance = Distance(source, there);
+  if (distance < times.resolution) return 0;
+  if (times.local_time && same_size && Distance(distance, kTicksPerHour) < times.resolution) {
+    return 0;
+  }
+  return source > there ? 1 : -1;
+}
 
 }  // namespace
 
@@ -20,18 +47,17 @@ TemporaryVerdict JudgeTemporary(const FindEntry& entry, int64_t pass_started) {
 }
 
 FileVerdict JudgeFile(const FindEntry& source, bool found, const PathInfo& there,
-                      SameSecondRule rule) {
+                      SameSecondRule rule, const TimeKeeping& times) {
   if (!found) return FileVerdict::kCopy;
   if (there.attributes & kAttrReparsePoint) return FileVerdict::kLinkInTheWay;
   if (there.attributes & kAttrFolder) return FileVerdict::kFolderInTheWay;
-  // Whole seconds, truncated: file systems keep times at different resolutions.
-  const int64_t source_second = source.last_write / kTicksPerSecond;
-  const int64_t there_second = there.last_write / kTicksPerSecond;
-  if (source_second > there_second) return FileVerdict::kUpdate;
+  const bool same_size = FullSize(source) == there.size;
+  const int order = CompareTimes(source.last_write, there.last_write, same_size, times);
+  if (order > 0) return FileVerdict::kUpdate;
   // A copy cut short, or a file changed within the second of its last copy,
   // shows only in its size.
-  if (source_second < there_second) return FileVerdict::kLeave;
-  if (FullSize(source) == there.size) return FileVerdict::kSame;
+  if (order < 0) return FileVerdict::kLeave;
+  if (same_size) return FileVerdict::kSame;
   switch (rule) {
     case SameSecondRule::kUpdate:
       return FileVerdict::kUpdate;
@@ -42,8 +68,8 @@ FileVerdict JudgeFile(const FindEntry& source, bool found, const PathInfo& there
   }
 }
 
-bool TimeKept(int64_t source, int64_t placed) {
-  return source / kTicksPerSecond == placed / kTicksPerSecond;
+bool TimeKept(int64_t source, int64_t placed, const TimeKeeping& times) {
+  return CompareTimes(source, placed, true, times) == 0;
 }
 
 bool ContentDecides(FileVerdict verdict, const FindEntry& source, const PathInfo& there,
@@ -54,6 +80,83 @@ bool ContentDecides(FileVerdict verdict, const FindEntry& source, const PathInfo
          !((source.attributes | there.attributes) & (kAttrReparsePoint | kAttrFolder));
 }
 
+bool ShowsNewerThere(const FindEntry& there, const PathInfo& source, const TimeKeeping& times) {
+  if (times.resolution <= kTicksPerSecond) return there.last_write > source.last_write;
+  return CompareTimes(there.last_write, source.last_write, FullSize(there) == source.size, times) >
+         0;
+}
+
+TimeKeeping CoarserTimes(const TimeKeeping& a, const TimeKeeping& b) {
+  return {std::max(a.resolution, b.resolution), a.local_time || b.local_time};
+}
+
+bool TimesFromCopy(int64_t source_time, int64_t copy_time, TimeKeeping* kept) {
+  const int64_t second = source_time / kTicksPerSecond;
+  if (second % 2 == 0) return false;
+  // A volume of even seconds truncates or rounds to one; a finer one keeps
+  // the odd second.
+  *kept = (copy_time / kTicksPerSecond) % 2 == 0 ? kFatTimes : kFineTimes;
+  return true;
+}
+
+std::vector<CaseNote> JudgeLetterCase(const std::vector<std::string>& source_names,
+                                      const std::vector<std::string>& destination_names) {
+  // Names by their folded text, then byte order.
+  using Keyed = std::vector<std::pair<std::string, const std::string*>>;
+  const auto keyed = [](const std::vector<std::string>& names) {
+    Keyed out;
+    out.reserve(names.size());
+    for (const std::string& name : names)
+      out.emplace_back(FoldCase(name.c_str()), &name);
+    std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) {
+      return a.first != b.first ? a.first < b.first : *a.second < *b.second;
+    });
+    return out;
+  };
+  const Keyed source = keyed(source_names);
+  const Keyed there = keyed(destination_names);
+  std::vector<CaseNote> notes;
+  auto held = there.begin();
+  for (auto group = source.begin(); group != source.end();) {
+    auto end = group;
+    while (end != source.end() && end->first == group->first)
+      ++end;
+    while (held != there.end() && held->first < group->first)
+      ++held;
+    auto held_end = held;
+    while (held_end != there.end() && held_end->first == group->first)
+      ++held_end;
+    // The spelling the destination holds, else the first.
+    auto taken = group;
+    for (auto it = group; it != end; ++it) {
+      const auto same = [&](const auto& h) { return *h.second == *it->second; };
+      if (std::any_of(held, held_end, same)) {
+        taken = it;
+        break;
+      }
+    }
+    for (auto it = group; it != end; ++it) {
+      if (it != taken) notes.push_back({*it->second, CaseVerdict::kClash, *taken->second});
+    }
+    const auto same_as_taken = [&](const auto& h) { return *h.second == *taken->second; };
+    if (held != held_end && !std::any_of(held, held_end, same_as_taken)) {
+      notes.push_back({*taken->second, CaseVerdict::kRename, *held->second});
+    }
+    group = end;
+    held = held_end;
+  }
+  std::sort(notes.begin(), notes.end(),
+            [](const CaseNote& a, const CaseNote& b) { return a.name < b.name; });
+  return notes;
+}
+
+const CaseNote* FindCaseNote(const std::vector<CaseNote>& notes, const char* name) {
+  const auto it =
+      std::lower_bound(notes.begin(), notes.end(), name,
+                       [](const CaseNote& note, const char* n) { return note.name < n; });
+  return it != notes.end() && it->name == name ? &*it : nullptr;
+}
+
 FolderVerdict JudgeFolder(bool found, const PathInfo& there) {
   if (!found) return FolderVerdict::kMake;
   if (there.attributes & kAttrReparsePoint) return FolderVerdict::kLinkInTheWay;
@@ -62,16 +165,18 @@ FolderVerdict JudgeFolder(bool found, const PathInfo& there) {
 }
 
 DestinationVerdict JudgeDestinationEntry(const FindEntry& entry, bool in_source, uint32_t error,
-                                         const PathInfo& there, bool top_source_there) {
+                                         const PathInfo& there, bool top_source_there,
+                                         bool in_other_case, const TimeKeeping& times) {
   if (in_source) {
     if (entry.attributes & kAttrFolder) {
       return IsPlainFolder(entry) ? DestinationVerdict::kWalkInto : DestinationVerdict::kLeave;
     }
     const bool newer =
-        !(entry.attributes & kAttrReparsePoint) && entry.last_write > there.last_write;
+        !(entry.attributes & kAttrReparsePoint) && ShowsNewerThere(entry, there, times);
     return newer ? DestinationVerdict::kNewerDest : DestinationVerdict::kLeave;
   }
   if (!top_source_there) return DestinationVerdict::kSourceLost;
+  if (in_other_case) return DestinationVerdict::kLeave;
   if (error == kErrorFileNotFound || error == kErrorPathNotFound) {
     return DestinationVerdict::kRemove;
   }
@@ -83,9 +188,17 @@ MediumVerdict JudgeMedium(uint32_t error, bool tops_answer) {
   return MediumVerdict::kFailureStands;
 }
 
-CopyFailureVerdict JudgeCopyFailure(uint32_t error, bool at_source) {
+CopyFailureVerdict JudgeCopyFailure(uint32_t error, bool at_source, bool folder_answers) {
   if (error == kErrorNameTooLong) return CopyFailureVerdict::kPathTooLong;
-  if (!at_source) return CopyFailureVerdict::kAbort;
+  if (!at_source) {
+    // Invalid characters, a reserved name, a trailing dot or space: the
+    // volume refuses the name. Where the folder does not answer, the same
+    // numbers can stand for a share that is gone.
+    const bool name_refused =
+        error == kErrorInvalidName || error == kErrorInvalidParameter || error == kErrorBadPathName;
+    return name_refused && folder_answers ? CopyFailureVerdict::kNameRefused
+                                          : CopyFailureVerdict::kAbort;
+  }
   switch (error) {
     case kErrorFileNotFound:      // gone since it was listed, or a dangling link
     case kErrorPathNotFound:      // its folder gone since it was listed

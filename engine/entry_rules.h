@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "engine/file_services.h"
 #include "engine/path_buffer.h"
@@ -35,7 +37,7 @@ inline bool IsPlainFolder(const FindEntry& entry) {
 
 // A source file against what stands at its place in the destination.
 enum class FileVerdict {
-  kSame,            // the same second and size: up to date
+  kSame,            // the same time (as the volumes keep it) and size: up to date
   kLeave,           // newer there by a second or more, or as SameSecondRule::kLeave says
   kCopy,            // nothing there: "Copying "
   kUpdate,          // older there, or the same second with another size: "Updating "
@@ -48,13 +50,54 @@ enum class FileVerdict {
 // one-way modes update it; Sync reports it once, in its first walk.
 enum class SameSecondRule { kUpdate, kConflict, kLeave };
 
-// found: something stands at the file's place, described by there.
+// found: something stands at the file's place, described by there. times:
+// what the coarser of the two volumes keeps. At a second's resolution times
+// are compared in whole seconds, truncated. Where a volume keeps coarser
+// times, a difference below its resolution is the same time; where it keeps
+// local time, so is a difference of one hour (within that resolution) with
+// the same size: a change of the UTC offset, not an edit.
 FileVerdict JudgeFile(const FindEntry& source, bool found, const PathInfo& there,
-                      SameSecondRule rule);
+                      SameSecondRule rule, const TimeKeeping& times);
 
-// Whether a copy in place kept its source's last-write time: to the whole
-// second, the resolution every volume here keeps.
-bool TimeKept(int64_t source, int64_t placed);
+// Mirror's "Newer Dest ": the destination file there is newer than its
+// source, at full resolution where both volumes keep fine times, else by
+// the same tolerance as JudgeFile.
+bool ShowsNewerThere(const FindEntry& there, const PathInfo& source, const TimeKeeping& times);
+
+// The times a walk judges by: the coarser of its two volumes'.
+TimeKeeping CoarserTimes(const TimeKeeping& a, const TimeKeeping& b);
+
+// Learns what a volume keeps from a copy placed there: the source's time
+// against the copy's as read back. True, with *kept set, when the two tell:
+// only a source time in an odd second shows whether the volume keeps even
+// seconds (and then, as FAT does, local time).
+bool TimesFromCopy(int64_t source_time, int64_t copy_time, TimeKeeping* kept);
+
+// On a destination that ignores letter case, what a copy walk does with a
+// source entry whose name meets another's ignoring case.
+enum class CaseVerdict {
+  kRename,  // the destination holds it in another case: renamed to the source's
+  kClash,   // another source entry of the same name ignoring case is taken
+};
+struct CaseNote {
+  std::string name;  // the source entry's
+  CaseVerdict verdict;
+  std::string other;  // kRename: the destination's spelling; kClash: the one taken
+};
+
+// The notes for one source folder (the names of the entries it takes) and
+// its destination folder, sorted by name; an entry without one is taken as
+// it is. Of names the same ignoring case, the one the destination holds is
+// taken, else the first in byte order: the same one on every run.
+std::vector<CaseNote> JudgeLetterCase(const std::vector<std::string>& source_names,
+                                      const std::vector<std::string>& destination_names);
+
+// The note for name, or nullptr.
+const CaseNote* FindCaseNote(const std::vector<CaseNote>& notes, const char* name);
+
+// Whether a copy in place kept its source's last-write time, as the volumes
+// keep times (times: as for JudgeFile).
+bool TimeKept(int64_t source, int64_t placed, const TimeKeeping& times);
 
 // Sync, in a job whose copies keep no times: a file of the same size whose
 // time alone says it differs is compared by content (the same bytes: up to
@@ -85,16 +128,24 @@ enum class DestinationVerdict {
 // in_source: the source answered for the entry's name, described by there;
 // otherwise error tells why not. top_source_there: the job's own source
 // folder is still there, asked only when the source did not answer (a share
-// that drops makes every entry look missing).
+// that drops makes every entry look missing). in_other_case: the source
+// holds the name in another letter case, on a destination that ignores it;
+// the entry stays, for the copy walk to give it the source's. times: as for
+// ShowsNewerThere.
 DestinationVerdict JudgeDestinationEntry(const FindEntry& entry, bool in_source, uint32_t error,
-                                         const PathInfo& there, bool top_source_there);
+                                         const PathInfo& there, bool top_source_there,
+                                         bool in_other_case, const TimeKeeping& times);
 
 // A copy that failed: a failure of the one source file skips that entry; a
-// path the system finds too long is skipped as too long; a failure of the
-// destination or the medium, and any failure that cannot be placed, aborts.
-enum class CopyFailureVerdict { kSkipEntry, kPathTooLong, kAbort };
+// path the system finds too long is skipped as too long; a name the
+// destination's volume refuses, in a folder that still answers as one, is
+// skipped as not allowed there; a failure of the destination or the medium,
+// and any failure that cannot be placed, aborts. The same for a folder the
+// destination does not make (at_source false).
+enum class CopyFailureVerdict { kSkipEntry, kPathTooLong, kNameRefused, kAbort };
 
-CopyFailureVerdict JudgeCopyFailure(uint32_t error, bool at_source);
+// folder_answers: the destination's folder answers as a folder.
+CopyFailureVerdict JudgeCopyFailure(uint32_t error, bool at_source, bool folder_answers);
 
 // A failure that is not the entry's own alone (a copy that would abort, a
 // listing, a removal, a folder not made), against whether the job's top

@@ -38,6 +38,8 @@ constexpr uint32_t kErrorBadNetPath = 53;        // network path unreachable
 constexpr uint32_t kErrorFileExists = 80;        // the new name is taken
 constexpr uint32_t kErrorInvalidParameter = 87;  // also: no plain file (a pipe, a device)
 constexpr uint32_t kErrorDiskFull = 112;
+constexpr uint32_t kErrorInvalidName = 123;  // characters or a form the volume refuses
+constexpr uint32_t kErrorBadPathName = 161;
 constexpr uint32_t kErrorNameTooLong = 206;      // a path too long for its buffer
 constexpr uint32_t kErrorCantAccessFile = 1920;  // a link the system cannot follow
 constexpr uint32_t kErrorLinkLoop = 1921;        // links that lead round in a loop
@@ -76,6 +78,16 @@ struct FindEntry {
 inline uint64_t FullSize(const FindEntry& entry) {
   return (static_cast<uint64_t>(entry.size_high) << 32) | entry.size_low;
 }
+
+// What a volume keeps of a file's last-write time.
+struct TimeKeeping {
+  int64_t resolution;  // FILETIME units; a second stands for any finer one
+  bool local_time;     // kept in local time: a change of the UTC offset moves every time
+};
+
+constexpr TimeKeeping kFineTimes = {10000000, false};
+// FAT: even seconds, in local time.
+constexpr TimeKeeping kFatTimes = {20000000, true};
 
 // What GetFileAttributesEx gives for one path.
 struct PathInfo {
@@ -140,7 +152,8 @@ class FileServices {
   // destination and nothing is left at keep_old_as (only where putting it
   // back fails too does it stay there, kept), no temporary file is left,
   // *error holds the failure's number (kErrorNameTooLong when the system
-  // refuses a path as too long) and *at_source tells whether the failure lies
+  // refuses a path as too long; 123, 87 or 161
+  // when the destination's volume refuses the name) and *at_source tells whether the failure lies
   // with the source file alone (it is gone, locked, unreadable or not a plain
   // file) rather than with the destination, the kept name or the medium.
   virtual bool ReplaceWithCopy(const char* source, const char* destination, const char* keep_old_as,
@@ -159,8 +172,8 @@ class FileServices {
   virtual bool RemoveFile(const char* path) = 0;
   // Creates one folder level, with the permission bits of the folder like
   // where the system has them (the owner keeps full access). True when it was
-  // created.
-  virtual bool MakeFolder(const char* path, const char* like) = 0;
+  // created; else *error holds the failure's number, numbered as a copy's.
+  virtual bool MakeFolder(const char* path, const char* like, uint32_t* error) = 0;
   // Creates one folder level, hidden (on POSIX by its name, which begins with
   // ".", and open to its owner only; on Windows by its attribute, with the
   // permissions its parent hands down). True when it was created.
@@ -182,6 +195,21 @@ class FileServices {
   // new name to, in an existing folder on the same volume, in one rename;
   // never replaces anything at to. Returns 0 or an error number.
   virtual int MoveAside(const char* path, const char* to) = 0;
+
+  // True when the volume of the existing folder takes a name in the other
+  // letter case as the same entry. Asked of the volume itself: a name of the
+  // folder that has a letter is looked up with its case flipped, else the
+  // folder's own name in its parent on the same volume, else, where may_probe
+  // allows, a probe file of our temporary name form, made and removed at
+  // once. False when it cannot be told.
+  virtual bool IgnoresCase(const char* folder, bool may_probe) = 0;
+  // Gives the entry at path (a file or a folder) the name new_path in the
+  // same folder, also where the two differ only in letter case. True when done.
+  virtual bool RenameEntry(const char* path, const char* new_path) = 0;
+  // Fills kept for the volume of the existing path where the system names its
+  // file system and the name tells what it keeps. False when it does not: the
+  // time read back from a copy tells instead.
+  virtual bool TimesKept(const char* path, TimeKeeping* kept) = 0;
 };
 
 // The backend of this system. Its calls may be made from any thread.

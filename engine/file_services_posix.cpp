@@ -14,6 +14,7 @@
 #include "engine/posix_errors.h"
 #include "engine/remove_tree_posix.h"
 #include "engine/replace_copy_posix.h"
+#include "engine/volume_posix.h"
 #include "jobs/posix_io.h"
 #include "jobs/whole_file.h"
 
@@ -330,8 +331,12 @@ class PosixFileServices : public FileServices {
 
   // Created private, then given the source folder's bits: the folder is never
   // open to others in between.
-  bool MakeFolder(const char* path, const char* like) override {
-    if (mkdir(path, 0700) != 0) return false;
+  bool MakeFolder(const char* path, const char* like, uint32_t* error) override {
+    if (mkdir(path, 0700) != 0) {
+      const int failure = errno;
+      *error = FolderNameRefused(path, failure) ? kErrorInvalidName : ErrorForPath(path, failure);
+      return false;
+    }
     struct stat st;
     if (stat(like, &st) == 0) chmod(path, (st.st_mode & 07777) | S_IRWXU);
     return true;
@@ -371,6 +376,18 @@ class PosixFileServices : public FileServices {
     // A missing name is the entry's when it is gone, else the new name's folder's.
     struct stat st;
     return static_cast<int>(ErrorForPath(lstat(path, &st) == 0 ? to : path, error));
+  }
+
+  bool IgnoresCase(const char* folder, bool may_probe) override {
+    return VolumeIgnoresCase(folder, may_probe);
+  }
+
+  bool RenameEntry(const char* path, const char* new_path) override {
+    return RenameThroughTemporary(path, new_path) == 0;
+  }
+
+  bool TimesKept(const char* path, TimeKeeping* kept) override {
+    return VolumeTimesKept(path, kept);
   }
 
  private:

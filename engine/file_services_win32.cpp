@@ -5,10 +5,12 @@
 #include <cstring>
 #include <cwchar>
 #include <memory>
+#include <string>
 #include <windows.h>
 #include <shellapi.h>
 #include <shlwapi.h>
 
+#include "engine/letter_case.h"
 #include "jobs/whole_file.h"
 
 const char kPathSeparator = '\\';
@@ -295,6 +297,97 @@ DWORD RenameError() {
   return error == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : error;
 }
 
+bool SameFile(HANDLE a, HANDLE b) {
+  BY_HANDLE_FILE_INFORMATION first;
+  BY_HANDLE_FILE_INFORMATION second;
+  return GetFileInformationByHandle(a, &first) && GetFileInformationByHandle(b, &second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
+// The first name of folder that has an ASCII letter, or, when wanted is
+// given, whether folder lists it.
+bool ScanFolder(const std::string& folder, const char* wanted, std::string* name) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((folder + "\\*.*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  bool found = false;
+  do {
+    if (wanted != nullptr) {
+      found = std::strcmp(data.cFileName, wanted) == 0;
+    } else if (std::strcmp(data.cFileName, ".") != 0 && std::strcmp(data.cFileName, "..") != 0) {
+      found = !FlipAsciiCase(data.cFileName).empty();
+      if (found) *name = data.cFileName;
+    }
+  } while (!found && FindNextFileA(find, &data));
+  FindClose(find);
+  return found;
+}
+
+// Whether folder takes name in its other case as name itself: 1 yes, 0 no,
+// -1 it cannot tell.
+int SameInOtherCase(const std::string& folder, const std::string& name) {
+  const std::string flipped = FlipAsciiCase(name.c_str());
+  HANDLE own = OpenToAsk((folder + "\\" + name).c_str());
+  if (own == INVALID_HANDLE_VALUE) return -1;
+  HANDLE other = OpenToAsk((folder + "\\" + flipped).c_str());
+  const DWORD error = GetLastError();
+  int answer = 0;
+  if (other == INVALID_HANDLE_VALUE) {
+    answer = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : -1;
+  } else {
+    // Two entries of their own, unless the folder does not list the other.
+    answer = SameFile(own, other) || !ScanFolder(folder, flipped.c_str(), nullptr) ? 1 : 0;
+    CloseHandle(other);
+  }
+  CloseHandle(own);
+  return answer;
+}
+
+// The folder's own name, asked in its parent on the same volume.
+int SameOwnNameInOtherCase(const char* folder) {
+  char full[MAX_PATH];
+  const DWORD n = GetFullPathNameA(folder, MAX_PATH, full, /*lpFilePart=*/nullptr);
+  if (n == 0 || n >= MAX_PATH) return -1;
+  std::string path(full);
+  while (!path.empty() && path.back() == '\\')
+    path.pop_back();
+  const size_t slash = path.rfind('\\');
+  if (slash == std::string::npos) return -1;
+  const std::string parent = path.substr(0, slash);
+  const std::string name = path.substr(slash + 1);
+  if (FlipAsciiCase(name.c_str()).empty()) return -1;
+  HANDLE own = OpenToAsk(path.c_str());
+  HANDLE above =
+      OpenToAsk((parent.find('\\') == std::string::npos ? parent + "\\" : parent).c_str());
+  BY_HANDLE_FILE_INFORMATION a;
+  BY_HANDLE_FILE_INFORMATION b;
+  const bool same_volume = own != INVALID_HANDLE_VALUE && above != INVALID_HANDLE_VALUE &&
+                           GetFileInformationByHandle(own, &a) &&
+                           GetFileInformationByHandle(above, &b) &&
+                           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber;
+  if (own != INVALID_HANDLE_VALUE) CloseHandle(own);
+  if (above != INVALID_HANDLE_VALUE) CloseHandle(above);
+  return same_volume ? SameInOtherCase(parent, name) : -1;
+}
+
+// A probe file of our temporary name form, gone as its handle closes.
+int ProbeInOtherCase(const std::string& folder) {
+  char name[32];
+  std::snprintf(name, sizeof name, "%s%lu%s", kTemporaryPrefix, GetCurrentProcessId(),
+                kTemporarySuffix);
+  HANDLE probe = CreateFileA((folder + "\\" + name).c_str(), GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             /*lpSecurityAttributes=*/nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                             /*hTemplateFile=*/nullptr);
+  if (probe == INVALID_HANDLE_VALUE) return -1;
+  const int answer = SameInOtherCase(folder, name);
+  CloseHandle(probe);
+  return answer;
+}
+
 class Win32FileServices : public FileServices {
  public:
   void* StartFind(const char* pattern, FindEntry* entry, uint32_t* error) override {
@@ -442,8 +535,10 @@ class Win32FileServices : public FileServices {
   bool RemoveFile(const char* path) override { return DeleteFileA(path) != FALSE; }
 
   // New folders take the permissions their parent hands down.
-  bool MakeFolder(const char* path, const char*) override {
-    return CreateDirectoryA(path, /*lpSecurityAttributes=*/nullptr) != FALSE;
+  bool MakeFolder(const char* path, const char*, uint32_t* error) override {
+    if (CreateDirectoryA(path, /*lpSecurityAttributes=*/nullptr)) return true;
+    *error = GetLastError();
+    return false;
   }
 
   // Hidden, so that no walk copies or removes it.
@@ -497,6 +592,60 @@ class Win32FileServices : public FileServices {
   // No copy across volumes: one rename or nothing.
   int MoveAside(const char* path, const char* to) override {
     return MoveFileExA(path, to, /*dwFlags=*/0) ? 0 : static_cast<int>(RenameError());
+  }
+
+  bool IgnoresCase(const char* folder, bool may_probe) override {
+    std::string path(folder);
+    while (path.size() > 1 && path.back() == '\\')
+      path.pop_back();
+    std::string name;
+    int answer = ScanFolder(path, nullptr, &name) ? SameInOtherCase(path, name) : -1;
+    if (answer < 0) answer = SameOwnNameInOtherCase(folder);
+    if (answer < 0 && may_probe) answer = ProbeInOtherCase(path);
+    return answer == 1;
+  }
+
+  // Through the temporary name: Wine takes a direct rename to another letter
+  // case as one that changes nothing.
+  bool RenameEntry(const char* path, const char* new_path) override {
+    wchar_t wide_path[kWidePathSize];
+    wchar_t wide_new_path[kWidePathSize];
+    wchar_t temporary[kWidePathSize];
+    if (!ToWide(path, wide_path) || !ToWide(new_path, wide_new_path) ||
+        !TemporaryPathFor(wide_new_path, temporary) ||
+        !MoveFileExW(wide_path, temporary, /*dwFlags=*/0)) {
+      return false;
+    }
+    if (MoveFileExW(temporary, wide_new_path, /*dwFlags=*/0)) return true;
+    MoveFileExW(temporary, wide_path, /*dwFlags=*/0);
+    return false;
+  }
+
+  // A local volume's file system name tells; a share names the server's
+  // choice, which need not be the disk's (a NAS may say "NTFS" for a FAT
+  // disk), so a copy tells there.
+  bool TimesKept(const char* path, TimeKeeping* kept) override {
+    char root[MAX_PATH];
+    char type[MAX_PATH + 1];
+    if (!GetVolumePathNameA(path, root, MAX_PATH) || std::strncmp(root, "\\\\", 2) == 0 ||
+        !GetVolumeInformationA(root, /*lpVolumeNameBuffer=*/nullptr, 0,
+                               /*lpVolumeSerialNumber=*/nullptr,
+                               /*lpMaximumComponentLength=*/nullptr,
+                               /*lpFileSystemFlags=*/nullptr, type, sizeof type)) {
+      return false;
+    }
+    if (std::strncmp(type, "FAT", 3) == 0) {
+      *kept = kFatTimes;
+      return true;
+    }
+    // exFAT keeps 10 ms and its offset from UTC.
+    for (const char* fine : {"NTFS", "exFAT", "ReFS"}) {
+      if (std::strcmp(type, fine) == 0) {
+        *kept = kFineTimes;
+        return true;
+      }
+    }
+    return false;
   }
 };
 

@@ -8,7 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
+#include <vector>
 
+#include "engine/entry_rules.h"
 #include "engine/medium_wait.h"
 #include "engine/path_buffer.h"
 #include "engine/worker_context.h"
@@ -37,6 +40,32 @@ enum class ListingResult {
 // What room() gives an entry the walk does not take.
 constexpr size_t kNotTaken = static_cast<size_t>(-1);
 
+// Lists the folder named in path (a context buffer; it is kept) without
+// taking anything, calling taken(entry) for each entry the copy walk takes
+// until it returns false. False when the folder cannot be listed, or the
+// listing fails on the way, *error telling why.
+template <typename Taken>
+bool ListTaken(WorkerContext& context, char* path, uint32_t* error, Taken taken) {
+  const size_t length = std::strlen(path);
+  if (!AppendElement(path, length, kAllEntries, 0)) {
+    *error = kErrorNameTooLong;
+    return false;
+  }
+  FindEntry entry;
+  void* find = context.files->StartFind(path, &entry, error);
+  path[length] = '\0';
+  if (find == nullptr) return false;
+  do {
+    if (IsTaken(entry) && !taken(entry)) break;
+  } while (context.files->NextFind(find, &entry, error));
+  context.files->EndFind(find);
+  return *error == 0;
+}
+
+// What ListFolder does before it takes any entry: by default nothing, each
+// entry is taken as it is listed.
+struct TakeAsListed {};
+
 // Lists the folder of listing. room(entry) tells whether the walk takes the
 // entry and how many bytes its paths keep free past its name (a folder to be
 // walked keeps room for its own listing); one whose paths would not fit is
@@ -45,10 +74,14 @@ constexpr size_t kNotTaken = static_cast<size_t>(-1);
 // hand. A listing that fails because the medium went away waits for it and
 // starts again from its first entry (the entries done before find
 // themselves done). The progress bar is sent the count as the listing ends.
-// Both buffers hold on return what they held.
-template <typename Room, typename Take>
+// Both buffers hold on return what they held. Given a whole(entries) step,
+// the listing is read whole first and handed to it, with both buffers naming
+// their folders, before any entry is taken: a walk that must see every name
+// before it acts on one (letter case) gets them without a second listing.
+template <typename Room, typename Take, typename Whole = TakeAsListed>
 ListingResult ListFolder(WorkerContext& context, const FolderListing& listing, uint32_t* error,
-                         Room room, Take take) {
+                         Room room, Take take, Whole whole = {}) {
+  constexpr bool kReadWhole = !std::is_same_v<Whole, TakeAsListed>;
   char* const listed = listing.listed;
   char* const other = listing.other;
   const size_t s = listing.listed_end;
@@ -74,35 +107,65 @@ ListingResult ListFolder(WorkerContext& context, const FolderListing& listing, u
   };
   void* find = start();
   if (find == nullptr) return ListingResult::kNotStarted;
+  std::vector<FindEntry> entries;
+  size_t next = 1;
+  // Where asked, reads the rest of the listing and hands it over whole;
+  // false when it failed on the way.
+  const auto read_whole = [&] {
+    if constexpr (kReadWhole) {
+      entries.clear();
+      next = 1;
+      do {
+        entries.push_back(entry);
+      } while (context.files->NextFind(find, &entry, error));
+      if (*error != 0) return false;
+      whole(entries);
+      entry = entries[0];
+    }
+    return true;
+  };
+  // The next entry: from the listing, or from what was read of it.
+  const auto next_entry = [&] {
+    if constexpr (kReadWhole) {
+      *error = 0;
+      if (next == entries.size()) return false;
+      entry = entries[next++];
+      return true;
+    } else {
+      return context.files->NextFind(find, &entry, error);
+    }
+  };
   void* other_folder = context.files->OpenFolder(other);
   uint32_t returns = context.medium_returns;
 
   ListingResult result = ListingResult::kListed;
   for (int restarts = 0;; ++restarts) {
     bool ended = false;  // by the entry in hand
-    do {
-      if (context.medium_returns != returns) {
-        // A folder held open across a drop may no longer answer.
-        context.files->CloseFolder(other_folder);
-        other_folder = context.files->OpenFolder(other);
-        returns = context.medium_returns;
-      }
-      const size_t spare = room(entry);
-      if (spare == kNotTaken) continue;
-      if (listing.from_folder && !AppendElement(listed, s, entry.name, spare)) {
-        ReportTooLong(context, listed, entry.name);
-        continue;
-      }
-      if (!AppendElement(other, d, entry.name, spare)) {
+    if (read_whole()) {
+      do {
+        if (context.medium_returns != returns) {
+          // A folder held open across a drop may no longer answer.
+          context.files->CloseFolder(other_folder);
+          other_folder = context.files->OpenFolder(other);
+          returns = context.medium_returns;
+        }
+        const size_t spare = room(entry);
+        if (spare == kNotTaken) continue;
+        if (listing.from_folder && !AppendElement(listed, s, entry.name, spare)) {
+          ReportTooLong(context, listed, entry.name);
+          continue;
+        }
+        if (!AppendElement(other, d, entry.name, spare)) {
+          listed[s] = '\0';
+          ReportTooLong(context, other, entry.name);
+          continue;
+        }
+        const bool go_on = take(entry, other_folder);
         listed[s] = '\0';
-        ReportTooLong(context, other, entry.name);
-        continue;
-      }
-      const bool go_on = take(entry, other_folder);
-      listed[s] = '\0';
-      other[d] = '\0';
-      ended = !go_on;
-    } while (!ended && !context.ShouldStop() && context.files->NextFind(find, &entry, error));
+        other[d] = '\0';
+        ended = !go_on;
+      } while (!ended && !context.ShouldStop() && next_entry());
+    }
     if (ended || context.ShouldStop() || *error == 0) break;
     // Failed on the way: once the medium is back, from the first entry again.
     context.files->EndFind(find);

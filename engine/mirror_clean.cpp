@@ -1,7 +1,11 @@
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "engine/entry_rules.h"
 #include "engine/folder_listing.h"
+#include "engine/letter_case.h"
 #include "engine/medium_wait.h"
 #include "engine/path_buffer.h"
 #include "engine/walks.h"
@@ -29,19 +33,12 @@ bool TopSourceStillThere(WorkerContext& context, size_t top_length) {
 // the walks take, and tells in *holds whether there is one. False when it
 // cannot be listed.
 bool ListFirstTaken(WorkerContext& context, char* path, bool* holds) {
-  const size_t length = std::strlen(path);
-  if (!AppendElement(path, length, kAllEntries, 0)) return false;
-  FindEntry entry;
-  uint32_t error = 0;
-  void* find = context.files->StartFind(path, &entry, &error);
-  path[length] = '\0';
-  if (find == nullptr) return false;
   *holds = false;
-  do {
-    *holds = IsTaken(entry);
-  } while (!*holds && context.files->NextFind(find, &entry, &error));
-  context.files->EndFind(find);
-  return error == 0;
+  uint32_t error = 0;
+  return ListTaken(context, path, &error, [holds](const FindEntry&) {
+    *holds = true;
+    return false;
+  });
 }
 
 // An unmounted share often leaves its mount point as an empty folder, which
@@ -54,11 +51,43 @@ bool SourceLooksUnmounted(WorkerContext& context) {
          ListFirstTaken(context, context.destination, &destination_holds) && destination_holds;
 }
 
-bool CleanFolder(WorkerContext& context, size_t top_length);
+// What the clean knows from the job's top.
+struct CleanRules {
+  size_t top_length;  // of the job's own source folder in the source buffer
+  VolumeFacts volumes;
+};
+
+// The source folder's names, folded, for a destination that ignores letter
+// case: listed once per folder, when first asked. s: where the source
+// folder's path ends in the source buffer.
+struct FoldedNames {
+  size_t s;
+  bool listed = false;
+  std::vector<std::string> names;
+};
+
+// True when the source folder holds name in another letter case.
+bool SourceHoldsIgnoringCase(WorkerContext& context, const char* name, FoldedNames* folded) {
+  const size_t s = folded->s;
+  if (!folded->listed) {
+    const char kept = context.source[s];
+    context.source[s] = '\0';
+    std::vector<std::string> names;
+    ListTakenNames(context, context.source, &names);
+    context.source[s] = kept;
+    for (const std::string& held : names)
+      folded->names.push_back(FoldCase(held.c_str()));
+    std::sort(folded->names.begin(), folded->names.end());
+    folded->listed = true;
+  }
+  return std::binary_search(folded->names.begin(), folded->names.end(), FoldCase(name));
+}
+
+bool CleanFolder(WorkerContext& context, const CleanRules& rules);
 
 // A destination entry, named in both buffers. False when the listing ends.
 bool CleanEntry(WorkerContext& context, const FindEntry& entry, void* source_folder,
-                size_t top_length) {
+                const CleanRules& rules, FoldedNames* folded) {
   switch (JudgeTemporary(entry, context.pass_started)) {
     case TemporaryVerdict::kStray:
       context.files->RemoveFile(context.destination);
@@ -71,9 +100,11 @@ bool CleanEntry(WorkerContext& context, const FindEntry& entry, void* source_fol
   PathInfo there;
   uint32_t error = 0;
   const bool in_source = context.files->ReadInfoIn(source_folder, context.source, &there, &error);
-  const bool top_there = in_source || TopSourceStillThere(context, top_length);
-  const DestinationVerdict verdict =
-      JudgeDestinationEntry(entry, in_source, error, there, top_there);
+  const bool top_there = in_source || TopSourceStillThere(context, rules.top_length);
+  const bool in_other_case = !in_source && top_there && rules.volumes.ignores_case &&
+                             SourceHoldsIgnoringCase(context, entry.name, folded);
+  const DestinationVerdict verdict = JudgeDestinationEntry(
+      entry, in_source, error, there, top_there, in_other_case, rules.volumes.times);
   // A source that cannot say, or is gone, may be a medium that went away:
   // once it is back the walks run again from the top, and this one ends.
   if ((verdict == DestinationVerdict::kKeepUnreadable ||
@@ -88,7 +119,7 @@ bool CleanEntry(WorkerContext& context, const FindEntry& entry, void* source_fol
       context.AppendPathLine(kNewerDestPrefix, context.destination);
       return true;
     case DestinationVerdict::kWalkInto:
-      return CleanFolder(context, top_length);
+      return CleanFolder(context, rules);
     case DestinationVerdict::kRemove:
       RecycleDestination(context);
       return !MediumReturnedDuringWalks(context);
@@ -105,7 +136,7 @@ bool CleanEntry(WorkerContext& context, const FindEntry& entry, void* source_fol
 }
 
 // Cleans the destination folder against the source folder, both in their buffers.
-bool CleanListing(WorkerContext& context, size_t top_length) {
+bool CleanListing(WorkerContext& context, const CleanRules& rules) {
   const FolderListing listing = ListingOf(context.destination, context.source, true);
   const auto room = [](const FindEntry& entry) {
     if (!IsListed(entry)) return kNotTaken;
@@ -113,8 +144,9 @@ bool CleanListing(WorkerContext& context, size_t top_length) {
     return IsPlainFolder(entry) ? ListingRoom() : 0;
   };
   // Every entry's question goes to the source folder held open.
+  FoldedNames folded{listing.other_end, false, {}};
   const auto take = [&](const FindEntry& entry, void* source_folder) {
-    return CleanEntry(context, entry, source_folder, top_length);
+    return CleanEntry(context, entry, source_folder, rules, &folded);
   };
   uint32_t error = 0;
   const ListingResult result = ListFolder(context, listing, &error, room, take);
@@ -126,9 +158,9 @@ bool CleanListing(WorkerContext& context, size_t top_length) {
 }
 
 // A source subfolder that is missing, or a file, has nothing to clean against.
-bool CleanFolder(WorkerContext& context, size_t top_length) {
+bool CleanFolder(WorkerContext& context, const CleanRules& rules) {
   if (!context.files->IsFolder(context.source)) return true;
-  return CleanListing(context, top_length);
+  return CleanListing(context, rules);
 }
 
 }  // namespace
@@ -141,7 +173,7 @@ bool MirrorClean(WorkerContext& context) {
       context.pass_failed = true;
       return true;
     }
-    return CleanListing(context, top_length);
+    return CleanListing(context, {top_length, AskVolumes(context)});
   }
   // A single-file job has nothing to clean; a source that is gone (a share
   // that dropped after the copy walk) would make the whole destination look

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "engine/entry_rules.h"
+#include "engine/folder_listing.h"
 #include "engine/medium_wait.h"
 #include "jobs/utf8.h"
 
@@ -66,4 +68,23 @@ bool IsOwnTemporaryName(const char* name) {
     if (*end++ != '-') return false;
   }
   return false;
+}
+
+VolumeFacts AskVolumes(WorkerContext& context) {
+  TimeKeeping source = kFineTimes;
+  TimeKeeping destination = kFineTimes;
+  context.files->TimesKept(context.source, &source);
+  const bool told = context.files->TimesKept(context.destination, &destination);
+  return {context.files->IgnoresCase(context.destination, true), CoarserTimes(source, destination),
+          told};
+}
+
+bool ListTakenNames(WorkerContext& context, char* path, std::vector<std::string>* names) {
+  uint32_t error = 0;
+  return ListTaken(context, path, &error,
+                   [names](const FindEntry& entry) {
+                     names->emplace_back(entry.name);
+                     return true;
+                   }) ||
+         error == kErrorFileNotFound;
 }

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "engine/worker_context.h"
 
@@ -59,3 +61,17 @@ void ReportSkipped(WorkerContext& context, const char* head, const char* path);
 // started from the top, nor after a removal that met the medium gone and
 // saw it back (the walks run again first).
 bool RecycleDestination(WorkerContext& context);
+
+// What a walk asks of the volumes of the paths in the buffers at a job's
+// top, once: whether the destination ignores letter case, and the times the
+// coarser of the two keeps (a second's resolution where neither's name tells).
+struct VolumeFacts {
+  bool ignores_case;
+  TimeKeeping times;
+  bool times_told;  // the destination's file system name told its times
+};
+VolumeFacts AskVolumes(WorkerContext& context);
+
+// Adds the names of the entries the walks take in the folder named in path
+// (a context buffer) to names; path is kept. False when it cannot be listed.
+bool ListTakenNames(WorkerContext& context, char* path, std::vector<std::string>* names);

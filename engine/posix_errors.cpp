@@ -45,6 +45,8 @@ uint32_t WindowsErrorFromErrno(int error) {
       return 8;  // ERROR_NOT_ENOUGH_MEMORY
     case EINVAL:
       return kErrorInvalidParameter;
+    case EILSEQ:  // a name the volume cannot hold in its character set
+      return kErrorInvalidName;
     case ELOOP:
       return kErrorLinkLoop;
     case EFBIG:

@@ -13,6 +13,7 @@
 
 #include "engine/file_services.h"
 #include "engine/posix_errors.h"
+#include "engine/volume_posix.h"
 #include "jobs/posix_io.h"
 
 namespace {
@@ -205,9 +206,17 @@ int PlaceUnnamed(int out, const char* temporary, const char* destination, const 
   return failure;
 }
 
+// A volume that took the complete copy under its temporary name in the same
+// folder, but not under the destination's, where nothing stood, refuses the
+// name: characters its rules forbid, a name too long for it.
+bool RefusesName(int failure, const char* destination) {
+  struct stat st;
+  return MayRefuseName(failure) && lstat(destination, &st) != 0;
+}
+
 // The named path: created beside the destination, renamed over it. 0, an
 // errno, or -1 with *error set (the temporary file cannot be created, the old
-// file cannot be kept).
+// file cannot be kept, the destination's name is refused).
 int CopyThroughNamed(int in, const struct stat& st, char* temporary, const char* destination,
                      const char* keep_old_as, uint32_t* error, bool* at_source) {
   const int out = CreateTemporary(temporary);
@@ -218,19 +227,26 @@ int CopyThroughNamed(int in, const struct stat& st, char* temporary, const char*
   int failure = FillCopy(in, out, st, at_source);
   if (close(out) != 0 && failure == 0) failure = errno;
   if (failure == 0 && keep_old_as != nullptr) {
-    failure = PlaceKept(temporary, destination, keep_old_as, error);
-  } else if (failure == 0) {
-    failure = RenameOver(temporary, destination);
-    if (failure != 0) unlink(temporary);
+    if (PlaceKept(temporary, destination, keep_old_as, error) != 0) return -1;
+  } else {
+    if (failure == 0) failure = RenameOver(temporary, destination);
+    if (failure != 0 && RefusesName(failure, destination)) {
+      unlink(temporary);
+      *error = kErrorInvalidName;
+      return -1;
+    }
+    if (failure != 0) {
+      unlink(temporary);
+      return failure;
+    }
   }
-  // Where there is no unnamed file (FAT, FUSE shares) a time set on the open
-  // file may not stick: one client drops it at close, one driver gives a
-  // renamed file the current time. Set by path once in place, it does.
-  if (failure == 0) {
-    const timespec times[2] = {st.st_atim, st.st_mtim};
-    utimensat(AT_FDCWD, destination, times, AT_SYMLINK_NOFOLLOW);
-  }
-  return failure;
+  // Some volumes give a renamed file the time of the rename (FAT through
+  // FUSE), or keep no time set on an open file (a share through FUSE): the
+  // times are set again by name. A copy in place without them is still a
+  // copy; the next pass finds it older and copies it again.
+  const timespec times[2] = {st.st_atim, st.st_mtim};
+  utimensat(AT_FDCWD, destination, times, AT_SYMLINK_NOFOLLOW);
+  return 0;
 }
 
 // Where a volume has no hard links (FAT, exFAT, many FUSE shares) link

@@ -120,8 +120,9 @@ bool MakeVersionFolders(FileServices& files, const char* version_path, size_t to
     const std::string like =
         end == stamp_end ? path.substr(0, versions_end)
                          : path.substr(0, top_end) + path.substr(stamp_end, end - stamp_end);
+    uint32_t error = 0;  // a level not made keeps no version, whatever the cause
     made = end == versions_end ? files.MakeHiddenFolder(level.c_str())
-                               : files.MakeFolder(level.c_str(), like.c_str());
+                               : files.MakeFolder(level.c_str(), like.c_str(), &error);
     if (!made) return false;
   }
   return true;

@@ -1,3 +1,4 @@
+#include <set>
 #include <string>
 #include <vector>
 
@@ -7,6 +8,13 @@
 namespace {
 
 using CopyWalkTest = WalkTest;
+
+std::set<std::string> Names(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.insert(entry.path().filename().string());
+  return names;
+}
 
 TEST_F(CopyWalkTest, CopiesNewOlderAndResizedFilesAndLeavesTheSameSecondAlone) {
   Put(src / "new.txt", "new", kBaseTime);
@@ -244,6 +252,9 @@ TEST_F(CopyWalkTest, AStopRequestEndsTheWalkAfterTheEntryInHand) {
 }
 
 TEST_F(CopyWalkTest, ANoChangePassReadsEachDestinationFileOnceAndNothingMore) {
+  // A destination that keeps letter case apart pays nothing for the case
+  // rules (Wine's ignores case: it is told otherwise here).
+  files.ignores_case = false;
   constexpr int kCount = 25;
   for (int i = 0; i < kCount; ++i)
     WriteFile(src / ("f" + std::to_string(i)), "x");
@@ -260,8 +271,11 @@ TEST_F(CopyWalkTest, ANoChangePassReadsEachDestinationFileOnceAndNothingMore) {
   EXPECT_EQ(files.calls(FileOp::kOpenFolder), 1);  // the destination, held for every file
   EXPECT_EQ(files.calls(FileOp::kCloseFolder), 1);
   EXPECT_LE(files.calls(FileOp::kNextFind), kCount + 2);
+  // The volumes are asked once, at the top.
+  EXPECT_EQ(files.calls(FileOp::kIgnoresCase), 1);
+  EXPECT_EQ(files.calls(FileOp::kTimesKept), 2);
   for (FileOp op : {FileOp::kExists, FileOp::kReplaceWithCopy, FileOp::kRemoveFile,
-                    FileOp::kMakeFolder, FileOp::kRecycle}) {
+                    FileOp::kMakeFolder, FileOp::kRecycle, FileOp::kRenameEntry}) {
     EXPECT_EQ(files.calls(op), 0) << static_cast<int>(op);
   }
 }
@@ -310,11 +324,13 @@ TEST_F(CopyWalkTest, AnEntryWhosePathWouldNotFitIsSkippedNotCut) {
   EXPECT_EQ(files.calls(FileOp::kMakeFolder), 0);
 }
 
-// One source entry that cannot be copied is skipped with a line naming it and
-// the walk goes on; a failure of the medium, or one that cannot be placed,
-// still aborts, as the destination's own does (above).
+// One source entry that cannot be copied, or whose name the destination
+// refuses, is skipped with a line naming it and the walk goes on; a failure
+// of the medium, or one that cannot be placed, still aborts, as the
+// destination's own does (above).
 TEST_F(CopyWalkTest, AFailureOfOneSourceEntrySkipsItAndTheWalkGoesOn) {
   const std::string skipped = "Skipped, copy failed ";
+  const std::string refused = "Skipped, name not allowed on the destination: ";
   const std::string bad = (src / "bad.txt").string();
   const struct {
     uint32_t error;
@@ -325,6 +341,8 @@ TEST_F(CopyWalkTest, AFailureOfOneSourceEntrySkipsItAndTheWalkGoesOn) {
       {32, true, skipped + "32: " + bad},
       {1921, true, skipped + "1921: " + bad},
       {kErrorNameTooLong, false, "Skipped, path too long: " + (dst / "bad.txt").string()},
+      {kErrorInvalidName, false, refused + (dst / "bad.txt").string()},
+      {kErrorInvalidParameter, false, refused + (dst / "bad.txt").string()},
       {kErrorBadNetPath, true, "Copy failed 53 - Aborting"},
   };
   for (const auto& c : cases) {
@@ -427,17 +445,110 @@ TEST_F(CopyWalkTest, MadeFoldersTakeTheSourceFoldersPermissions) {
   EXPECT_EQ(fs::status(dst / "private" / "shared").permissions(), read_only | perms::owner_all);
 }
 
+// A folder the destination will not make is skipped with everything in it;
+// the same refusal where the destination's folder no longer answers is the
+// medium's (a share gone), and stops the pass.
+TEST_F(CopyWalkTest, AFolderOrFileNameTheDestinationRefusesIsSkipped) {
+  fs::create_directories(src / "bad dir" / "deeper");
+  WriteFile(src / "bad dir" / "deeper" / "inside.txt", "inside");
+  WriteFile(src / "good.txt", "good");
+  files.FailOn(FileOp::kMakeFolder, kErrorInvalidName, "bad dir");
+  EXPECT_TRUE(Copy());
+  EXPECT_EQ(SortedLog(),
+            Sorted({"Skipped, name not allowed on the destination: " + (dst / "bad dir").string(),
+                    "Copying " + (dst / "good.txt").string()}));
+  EXPECT_EQ(files.calls(FileOp::kReplaceWithCopy), 1);
+  EXPECT_EQ(context.counts.skipped, 1u);
+  EXPECT_TRUE(context.pass_failed);
+  EXPECT_FALSE(context.medium_failed);
+
+  Reset();
+  WriteFile(src / "a.txt", "a");
+  files.FailOn(FileOp::kReplaceWithCopy, kErrorInvalidParameter);
+  files.FailOn(FileOp::kIsFolder, 0, dst.filename().string());
+  EXPECT_TRUE(Copy());
+  EXPECT_TRUE(host.Logged("Copy failed 87 - Aborting"));
+  EXPECT_TRUE(context.medium_failed);
+}
+
+// On a destination that ignores letter case (as the test tells it), of two
+// names that differ only in case one is taken, the same on every run, and
+// the other skipped.
+TEST_F(CopyWalkTest, NamesThatDifferOnlyInCaseNeverOverwriteEachOther) {
+  files.ignores_case = true;
+  Put(src / "A.txt", "upper", kBaseTime);
+  Put(src / "a.txt", "lower", kBaseTime);
+  fs::create_directories(src / "Docs");
+  fs::create_directories(src / "docs");
+  Put(src / "Docs" / "one.txt", "one", kBaseTime);
+  Put(src / "docs" / "two.txt", "two", kBaseTime);
+  if (Names(src).size() < 4) GTEST_SKIP() << "this file system holds no names that differ in case";
+  const std::vector<std::string> skipped = {
+      "Skipped, name differs only in letter case from A.txt: " + (src / "a.txt").string(),
+      "Skipped, name differs only in letter case from Docs: " + (src / "docs").string()};
+  for (int run = 0; run < 2; ++run) {
+    host.Reset();
+    context.counts = {};
+    EXPECT_TRUE(Run(JobOf(kModeMirror, src, dst)));
+    EXPECT_EQ(context.counts.removed, 0u);
+    EXPECT_EQ(context.counts.skipped, 2u);
+    EXPECT_TRUE(context.pass_failed);
+  }
+  // The second run: only the two lines again.
+  EXPECT_EQ(SortedLog(), Sorted(skipped));
+  EXPECT_EQ(Names(dst), (std::set<std::string>{"A.txt", "Docs"}));
+  EXPECT_EQ(ReadFile(dst / "A.txt"), "upper");
+  EXPECT_EQ(Names(dst / "Docs"), std::set<std::string>{"one.txt"});
+}
+
+// A case-only rename in the source renames the backup's entry without
+// copying it again; Mirror keeps an entry whose rename failed. (Wine's file
+// system ignores case for real.)
+TEST_F(CopyWalkTest, ACaseOnlyRenameInTheSourceRenamesTheBackupsEntry) {
+  files.ignores_case = true;
+  Put(src / "report.docx", "report", kBaseTime);
+  Put(dst / "Report.docx", "report", kBaseTime);
+  Put(src / "notes.txt", "notes", kBaseTime);
+  Put(dst / "NOTES.txt", "notes", kBaseTime);
+  files.FailOn(FileOp::kRenameEntry, kErrorAccessDenied, "NOTES");
+  EXPECT_TRUE(Run(JobOf(kModeMirror, src, dst)));
+  EXPECT_EQ(SortedLog(),
+            Sorted({"Renamed to the source's letter case: " + (dst / "report.docx").string(),
+                    "Skipped, rename failed: " + (dst / "NOTES.txt").string()}));
+  EXPECT_EQ(files.calls(FileOp::kReplaceWithCopy), 0);
+  EXPECT_EQ(Names(dst), (std::set<std::string>{"report.docx", "NOTES.txt"}));
+}
+
+// A volume that keeps even seconds in local time (as the test tells it):
+// what its times lose is no change, in either direction of a Sync; a real
+// edit still is.
+TEST_F(CopyWalkTest, TimesAreComparedAsTheCoarserVolumeKeepsThem) {
+  files.times_kept = kFatTimes;
+  Put(src / "odd.txt", "odd", kBaseTime + 1700 * kMillisecond);
+  Put(dst / "odd.txt", "odd", kBaseTime);
+  Put(src / "shifted.txt", "shifted", kBaseTime);
+  Put(dst / "shifted.txt", "shifted", kBaseTime + 3600 * kSecond);
+  Put(src / "edited.txt", "edited!", kBaseTime + 2 * kSecond);
+  Put(dst / "edited.txt", "edited", kBaseTime);
+  EXPECT_TRUE(Run(JobOf(kModeSync, src, dst)));
+  EXPECT_EQ(host.log(), std::vector<std::string>{"Updating " + (dst / "edited.txt").string()});
+  EXPECT_EQ(ReadFile(src / "shifted.txt"), "shifted");
+}
+
 TEST(EntryRulesTest, TheSameSecondIsJudgedByTheFullSize) {
   FindEntry source{};
   source.last_write = kBaseTime + 700 * kMillisecond;
   source.size_high = 1;  // 4 GiB: other than an empty file only in the high word
   const PathInfo same_second{0, kBaseTime + 200 * kMillisecond, 0};
-  EXPECT_EQ(JudgeFile(source, true, same_second, SameSecondRule::kUpdate), FileVerdict::kUpdate);
-  EXPECT_EQ(JudgeFile(source, true, same_second, SameSecondRule::kConflict),
+  EXPECT_EQ(JudgeFile(source, true, same_second, SameSecondRule::kUpdate, kFineTimes),
+            FileVerdict::kUpdate);
+  EXPECT_EQ(JudgeFile(source, true, same_second, SameSecondRule::kConflict, kFineTimes),
             FileVerdict::kConflict);
-  EXPECT_EQ(JudgeFile(source, true, same_second, SameSecondRule::kLeave), FileVerdict::kLeave);
+  EXPECT_EQ(JudgeFile(source, true, same_second, SameSecondRule::kLeave, kFineTimes),
+            FileVerdict::kLeave);
   const PathInfo a_second_newer{0, kBaseTime + kSecond, 0};
-  EXPECT_EQ(JudgeFile(source, true, a_second_newer, SameSecondRule::kUpdate), FileVerdict::kLeave);
+  EXPECT_EQ(JudgeFile(source, true, a_second_newer, SameSecondRule::kUpdate, kFineTimes),
+            FileVerdict::kLeave);
 }
 
 }  // namespace

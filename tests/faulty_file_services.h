@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ enum class FileOp {
   kCloseFolder,
   kSameContent,
   kSetLastWrite,
+  kIgnoresCase,
+  kRenameEntry,
+  kTimesKept,
   kCount
 };
 
@@ -74,6 +78,8 @@ class FaultyFileServices : public FileServices {
   // Back to a plain forwarder: no rule, no hook, no count.
   void Clear() {
     rules_.clear();
+    ignores_case.reset();
+    times_kept.reset();
     before_call = nullptr;
     away = false;
     away_part_.clear();
@@ -166,9 +172,8 @@ class FaultyFileServices : public FileServices {
     uint32_t error = 0;
     return !Fails(FileOp::kRemoveFile, path, &error) && inner_.RemoveFile(path);
   }
-  bool MakeFolder(const char* path, const char* like) override {
-    uint32_t error = 0;
-    return !Fails(FileOp::kMakeFolder, path, &error) && inner_.MakeFolder(path, like);
+  bool MakeFolder(const char* path, const char* like, uint32_t* error) override {
+    return !Fails(FileOp::kMakeFolder, path, error) && inner_.MakeFolder(path, like, error);
   }
   bool MakeHiddenFolder(const char* path) override {
     uint32_t error = 0;
@@ -188,6 +193,26 @@ class FaultyFileServices : public FileServices {
     uint32_t error = 0;
     if (Fails(FileOp::kMoveAside, path, &error)) return static_cast<int>(error);
     return inner_.MoveAside(path, to);
+  }
+  // A volume that ignores letter case, or one that keeps chosen times, as
+  // the tests tell: the real volume's answer while none is told.
+  std::optional<bool> ignores_case;
+  std::optional<TimeKeeping> times_kept;
+  bool IgnoresCase(const char* folder, bool may_probe) override {
+    uint32_t error = 0;
+    if (Fails(FileOp::kIgnoresCase, folder, &error)) return false;
+    return ignores_case ? *ignores_case : inner_.IgnoresCase(folder, may_probe);
+  }
+  bool RenameEntry(const char* path, const char* new_path) override {
+    uint32_t error = 0;
+    return !Fails(FileOp::kRenameEntry, path, &error) && inner_.RenameEntry(path, new_path);
+  }
+  bool TimesKept(const char* path, TimeKeeping* kept) override {
+    uint32_t error = 0;
+    if (Fails(FileOp::kTimesKept, path, &error)) return false;
+    if (!times_kept) return inner_.TimesKept(path, kept);
+    *kept = *times_kept;
+    return true;
   }
 
  private:

@@ -584,6 +584,7 @@ TEST(PosixErrors, ErrnoValuesMapToWindowsNumbers) {
       {ENOSPC, kErrorDiskFull},
       {EDQUOT, kErrorDiskFull},
       {ENAMETOOLONG, kErrorNameTooLong},
+      {EILSEQ, kErrorInvalidName},
       {EIO, 1117u},
       {EROFS, 19u},
       {EBADF, kErrorGeneral},

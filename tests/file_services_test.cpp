@@ -395,19 +395,50 @@ TEST_F(FileServicesTest, RemoveFileAndMakeFolder) {
 
   const std::string folder = dir.Join("made");
   const std::string like = dir.path().string();
-  EXPECT_TRUE(files.MakeFolder(folder.c_str(), like.c_str()));
+  uint32_t error = 0;
+  EXPECT_TRUE(files.MakeFolder(folder.c_str(), like.c_str(), &error));
   EXPECT_TRUE(fs::is_directory(folder));
-  EXPECT_FALSE(files.MakeFolder(folder.c_str(), like.c_str()));
+  EXPECT_FALSE(files.MakeFolder(folder.c_str(), like.c_str(), &error));
   const std::string deep = dir.Join("gone") + kPathSeparator + "made";
-  EXPECT_FALSE(files.MakeFolder(deep.c_str(), like.c_str()));
+  EXPECT_FALSE(files.MakeFolder(deep.c_str(), like.c_str(), &error));
+  EXPECT_EQ(error, kErrorPathNotFound);
 
   const std::string hidden = dir.Join(".hidden");
   EXPECT_TRUE(files.MakeHiddenFolder(hidden.c_str()));
   PathInfo info{};
-  uint32_t error = 0;
   ASSERT_TRUE(files.ReadInfo(hidden.c_str(), &info, &error)) << error;
   EXPECT_EQ(info.attributes & (kAttrFolder | kAttrHidden), kAttrFolder | kAttrHidden);
   EXPECT_FALSE(files.MakeHiddenFolder(hidden.c_str()));
+}
+
+// Windows' volumes ignore letter case, and so does Wine's file system; the
+// test folder of Linux's own keeps names apart. Each way of asking gives the
+// volume's one answer: a name in the folder, the folder's own, a probe file.
+TEST_F(FileServicesTest, AVolumeIsAskedWhetherItIgnoresLetterCase) {
+  const bool ignores = kPathSeparator == '\\';
+  fs::create_directories(dir.path() / "Named" / "2000");
+  WriteFile(dir.path() / "Named" / "Files.txt", "f");
+  fs::create_directories(dir.path() / "Empty");
+  fs::create_directories(dir.path() / "Named" / "2000" / "2001");
+  for (const fs::path& folder :
+       {dir.path() / "Named", dir.path() / "Empty", dir.path() / "Named" / "2000" / "2001"}) {
+    EXPECT_EQ(files.IgnoresCase(folder.string().c_str(), true), ignores) << folder;
+  }
+  EXPECT_TRUE(fs::is_empty(dir.path() / "Named" / "2000" / "2001"));  // the probe is gone
+  // Without a probe such a folder cannot tell.
+  EXPECT_FALSE(files.IgnoresCase((dir.path() / "Named" / "2000" / "2001").string().c_str(), false));
+  EXPECT_FALSE(files.IgnoresCase(dir.Join("missing").c_str(), true));
+}
+
+TEST_F(FileServicesTest, RenameEntryCanChangeTheLetterCaseAlone) {
+  WriteFile(dir.path() / "Report.docx", "report");
+  fs::create_directories(dir.path() / "Folder");
+  WriteFile(dir.path() / "Folder" / "in.txt", "in");
+  EXPECT_TRUE(files.RenameEntry(dir.Join("Report.docx").c_str(), dir.Join("report.docx").c_str()));
+  EXPECT_TRUE(files.RenameEntry(dir.Join("Folder").c_str(), dir.Join("FOLDER").c_str()));
+  EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"report.docx", "FOLDER",
+                                                      (fs::path("FOLDER") / "in.txt").string()}));
+  EXPECT_FALSE(files.RenameEntry(dir.Join("gone").c_str(), dir.Join("GONE").c_str()));
 }
 
 TEST_F(FileServicesTest, RecycleTakesAFileOrAWholeFolder) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <windows.h>
 
+#include "engine/entry_rules.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -89,6 +90,30 @@ TEST(Win32FileServices, DestinationsNearAndPastMaxPath) {
         << error;
     EXPECT_EQ(ReadFile(folder / "abc"), "long way");
   }
+}
+
+// Names Windows refuses on every volume (a Linux source or a share may hold
+// them): the copy fails as the destination's, with a number the walks take
+// as a refused name, and leaves nothing behind.
+TEST(Win32FileServices, ANameWindowsRefusesIsTheDestinationsFailure) {
+  TempDir dir;
+  const std::string source = dir.Join("source.txt");
+  WriteFile(source, "s");
+  for (const char* name : {"star*.txt", "what?.txt", "less<more", "pipe|line", "say\"hi\""}) {
+    uint32_t error = 0;
+    bool at_source = true;
+    EXPECT_FALSE(DefaultFileServices().ReplaceWithCopy(source.c_str(), dir.Join(name).c_str(),
+                                                       nullptr, &error, &at_source))
+        << name;
+    EXPECT_FALSE(at_source) << name;
+    EXPECT_EQ(JudgeCopyFailure(error, at_source, true), CopyFailureVerdict::kNameRefused)
+        << name << " error " << error;
+    uint32_t make_error = 0;
+    EXPECT_FALSE(DefaultFileServices().MakeFolder(dir.Join(name).c_str(), nullptr, &make_error));
+    EXPECT_EQ(JudgeCopyFailure(make_error, false, true), CopyFailureVerdict::kNameRefused)
+        << name << " error " << make_error;
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1);
 }
 
 // CopyFileA does not say which file it could not handle: the backend finds

@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/entry_rules.h"
+#include "engine/letter_case.h"
+
+namespace {
+
+constexpr int64_t kSecond = 10000000;
+constexpr int64_t kMillisecond = 10000;
+constexpr int64_t kHour = 3600 * kSecond;
+// 2023-01-01 00:00:01 as a FILETIME: an odd second.
+constexpr int64_t kOddSecond = (1672531201LL + 11644473600LL) * kSecond;
+
+// The source is newer than the destination by source_ahead (negative: older).
+TEST(EntryRulesTest, TimesAreJudgedByWhatTheCoarserVolumeKeeps) {
+  const struct {
+    const char* what;
+    int64_t source_ahead;
+    bool same_size;
+    TimeKeeping times;
+    FileVerdict verdict;
+  } kCases[] = {
+      {"fine: newer within the second", 600 * kMillisecond, true, kFineTimes, FileVerdict::kSame},
+      {"fine: a second newer", kSecond, true, kFineTimes, FileVerdict::kUpdate},
+      {"fine: an hour newer", kHour, true, kFineTimes, FileVerdict::kUpdate},
+      {"FAT: truncated to the even second", 1900 * kMillisecond, true, kFatTimes,
+       FileVerdict::kSame},
+      {"FAT: rounded up to the even second", -1900 * kMillisecond, true, kFatTimes,
+       FileVerdict::kSame},
+      {"FAT: an edit two seconds on", 2 * kSecond, true, kFatTimes, FileVerdict::kUpdate},
+      {"FAT: within its two seconds, another size", kSecond, false, kFatTimes,
+       FileVerdict::kUpdate},
+      {"FAT: an hour newer, the UTC offset changed", kHour + 1500 * kMillisecond, true, kFatTimes,
+       FileVerdict::kSame},
+      {"FAT: an hour older, the UTC offset changed", -kHour + kSecond, true, kFatTimes,
+       FileVerdict::kSame},
+      {"FAT: an hour newer, another size", kHour, false, kFatTimes, FileVerdict::kUpdate},
+      {"FAT: an hour and three seconds newer", kHour + 3 * kSecond, true, kFatTimes,
+       FileVerdict::kUpdate},
+      {"even seconds in UTC: an hour is an edit",
+       kHour,
+       true,
+       {2 * kSecond, false},
+       FileVerdict::kUpdate},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    FindEntry source{};
+    source.last_write = kOddSecond + c.source_ahead;
+    source.size_low = 10;
+    const PathInfo there{0, kOddSecond, c.same_size ? 10u : 11u};
+    EXPECT_EQ(JudgeFile(source, true, there, SameSecondRule::kUpdate, c.times), c.verdict);
+    // Sync's walk back sees the same pair from the other side: the same
+    // where this side was the same.
+    FindEntry back{};
+    back.last_write = there.last_write;
+    back.size_low = static_cast<uint32_t>(there.size);
+    const PathInfo forth{0, source.last_write, FullSize(source)};
+    if (c.verdict == FileVerdict::kSame) {
+      EXPECT_EQ(JudgeFile(back, true, forth, SameSecondRule::kLeave, c.times), FileVerdict::kSame);
+    }
+  }
+}
+
+TEST(EntryRulesTest, MirrorFindsADestinationNewerByWhatItsVolumeKeeps) {
+  const struct {
+    int64_t there_ahead;
+    TimeKeeping times;
+    bool newer;
+  } kCases[] = {
+      {kMillisecond, kFineTimes, true},  // full resolution, as ever
+      {1900 * kMillisecond, kFatTimes, false},
+      {2 * kSecond, kFatTimes, true},
+      {kHour, kFatTimes, false},
+  };
+  for (const auto& c : kCases) {
+    FindEntry there{};
+    there.last_write = kOddSecond + c.there_ahead;
+    EXPECT_EQ(ShowsNewerThere(there, PathInfo{0, kOddSecond, 0}, c.times), c.newer)
+        << c.there_ahead;
+  }
+}
+
+TEST(EntryRulesTest, ACopyInAnOddSecondTellsWhatItsVolumeKeeps) {
+  TimeKeeping kept{};
+  EXPECT_TRUE(TimesFromCopy(kOddSecond + 300 * kMillisecond, kOddSecond - kSecond, &kept));
+  EXPECT_EQ(kept.resolution, kFatTimes.resolution);
+  EXPECT_TRUE(kept.local_time);
+  EXPECT_TRUE(TimesFromCopy(kOddSecond + 300 * kMillisecond, kOddSecond + kSecond, &kept));
+  EXPECT_EQ(kept.resolution, kFatTimes.resolution);  // rounded up, as Windows does
+  EXPECT_TRUE(TimesFromCopy(kOddSecond + 300 * kMillisecond, kOddSecond, &kept));
+  EXPECT_EQ(kept.resolution, kFineTimes.resolution);
+  EXPECT_FALSE(TimesFromCopy(kOddSecond + kSecond, kOddSecond + kSecond, &kept));
+  const TimeKeeping coarser = CoarserTimes(kFineTimes, kFatTimes);
+  EXPECT_EQ(coarser.resolution, kFatTimes.resolution);
+  EXPECT_TRUE(coarser.local_time);
+}
+
+TEST(EntryRulesTest, FoldingTakesTheCommonAlphabetsWithoutALocale) {
+  const struct {
+    const char* upper;
+    const char* lower;
+  } kSame[] = {
+      {"REPORT.DOCX", "report.docx"},
+      {"\xC3\x84RGER \xC3\x98L \xC3\x9E", "\xC3\xA4rger \xC3\xB8l \xC3\xBE"},  // ÄRGER ØL Þ
+      {"\xC5\x81\xC3\x93"
+       "D\xC5\xB9",
+       "\xC5\x82\xC3\xB3"
+       "d\xC5\xBA"},                                             // ŁÓDŹ
+      {"\xC5\xB8", "\xC3\xBF"},                                  // Ÿ ÿ
+      {"\xCE\xA3\xCE\x8A\xCE\xA3", "\xCF\x83\xCE\xAF\xCF\x82"},  // ΣΊΣ σίς
+      {"\xD0\x81\xD0\x96\xD0\xAF", "\xD1\x91\xD0\xB6\xD1\x8F"},  // ЁЖЯ ёжя
+  };
+  for (const auto& c : kSame) {
+    EXPECT_EQ(FoldCase(c.upper), FoldCase(c.lower)) << c.upper;
+  }
+  // Other characters, and bytes that are no UTF-8, are only themselves.
+  EXPECT_NE(FoldCase("\xC3\x97"), FoldCase("\xC3\xB7"));  // × and ÷
+  EXPECT_EQ(FoldCase("\xFF\xC3"), "\xFF\xC3");
+  EXPECT_NE(FoldCase("I"), FoldCase("\xC4\xB1"));  // dotless i
+}
+
+TEST(EntryRulesTest, OfNamesTheSameIgnoringCaseOneIsTakenTheSameOnEveryRun) {
+  using Names = std::vector<std::string>;
+  const auto clash = [](const char* name, const char* taken) {
+    return CaseNote{name, CaseVerdict::kClash, taken};
+  };
+  const auto rename = [](const char* name, const char* held) {
+    return CaseNote{name, CaseVerdict::kRename, held};
+  };
+  const struct {
+    const char* what;
+    Names source;
+    Names destination;
+    std::vector<CaseNote> notes;
+  } kCases[] = {
+      {"no clash", {"a.txt", "b.txt"}, {"A.TXT"}, {rename("a.txt", "A.TXT")}},
+      {"the first in byte order", {"a.txt", "A.txt"}, {}, {clash("a.txt", "A.txt")}},
+      {"the one the destination holds", {"A.txt", "a.txt"}, {"a.txt"}, {clash("A.txt", "a.txt")}},
+      {"held in a third spelling",
+       {"docs", "Docs"},
+       {"DOCS", "other"},
+       {rename("Docs", "DOCS"), clash("docs", "Docs")}},
+      {"a case-only rename",
+       {"report.docx"},
+       {"Report.docx"},
+       {rename("report.docx", "Report.docx")}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    const std::vector<CaseNote> notes = JudgeLetterCase(c.source, c.destination);
+    ASSERT_EQ(notes.size(), c.notes.size());
+    for (size_t i = 0; i < notes.size(); ++i) {
+      EXPECT_EQ(notes[i].name, c.notes[i].name);
+      EXPECT_EQ(notes[i].verdict, c.notes[i].verdict);
+      EXPECT_EQ(notes[i].other, c.notes[i].other);
+    }
+  }
+  const std::vector<CaseNote> notes = JudgeLetterCase({"b", "B"}, {});
+  EXPECT_NE(FindCaseNote(notes, "b"), nullptr);
+  EXPECT_EQ(FindCaseNote(notes, "B"), nullptr);
+}
+
+TEST(EntryRulesTest, ARefusedNameSkipsOnlyWhereItsFolderAnswers) {
+  const struct {
+    uint32_t error;
+    bool at_source;
+    bool folder_answers;
+    CopyFailureVerdict verdict;
+  } kCases[] = {
+      {kErrorInvalidName, false, true, CopyFailureVerdict::kNameRefused},
+      {kErrorInvalidParameter, false, true, CopyFailureVerdict::kNameRefused},
+      {kErrorBadPathName, false, true, CopyFailureVerdict::kNameRefused},
+      {kErrorInvalidParameter, false, false, CopyFailureVerdict::kAbort},  // a share gone
+      {kErrorAccessDenied, false, true, CopyFailureVerdict::kAbort},
+      {kErrorDiskFull, false, true, CopyFailureVerdict::kAbort},
+      {kErrorNameTooLong, false, true, CopyFailureVerdict::kPathTooLong},
+      {kErrorInvalidParameter, true, false, CopyFailureVerdict::kSkipEntry},  // a pipe
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(JudgeCopyFailure(c.error, c.at_source, c.folder_answers), c.verdict)
+        << c.error << " " << c.at_source << " " << c.folder_answers;
+  }
+}
+
+}  // namespace
