@@ -612,7 +612,7 @@ class Win32FileServices : public FileServices {
     wchar_t wide_new_path[kWidePathSize];
     wchar_t temporary[kWidePathSize];
     if (!ToWide(path, wide_path) || !ToWide(new_path, wide_new_path) ||
-        !TemporaryPathFor(wide_new_path, temporary) ||
+        !TemporaryPathFor(wide_new_path, 0, temporary) ||
         !MoveFileExW(wide_path, temporary, /*dwFlags=*/0)) {
       return false;
     }
