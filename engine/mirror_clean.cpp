@@ -6,6 +6,7 @@
 #include "engine/entry_rules.h"
 #include "engine/folder_listing.h"
 #include "engine/letter_case.h"
+#include "engine/medium_wait.h"
 #include "engine/path_buffer.h"
 #include "engine/walks.h"
 
@@ -87,14 +88,31 @@ bool CleanFolder(WorkerContext& context, const CleanRules& rules, void* destinat
 // A destination entry, named in both buffers. False when the listing ends.
 bool CleanEntry(WorkerContext& context, const FindEntry& entry, const HeldFolders& held,
                 const CleanRules& rules, FoldedNames* folded) {
+  switch (JudgeTemporary(entry, context.pass_started)) {
+    case TemporaryVerdict::kStray:
+      context.files->RemoveFile(held.destination, context.destination);
+      return true;
+    case TemporaryVerdict::kInUse:
+      return true;
+    case TemporaryVerdict::kNotOurs:
+      break;
+  }
   PathInfo there;
   uint32_t error = 0;
   const bool in_source = context.files->ReadInfoIn(held.other, context.source, &there, &error);
   const bool top_there = in_source || TopSourceStillThere(context, rules.top_length);
   const bool in_other_case = !in_source && top_there && rules.volumes.ignores_case &&
                              SourceHoldsIgnoringCase(context, entry.name, folded);
-  switch (JudgeDestinationEntry(entry, in_source, error, there, top_there, in_other_case,
-                                rules.volumes.times)) {
+  const DestinationVerdict verdict = JudgeDestinationEntry(
+      entry, in_source, error, there, top_there, in_other_case, rules.volumes.times);
+  // A source that cannot say, or is gone, may be a medium that went away:
+  // once it is back the walks run again from the top, and this one ends.
+  if ((verdict == DestinationVerdict::kKeepUnreadable ||
+       verdict == DestinationVerdict::kSourceLost) &&
+      AfterFailure(context, error) == MediumResult::kBack) {
+    return false;
+  }
+  switch (verdict) {
     case DestinationVerdict::kLeave:
       return true;
     case DestinationVerdict::kNewerDest:
@@ -104,10 +122,10 @@ bool CleanEntry(WorkerContext& context, const FindEntry& entry, const HeldFolder
       return CleanFolder(context, rules, held.destination);
     case DestinationVerdict::kRemove:
       RecycleDestination(context, held.destination);
-      return true;
+      return !MediumReturnedDuringWalks(context);
     case DestinationVerdict::kKeepUnreadable:
       ReportSkipped(context, "Kept, source not readable: ", context.destination);
-      return true;
+      return !context.medium_failed;
     case DestinationVerdict::kSourceLost:
       break;
   }
