@@ -7,6 +7,7 @@
 #include "engine/folder_listing.h"
 #include "engine/job_check.h"
 #include "engine/mass_change.h"
+#include "engine/medium_wait.h"
 #include "engine/move_batch.h"
 #include "engine/path_buffer.h"
 #include "engine/versions.h"
@@ -25,6 +26,7 @@ const char* SourceErrorText(uint32_t error) {
 struct WalkRules {
   bool mirror;  // an entry of the other kind in the destination is recycled
   bool move;    // copied source files are deleted
+  bool sync;    // where copies keep no times, files are compared by content
   SameSecondRule same_second;
 };
 
@@ -34,7 +36,7 @@ WalkRules RulesFor(JobMode mode, Direction direction) {
     same_second =
         direction == Direction::kBack ? SameSecondRule::kLeave : SameSecondRule::kConflict;
   }
-  return {mode == kModeMirror, mode == kModeMove, same_second};
+  return {mode == kModeMirror, mode == kModeMove, mode == kModeSync, same_second};
 }
 
 // True when the folder that holds the entry named in the destination buffer
@@ -179,6 +181,22 @@ struct WalkPlace {
 
 bool WalkFolder(WorkerContext& context, CopyWalkState& walk, WalkPlace place);
 
+// Makes the destination folder named in the buffer like its source, in its
+// parent held as destination_folder (nullptr: by path); false with *error set
+// when it cannot. One that cannot be made for a medium that went away is
+// made once it is back.
+bool MakeDestinationFolder(WorkerContext& context, void* destination_folder, uint32_t* error) {
+  void* folder = destination_folder;
+  for (int tries = 0;
+       !context.files->MakeFolder(folder, context.destination, context.source, error); ++tries) {
+    if (tries == kMediumRetries || AfterFailure(context, *error) != MediumResult::kBack) {
+      return false;
+    }
+    folder = nullptr;  // by path once the medium is back, as a copy tried again
+  }
+  return true;
+}
+
 // A source folder entry, named in both buffers.
 bool TakeFolder(WorkerContext& context, CopyWalkState& walk, const FindEntry& entry,
                 void* destination_folder, WalkPlace place) {
@@ -202,8 +220,7 @@ bool TakeFolder(WorkerContext& context, CopyWalkState& walk, const FindEntry& en
       }
       [[fallthrough]];
     case FolderVerdict::kMake:
-      if (!context.files->MakeFolder(destination_folder, context.destination, context.source,
-                                     &error) &&
+      if (!MakeDestinationFolder(context, destination_folder, &error) &&
           FolderRefused(context, error)) {
         return true;
       }
@@ -257,17 +274,43 @@ bool CopyFailed(WorkerContext& context, uint32_t error, bool at_source, bool kee
   return false;
 }
 
-// The destination's times, from the copy of entry just placed there.
-void LearnTimes(WorkerContext& context, const FindEntry& entry, void* destination_folder,
-                VolumeFacts* volumes) {
-  PathInfo copy;
-  uint32_t error = 0;
+// The destination's times, from the copy of entry placed there, as read back.
+void LearnTimes(const FindEntry& entry, const PathInfo& copy, VolumeFacts* volumes) {
   TimeKeeping kept;
-  if (context.files->ReadInfoIn(destination_folder, context.destination, &copy, &error) &&
-      TimesFromCopy(entry.last_write, copy.last_write, &kept)) {
+  if (TimesFromCopy(entry.last_write, copy.last_write, &kept)) {
     volumes->times = CoarserTimes(volumes->times, kept);
     volumes->times_told = true;
   }
+}
+
+// Reads the time of the copy just placed back (learning from it what the
+// destination keeps, until that is told); one that did not stick is set
+// again by path, and where that does not stick either, the job's copies
+// keep no times: said once, naming the walk's destination.
+void MendTime(WorkerContext& context, CopyWalkState& walk, const FindEntry& entry,
+              void* destination_folder) {
+  PathInfo placed;
+  uint32_t error = 0;
+  if (!context.files->ReadInfoIn(destination_folder, context.destination, &placed, &error)) return;
+  if (TimeKept(entry.last_write, placed.last_write, walk.volumes.times)) {
+    if (!walk.volumes.times_told) LearnTimes(entry, placed, &walk.volumes);
+    return;
+  }
+  // Read back by path after a set by path: what the volume keeps of a time
+  // it is given.
+  if (context.files->SetLastWrite(context.destination, entry.last_write) &&
+      context.files->ReadInfo(context.destination, &placed, &error)) {
+    if (!walk.volumes.times_told) LearnTimes(entry, placed, &walk.volumes);
+    if (TimeKept(entry.last_write, placed.last_write, walk.volumes.times)) return;
+  }
+  if (context.times_not_kept) return;
+  context.times_not_kept = true;
+  const size_t top =
+      walk.walked_depth > 0 ? walk.walked[0].destination_length : std::strlen(context.destination);
+  const char kept = context.destination[top];
+  context.destination[top] = '\0';
+  LogWithPath(context, "Times not kept on ", context.destination);
+  context.destination[top] = kept;
 }
 
 // On a destination that ignores letter case: true when the entry named in
@@ -339,6 +382,10 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
   const bool found =
       context.files->ReadInfoIn(destination_folder, context.destination, &there, &error);
   FileVerdict verdict = JudgeFile(entry, found, there, walk.rules.same_second, walk.volumes.times);
+  if (walk.rules.sync && ContentDecides(verdict, entry, there, !context.times_not_kept) &&
+      context.files->SameContent(context.source, context.destination)) {
+    verdict = FileVerdict::kSame;
+  }
   if (IsCompared(verdict)) ++context.updates.compared;
   if (verdict == FileVerdict::kFolderInTheWay) {
     if (!ClearedForMirror(context, walk,
@@ -394,9 +441,20 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
   context.AppendPathLine(update ? kUpdatingPrefix : kCopyingPrefix, context.destination);
   uint32_t copy_error = 0;
   bool at_source = false;
-  if (!context.files->ReplaceWithCopy(destination_folder, context.source, context.destination,
-                                      keep_old_as, &copy_error, &at_source)) {
-    return CopyFailed(context, copy_error, at_source, keep_old_as != nullptr);
+  // A copy that would abort may have met a medium that went away: once it
+  // is back, the copy is made again, by path (the held folder may not answer
+  // after the drop; the listing holds it anew for the next entry).
+  void* folder = destination_folder;
+  for (int tries = 0; !context.files->ReplaceWithCopy(folder, context.source, context.destination,
+                                                      keep_old_as, &copy_error, &at_source);
+       ++tries) {
+    if (tries == kMediumRetries ||
+        JudgeCopyFailure(copy_error, at_source, !at_source && DestinationFolderAnswers(context),
+                         keep_old_as != nullptr) != CopyFailureVerdict::kAbort ||
+        AfterFailure(context, copy_error) != MediumResult::kBack) {
+      return CopyFailed(context, copy_error, at_source, keep_old_as != nullptr);
+    }
+    folder = nullptr;
   }
   if (update) {
     ++context.counts.updated;
@@ -405,7 +463,7 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
   } else {
     ++context.counts.copied;
   }
-  if (!walk.volumes.times_told) LearnTimes(context, entry, destination_folder, &walk.volumes);
+  MendTime(context, walk, entry, destination_folder);
   // Move deletes only files of the source tree itself: nothing reached
   // through a folder link, and never a link.
   if (!walk.rules.move || place.through_link) return true;

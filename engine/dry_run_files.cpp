@@ -113,11 +113,13 @@ void DryRunFiles::AddChildren(Listing& listing) const {
   listing.shown.assign(listing.added.size(), false);
 }
 
-bool DryRunFiles::Advance(Listing& listing, FindEntry* entry, bool real) {
+bool DryRunFiles::Advance(Listing& listing, FindEntry* entry, bool real, uint32_t* error) {
   while (listing.real != nullptr) {
-    if (!real && !inner_.NextFind(listing.real, entry)) {
+    if (!real && !inner_.NextFind(listing.real, entry, error)) {
       inner_.EndFind(listing.real);
       listing.real = nullptr;
+      // A real listing that failed half-way shows nothing more.
+      if (*error != 0) return false;
       break;
     }
     real = false;
@@ -180,15 +182,17 @@ void* DryRunFiles::StartFind(const char* pattern, FindEntry* entry, uint32_t* er
       if (whole_folder) AddChildren(*listing);
       break;
   }
-  if (!Advance(*listing, entry, listing->real != nullptr)) {
+  uint32_t next_error = 0;
+  if (!Advance(*listing, entry, listing->real != nullptr, &next_error)) {
     *error = kErrorFileNotFound;
     return nullptr;
   }
   return listing.release();
 }
 
-bool DryRunFiles::NextFind(void* find, FindEntry* entry) {
-  return Advance(*static_cast<Listing*>(find), entry, false);
+bool DryRunFiles::NextFind(void* find, FindEntry* entry, uint32_t* error) {
+  *error = 0;
+  return Advance(*static_cast<Listing*>(find), entry, false, error);
 }
 
 void DryRunFiles::EndFind(void* find) {
@@ -286,6 +290,11 @@ bool DryRunFiles::ReplaceWithCopy(void*, const char* source, const char* destina
 }
 
 bool DryRunFiles::FlushCopies(const char*) {
+  return true;
+}
+
+// A copy the pass would have made carries its source's time already.
+bool DryRunFiles::SetLastWrite(const char*, int64_t) {
   return true;
 }
 

@@ -32,7 +32,7 @@ class DryRunFiles : public FileServices {
   explicit DryRunFiles(FileServices& inner = DefaultFileServices()) : inner_(inner) {}
 
   void* StartFind(const char* pattern, FindEntry* entry, uint32_t* error) override;
-  bool NextFind(void* find, FindEntry* entry) override;
+  bool NextFind(void* find, FindEntry* entry, uint32_t* error) override;
   void EndFind(void* find) override;
   bool IsFolder(const char* path) override;
   bool Exists(const char* path) override;
@@ -54,6 +54,7 @@ class DryRunFiles : public FileServices {
   bool ReplaceWithCopy(void* folder, const char* source, const char* destination,
                        const char* keep_old_as, uint32_t* error, bool* at_source) override;
   bool FlushCopies(const char* paths) override;
+  bool SetLastWrite(const char* path, int64_t last_write) override;
   bool RemoveFile(void* folder, const char* path) override;
   bool MakeFolder(void* folder, const char* path, const char* like, uint32_t* error) override;
   bool MakeHiddenFolder(const char* path) override;
@@ -101,7 +102,7 @@ class DryRunFiles : public FileServices {
   void AddChildren(Listing& listing) const;
   // Moves entry to the listing's next entry as the pass would see it; real
   // tells whether entry already holds the real listing's next one.
-  bool Advance(Listing& listing, FindEntry* entry, bool real);
+  bool Advance(Listing& listing, FindEntry* entry, bool real, uint32_t* error);
 
   FileServices& inner_;
   std::map<std::string, Changed, std::less<>> picture_;

@@ -39,6 +39,13 @@ bool IsTaken(const FindEntry& entry) {
   return IsListed(entry) && ((entry.attributes & kAttrFolder) || !IsOwnTemporaryName(entry.name));
 }
 
+TemporaryVerdict JudgeTemporary(const FindEntry& entry, int64_t pass_started) {
+  if ((entry.attributes & (kAttrFolder | kAttrReparsePoint)) || !IsOwnTemporaryName(entry.name)) {
+    return TemporaryVerdict::kNotOurs;
+  }
+  return entry.last_write < pass_started ? TemporaryVerdict::kStray : TemporaryVerdict::kInUse;
+}
+
 FileVerdict JudgeFile(const FindEntry& source, bool found, const PathInfo& there,
                       SameSecondRule rule, const TimeKeeping& times) {
   if (!found) return FileVerdict::kCopy;
@@ -59,6 +66,18 @@ FileVerdict JudgeFile(const FindEntry& source, bool found, const PathInfo& there
     default:
       return FileVerdict::kLeave;
   }
+}
+
+bool TimeKept(int64_t source, int64_t placed, const TimeKeeping& times) {
+  return CompareTimes(source, placed, true, times) == 0;
+}
+
+bool ContentDecides(FileVerdict verdict, const FindEntry& source, const PathInfo& there,
+                    bool times_kept) {
+  const bool by_time = verdict == FileVerdict::kUpdate || verdict == FileVerdict::kLeave ||
+                       verdict == FileVerdict::kConflict;
+  return by_time && !times_kept && FullSize(source) == there.size &&
+         !((source.attributes | there.attributes) & (kAttrReparsePoint | kAttrFolder));
 }
 
 bool ShowsNewerThere(const FindEntry& there, const PathInfo& source, const TimeKeeping& times) {
@@ -162,6 +181,11 @@ DestinationVerdict JudgeDestinationEntry(const FindEntry& entry, bool in_source,
     return DestinationVerdict::kRemove;
   }
   return DestinationVerdict::kKeepUnreadable;
+}
+
+MediumVerdict JudgeMedium(uint32_t error, bool tops_answer) {
+  if (!tops_answer || error == kErrorBadNetPath) return MediumVerdict::kMediumGone;
+  return MediumVerdict::kFailureStands;
 }
 
 CopyFailureVerdict JudgeCopyFailure(uint32_t error, bool at_source, bool folder_answers,

@@ -21,6 +21,14 @@ inline bool IsListed(const FindEntry& entry) {
 // The clean walk takes the strays too, and so removes them.
 bool IsTaken(const FindEntry& entry);
 
+// A destination entry that may be a temporary copy of ours: one older than
+// this pass (which began at pass_started) is a stray of a run that ended,
+// deleted for good without a line; a newer one belongs to a run still going
+// and is left alone.
+enum class TemporaryVerdict { kNotOurs, kStray, kInUse };
+
+TemporaryVerdict JudgeTemporary(const FindEntry& entry, int64_t pass_started);
+
 // A folder that is no link: the clean walk walks into it; a link is removed
 // or kept as a link.
 inline bool IsPlainFolder(const FindEntry& entry) {
@@ -94,6 +102,16 @@ inline bool IsCompared(FileVerdict verdict) {
          verdict != FileVerdict::kFolderInTheWay;
 }
 
+// Whether a copy in place kept its source's last-write time, as the volumes
+// keep times (times: as for JudgeFile).
+bool TimeKept(int64_t source, int64_t placed, const TimeKeeping& times);
+
+// Sync, in a job whose copies keep no times: a file of the same size whose
+// time alone says it differs is compared by content (the same bytes: up to
+// date). True when the content decides.
+bool ContentDecides(FileVerdict verdict, const FindEntry& source, const PathInfo& there,
+                    bool times_kept);
+
 // A source folder against what stands at its place in the destination.
 enum class FolderVerdict {
   kMake,          // nothing there: made, then walked
@@ -148,3 +166,10 @@ enum class CopyFailureVerdict {
 // copy was keeping the old file in the versions folder.
 CopyFailureVerdict JudgeCopyFailure(uint32_t error, bool at_source, bool folder_answers,
                                     bool keeping = false);
+// A failure that is not the entry's own alone (a copy that would abort, a
+// listing, a removal, a folder not made), against whether the job's top
+// folders still answer: where one does not, or the failure is a network
+// error, the medium is gone and is waited for; otherwise the failure stands.
+enum class MediumVerdict { kFailureStands, kMediumGone };
+
+MediumVerdict JudgeMedium(uint32_t error, bool tops_answer);

@@ -57,8 +57,18 @@ constexpr size_t kEntryNameSize = 260;
 
 // A copy is made under a temporary name in its destination's folder: this
 // prefix, the process id in decimal, this suffix ("~larkspan-1234.tmp").
+// Where that name is taken by a stray that cannot be removed (a share's
+// server may still hold one of a run that was killed), the copy takes
+// "~larkspan-1234-1.tmp" and so on, up to kTemporaryNames names in all.
 constexpr char kTemporaryPrefix[] = "~larkspan-";
 constexpr char kTemporarySuffix[] = ".tmp";
+constexpr int kTemporaryNames = 4;
+
+// Placing a copy that meets a sharing violation (a share's server may still
+// hold the file just closed) is tried again this many times, this far apart,
+// before it counts as a failure.
+constexpr int kPlacingRetries = 5;
+constexpr uint32_t kPlacingRetryMilliseconds = 200;
 
 // One entry of a folder listing.
 struct FindEntry {
@@ -98,8 +108,9 @@ class FileServices {
   // included for folders on Windows). Returns a handle for NextFind/EndFind,
   // or nullptr with *error set (2, 3, 53 or another number).
   virtual void* StartFind(const char* pattern, FindEntry* entry, uint32_t* error) = 0;
-  // Fills entry with the next entry; false when there is none.
-  virtual bool NextFind(void* find, FindEntry* entry) = 0;
+  // Fills entry with the next entry. False when there is none (*error 0) or
+  // the listing failed on the way (*error its number: a share that dropped).
+  virtual bool NextFind(void* find, FindEntry* entry, uint32_t* error) = 0;
   virtual void EndFind(void* find) = 0;
 
   // True only for an existing folder.
@@ -181,6 +192,11 @@ class FileServices {
   // other and ends with an empty one. True only when every copy is known to
   // be on storage.
   virtual bool FlushCopies(const char* paths) = 0;
+  // Sets the last-write (and last-access) time of the file at path by its
+  // path, never through a link: for a copy in place whose time did not
+  // stick. True when the call succeeded (whether the volume keeps the time
+  // shows only when it is read back).
+  virtual bool SetLastWrite(const char* path, int64_t last_write) = 0;
   // Removes one file. True when it is gone.
   virtual bool RemoveFile(void* folder, const char* path) = 0;
   // Creates one folder level, with the permission bits of the folder like

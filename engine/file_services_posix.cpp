@@ -289,9 +289,12 @@ class PosixFileServices : public FileServices {
     return dir;
   }
 
-  bool NextFind(void* find, FindEntry* entry) override {
+  bool NextFind(void* find, FindEntry* entry, uint32_t* error) override {
+    *error = 0;
     if (find == &gSingleEntryFind) return false;
-    return ReadNextEntry(static_cast<DIR*>(find), entry);
+    if (ReadNextEntry(static_cast<DIR*>(find), entry)) return true;
+    if (errno != 0) *error = WindowsErrorFromErrno(errno);
+    return false;
   }
 
   void EndFind(void* find) override {
@@ -409,6 +412,19 @@ class PosixFileServices : public FileServices {
       if (!done) return false;
     }
     return true;
+  }
+
+  bool SetLastWrite(const char* path, int64_t last_write) override {
+    const int64_t since_1970 = last_write - kEpochDifference * 10000000;
+    timespec time{};
+    time.tv_sec = static_cast<time_t>(since_1970 / 10000000);
+    time.tv_nsec = static_cast<long>(since_1970 % 10000000) * 100;
+    if (time.tv_nsec < 0) {
+      time.tv_nsec += 1000000000;
+      --time.tv_sec;
+    }
+    const timespec times[2] = {time, time};
+    return utimensat(AT_FDCWD, path, times, AT_SYMLINK_NOFOLLOW) == 0;
   }
 
   bool RemoveFile(void* folder, const char* path) override {

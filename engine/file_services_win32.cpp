@@ -208,8 +208,9 @@ bool ExtendedPath(const wchar_t* path, wchar_t (&extended)[kWidePathSize]) {
 
 // The temporary name in the destination's folder, in the extended-length
 // form: a destination that fits MAX_PATH may sit in a folder where the longer
-// temporary name does not. False when it does not fit.
-bool TemporaryPathFor(const wchar_t* destination, wchar_t (&temporary)[kWidePathSize]) {
+// temporary name does not; the nth after the first where those before are
+// taken. False when it does not fit.
+bool TemporaryPathFor(const wchar_t* destination, int nth, wchar_t (&temporary)[kWidePathSize]) {
   if (!ExtendedPath(destination, temporary)) return false;
   wchar_t* slash = std::wcsrchr(temporary, L'\\');
   if (slash == nullptr) return false;
@@ -217,9 +218,22 @@ bool TemporaryPathFor(const wchar_t* destination, wchar_t (&temporary)[kWidePath
   size_t length = static_cast<size_t>(slash + 1 - temporary);
   char name[32];
   wchar_t wide_name[kWidePathSize];
-  const int m = std::snprintf(name, sizeof name, "%s%lu%s", kTemporaryPrefix, GetCurrentProcessId(),
-                              kTemporarySuffix);
+  const unsigned long id = GetCurrentProcessId();
+  const int m =
+      nth == 0 ? std::snprintf(name, sizeof name, "%s%lu%s", kTemporaryPrefix, id, kTemporarySuffix)
+               : std::snprintf(name, sizeof name, "%s%lu-%d%s", kTemporaryPrefix, id, nth,
+                               kTemporarySuffix);
   return m > 0 && ToWide(name, wide_name) && AppendWide(temporary, length, wide_name);
+}
+
+// Moves the copy at temporary over destination; one refused as a sharing
+// violation is tried again a few times. False with the last error set.
+bool MoveOver(const wchar_t* temporary, const wchar_t* destination) {
+  for (int tries = 0;; ++tries) {
+    if (MoveFileExW(temporary, destination, MOVEFILE_REPLACE_EXISTING)) return true;
+    if (GetLastError() != ERROR_SHARING_VIOLATION || tries == kPlacingRetries) return false;
+    Sleep(kPlacingRetryMilliseconds);
+  }
 }
 
 // Deletes the entry at path[0, length), as data lists it, for good; a folder
@@ -456,9 +470,14 @@ class Win32FileServices : public FileServices {
     return find;
   }
 
-  bool NextFind(void* find, FindEntry* entry) override {
+  bool NextFind(void* find, FindEntry* entry, uint32_t* error) override {
     WIN32_FIND_DATAA data;
-    if (!FindNextFileA(find, &data)) return false;
+    *error = 0;
+    if (!FindNextFileA(find, &data)) {
+      const DWORD last = GetLastError();
+      if (last != ERROR_NO_MORE_FILES) *error = last;
+      return false;
+    }
     CopyEntry(data, entry);
     return true;
   }
@@ -567,7 +586,7 @@ class Win32FileServices : public FileServices {
     wchar_t temporary[kWidePathSize];
     if (!ToWide(source, wide_source) || !ToWide(destination, wide_destination) ||
         RefusedAsTooLong(destination, wide_destination) ||
-        !TemporaryPathFor(wide_destination, temporary) ||
+        !TemporaryPathFor(wide_destination, 0, temporary) ||
         (keep_old_as != nullptr && !ToWide(keep_old_as, wide_keep))) {
       *error = kErrorNameTooLong;
       return false;
@@ -576,19 +595,30 @@ class Win32FileServices : public FileServices {
       *error = kErrorFolderSwapped;
       return false;
     }
-    if (!CopyFileW(wide_source, temporary, /*bFailIfExists=*/FALSE)) {
+    bool copied = false;
+    for (int nth = 0; !copied && nth < kTemporaryNames; ++nth) {
+      if (nth > 0 && !TemporaryPathFor(wide_destination, nth, temporary)) break;
+      copied = CopyFileW(wide_source, temporary, /*bFailIfExists=*/FALSE) != FALSE;
+      if (copied) break;
       const DWORD copy_error = GetLastError();
       *error = copy_error;
       *at_source = SourceFailed(source, copy_error, error);
-    } else if (!StillHeld(folder, destination)) {
+      // A stray under the name that cannot be replaced: the next name.
+      if (*at_source ||
+          (copy_error != ERROR_SHARING_VIOLATION && copy_error != ERROR_ACCESS_DENIED))
+        break;
+    }
+    if (copied && !StillHeld(folder, destination)) {
+      copied = false;
       *error = kErrorFolderSwapped;
-    } else if (keep_old_as != nullptr) {
+    }
+    if (copied && keep_old_as != nullptr) {
       *error = PlaceKeepingOld(temporary, wide_destination, wide_keep);
       if (*error == 0) return true;
       if (RefusedAsTooLong(keep_old_as, wide_keep)) *error = kErrorNameTooLong;
-    } else if (MoveFileExW(temporary, wide_destination, MOVEFILE_REPLACE_EXISTING)) {
+    } else if (copied && MoveOver(temporary, wide_destination)) {
       return true;
-    } else {
+    } else if (copied) {
       *error = GetLastError();
     }
     // CopyFileW carries the read-only attribute, which would refuse the delete.
@@ -602,6 +632,20 @@ class Win32FileServices : public FileServices {
     for (const char* path = paths; *path != '\0'; path += std::strlen(path) + 1)
       flushed = FlushFile(path) && flushed;
     return flushed;
+  }
+
+  bool SetLastWrite(const char* path, int64_t last_write) override {
+    HANDLE file = CreateFileA(path, FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT, /*hTemplateFile=*/nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    FILETIME time;
+    time.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(last_write));
+    time.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(last_write) >> 32);
+    const bool set = SetFileTime(file, /*lpCreationTime=*/nullptr, &time, &time) != FALSE;
+    CloseHandle(file);
+    return set;
   }
 
   bool RemoveFile(void* folder, const char* path) override {
@@ -693,7 +737,7 @@ class Win32FileServices : public FileServices {
     wchar_t wide_new_path[kWidePathSize];
     wchar_t temporary[kWidePathSize];
     if (!ToWide(path, wide_path) || !ToWide(new_path, wide_new_path) ||
-        !TemporaryPathFor(wide_new_path, temporary) ||
+        !TemporaryPathFor(wide_new_path, 0, temporary) ||
         !MoveFileExW(wide_path, temporary, /*dwFlags=*/0)) {
       return false;
     }

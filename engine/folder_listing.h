@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/entry_rules.h"
+#include "engine/medium_wait.h"
 #include "engine/path_buffer.h"
 #include "engine/worker_context.h"
 
@@ -66,10 +67,34 @@ inline bool HoldDestination(WorkerContext& context, const FolderListing& listing
   return false;
 }
 
+// Holds the folders of listing anew after its medium came back: the
+// destination's from its parent opened again by path (a subfolder still
+// never through a link), the other side's by its path. False when a link
+// now stands for the destination folder, reported as for HoldDestination.
+inline bool HoldAnew(WorkerContext& context, const FolderListing& listing, HeldFolders* held) {
+  if (listing.destination_listed) context.files->CloseFolder(held->other);
+  context.files->CloseFolder(held->destination);
+  *held = {nullptr, nullptr};
+  char* const path = listing.destination_listed ? listing.listed : listing.other;
+  char* const parent_end = std::strrchr(path, kPathSeparator);
+  FolderListing anew = listing;
+  anew.parent = nullptr;
+  if (!listing.top && parent_end != nullptr) {
+    *parent_end = '\0';
+    anew.parent = context.files->OpenFolder(path);
+    *parent_end = kPathSeparator;
+  }
+  const bool still = HoldDestination(context, anew, &held->destination);
+  context.files->CloseFolder(anew.parent);
+  held->other =
+      listing.destination_listed ? context.files->OpenFolder(listing.other) : held->destination;
+  return still;
+}
+
 enum class ListingResult {
   kListed,      // to its end, to a stop, or to an entry that ended it
   kTooLong,     // no room for the listing's pattern: reported as too long
-  kNotStarted,  // the listing could not be started: *error says why
+  kNotStarted,  // the listing could not be started, or failed on the way: *error says why
 };
 
 // What room() gives an entry the walk does not take.
@@ -77,8 +102,8 @@ constexpr size_t kNotTaken = static_cast<size_t>(-1);
 
 // Lists the folder named in path (a context buffer; it is kept) without
 // taking anything, calling taken(entry) for each entry the copy walk takes
-// until it returns false. False when the folder cannot be listed, *error
-// telling why.
+// until it returns false. False when the folder cannot be listed, or the
+// listing fails on the way, *error telling why.
 template <typename Taken>
 bool ListTaken(WorkerContext& context, char* path, uint32_t* error, Taken taken) {
   const size_t length = std::strlen(path);
@@ -92,9 +117,9 @@ bool ListTaken(WorkerContext& context, char* path, uint32_t* error, Taken taken)
   if (find == nullptr) return false;
   do {
     if (IsTaken(entry) && !taken(entry)) break;
-  } while (context.files->NextFind(find, &entry));
+  } while (context.files->NextFind(find, &entry, error));
   context.files->EndFind(find);
-  return true;
+  return *error == 0;
 }
 
 // What ListFolder does before it takes any entry: by default nothing, each
@@ -106,15 +131,19 @@ struct TakeAsListed {};
 // walked keeps room for its own listing); one whose paths would not fit is
 // skipped as too long. take(entry, held) acts on the entry named in both
 // buffers, held the folders held open for it; false ends the listing, as a
-// stop does after the entry in hand. The progress bar is sent the count as
-// the listing ends. Both buffers hold on return what they held. Given a
-// whole(entries) step, the listing is read whole first and handed to it,
-// with both buffers naming their folders, before any entry is taken: a walk
-// that must see every name before it acts on one (letter case) gets them
-// without a second listing. A destination folder that had entries copied,
-// updated or removed and is no longer at its path (renamed away meanwhile,
-// a link or another folder in its place) is reported as a link in the
-// destination: the changes went to the folder held, not to that path.
+// stop does after the entry in hand. A listing that fails because the medium
+// went away waits for it and starts again from its first entry (the entries
+// done before find themselves done); once a medium came back, both folders
+// are held anew before the next entry, as a handle held across the drop may
+// no longer answer. The progress bar is sent the count as the listing ends.
+// Both buffers hold on return what they held. Given a whole(entries) step,
+// the listing is read whole first and handed to it, with both buffers naming
+// their folders, before any entry is taken: a walk that must see every name
+// before it acts on one (letter case) gets them without a second listing. A
+// destination folder that had entries copied, updated or removed and is no
+// longer at its path (renamed away meanwhile, a link or another folder in
+// its place) is reported as a link in the destination: the changes went to
+// the folder held, not to that path.
 template <typename Room, typename Take, typename Whole = TakeAsListed>
 ListingResult ListFolder(WorkerContext& context, const FolderListing& listing, uint32_t* error,
                          Room room, Take take, Whole whole = {}) {
@@ -130,30 +159,54 @@ ListingResult ListFolder(WorkerContext& context, const FolderListing& listing, u
     ReportTooLong(context, listed, kAllEntries);
     return ListingResult::kTooLong;
   }
-  FindEntry entry;
-  void* find = context.files->StartFind(listed, &entry, error);
   listed[s] = '\0';
+  // A medium that comes back from here on has the folders held anew.
+  uint32_t returns = context.medium_returns;
+  FindEntry entry;
+  // Starts (again) from the first entry; one that fails for a medium that
+  // went away waits for it.
+  const auto start = [&]() -> void* {
+    for (int tries = 0;; ++tries) {
+      if (listing.from_folder) AppendElement(listed, s, kAllEntries, 0);
+      void* find = context.files->StartFind(listed, &entry, error);
+      listed[s] = '\0';
+      if (find != nullptr) return find;
+      if (tries == kMediumRetries || AfterFailure(context, *error) != MediumResult::kBack) {
+        return nullptr;
+      }
+    }
+  };
+  void* find = start();
   if (find == nullptr) {
     context.files->CloseFolder(held.destination);
     return ListingResult::kNotStarted;
   }
   std::vector<FindEntry> entries;
   size_t next = 1;
-  if constexpr (kReadWhole) {
-    do {
-      entries.push_back(entry);
-    } while (context.files->NextFind(find, &entry));
-    whole(entries);
-    entry = entries[0];
-  }
+  // Where asked, reads the rest of the listing and hands it over whole;
+  // false when it failed on the way.
+  const auto read_whole = [&] {
+    if constexpr (kReadWhole) {
+      entries.clear();
+      next = 1;
+      do {
+        entries.push_back(entry);
+      } while (context.files->NextFind(find, &entry, error));
+      if (*error != 0) return false;
+      whole(entries);
+      entry = entries[0];
+    }
+    return true;
+  };
   // The next entry: from the listing, or from what was read of it.
   const auto next_entry = [&] {
     if constexpr (kReadWhole) {
+      *error = 0;
       if (next == entries.size()) return false;
       entry = entries[next++];
       return true;
     } else {
-      return context.files->NextFind(find, &entry);
+      return context.files->NextFind(find, &entry, error);
     }
   };
   held.other = listing.destination_listed ? context.files->OpenFolder(other) : held.destination;
@@ -162,31 +215,60 @@ ListingResult ListFolder(WorkerContext& context, const FolderListing& listing, u
   };
   const auto changes_before = changes();
 
-  do {
-    const size_t spare = room(entry);
-    if (spare == kNotTaken) continue;
-    if (listing.from_folder && !AppendElement(listed, s, entry.name, spare)) {
-      ReportTooLong(context, listed, entry.name);
-      continue;
+  ListingResult result = ListingResult::kListed;
+  for (int restarts = 0;; ++restarts) {
+    bool ended = false;  // by the entry in hand
+    if (read_whole()) {
+      do {
+        if (context.medium_returns != returns) {
+          // A folder held open across a drop may no longer answer, nor be
+          // the same folder to the server that came back: held anew rather
+          // than taken for one swapped.
+          returns = context.medium_returns;
+          if (!HoldAnew(context, listing, &held)) {
+            ended = true;
+            break;
+          }
+        }
+        const size_t spare = room(entry);
+        if (spare == kNotTaken) continue;
+        if (listing.from_folder && !AppendElement(listed, s, entry.name, spare)) {
+          ReportTooLong(context, listed, entry.name);
+          continue;
+        }
+        if (!AppendElement(other, d, entry.name, spare)) {
+          listed[s] = '\0';
+          ReportTooLong(context, other, entry.name);
+          continue;
+        }
+        const bool go_on = take(entry, held);
+        listed[s] = '\0';
+        other[d] = '\0';
+        ended = !go_on;
+      } while (!ended && !context.ShouldStop() && next_entry());
     }
-    if (!AppendElement(other, d, entry.name, spare)) {
-      listed[s] = '\0';
-      ReportTooLong(context, other, entry.name);
-      continue;
+    if (ended || context.ShouldStop() || *error == 0) break;
+    // Failed on the way: once the medium is back, from the first entry again.
+    context.files->EndFind(find);
+    find = restarts < kMediumRetries && AfterFailure(context, *error) == MediumResult::kBack
+               ? start()
+               : nullptr;
+    if (find == nullptr) {
+      result = ListingResult::kNotStarted;
+      break;
     }
-    const bool go_on = take(entry, held);
-    listed[s] = '\0';
-    other[d] = '\0';
-    if (!go_on) break;
-  } while (!context.ShouldStop() && next_entry());
+  }
 
   context.UpdateProgress();
   const char* destination = listing.destination_listed ? listed : other;
-  if (changes() != changes_before && !context.files->FolderStillAt(held.destination, destination)) {
+  // A medium that stayed away cannot say where the folder is: the pass ends
+  // on its loss instead.
+  if (!context.medium_failed && changes() != changes_before &&
+      !context.files->FolderStillAt(held.destination, destination)) {
     ReportSkipped(context, kLinkInDestination, destination);
   }
   if (listing.destination_listed) context.files->CloseFolder(held.other);
   context.files->CloseFolder(held.destination);
-  context.files->EndFind(find);
-  return ListingResult::kListed;
+  if (find != nullptr) context.files->EndFind(find);
+  return result;
 }

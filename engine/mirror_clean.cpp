@@ -7,6 +7,7 @@
 #include "engine/folder_listing.h"
 #include "engine/letter_case.h"
 #include "engine/mass_change.h"
+#include "engine/medium_wait.h"
 #include "engine/path_buffer.h"
 #include "engine/walks.h"
 #include "jobs/utf8.h"
@@ -111,7 +112,7 @@ uint32_t FilesIn(WorkerContext& context, const FindEntry& entry) {
     if (!IsListed(inner) || !AppendElement(path, length, inner.name, ListingRoom())) continue;
     files += FilesIn(context, inner);
     path[length] = '\0';
-  } while (context.files->NextFind(find, &inner));
+  } while (context.files->NextFind(find, &inner, &error));
   context.files->EndFind(find);
   return files;
 }
@@ -122,14 +123,31 @@ bool CleanFolder(WorkerContext& context, const CleanRules& rules, void* destinat
 // A destination entry, named in both buffers. False when the listing ends.
 bool CleanEntry(WorkerContext& context, const FindEntry& entry, const HeldFolders& held,
                 const CleanRules& rules, FoldedNames* folded, CleanCount& count) {
+  switch (JudgeTemporary(entry, context.pass_started)) {
+    case TemporaryVerdict::kStray:
+      context.files->RemoveFile(held.destination, context.destination);
+      return true;
+    case TemporaryVerdict::kInUse:
+      return true;
+    case TemporaryVerdict::kNotOurs:
+      break;
+  }
   PathInfo there;
   uint32_t error = 0;
   const bool in_source = context.files->ReadInfoIn(held.other, context.source, &there, &error);
   const bool top_there = in_source || TopSourceStillThere(context, rules.top_length);
   const bool in_other_case = !in_source && top_there && rules.volumes.ignores_case &&
                              SourceHoldsIgnoringCase(context, entry.name, folded);
-  switch (JudgeDestinationEntry(entry, in_source, error, there, top_there, in_other_case,
-                                rules.volumes.times)) {
+  const DestinationVerdict verdict = JudgeDestinationEntry(
+      entry, in_source, error, there, top_there, in_other_case, rules.volumes.times);
+  // A source that cannot say, or is gone, may be a medium that went away:
+  // once it is back the walks run again from the top, and this one ends.
+  if ((verdict == DestinationVerdict::kKeepUnreadable ||
+       verdict == DestinationVerdict::kSourceLost) &&
+      AfterFailure(context, error) == MediumResult::kBack) {
+    return false;
+  }
+  switch (verdict) {
     case DestinationVerdict::kLeave:
       count.held += FilesIn(context, entry);
       return true;
@@ -149,7 +167,7 @@ bool CleanEntry(WorkerContext& context, const FindEntry& entry, const HeldFolder
     case DestinationVerdict::kKeepUnreadable:
       count.held += FilesIn(context, entry);
       ReportSkipped(context, "Kept, source not readable: ", context.destination);
-      return true;
+      return !context.medium_failed;
     case DestinationVerdict::kSourceLost:
       break;
   }
@@ -212,8 +230,11 @@ void RemoveCounted(WorkerContext& context, const CleanRules& rules, const CleanC
   // through a link swapped in since the walk.
   void* const top_folder = context.files->OpenFolder(context.destination);
   for (const std::string& path : count.removals) {
-    if (context.ShouldStop()) break;
+    if (context.ShouldStop() || MediumReturnedDuringWalks(context)) break;
     if (!TopSourceStillThere(context, rules.top_length)) {
+      // A source that went away may be a medium that comes back: the walks
+      // then run again from the top before anything more goes.
+      if (AfterFailure(context, kErrorGeneral) == MediumResult::kBack) break;
       context.AppendLog("Error: Source folder lost - nothing more removed");
       context.medium_failed = true;
       context.pass_failed = true;

@@ -5,6 +5,7 @@
 #include "engine/entry_rules.h"
 #include "engine/folder_listing.h"
 #include "engine/versions.h"
+#include "engine/medium_wait.h"
 #include "jobs/utf8.h"
 
 bool AppendElement(char* path, size_t end, const char* name, size_t spare) {
@@ -37,6 +38,9 @@ void ReportSkipped(WorkerContext& context, const char* head, const char* path) {
 const char kLinkInDestination[] = "Skipped, link in destination: ";
 
 bool RecycleDestination(WorkerContext& context, void* folder, size_t top_length) {
+  // Walks that lost their medium on the way may have missed what the source
+  // holds: nothing goes until they have run again from the top.
+  if (MediumReturnedDuringWalks(context)) return false;
   int result = context.files->Recycle(folder, context.destination);
   char kept[kPathBufferSize];
   bool moved_aside = false;
@@ -61,6 +65,9 @@ bool RecycleDestination(WorkerContext& context, void* folder, size_t top_length)
     ReportSkipped(context, kLinkInDestination, context.destination);
     return false;
   }
+  if (result != 0 && AfterFailure(context, static_cast<uint32_t>(result)) == MediumResult::kBack) {
+    return false;
+  }
   if (result == 0) {
     ++context.counts.removed;
   } else {
@@ -74,11 +81,17 @@ bool RecycleDestination(WorkerContext& context, void* folder, size_t top_length)
 
 bool IsOwnTemporaryName(const char* name) {
   if (std::strncmp(name, kTemporaryPrefix, sizeof kTemporaryPrefix - 1) != 0) return false;
-  const char* digits = name + sizeof kTemporaryPrefix - 1;
-  const char* end = digits;
-  while (*end >= '0' && *end <= '9')
-    ++end;
-  return end != digits && std::strcmp(end, kTemporarySuffix) == 0;
+  // "<pid>" or "<pid>-<n>" before the suffix.
+  const char* end = name + sizeof kTemporaryPrefix - 1;
+  for (int part = 0; part < 2; ++part) {
+    const char* digits = end;
+    while (*end >= '0' && *end <= '9')
+      ++end;
+    if (end == digits) return false;
+    if (std::strcmp(end, kTemporarySuffix) == 0) return true;
+    if (*end++ != '-') return false;
+  }
+  return false;
 }
 
 VolumeFacts AskVolumes(WorkerContext& context) {

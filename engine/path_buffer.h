@@ -30,8 +30,9 @@ inline bool IsDotEntry(const char* name) {
 }
 
 // A name of the form of our own temporary copies (kTemporaryPrefix, digits,
-// kTemporarySuffix). One that a killed run left behind is a stray, never a
-// file to copy: a Sync would carry it back into the source.
+// optionally "-" and more digits, kTemporarySuffix). One that a killed run
+// left behind is a stray, never a file to copy: a Sync would carry it back
+// into the source.
 bool IsOwnTemporaryName(const char* name);
 
 // Writes kPathSeparator and name at path[end] (where path's NUL is), provided
@@ -63,7 +64,10 @@ extern const char kLinkInDestination[];
 // good where the volume has no trash. Logs "Removed <path>", counted as
 // removed, or "Delete failed on <path>", counted as skipped and marking the
 // pass as failed; a folder no longer at its path is reported as a link in
-// the destination. True when it is gone.
+// the destination. True when it is gone. Nothing is removed, and nothing
+// logged, while the walks lost their medium since they started from the top,
+// nor after a removal that met the medium gone and saw it back (the walks
+// run again first).
 bool RecycleDestination(WorkerContext& context, void* folder, size_t top_length);
 
 // What a walk asks of the volumes of the paths in the buffers at a job's

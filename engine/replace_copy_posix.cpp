@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <limits>
+#include <thread>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -119,16 +122,38 @@ int FillCopy(int in, int out, const struct stat& source, bool* at_source) {
   return 0;
 }
 
-// Creates name in folder for writing, new; a stray left by an earlier run of
-// the same process id is removed once. Returns the descriptor or -1 with
-// errno set.
-int CreateTemporary(int folder, const char* name) {
+// Creates name (a kPosixPathMax buffer ending in "<pid>.tmp") in folder for
+// writing, new; a stray left by an earlier run of the same process id is
+// removed once, and one that cannot be removed makes the copy take the next
+// name, written to name. Returns the descriptor or -1 with errno set.
+int CreateTemporary(int folder, char* name) {
   constexpr int kFlags = O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC;
-  int fd = openat(folder, name, kFlags, 0600);
-  if (fd < 0 && errno == EEXIST && unlinkat(folder, name, 0) == 0) {
-    fd = openat(folder, name, kFlags, 0600);
+  char* const suffix = name + std::strlen(name) - (sizeof kTemporarySuffix - 1);
+  for (int n = 0; n < kTemporaryNames; ++n) {
+    if (n > 0) {
+      *suffix = '\0';
+      const int room = static_cast<int>(kPosixPathMax - static_cast<size_t>(suffix - name));
+      if (std::snprintf(suffix, static_cast<size_t>(room), "-%d%s", n, kTemporarySuffix) >= room) {
+        errno = ENAMETOOLONG;
+        return -1;
+      }
+    }
+    const int fd = openat(folder, name, kFlags, 0600);
+    if (fd >= 0 || errno != EEXIST) return fd;
+    if (unlinkat(folder, name, 0) == 0) return openat(folder, name, kFlags, 0600);
   }
-  return fd;
+  errno = EEXIST;
+  return -1;
+}
+
+// Renames from over to, both in folder; one refused as busy is tried again a
+// few times. 0 or an errno.
+int RenameOver(int folder, const char* from, const char* to) {
+  for (int tries = 0;; ++tries) {
+    if (renameat(folder, from, folder, to) == 0) return 0;
+    if (errno != EBUSY || tries == kPlacingRetries) return errno;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPlacingRetryMilliseconds));
+  }
 }
 
 // An unnamed file is given a name through its /proc link, which needs no
@@ -151,7 +176,7 @@ int LinkUnnamed(int out, int folder, const char* name) {
 struct Landing {
   int folder;
   const char* name;
-  const char* temporary;
+  char* temporary;  // a kPosixPathMax buffer: the name taken is written back
 };
 
 // The old destination kept through PlaceKeepingOld; 0, or -1 with *error set.
@@ -212,13 +237,11 @@ int CopyThroughNamed(int in, const struct stat& st, const Landing& at, const cha
   if (failure == 0 && keep_old_as != nullptr) {
     if (PlaceKept(at, keep_old_as, error) != 0) return -1;
   } else {
-    if (failure == 0 && renameat(at.folder, at.temporary, at.folder, at.name) != 0) {
-      failure = errno;
-      if (RefusesName(failure, at)) {
-        unlinkat(at.folder, at.temporary, 0);
-        *error = kErrorInvalidName;
-        return -1;
-      }
+    if (failure == 0) failure = RenameOver(at.folder, at.temporary, at.name);
+    if (failure != 0 && RefusesName(failure, at)) {
+      unlinkat(at.folder, at.temporary, 0);
+      *error = kErrorInvalidName;
+      return -1;
     }
     if (failure != 0) {
       unlinkat(at.folder, at.temporary, 0);

@@ -164,7 +164,7 @@ PruneCounts PruneVersions(FileServices& files, const char* top, uint32_t days,
         ParseStamp(entry.name, &stamp) && (days == 0 || stamp < oldest_kept)) {
       old.push_back(versions + kPathSeparator + entry.name);
     }
-  } while (files.NextFind(find, &entry));
+  } while (files.NextFind(find, &entry, &error));
   files.EndFind(find);
   for (const std::string& folder : old)
     ++(files.RemoveForGood(nullptr, folder.c_str()) == 0 ? counts.removed : counts.failed);

@@ -73,6 +73,27 @@ struct WorkerContext {
   // The running job's updates, for the guard; cleared as each job starts.
   UpdateGuard updates;
 
+  // The job whose walks run (its top folders are what a wait for the medium
+  // asks after), and whether both answered as it started: only a medium
+  // that was there can go away and come back. Set by RunJob; nullptr
+  // outside a job.
+  const struct JobRecord* job = nullptr;
+  bool tops_answered = false;
+  // How long a pass waits for a medium that stopped answering before it
+  // gives up on it; set by run control. 0: no wait.
+  uint32_t medium_wait_seconds = 0;
+  // How often a medium came back after a wait in this pass, and that count
+  // as the job's walks last started from the top: while the two differ, the
+  // walks have lost their medium since, and nothing is removed.
+  uint32_t medium_returns = 0;
+  uint32_t walks_start_returns = 0;
+  // Copies of the job in hand were found not to keep their times (learned
+  // as they are placed; cleared as a job starts).
+  bool times_not_kept = false;
+  // When the pass started (FILETIME); set by run control. A temporary copy
+  // of ours older than that is a stray of a run that ended.
+  int64_t pass_started = INT64_MAX;
+
   // True when the walks are to end after the entry in hand.
   bool ShouldStop() const { return stop_request || medium_failed; }
   // Reporting to the host (no-ops while there is none); log lines also go

@@ -1,5 +1,6 @@
 #include "run/run_control.h"
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
@@ -137,6 +138,14 @@ bool FirstJobCanStart(Host* host) {
   return true;
 }
 
+// The time now as a FILETIME, as the file services give last-write times.
+int64_t NowAsFileTime() {
+  constexpr int64_t kTicksTo1970 = 11644473600LL * 10000000LL;
+  const auto since_1970 = std::chrono::system_clock::now().time_since_epoch();
+  return kTicksTo1970 +
+         std::chrono::duration_cast<std::chrono::nanoseconds>(since_1970).count() / 100;
+}
+
 }  // namespace
 
 void FinishWorker(WorkerKind kind) {
@@ -183,6 +192,10 @@ void OnStartPass(Host* host) {
   gContext.stop_request = false;
   gContext.pass_failed = false;
   gContext.medium_failed = false;
+  gContext.medium_wait_seconds = kMediumWaitSeconds;
+  gContext.medium_returns = 0;
+  gContext.walks_start_returns = 0;
+  gContext.pass_started = NowAsFileTime();
   gContext.done_mib = 0;
   gContext.posted_mib = 0;
   gContext.counts = {};

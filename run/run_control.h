@@ -13,6 +13,12 @@
 #include "run/run_summary.h"
 #include "run/threads.h"
 
+// How long a pass waits for a share or drive that stopped answering (its
+// walks go on with the entry in hand once it is back). Not a setting: 5
+// minutes, in run/medium_wait_limit.cpp; a runner built for the tests
+// compiles that file with a shorter LARKSPAN_MEDIUM_WAIT_SECONDS.
+extern const uint32_t kMediumWaitSeconds;
+
 // What run control keeps about the workers, beside the walks' context.
 struct RunState {
   // MiB counted by the previous pass: the next pass's progress range. The pass

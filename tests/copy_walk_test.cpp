@@ -73,14 +73,18 @@ TEST_F(CopyWalkTest, AStrayTemporaryCopyOfOursIsNeverCopied) {
   // Left by a killed run; a Sync's reverse walk would carry it into the source.
   WriteFile(src / "~larkspan-4242.tmp", "half a file");
   fs::resize_file(src / "~larkspan-4242.tmp", 2 << 20);
-  for (const char* name : {"~larkspan-.tmp", "~larkspan-12.tmp.doc", "~larkspan-x1.tmp"}) {
+  // The second name a copy takes where the first is held.
+  WriteFile(src / "~larkspan-4242-2.tmp", "half another");
+  for (const char* name : {"~larkspan-.tmp", "~larkspan-12.tmp.doc", "~larkspan-x1.tmp",
+                           "~larkspan-1-.tmp", "~larkspan-1-2-3.tmp"}) {
     WriteFile(src / name, "the user's own");
   }
 
   EXPECT_TRUE(Copy());
   EXPECT_FALSE(fs::exists(dst / "~larkspan-4242.tmp"));
+  EXPECT_FALSE(fs::exists(dst / "~larkspan-4242-2.tmp"));
   EXPECT_EQ(context.done_mib, 0u);
-  EXPECT_EQ(host.log().size(), 3u);
+  EXPECT_EQ(host.log().size(), 5u);
   EXPECT_TRUE(fs::exists(dst / "~larkspan-12.tmp.doc"));
 }
 
@@ -667,6 +671,53 @@ TEST(EntryRulesTest, TheSameSecondIsJudgedByTheFullSize) {
   const PathInfo a_second_newer{0, kBaseTime + kSecond, 0};
   EXPECT_EQ(JudgeFile(source, true, a_second_newer, SameSecondRule::kUpdate, kFineTimes),
             FileVerdict::kLeave);
+}
+
+}  // namespace
+
+namespace {
+
+int64_t LastWrite(const fs::path& path) {
+  PathInfo info{};
+  uint32_t error = 0;
+  EXPECT_TRUE(DefaultFileServices().ReadInfo(path.string().c_str(), &info, &error)) << path;
+  return info.last_write;
+}
+
+// A destination that keeps no time a copy is given at first: the walk sets
+// it again by path; where that does not stick either it says so once for the
+// job, and Sync's walk back then finds the new copies equal by their content.
+TEST_F(CopyWalkTest, TimesThatDidNotStickAreSetAgainOrSaidOnce) {
+  const struct {
+    const char* name;
+    bool set_times_ignored;
+  } kCases[] = {{"set again by path", false}, {"kept by nothing", true}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Reset();
+    context.counts = {};
+    for (const char* name : {"a.txt", "b.txt", "sub/c.txt"}) {
+      fs::create_directories((src / name).parent_path());
+      Put(src / name, std::string("content of ") + name, kBaseTime);
+    }
+    files.copies_dated_now = true;
+    files.set_times_ignored = c.set_times_ignored;
+    const JobRecord job = JobOf(kModeSync, src, dst);
+
+    EXPECT_TRUE(Run(job));
+    EXPECT_EQ(context.counts.copied, 3u);
+    EXPECT_EQ(context.counts.updated, 0u);  // nothing carried back into the source
+    const std::vector<std::string> not_kept = {"Times not kept on " + dst.string()};
+    std::vector<std::string> said;
+    for (const std::string& line : host.log()) {
+      if (line.rfind("Times not kept", 0) == 0) said.push_back(line);
+    }
+    EXPECT_EQ(said, c.set_times_ignored ? not_kept : std::vector<std::string>{});
+    EXPECT_EQ(LastWrite(dst / "sub/c.txt") == kBaseTime, !c.set_times_ignored);
+    EXPECT_EQ(LastWrite(src / "a.txt"), kBaseTime);
+    EXPECT_EQ(ReadFile(src / "a.txt"), "content of a.txt");
+    EXPECT_FALSE(context.pass_failed);
+  }
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -36,6 +38,7 @@ enum class FileOp {
   kFolderStillAt,
   kCloseFolder,
   kSameContent,
+  kSetLastWrite,
   kIgnoresCase,
   kRenameEntry,
   kTimesKept,
@@ -62,6 +65,16 @@ class FaultyFileServices : public FileServices {
   void FailCopyAtSource(uint32_t error, const std::string& source_part) {
     rules_.push_back({kSourceOfCopy, error, source_part, 0, 0});
   }
+  // While away is set (from any thread), every call with a path that
+  // contains path_part fails with error, as a share that dropped does: a
+  // copy from there as its source's failure, one to there as its
+  // destination's. One such medium at a time.
+  void FailWhileAway(const std::string& path_part, uint32_t error) {
+    away_part_ = path_part;
+    away_error_ = error;
+  }
+  std::atomic<bool> away{false};
+
   int calls(FileOp op) const { return counts_[static_cast<size_t>(op)]; }
   void ResetCounts() { counts_.fill(0); }
   // Back to a plain forwarder: no rule, no hook, no count.
@@ -70,6 +83,10 @@ class FaultyFileServices : public FileServices {
     ignores_case.reset();
     times_kept.reset();
     before_call = nullptr;
+    away = false;
+    away_part_.clear();
+    copies_dated_now = false;
+    set_times_ignored = false;
     ResetCounts();
   }
 
@@ -79,10 +96,10 @@ class FaultyFileServices : public FileServices {
     if (Fails(FileOp::kStartFind, pattern, error)) return nullptr;
     return inner_.StartFind(pattern, entry, error);
   }
-  bool NextFind(void* find, FindEntry* entry) override {
-    uint32_t error = 0;
-    if (Fails(FileOp::kNextFind, "", &error)) return false;
-    return inner_.NextFind(find, entry);
+  bool NextFind(void* find, FindEntry* entry, uint32_t* error) override {
+    *error = 0;
+    if (Fails(FileOp::kNextFind, "", error)) return false;
+    return inner_.NextFind(find, entry, error);
   }
   void EndFind(void* find) override {
     Count(FileOp::kEndFind, "");
@@ -138,18 +155,31 @@ class FaultyFileServices : public FileServices {
                        const char* keep_old_as, uint32_t* error, bool* at_source) override {
     *at_source = false;
     if (Fails(FileOp::kReplaceWithCopy, destination, error)) return false;
-    if (Matches(kSourceOfCopy, source, error)) {
+    if (Matches(kSourceOfCopy, source, error) || Away(source, error)) {
       *at_source = true;
       return false;
     }
     if (keep_old_as != nullptr && Fails(FileOp::kKeepOldVersion, keep_old_as, error)) return false;
-    return inner_.ReplaceWithCopy(folder, source, destination, keep_old_as, error, at_source);
+    if (!inner_.ReplaceWithCopy(folder, source, destination, keep_old_as, error, at_source))
+      return false;
+    if (copies_dated_now) inner_.SetLastWrite(destination, NowAsFileTime());
+    return true;
   }
   // The paths of a flush are its first copy's.
   bool FlushCopies(const char* paths) override {
     uint32_t error = 0;
     return !Fails(FileOp::kFlushCopies, paths, &error) && inner_.FlushCopies(paths);
   }
+  // With copies_dated_now a copy is placed dated now (a client that drops
+  // the time set on the open file); with set_times_ignored a time set by
+  // path does not stick either, though the call succeeds.
+  bool SetLastWrite(const char* path, int64_t last_write) override {
+    uint32_t error = 0;
+    if (Fails(FileOp::kSetLastWrite, path, &error)) return false;
+    return set_times_ignored || inner_.SetLastWrite(path, last_write);
+  }
+  bool copies_dated_now = false;
+  bool set_times_ignored = false;
   bool RemoveFile(void* folder, const char* path) override {
     uint32_t error = 0;
     return !Fails(FileOp::kRemoveFile, path, &error) && inner_.RemoveFile(folder, path);
@@ -211,6 +241,12 @@ class FaultyFileServices : public FileServices {
     if (before_call) before_call(op, path);
   }
 
+  static int64_t NowAsFileTime() {
+    const auto since_1970 = std::chrono::system_clock::now().time_since_epoch();
+    return 116444736000000000LL +
+           std::chrono::duration_cast<std::chrono::nanoseconds>(since_1970).count() / 100;
+  }
+
   // The rules of FailCopyAtSource, apart from the counted operations.
   static constexpr FileOp kSourceOfCopy = FileOp::kCount;
 
@@ -220,7 +256,16 @@ class FaultyFileServices : public FileServices {
     return Matches(op, path, error);
   }
 
+  bool Away(const char* path, uint32_t* error) {
+    if (!away || away_part_.empty() || std::string(path).find(away_part_) == std::string::npos) {
+      return false;
+    }
+    *error = away_error_;
+    return true;
+  }
+
   bool Matches(FileOp op, const char* path, uint32_t* error) {
+    if (op != kSourceOfCopy && Away(path, error)) return true;
     for (Rule& rule : rules_) {
       if (rule.op != op) continue;
       if (!rule.path_part.empty() && std::string(path).find(rule.path_part) == std::string::npos) {
@@ -238,4 +283,6 @@ class FaultyFileServices : public FileServices {
   FileServices& inner_;
   std::array<int, static_cast<size_t>(FileOp::kCount)> counts_{};
   std::vector<Rule> rules_;
+  std::string away_part_;
+  uint32_t away_error_ = 0;
 };

@@ -112,7 +112,7 @@ TEST_F(PosixFileServicesTest, DotNamesAreHidden) {
     const bool hidden = name == ".hidden" || name == ".config";
     EXPECT_EQ((entry.attributes & kAttrHidden) != 0, hidden) << name;
     ++seen;
-  } while (files.NextFind(find, &entry));
+  } while (files.NextFind(find, &entry, &error));
   files.EndFind(find);
   EXPECT_EQ(seen, 5);
 
@@ -289,6 +289,30 @@ TEST_F(PosixFileServicesTest, CopiesWhatAFileSystemReportsAsEmpty) {
       << error;
   EXPECT_FALSE(ReadFile(destination).empty());
   EXPECT_EQ(ReadFile(destination), ReadFile("/proc/version"));
+}
+
+// A stray a share's server still holds cannot be removed: here one that is
+// a folder. The copy takes the next name, and leaves the stray alone.
+TEST_F(PosixFileServicesTest, ATemporaryNameThatIsTakenForGoodGivesWayToTheNext) {
+  const std::string source = dir.Join("source");
+  WriteFile(source, "fresh content");
+  const std::string stray = "~larkspan-" + std::to_string(getpid()) + ".tmp";
+  fs::create_directories(dir.path() / "out" / stray / "held");
+  const std::string destination = dir.Join("out/copy");
+  uint32_t error = 0;
+  bool at_source = false;
+  // In the held folder, as the walks copy.
+  const int held = open((dir.path() / "out").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  const bool copied = CopyIntoPlace(held, source.c_str(), destination.c_str(), nullptr,
+                                    TemporaryKind::kNamedOnly, &error, &at_source);
+  close(held);
+  ASSERT_TRUE(copied) << error;
+  EXPECT_EQ(ReadFile(destination), "fresh content");
+  std::set<std::string> names;
+  for (const auto& item : fs::directory_iterator(dir.path() / "out"))
+    names.insert(item.path().filename());
+  EXPECT_EQ(names, (std::set<std::string>{"copy", stray}));
 }
 
 TEST_F(PosixFileServicesTest, BothKindsOfTemporaryFileLeaveOnlyTheCopy) {

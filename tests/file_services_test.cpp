@@ -27,7 +27,9 @@ class FileServicesTest : public ::testing::Test {
     if (find == nullptr) return entries;
     do {
       EXPECT_TRUE(entries.emplace(entry.name, entry).second) << "listed twice: " << entry.name;
-    } while (files.NextFind(find, &entry));
+    } while (files.NextFind(find, &entry, &error));
+    // The end of a listing is told apart from a failure on the way.
+    EXPECT_EQ(error, 0u) << pattern;
     files.EndFind(find);
     return entries;
   }
@@ -96,7 +98,8 @@ TEST_F(FileServicesTest, ANamedFileOrFolderIsListedAsTheOnlyEntry) {
     EXPECT_STREQ(entry.name, name);
     EXPECT_EQ((entry.attributes & kAttrFolder) != 0, std::string(name) == "sub") << name;
     EXPECT_EQ(entry.last_write, LastWrite(dir.Join(name))) << name;
-    EXPECT_FALSE(files.NextFind(find, &entry)) << name;
+    EXPECT_FALSE(files.NextFind(find, &entry, &error)) << name;
+    EXPECT_EQ(error, 0u) << name;
     files.EndFind(find);
   }
 }
@@ -451,6 +454,23 @@ TEST_F(FileServicesTest, RecycleTakesAFileOrAWholeFolder) {
   EXPECT_EQ(files.Recycle(nullptr, file.c_str()), 0);
   EXPECT_EQ(files.Recycle(nullptr, dir.Join("tree").c_str()), 0);
   EXPECT_EQ(Names(dir.path()), std::set<std::string>{"stays.txt"});
+}
+
+}  // namespace
+
+namespace {
+
+// A copy whose time did not stick is dated again by its path, to the 100 ns.
+TEST_F(FileServicesTest, SetLastWriteDatesAFileByItsPath) {
+  WriteFile(dir.path() / "copy.txt", "copied");
+  const int64_t when = 133157952001234567;  // 2022-12-31, odd second and a fraction
+  ASSERT_TRUE(files.SetLastWrite(dir.Join("copy.txt").c_str(), when));
+  PathInfo info{};
+  uint32_t error = 0;
+  ASSERT_TRUE(files.ReadInfo(dir.Join("copy.txt").c_str(), &info, &error)) << error;
+  EXPECT_EQ(info.last_write, when);
+  EXPECT_EQ(ReadFile(dir.path() / "copy.txt"), "copied");
+  EXPECT_FALSE(files.SetLastWrite(dir.Join("gone.txt").c_str(), when));
 }
 
 }  // namespace

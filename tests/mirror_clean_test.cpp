@@ -50,6 +50,27 @@ TEST_F(MirrorCleanTest, RemovesWhatTheSourceLacksAndReportsNewerDestinationFiles
   EXPECT_EQ(context.done_mib, 0u);
 }
 
+// A killed run's temporaries are the next run's to clear; one newer than the
+// pass is another run's, still being written.
+TEST_F(MirrorCleanTest, StrayTemporariesOfEndedRunsGoWithoutALine) {
+  context.pass_started = kBaseTime + 10 * kSecond;
+  Put(src / "kept.txt", "k", kBaseTime);
+  Put(dst / "kept.txt", "k", kBaseTime);
+  fs::create_directory(dst / "sub");
+  fs::create_directory(src / "sub");
+  Put(dst / "sub" / "~larkspan-4242.tmp", "half", kBaseTime);
+  Put(dst / "~larkspan-4242-1.tmp", "half", kBaseTime + 9 * kSecond);
+  Put(dst / "~larkspan-77.tmp", "being written", kBaseTime + 11 * kSecond);
+
+  EXPECT_TRUE(Clean());
+  EXPECT_EQ(host.log(), std::vector<std::string>{});
+  EXPECT_FALSE(fs::exists(dst / "sub" / "~larkspan-4242.tmp"));
+  EXPECT_FALSE(fs::exists(dst / "~larkspan-4242-1.tmp"));
+  EXPECT_TRUE(fs::exists(dst / "~larkspan-77.tmp"));
+  EXPECT_TRUE(fs::exists(dst / "kept.txt"));
+  EXPECT_FALSE(context.pass_failed);
+}
+
 TEST_F(MirrorCleanTest, ReportsADestinationThatCannotBeListed) {
   const struct {
     std::string destination;

@@ -2,6 +2,8 @@
 // backup to these must behave and does not yet: run them with
 // --gtest_also_run_disabled_tests.
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -285,29 +287,40 @@ TEST_F(ShareTest, DISABLED_MirrorRemovesWhatTheSourceLacks) {
   EXPECT_EQ(ReadFile(share.served() / "backup" / "kept.txt"), "kept");
 }
 
-TEST_F(ShareTest, DISABLED_AServerThatDropsMidRunIsWaitedForAndTheRunCompletes) {
+// Once a few copies are in, the server is away for away_for (started again
+// unless that is zero). True when it was stopped and, if asked, started again.
+bool DropServerMidRun(ScratchShare& share, std::chrono::seconds away_for,
+                      const char* folder = "backup") {
+  const fs::path served = share.served() / folder;
+  for (int i = 0; i < 500; ++i) {
+    std::error_code ignored;
+    const auto count = std::distance(fs::directory_iterator(served, ignored), {});
+    if (count >= 5) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (!share.StopServer()) return false;
+  if (away_for.count() == 0) return true;
+  std::this_thread::sleep_for(away_for);
+  return share.StartServer();
+}
+
+void PutBlocks(const fs::path& root) {
   const std::string block(256 << 10, 'x');
   for (int i = 0; i < 30; ++i)
-    WriteFile(src / ("f" + std::to_string(i) + ".bin"), block);
-  // Once a few copies are in, the server is away for 3 s.
-  std::atomic<bool> restarted{false};
-  std::thread drop([&] {
-    const fs::path served = share.served() / "backup";
-    for (int i = 0; i < 500; ++i) {
-      std::error_code ignored;
-      const auto count = std::distance(fs::directory_iterator(served, ignored), {});
-      if (count >= 5) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    share.StopServer();
-    std::this_thread::sleep_for(std::chrono::seconds(3));
-    restarted = share.StartServer();
-  });
+    WriteFile(root / ("f" + std::to_string(i) + ".bin"), block);
+}
 
-  const bool walked = Copy();
+TEST_F(ShareTest, AServerThatDropsMidRunIsWaitedForAndTheRunCompletes) {
+  PutBlocks(src);
+  context.medium_wait_seconds = 30;
+  std::atomic<bool> dropped{false};
+  std::thread drop([&] { dropped = DropServerMidRun(share, std::chrono::seconds(10)); });
+
+  Run(JobOf(kModeCopy, src, dst));
   drop.join();
-  ASSERT_TRUE(restarted);
-  EXPECT_TRUE(walked);
+  ASSERT_TRUE(dropped);
+  const std::vector<std::string> log = host.log();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Waiting on network path..."), 1);
   EXPECT_FALSE(context.medium_failed);
   EXPECT_FALSE(context.pass_failed);
   EXPECT_EQ(Files(share.served() / "backup"), Files(src));  // no temporary left either
@@ -354,6 +367,75 @@ TEST_F(Fat32VersionsTest, AnUpdateAndARemovalKeepTheOldEntries) {
 // The desktop trash fails on this client with an I/O error.
 TEST_F(ShareVersionsTest, AnUpdateAndARemovalKeepTheOldEntries) {
   EXPECT_EQ(ReadFile(UpdateAndRemove() / "extra.txt"), "extra");
+}
+
+TEST_F(ShareTest, AServerThatStaysAwayEndsTheRunAfterTheWait) {
+  PutBlocks(src);
+  context.medium_wait_seconds = 2;
+  std::atomic<bool> dropped{false};
+  std::thread drop([&] { dropped = DropServerMidRun(share, std::chrono::seconds(0)); });
+
+  const auto started = std::chrono::steady_clock::now();
+  Run(JobOf(kModeCopy, src, dst));
+  const auto took = std::chrono::steady_clock::now() - started;
+  drop.join();
+  ASSERT_TRUE(dropped);
+  const std::vector<std::string> log = host.log();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Waiting on network path..."), 1);
+  EXPECT_TRUE(context.medium_failed);
+  EXPECT_TRUE(context.pass_failed);
+  EXPECT_GE(took, std::chrono::seconds(2));
+  EXPECT_LT(took, std::chrono::seconds(10));
+}
+
+// The console runner, built to wait 3 s for a medium, on a project of one
+// Copy job onto the share; the server drops once a few copies are in and,
+// unless it stays away, comes back after away_for.
+struct RunnerOutcome {
+  int status;
+  std::string out;
+};
+
+RunnerOutcome RunThroughADrop(const TempDir& temp, ScratchShare& share, const fs::path& src,
+                              const fs::path& dst, std::chrono::seconds away_for) {
+  const fs::path project = temp.path() / "share.lpj";
+  WriteFile(project, "O,1,Copy," + src.string() + "," + dst.string() + "\r\nT,0,0,0\r\n");
+  const fs::path out = temp.path() / "runner.txt";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (!freopen(out.c_str(), "w", stdout)) _exit(126);
+    execl(LARKSPAN_SHORT_WAIT_RUN_PATH, LARKSPAN_SHORT_WAIT_RUN_PATH, project.c_str(), nullptr);
+    _exit(127);
+  }
+  std::thread drop([&] {
+    if (!DropServerMidRun(share, std::chrono::seconds(0), dst.filename().c_str())) return;
+    if (away_for.count() > 0) {
+      std::this_thread::sleep_for(away_for);
+      share.StartServer();
+    }
+  });
+  int status = -1;
+  waitpid(pid, &status, 0);
+  drop.join();
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out)};
+}
+
+// The wait of the runner itself: a server back within it lets the run
+// complete with exit 0; one that stays away ends it with exit 1.
+TEST_F(ShareTest, TheRunnerWaitsForTheServerAndEndsAsItComesBackOrNot) {
+  PutBlocks(src);
+  const RunnerOutcome back = RunThroughADrop(temp, share, src, dst, std::chrono::seconds(2));
+  EXPECT_EQ(back.status, 0) << back.out;
+  EXPECT_NE(back.out.find("Waiting on network path..."), std::string::npos) << back.out;
+  EXPECT_EQ(Files(share.served() / "backup"), Files(src));
+
+  // Again into a new folder (made through the client, whose cache would not
+  // see one emptied behind its back), the server now running.
+  const fs::path again = share.path() / "again";
+  fs::create_directory(again);
+  const RunnerOutcome away = RunThroughADrop(temp, share, src, again, std::chrono::seconds(0));
+  EXPECT_EQ(away.status, 1) << away.out;
+  EXPECT_NE(away.out.find("Copy failed 1117 - Aborting"), std::string::npos) << away.out;
 }
 
 }  // namespace

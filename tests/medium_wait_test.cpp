@@ -1,0 +1,162 @@
+// A share that drops in the middle of a job: the pass waits for it, goes on
+// with the entry in hand once it is back, gives up after the wait, stops at
+// once on a stop, and Mirror removes nothing until its walks are whole again.
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "engine/medium_wait.h"
+#include "tests/tree_snapshot.h"
+#include "tests/walk_fixture.h"
+
+namespace {
+
+constexpr char kWaiting[] = "Waiting on network path...";
+constexpr uint32_t kIoError = 1117;  // what a stopped server gives on a share
+
+// The files under root by their path below it, with their content.
+std::map<std::string, std::string> ReadTree(const fs::path& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file())
+      files[fs::relative(entry.path(), root).generic_string()] = ReadFile(entry.path());
+  }
+  return files;
+}
+
+class MediumWaitTest : public WalkTest {
+ protected:
+  ~MediumWaitTest() override {
+    if (back_.joinable()) back_.join();
+  }
+
+  // The medium stops answering; with back_after it answers again that long
+  // after (from another thread, as a server that is started again).
+  void Drop(std::chrono::milliseconds back_after = {}) {
+    files.away = true;
+    if (back_after.count() > 0) {
+      back_ = std::thread([this, back_after] {
+        std::this_thread::sleep_for(back_after);
+        files.away = false;
+      });
+    }
+  }
+
+  // Makes the medium at part drop as the nth copy is made.
+  void DropAtCopy(const fs::path& part, int nth, std::chrono::milliseconds back_after = {}) {
+    files.FailWhileAway(part.string(), kIoError);
+    files.before_call = [this, nth, back_after, seen = 0](FileOp op, const char*) mutable {
+      if (op == FileOp::kReplaceWithCopy && ++seen == nth) Drop(back_after);
+    };
+  }
+
+  int Waits() {
+    const auto& log = host.log();
+    return static_cast<int>(std::count(log.begin(), log.end(), kWaiting));
+  }
+
+  void MakeFiles(int count) {
+    for (int i = 0; i < count; ++i)
+      Put(src / ("f" + std::to_string(i) + ".txt"), "content " + std::to_string(i), kBaseTime);
+  }
+
+  std::thread back_;
+};
+
+TEST_F(MediumWaitTest, ADestinationThatComesBackIsWaitedForAndTheJobCompletes) {
+  const struct {
+    const char* name;
+    JobMode mode;
+    bool source;  // else the destination drops
+  } kCases[] = {
+      {"copy, destination", kModeCopy, false},
+      {"mirror, destination", kModeMirror, false},
+      {"sync, source", kModeSync, true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Reset();
+    if (back_.joinable()) back_.join();
+    context.counts = {};
+    context.medium_wait_seconds = 30;
+    MakeFiles(6);
+    DropAtCopy(c.source ? src : dst, 3, std::chrono::milliseconds(1500));
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Run(JobOf(c.mode, src, dst)));
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1400));
+    EXPECT_EQ(Waits(), 1);
+    EXPECT_FALSE(context.pass_failed);
+    EXPECT_FALSE(context.medium_failed);
+    EXPECT_EQ(context.counts.copied, 6u);
+    EXPECT_EQ(ReadTree(dst), ReadTree(src));
+    EXPECT_EQ(LeftoverTemporaries({src, dst}), std::vector<std::string>{});
+  }
+}
+
+TEST_F(MediumWaitTest, AMediumThatStaysAwayEndsThePassAfterTheWait) {
+  context.medium_wait_seconds = 1;
+  MakeFiles(4);
+  DropAtCopy(dst, 2);
+  const auto started = std::chrono::steady_clock::now();
+  Run(JobOf(kModeCopy, src, dst));
+  const auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_GE(took, std::chrono::milliseconds(900));
+  EXPECT_LT(took, std::chrono::seconds(5));
+  EXPECT_TRUE(context.medium_failed);
+  EXPECT_TRUE(context.pass_failed);
+  ASSERT_GE(host.log().size(), 2u);
+  EXPECT_EQ(Waits(), 1);
+  EXPECT_EQ(host.log().back(), "Copy failed 1117 - Aborting");
+  EXPECT_EQ(context.counts.copied, 1u);
+}
+
+TEST_F(MediumWaitTest, AStopDuringTheWaitStopsAtOnce) {
+  context.medium_wait_seconds = 60;
+  MakeFiles(4);
+  DropAtCopy(dst, 2);
+  std::thread stop([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    context.stop_request = true;
+  });
+  const auto started = std::chrono::steady_clock::now();
+  Run(JobOf(kModeCopy, src, dst));
+  stop.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  EXPECT_EQ(Waits(), 1);
+  EXPECT_EQ(context.counts.copied, 1u);
+}
+
+// A source that drops during Mirror's clean: the entry in hand is not
+// removed, nor any other, until the copy walk has run again from the top.
+TEST_F(MediumWaitTest, MirrorRemovesNothingAfterALossUntilItsWalksRanAgain) {
+  context.medium_wait_seconds = 30;
+  MakeFiles(3);
+  for (const char* extra : {"x1", "x2", "x3"})
+    Put(dst / extra, extra, kBaseTime);
+  files.FailWhileAway(src.string(), kIoError);
+  const std::string rewalked = (dst / "f0.txt").string();
+  bool lost = false;
+  bool walked_again = false;
+  int early_removals = 0;
+  files.before_call = [&](FileOp op, const char* path) {
+    if (op == FileOp::kRecycle && !lost) {
+      lost = true;
+      Drop(std::chrono::milliseconds(1200));
+    } else if (op == FileOp::kRecycle && !walked_again) {
+      ++early_removals;
+    } else if (lost && op == FileOp::kReadInfo && path == rewalked) {
+      walked_again = true;  // the copy walk asks after the source's files again
+    }
+  };
+  EXPECT_TRUE(Run(JobOf(kModeMirror, src, dst)));
+  EXPECT_EQ(Waits(), 1);
+  EXPECT_TRUE(walked_again);
+  EXPECT_EQ(early_removals, 0);
+  EXPECT_FALSE(context.pass_failed);
+  EXPECT_EQ(context.counts.removed, 3u);
+  EXPECT_EQ(ReadTree(dst), ReadTree(src));
+}
+
+}  // namespace
