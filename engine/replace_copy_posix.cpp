@@ -113,7 +113,12 @@ int FillCopy(int in, int out, const struct stat& source, bool* at_source) {
   // Before the bits: a change of owner clears setuid and setgid. A copy that
   // cannot keep its owner (the runner is not root) drops them, so that no
   // one's program runs with the rights of another.
-  const bool owner_kept = fchown(out, source.st_uid, source.st_gid) == 0;
+  // The runner's own plain files are made with its owner and group already:
+  // no call needed (setuid and setgid files are given theirs, so that a
+  // group handed down by the folder never carries them).
+  const bool ours = source.st_uid == geteuid() && source.st_gid == getegid() &&
+                    (source.st_mode & (S_ISUID | S_ISGID)) == 0;
+  const bool owner_kept = ours || fchown(out, source.st_uid, source.st_gid) == 0;
   if (!owner_kept && !MetadataNotStored(errno)) return errno;
   const mode_t mode = source.st_mode & (owner_kept ? 07777 : 01777);
   if (fchmod(out, mode) != 0 && !MetadataNotStored(errno)) return errno;
