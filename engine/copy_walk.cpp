@@ -286,9 +286,11 @@ void LearnTimes(const FindEntry& entry, const PathInfo& copy, VolumeFacts* volum
 // Reads the time of the copy just placed back (learning from it what the
 // destination keeps, until that is told); one that did not stick is set
 // again by path, and where that does not stick either, the job's copies
-// keep no times: said once, naming the walk's destination.
+// keep no times: said once, naming the walk's destination. A local driver's
+// copies keep their times: nothing to read there.
 void MendTime(WorkerContext& context, CopyWalkState& walk, const FindEntry& entry,
               void* destination_folder) {
+  if (walk.volumes.times.sticks) return;
   PathInfo placed;
   uint32_t error = 0;
   if (!context.files->ReadInfoIn(destination_folder, context.destination, &placed, &error)) return;

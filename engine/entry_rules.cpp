@@ -87,7 +87,8 @@ bool ShowsNewerThere(const FindEntry& there, const PathInfo& source, const TimeK
 }
 
 TimeKeeping CoarserTimes(const TimeKeeping& a, const TimeKeeping& b) {
-  return {std::max(a.resolution, b.resolution), a.local_time || b.local_time};
+  return {std::max(a.resolution, b.resolution), a.local_time || b.local_time,
+          a.sticks && b.sticks};
 }
 
 bool TimesFromCopy(int64_t source_time, int64_t copy_time, TimeKeeping* kept) {

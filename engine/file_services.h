@@ -87,11 +87,12 @@ inline uint64_t FullSize(const FindEntry& entry) {
 struct TimeKeeping {
   int64_t resolution;  // FILETIME units; a second stands for any finer one
   bool local_time;     // kept in local time: a change of the UTC offset moves every time
+  bool sticks;         // a time given to a copy stays through its placing (a local driver)
 };
 
-constexpr TimeKeeping kFineTimes = {10000000, false};
+constexpr TimeKeeping kFineTimes = {10000000, false, false};
 // FAT: even seconds, in local time.
-constexpr TimeKeeping kFatTimes = {20000000, true};
+constexpr TimeKeeping kFatTimes = {20000000, true, false};
 
 // What GetFileAttributesEx gives for one path.
 struct PathInfo {

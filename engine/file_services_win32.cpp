@@ -746,9 +746,9 @@ class Win32FileServices : public FileServices {
     return false;
   }
 
-  // A local volume's file system name tells; a share names the server's
-  // choice, which need not be the disk's (a NAS may say "NTFS" for a FAT
-  // disk), so a copy tells there.
+  // A local volume's file system name tells, and its driver keeps the time
+  // a copy is given; a share names the server's choice, which need not be
+  // the disk's (a NAS may say "NTFS" for a FAT disk), so a copy tells there.
   bool TimesKept(const char* path, TimeKeeping* kept) override {
     char root[MAX_PATH];
     char type[MAX_PATH + 1];
@@ -760,13 +760,13 @@ class Win32FileServices : public FileServices {
       return false;
     }
     if (std::strncmp(type, "FAT", 3) == 0) {
-      *kept = kFatTimes;
+      *kept = {kFatTimes.resolution, kFatTimes.local_time, true};
       return true;
     }
     // exFAT keeps 10 ms and its offset from UTC.
     for (const char* fine : {"NTFS", "exFAT", "ReFS"}) {
       if (std::strcmp(type, fine) == 0) {
-        *kept = kFineTimes;
+        *kept = {kFineTimes.resolution, kFineTimes.local_time, true};
         return true;
       }
     }

@@ -159,8 +159,9 @@ bool VolumeTimesKept(const char* path, TimeKeeping* kept) {
   struct statfs volume;
   if (statfs(path, &volume) != 0) return false;
   switch (volume.f_type) {
+    // The kernel's own drivers keep a time given to an open file.
     case 0x4d44:  // vfat, msdos
-      *kept = kFatTimes;
+      *kept = {kFatTimes.resolution, kFatTimes.local_time, true};
       return true;
     case 0xEF53:      // ext2, ext3, ext4
     case 0x01021994:  // tmpfs
@@ -171,7 +172,7 @@ bool VolumeTimesKept(const char* path, TimeKeeping* kept) {
     case 0x2FC12FC1:  // zfs
     case 0x7366746E:  // ntfs3
     case 0x2011BAB0:  // exfat, which keeps 10 ms and its offset from UTC
-      *kept = kFineTimes;
+      *kept = {kFineTimes.resolution, kFineTimes.local_time, true};
       return true;
     case 0x65735546: {  // FUSE: its driver's name tells
       struct stat st;

@@ -43,7 +43,7 @@ TEST(EntryRulesTest, TimesAreJudgedByWhatTheCoarserVolumeKeeps) {
       {"even seconds in UTC: an hour is an edit",
        kHour,
        true,
-       {2 * kSecond, false},
+       {2 * kSecond, false, false},
        FileVerdict::kUpdate},
   };
   for (const auto& c : kCases) {
