@@ -50,23 +50,35 @@ bool DestinationFolderAnswers(WorkerContext& context) {
   return answers;
 }
 
-constexpr char kNameRefusedHead[] = "Skipped, name not allowed on the destination: ";
+// The line head of a failure that skips the destination's entry alone, or
+// null for any other verdict.
+const char* DestinationSkipHead(CopyFailureVerdict verdict) {
+  switch (verdict) {
+    case CopyFailureVerdict::kNameRefused:
+      return "Skipped, name not allowed on the destination: ";
+    case CopyFailureVerdict::kPathTooLong:
+      return "Skipped, path too long: ";
+    case CopyFailureVerdict::kFolderSwapped:
+      return kLinkInDestination;
+    case CopyFailureVerdict::kVersionNotKept:
+      return "Skipped, old version not kept: ";
+    default:
+      return nullptr;
+  }
+}
 
 // The destination refused to make the folder named in its buffer: true when
 // that skips the folder, a name the volume refuses or a path too long; any
 // other failure leaves the walk to go on as before, and its first copy then
 // reports the failure of the destination.
 bool FolderRefused(WorkerContext& context, uint32_t error) {
-  switch (JudgeCopyFailure(error, false, DestinationFolderAnswers(context))) {
-    case CopyFailureVerdict::kNameRefused:
-      ReportSkipped(context, kNameRefusedHead, context.destination);
-      return true;
-    case CopyFailureVerdict::kPathTooLong:
-      ReportSkipped(context, "Skipped, path too long: ", context.destination);
-      return true;
-    default:
-      return false;
+  const CopyFailureVerdict verdict =
+      JudgeCopyFailure(error, false, DestinationFolderAnswers(context));
+  if (verdict != CopyFailureVerdict::kNameRefused && verdict != CopyFailureVerdict::kPathTooLong) {
+    return false;
   }
+  ReportSkipped(context, DestinationSkipHead(verdict), context.destination);
+  return true;
 }
 
 // A folder on the copy walk's chain, from the job's top folder down to the
@@ -234,33 +246,20 @@ bool TakeFolder(WorkerContext& context, CopyWalkState& walk, const FindEntry& en
   return WalkFolder(context, walk, {false, place.through_link || link, destination_folder});
 }
 
-constexpr char kVersionNotKept[] = "Skipped, old version not kept: ";
-
 // A failed copy of the file named in both buffers, keeping the old file or
 // not: false when the pass must stop.
 bool CopyFailed(WorkerContext& context, uint32_t error, bool at_source, bool keeping) {
   const bool folder_answers = !at_source && DestinationFolderAnswers(context);
-  switch (JudgeCopyFailure(error, at_source, folder_answers, keeping)) {
-    case CopyFailureVerdict::kVersionNotKept:
-      ReportSkipped(context, kVersionNotKept, context.destination);
-      return true;
-    case CopyFailureVerdict::kPathTooLong:
-      ReportSkipped(context, "Skipped, path too long: ", context.destination);
-      return true;
-    case CopyFailureVerdict::kFolderSwapped:
-      ReportSkipped(context, kLinkInDestination, context.destination);
-      return true;
-    case CopyFailureVerdict::kNameRefused:
-      ReportSkipped(context, kNameRefusedHead, context.destination);
-      return true;
-    case CopyFailureVerdict::kSkipEntry: {
-      char head[48];
-      std::snprintf(head, sizeof head, "Skipped, copy failed %u: ", static_cast<unsigned>(error));
-      ReportSkipped(context, head, context.source);
-      return true;
-    }
-    case CopyFailureVerdict::kAbort:
-      break;
+  const CopyFailureVerdict verdict = JudgeCopyFailure(error, at_source, folder_answers, keeping);
+  if (const char* head = DestinationSkipHead(verdict)) {
+    ReportSkipped(context, head, context.destination);
+    return true;
+  }
+  if (verdict == CopyFailureVerdict::kSkipEntry) {
+    char head[48];
+    std::snprintf(head, sizeof head, "Skipped, copy failed %u: ", static_cast<unsigned>(error));
+    ReportSkipped(context, head, context.source);
+    return true;
   }
   char line[48];
   if (error == kErrorPathNotFound) {
@@ -434,7 +433,8 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
     if (context.keep_versions_days > 0) {
       if (!PrepareVersionPlace(*context.files, context.destination, walk.destination_top,
                                context.version_stamp, kept)) {
-        ReportSkipped(context, kVersionNotKept, context.destination);
+        ReportSkipped(context, DestinationSkipHead(CopyFailureVerdict::kVersionNotKept),
+                      context.destination);
         return true;
       }
       keep_old_as = kept;

@@ -139,6 +139,16 @@ bool MountedType(dev_t device, char* type, size_t size) {
   return found;
 }
 
+// This runner's temporary name in the folder of path. False when too long.
+bool TemporaryBeside(const char* path, char (&temporary)[kPosixPathMax]) {
+  char folder[kPosixPathMax];
+  const char* last = nullptr;
+  if (!SplitPath(path, folder, &last)) return false;
+  const int n = std::snprintf(temporary, sizeof temporary, "%s/%s%ld%s", folder, kTemporaryPrefix,
+                              static_cast<long>(getpid()), kTemporarySuffix);
+  return n >= 0 && static_cast<size_t>(n) < sizeof temporary;
+}
+
 }  // namespace
 
 bool VolumeIgnoresCase(const char* folder, bool may_probe) {
@@ -186,13 +196,8 @@ bool VolumeTimesKept(const char* path, TimeKeeping* kept) {
 }
 
 int RenameThroughTemporary(const char* path, const char* new_path) {
-  char folder[kPosixPathMax];
   char temporary[kPosixPathMax];
-  const char* last = nullptr;
-  if (!SplitPath(new_path, folder, &last)) return ENAMETOOLONG;
-  const int n = std::snprintf(temporary, sizeof temporary, "%s/%s%ld%s", folder, kTemporaryPrefix,
-                              static_cast<long>(getpid()), kTemporarySuffix);
-  if (n < 0 || static_cast<size_t>(n) >= sizeof temporary) return ENAMETOOLONG;
+  if (!TemporaryBeside(new_path, temporary)) return ENAMETOOLONG;
   // Some volumes give a renamed entry the time of the rename (FAT through
   // FUSE): its times are put back.
   struct stat st;
@@ -225,13 +230,8 @@ bool MayRefuseName(int failure) {
 
 bool FolderNameRefused(const char* path, int failure) {
   if (!MayRefuseName(failure)) return false;
-  char folder[kPosixPathMax];
   char probe[kPosixPathMax];
-  const char* last = nullptr;
-  if (!SplitPath(path, folder, &last)) return false;
-  const int n = std::snprintf(probe, sizeof probe, "%s/%s%ld%s", folder, kTemporaryPrefix,
-                              static_cast<long>(getpid()), kTemporarySuffix);
-  if (n < 0 || static_cast<size_t>(n) >= sizeof probe || mkdir(probe, 0700) != 0) return false;
+  if (!TemporaryBeside(path, probe) || mkdir(probe, 0700) != 0) return false;
   rmdir(probe);
   return true;
 }
