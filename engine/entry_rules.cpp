@@ -46,6 +46,37 @@ TemporaryVerdict JudgeTemporary(const FindEntry& entry, int64_t pass_started) {
   return entry.last_write < pass_started ? TemporaryVerdict::kStray : TemporaryVerdict::kInUse;
 }
 
+bool WindowsRefusesName(const char* name) {
+  const size_t length = std::strlen(name);
+  if (length == 0) return false;
+  if (name[length - 1] == '.' || name[length - 1] == ' ') return true;
+  for (const char* c = name; *c != '\0'; ++c) {
+    if (static_cast<unsigned char>(*c) < 0x20 || std::strchr("<>:\"/\\|?*", *c) != nullptr) {
+      return true;
+    }
+  }
+  // A device's name stands before the first dot, trailing spaces aside.
+  size_t stem = std::strcspn(name, ".");
+  while (stem > 0 && name[stem - 1] == ' ')
+    --stem;
+  const auto is = [name, stem](const char* device, size_t size) {
+    if (stem < size) return false;
+    for (size_t i = 0; i < size; ++i) {
+      const char c = name[i] >= 'a' && name[i] <= 'z' ? static_cast<char>(name[i] - 32) : name[i];
+      if (c != device[i]) return false;
+    }
+    return true;
+  };
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+    if (stem == std::strlen(device) && is(device, stem)) return true;
+  }
+  // COM and LPT with a digit, or a superscript one, two or three.
+  if (!is("COM", 3) && !is("LPT", 3)) return false;
+  const std::string digit(name + 3, stem - 3);
+  return (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\xC2\xB9" ||
+         digit == "\xC2\xB2" || digit == "\xC2\xB3";
+}
+
 FileVerdict JudgeFile(const FindEntry& source, bool found, const PathInfo& there,
                       SameSecondRule rule, const TimeKeeping& times) {
   if (!found) return FileVerdict::kCopy;
@@ -87,8 +118,7 @@ bool ShowsNewerThere(const FindEntry& there, const PathInfo& source, const TimeK
 }
 
 TimeKeeping CoarserTimes(const TimeKeeping& a, const TimeKeeping& b) {
-  return {std::max(a.resolution, b.resolution), a.local_time || b.local_time,
-          a.sticks && b.sticks};
+  return {std::max(a.resolution, b.resolution), a.local_time || b.local_time, a.sticks && b.sticks};
 }
 
 bool TimesFromCopy(int64_t source_time, int64_t copy_time, TimeKeeping* kept) {

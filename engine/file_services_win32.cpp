@@ -10,6 +10,7 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 
+#include "engine/entry_rules.h"
 #include "engine/letter_case.h"
 #include "jobs/whole_file.h"
 
@@ -172,6 +173,14 @@ bool RefusedAsTooLong(const char* destination, const wchar_t* wide_destination) 
   return std::wcslen(wide_destination) >= MAX_PATH - 1 &&
          GetFileAttributesA(destination) == INVALID_FILE_ATTRIBUTES &&
          GetLastError() == ERROR_FILENAME_EXCED_RANGE;
+}
+
+// True when the last name of path is one Windows will not hold. Asked before
+// the system is, which would open the device of a name like "aux.txt", or
+// refuse it with a number that reads as a failure of the destination.
+bool LastNameRefused(const char* path) {
+  const char* last = std::strrchr(path, kPathSeparator);
+  return WindowsRefusesName(last != nullptr ? last + 1 : path);
 }
 
 // Appends text to path[length], bounded by kWidePathSize; false when it does
@@ -580,6 +589,10 @@ class Win32FileServices : public FileServices {
   bool ReplaceWithCopy(void* folder, const char* source, const char* destination,
                        const char* keep_old_as, uint32_t* error, bool* at_source) override {
     *at_source = false;
+    if (LastNameRefused(destination)) {
+      *error = kErrorInvalidName;
+      return false;
+    }
     wchar_t wide_source[kWidePathSize];
     wchar_t wide_destination[kWidePathSize];
     wchar_t wide_keep[kWidePathSize];
@@ -656,6 +669,10 @@ class Win32FileServices : public FileServices {
   bool MakeFolder(void* folder, const char* path, const char*, uint32_t* error) override {
     if (!StillHeld(folder, path)) {
       *error = kErrorFolderSwapped;
+      return false;
+    }
+    if (LastNameRefused(path)) {
+      *error = kErrorInvalidName;
       return false;
     }
     if (CreateDirectoryA(path, /*lpSecurityAttributes=*/nullptr)) return true;

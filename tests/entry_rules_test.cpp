@@ -186,4 +186,22 @@ TEST(EntryRulesTest, ARefusedNameSkipsOnlyWhereItsFolderAnswers) {
   }
 }
 
+// Windows' device names hold with any extension and in any case; a longer
+// name that only begins like one is an ordinary name.
+TEST(EntryRulesTest, WindowsRefusesDeviceNamesAndTrailingDotsOrSpaces) {
+  const struct {
+    const char* name;
+    bool refused;
+  } kCases[] = {
+      {"CON", true},       {"aux.txt", true},      {"Nul.tar.gz", true},   {"prn .txt", true},
+      {"COM1", true},      {"lpt9.log", true},     {"COM\xC2\xB9", true},  {"CONOUT$", true},
+      {"notes.", true},    {"notes ", true},       {"a:b.txt", true},      {"tab\there", true},
+      {"COM10", false},    {"CONSOLE.txt", false}, {"com", false},         {"Con-tract.txt", false},
+      {".profile", false}, {"auxiliary", false},   {"report.docx", false}, {"LPT", false},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(WindowsRefusesName(c.name), c.refused) << c.name;
+  }
+}
+
 }  // namespace

@@ -99,7 +99,8 @@ TEST(Win32FileServices, ANameWindowsRefusesIsTheDestinationsFailure) {
   TempDir dir;
   const std::string source = dir.Join("source.txt");
   WriteFile(source, "s");
-  for (const char* name : {"star*.txt", "what?.txt", "less<more", "pipe|line", "say\"hi\""}) {
+  for (const char* name : {"star*.txt", "what?.txt", "less<more", "pipe|line", "say\"hi\"", "CON",
+                           "aux.txt", "dot.", "space "}) {
     uint32_t error = 0;
     bool at_source = true;
     EXPECT_FALSE(DefaultFileServices().ReplaceWithCopy(
