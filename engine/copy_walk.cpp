@@ -189,6 +189,9 @@ struct WalkPlace {
   bool top;
   bool through_link;
   void* destination_parent;
+  // The destination folder holds no stray temporary of a run that ended:
+  // made by this walk, already swept, or left to Mirror's clean walk.
+  bool strays_swept;
 };
 
 bool WalkFolder(WorkerContext& context, CopyWalkState& walk, WalkPlace place);
@@ -221,7 +224,8 @@ bool TakeFolder(WorkerContext& context, CopyWalkState& walk, const FindEntry& en
   uint32_t error = 0;
   const bool found =
       context.files->ReadInfoIn(destination_folder, context.destination, &there, &error);
-  switch (JudgeFolder(found, there)) {
+  const FolderVerdict verdict = JudgeFolder(found, there);
+  switch (verdict) {
     case FolderVerdict::kLinkInTheWay:
       ReportSkipped(context, kLinkInDestination, context.destination);
       return true;
@@ -243,7 +247,9 @@ bool TakeFolder(WorkerContext& context, CopyWalkState& walk, const FindEntry& en
   if (link && walk.rules.move && !place.through_link) {
     LogWithPath(context, "Kept, link in source: ", context.source);
   }
-  return WalkFolder(context, walk, {false, place.through_link || link, destination_folder});
+  return WalkFolder(context, walk,
+                    {false, place.through_link || link, destination_folder,
+                     verdict != FolderVerdict::kWalk || walk.rules.mirror});
 }
 
 // A failed copy of the file named in both buffers, keeping the old file or
@@ -375,8 +381,36 @@ bool UpdateGoesAhead(WorkerContext& context, const CopyWalkState& walk) {
 }
 
 // A source file entry, named in both buffers. False when the pass must stop.
+// Removes from the destination folder held as folder, whose path is the
+// first length bytes of the destination buffer, the temporaries of runs that
+// ended (one killed mid-copy leaves its own behind), without a line, as the
+// clean walk does. The buffer is as it was after.
+void RemoveStrays(WorkerContext& context, void* folder, size_t length) {
+  char* path = context.destination;
+  char entry_part[kPathBufferSize];
+  std::strcpy(entry_part, path + length);
+  path[length] = '\0';
+  FindEntry entry;
+  uint32_t error = 0;
+  void* find = AppendElement(path, length, kTemporaryPattern, 0)
+                   ? context.files->StartFind(path, &entry, &error)
+                   : nullptr;
+  path[length] = '\0';
+  if (find != nullptr) {
+    do {
+      if (JudgeTemporary(entry, context.pass_started) == TemporaryVerdict::kStray &&
+          AppendElement(path, length, entry.name, 0)) {
+        context.files->RemoveFile(folder, path);
+        path[length] = '\0';
+      }
+    } while (context.files->NextFind(find, &entry, &error));
+    context.files->EndFind(find);
+  }
+  std::strcpy(path + length, entry_part);
+}
+
 bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entry,
-              void* destination_folder, WalkPlace place) {
+              void* destination_folder, WalkPlace& place) {
   // One ReadInfo answers whether something is there, what it is and how old.
   PathInfo there;
   uint32_t error = 0;
@@ -440,6 +474,12 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
       keep_old_as = kept;
     }
   }
+  // The first copy into a folder takes the strays of a run cut short there.
+  if (!place.strays_swept) {
+    RemoveStrays(context, destination_folder,
+                 std::strlen(context.destination) - std::strlen(entry.name) - 1);
+    place.strays_swept = true;
+  }
   context.AppendPathLine(update ? kUpdatingPrefix : kCopyingPrefix, context.destination);
   uint32_t copy_error = 0;
   bool at_source = false;
@@ -482,6 +522,7 @@ bool WalkFolder(WorkerContext& context, CopyWalkState& walk, WalkPlace place) {
   const FolderListing listing =
       ListingOf(context.source, context.destination, context.files->IsFolder(context.source),
                 /*destination_listed=*/false, place.top, place.destination_parent);
+  if (!listing.from_folder) place.strays_swept = true;
   const ChainLevel level(walk, listing.listed_end, listing.other_end, listing.from_folder);
   const auto room = [&context](const FindEntry& entry) {
     if (!IsTaken(entry)) return kNotTaken;
@@ -533,7 +574,7 @@ bool CopyWalk(WorkerContext& context, JobMode mode, Direction direction) {
   CopyWalkState walk{
       RulesFor(mode, direction), AskVolumes(context), std::strlen(context.destination), {}, 0, {}};
   walk.moves.top_length = std::strlen(context.source);
-  const bool listed = WalkFolder(context, walk, {true, false, nullptr});
+  const bool listed = WalkFolder(context, walk, {true, false, nullptr, walk.rules.mirror});
   SettleMoves(context, walk.moves);
   return listed;
 }

@@ -62,6 +62,8 @@ constexpr size_t kEntryNameSize = 260;
 // "~larkspan-1234-1.tmp" and so on, up to kTemporaryNames names in all.
 constexpr char kTemporaryPrefix[] = "~larkspan-";
 constexpr char kTemporarySuffix[] = ".tmp";
+// Lists the temporaries of any run in a folder (with StartFind).
+constexpr char kTemporaryPattern[] = "~larkspan-*.tmp";
 constexpr int kTemporaryNames = 4;
 
 // Placing a copy that meets a sharing violation (a share's server may still
@@ -106,7 +108,9 @@ class FileServices {
   virtual ~FileServices() = default;
 
   // Starts listing pattern and fills entry with the first entry ("." and ".."
-  // included for folders on Windows). Returns a handle for NextFind/EndFind,
+  // included for folders on Windows). pattern is a folder's path and
+  // kAllEntries, or a last name with * and ? (as kTemporaryPattern), or one
+  // entry's path. Returns a handle for NextFind/EndFind,
   // or nullptr with *error set (2, 3, 53 or another number).
   virtual void* StartFind(const char* pattern, FindEntry* entry, uint32_t* error) = 0;
   // Fills entry with the next entry. False when there is none (*error 0) or

@@ -6,7 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <memory>
+#include <string>
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <gio/gio.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
@@ -76,12 +79,23 @@ int FillEntry(int fd, const char* name, const char* shown_name, FindEntry* entry
 
 // Reads the next entry of dir that can still be asked about; an entry that
 // vanished or cannot be asked is passed over, as if it had not been there.
-bool ReadNextEntry(DIR* dir, FindEntry* entry) {
+// A folder's listing: its entries whose names match pattern, or every one
+// where pattern is empty. Names are matched before anything is asked of an
+// entry, so that a narrow pattern costs the folder's names alone.
+struct FolderFind {
+  DIR* dir;
+  std::string pattern;
+};
+
+bool ReadNextEntry(FolderFind& find, FindEntry* entry) {
   for (;;) {
     errno = 0;
-    const dirent* next = readdir(dir);
+    const dirent* next = readdir(find.dir);
     if (next == nullptr) return false;
-    if (FillEntry(dirfd(dir), next->d_name, next->d_name, entry) == 0) return true;
+    if (!find.pattern.empty() && fnmatch(find.pattern.c_str(), next->d_name, FNM_PERIOD) != 0) {
+      continue;
+    }
+    if (FillEntry(dirfd(find.dir), next->d_name, next->d_name, entry) == 0) return true;
   }
 }
 
@@ -268,7 +282,7 @@ class PosixFileServices : public FileServices {
       *error = kErrorNameTooLong;
       return nullptr;
     }
-    if (std::strcmp(last, kAllEntries) != 0) return StartOne(pattern, last, entry, error);
+    if (std::strpbrk(last, "*?") == nullptr) return StartOne(pattern, last, entry, error);
     const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     // The folder itself missing is a folder on the way to the entries.
     if (fd < 0) {
@@ -281,24 +295,28 @@ class PosixFileServices : public FileServices {
       close(fd);
       return nullptr;
     }
-    if (!ReadNextEntry(dir, entry)) {
+    auto find = std::make_unique<FolderFind>(
+        FolderFind{dir, std::strcmp(last, kAllEntries) == 0 ? "" : last});
+    if (!ReadNextEntry(*find, entry)) {
       *error = errno != 0 ? WindowsErrorFromErrno(errno) : kErrorFileNotFound;
       closedir(dir);
       return nullptr;
     }
-    return dir;
+    return find.release();
   }
 
   bool NextFind(void* find, FindEntry* entry, uint32_t* error) override {
     *error = 0;
     if (find == &gSingleEntryFind) return false;
-    if (ReadNextEntry(static_cast<DIR*>(find), entry)) return true;
+    if (ReadNextEntry(*static_cast<FolderFind*>(find), entry)) return true;
     if (errno != 0) *error = WindowsErrorFromErrno(errno);
     return false;
   }
 
   void EndFind(void* find) override {
-    if (find != &gSingleEntryFind) closedir(static_cast<DIR*>(find));
+    if (find == &gSingleEntryFind) return;
+    std::unique_ptr<FolderFind> folder(static_cast<FolderFind*>(find));
+    closedir(folder->dir);
   }
 
   bool IsFolder(const char* path) override {

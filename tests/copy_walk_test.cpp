@@ -721,4 +721,26 @@ TEST_F(CopyWalkTest, TimesThatDidNotStickAreSetAgainOrSaidOnce) {
   }
 }
 
+// A run killed mid-copy leaves its temporary in the folder it was copying
+// into; the next run of any mode that copies there clears it, and leaves one
+// newer than its pass, another run's still being written.
+TEST_F(CopyWalkTest, TheFirstCopyIntoAFolderClearsTheStraysOfEndedRuns) {
+  for (const JobMode mode : {kModeCopy, kModeMove, kModeSync}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    Reset();
+    context.pass_started = kBaseTime + 10 * kSecond;
+    fs::create_directories(src / "sub");
+    fs::create_directories(dst / "sub");
+    Put(src / "sub" / "new.txt", "new", kBaseTime);
+    Put(dst / "sub" / "~larkspan-4242-0.tmp", "half", kBaseTime);
+    Put(dst / "sub" / "~larkspan-77-0.tmp", "being written", kBaseTime + 11 * kSecond);
+
+    EXPECT_TRUE(Run(JobOf(mode, src, dst)));
+    EXPECT_EQ(ReadFile(dst / "sub" / "new.txt"), "new");
+    EXPECT_FALSE(fs::exists(dst / "sub" / "~larkspan-4242-0.tmp"));
+    EXPECT_TRUE(fs::exists(dst / "sub" / "~larkspan-77-0.tmp"));
+    EXPECT_FALSE(fs::exists(src / "sub" / "~larkspan-77-0.tmp"));
+  }
+}
+
 }  // namespace
