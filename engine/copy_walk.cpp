@@ -417,7 +417,10 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
   const bool found =
       context.files->ReadInfoIn(destination_folder, context.destination, &there, &error);
   FileVerdict verdict = JudgeFile(entry, found, there, walk.rules.same_second, walk.volumes.times);
-  if (walk.rules.sync && ContentDecides(verdict, entry, there, !context.times_not_kept) &&
+  // Sync trusts times only where both drivers are known to keep them: on a
+  // share a time that did not stick in an earlier run must not carry a copy
+  // back over the file it came from.
+  if (walk.rules.sync && ContentDecides(verdict, entry, there, walk.volumes.times.sticks) &&
       context.files->SameContent(context.source, context.destination)) {
     verdict = FileVerdict::kSame;
   }

@@ -112,9 +112,9 @@ inline bool IsCompared(FileVerdict verdict) {
 // keep times (times: as for JudgeFile).
 bool TimeKept(int64_t source, int64_t placed, const TimeKeeping& times);
 
-// Sync, in a job whose copies keep no times: a file of the same size whose
-// time alone says it differs is compared by content (the same bytes: up to
-// date). True when the content decides.
+// Sync, in a job whose copies are not known to keep their times: a file of
+// the same size whose time alone says it differs is compared by content (the
+// same bytes: up to date). True when the content decides.
 bool ContentDecides(FileVerdict verdict, const FindEntry& source, const PathInfo& there,
                     bool times_kept);
 

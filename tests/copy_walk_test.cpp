@@ -743,4 +743,20 @@ TEST_F(CopyWalkTest, TheFirstCopyIntoAFolderClearsTheStraysOfEndedRuns) {
   }
 }
 
+// A run after the one whose copies' times did not stick finds every copy on
+// the share newer than its source: Sync carries none back while the bytes
+// are the same, and still carries an edit.
+TEST_F(CopyWalkTest, SyncOnAShareComparesTheBytesOfFilesWhoseTimesAloneDiffer) {
+  files.FailOn(FileOp::kTimesKept, kErrorGeneral);  // a share: its name tells nothing
+  Put(src / "same.txt", "same bytes", kBaseTime);
+  Put(dst / "same.txt", "same bytes", kBaseTime + 3600 * kSecond);
+  Put(src / "edited.txt", "old bytes", kBaseTime);
+  Put(dst / "edited.txt", "new bytes", kBaseTime + 3600 * kSecond);
+
+  EXPECT_TRUE(Run(JobOf(kModeSync, src, dst)));
+  EXPECT_EQ(context.counts.updated, 1u);
+  EXPECT_EQ(LastWrite(src / "same.txt"), kBaseTime);
+  EXPECT_EQ(ReadFile(src / "edited.txt"), "new bytes");
+}
+
 }  // namespace
