@@ -43,7 +43,24 @@ class ReliabilityTest : public WalkTest {
     EXPECT_EQ(LeftoverTemporaries({src, dst}), std::vector<std::string>{});
   }
 
+  // Fails the test where Move deletes a source whose copy was not flushed
+  // before; on_flush is told each copy flushed.
+  void ExpectDeletionsAfterFlushes(const std::function<void(const fs::path&)>& on_flush = {}) {
+    flushed.clear();
+    files.before_call = [this, on_flush](FileOp op, const char* path) {
+      for (const char* copy = path; op == FileOp::kFlushCopies && *copy != '\0';
+           copy += std::strlen(copy) + 1) {
+        flushed.insert(copy);
+        if (on_flush) on_flush(copy);
+      }
+      if (op == FileOp::kRemoveFile) {
+        EXPECT_EQ(flushed.count((dst / fs::relative(path, src)).string()), 1u) << path;
+      }
+    };
+  }
+
   std::vector<SnapshotFile> before;
+  std::set<std::string> flushed;
 };
 
 TEST_F(ReliabilityTest, ASourceThatVanishesRemovesNothingAfterIt) {
@@ -319,17 +336,9 @@ TEST_F(ReliabilityTest, MoveDeletesOnlyDurableCopiesOfUnchangedSources) {
     Make(src / "log.txt");
     Snapshot();
     if (flush_fails) files.FailOn(FileOp::kFlushCopies, kErrorGeneral);
-    std::set<std::string> flushed;
-    files.before_call = [&](FileOp op, const char* path) {
-      for (const char* copy = path; op == FileOp::kFlushCopies && *copy != '\0';
-           copy += std::strlen(copy) + 1) {
-        flushed.insert(copy);
-        if (fs::path(copy) == dst / "log.txt") WriteFile(src / "log.txt", "the last records");
-      }
-      if (op == FileOp::kRemoveFile) {
-        EXPECT_EQ(flushed.count((dst / fs::relative(path, src)).string()), 1u) << path;
-      }
-    };
+    ExpectDeletionsAfterFlushes([this](const fs::path& copy) {
+      if (copy == dst / "log.txt") WriteFile(src / "log.txt", "the last records");
+    });
 
     EXPECT_TRUE(Copy(kModeMove));
     EXPECT_EQ(files.calls(FileOp::kRemoveFile), flush_fails ? 0 : 200);
@@ -380,21 +389,12 @@ TEST_F(ReliabilityTest, AMoveCutShortIsFinishedByTheNextRun) {
   Put(dst / "differs.txt", "other! bytes", kBaseTime);
   Make(src / "new.txt");
   Snapshot();
-  std::set<std::string> flushed;
-  files.before_call = [&](FileOp op, const char* path) {
-    for (const char* copy = path; op == FileOp::kFlushCopies && *copy != '\0';
-         copy += std::strlen(copy) + 1) {
-      flushed.insert(copy);
-    }
-    if (op == FileOp::kRemoveFile) {
-      EXPECT_EQ(flushed.count((dst / fs::relative(path, src)).string()), 1u) << path;
-    }
-  };
+  ExpectDeletionsAfterFlushes();
 
   EXPECT_TRUE(Copy(kModeMove));
   EXPECT_EQ(SortedLog(), Sorted({"Updating " + (dst / "differs.txt").string(),
                                  "Copying " + (dst / "new.txt").string()}));
-  EXPECT_EQ(files.calls(FileOp::kRemoveFile), 4);
+  EXPECT_EQ(files.calls(FileOp::kRemoveFile), 4);  // each through the check above
   EXPECT_EQ(SnapshotTrees({src}).size(), 0u);
   EXPECT_EQ(ReadFile(dst / "differs.txt"), "source bytes");
   EXPECT_FALSE(context.pass_failed);
