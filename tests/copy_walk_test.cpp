@@ -657,9 +657,7 @@ TEST_F(CopyWalkTest, TimesThatDidNotStickAreSetAgainOrSaidOnce) {
     files.FailOn(FileOp::kTimesKept, kErrorGeneral);  // a share: its name tells nothing
     files.copies_dated_now = true;
     files.set_times_ignored = c.set_times_ignored;
-    const JobRecord job = JobOf(kModeSync, src, dst);
-
-    EXPECT_TRUE(Run(job));
+    EXPECT_TRUE(Run(JobOf(kModeSync, src, dst)));
     EXPECT_EQ(context.counts.copied, 3u);
     EXPECT_EQ(context.counts.updated, 0u);  // nothing carried back into the source
     const std::vector<std::string> not_kept = {"Times not kept on " + dst.string()};
