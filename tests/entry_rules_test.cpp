@@ -25,7 +25,6 @@ TEST(EntryRulesTest, TimesAreJudgedByWhatTheCoarserVolumeKeeps) {
   } kCases[] = {
       {"fine: newer within the second", 600 * kMillisecond, true, kFineTimes, FileVerdict::kSame},
       {"fine: a second newer", kSecond, true, kFineTimes, FileVerdict::kUpdate},
-      {"fine: an hour newer", kHour, true, kFineTimes, FileVerdict::kUpdate},
       {"FAT: truncated to the even second", 1900 * kMillisecond, true, kFatTimes,
        FileVerdict::kSame},
       {"FAT: rounded up to the even second", -1900 * kMillisecond, true, kFatTimes,

@@ -215,11 +215,7 @@ TEST_F(MirrorCleanTest, AFolderSwappedForALinkBeforeARemovalLeavesTheLinksTarget
   if (!MakeFolderLink(outside, temp.path() / "probe")) {
     GTEST_SKIP() << "no folder links on this system";
   }
-  files.before_call = [&](FileOp op, const char*) {
-    if (op != FileOp::kRecycle) return;
-    fs::rename(dst / "keep", temp.path() / "keep-moved");
-    MakeFolderLink(outside, dst / "keep");
-  };
+  SwapBefore(FileOp::kRecycle, {}, dst / "keep", temp.path() / "keep-moved", outside);
 
   EXPECT_TRUE(Clean());
   EXPECT_EQ(host.log(), std::vector<std::string>{"Skipped, link in destination: " +

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tests/test_support.h"
+#include "tests/tree_helpers.h"
 
 namespace {
 
@@ -27,14 +28,6 @@ std::string PathOf(std::initializer_list<std::string> parts) {
     path += (path.empty() ? "" : std::string(1, kPathSeparator)) + part;
   return path;
 }
-
-// Makes a folder link, or skips the test where the system makes none.
-#define LINK_OR_SKIP(target, link)                                            \
-  do {                                                                        \
-    std::error_code failed;                                                   \
-    fs::create_directory_symlink(target, link, failed);                       \
-    if (failed) GTEST_SKIP() << "no folder links here: " << failed.message(); \
-  } while (false)
 
 TEST(Versions, StampsAreFormattedAndReadBackExactly) {
   char stamp[kDateFolderNameSize];
@@ -108,13 +101,15 @@ TEST_F(VersionFoldersTest, EachMissingLevelIsMadeTheVersionsFolderHidden) {
 
 TEST_F(VersionFoldersTest, NothingIsMadeThroughALink) {
   fs::create_directory(dir.path() / "outside");
-  LINK_OR_SKIP(dir.path() / "outside", dir.path() / ".larkspan-versions");
+  if (!MakeFolderLink(dir.path() / "outside", dir.path() / ".larkspan-versions")) {
+    GTEST_SKIP() << "no folder links on this system";
+  }
   EXPECT_FALSE(MakeVersionFolders(files, VersionOf("file.txt").c_str(), top.size()));
   fs::remove(dir.path() / ".larkspan-versions");
   // A link deeper down, in the date folder.
   fs::create_directories(dir.path() / ".larkspan-versions" / kStamp);
-  fs::create_directory_symlink(dir.path() / "outside",
-                               dir.path() / ".larkspan-versions" / kStamp / "a");
+  ASSERT_TRUE(
+      MakeFolderLink(dir.path() / "outside", dir.path() / ".larkspan-versions" / kStamp / "a"));
   EXPECT_FALSE(
       MakeVersionFolders(files, VersionOf(PathOf({"a", "b", "file.txt"})).c_str(), top.size()));
   EXPECT_TRUE(fs::is_empty(dir.path() / "outside"));
@@ -162,12 +157,15 @@ TEST_F(PruneTest, NothingGoesThroughALink) {
   fs::create_directories(dir.path() / "outside" / "2026-01-01_000000");
   WriteFile(dir.path() / "outside" / "2026-01-01_000000" / "precious.txt", "p");
   // A date folder that is a link goes not, nor what it leads to.
-  LINK_OR_SKIP(dir.path() / "outside" / "2026-01-01_000000", versions / "2026-01-02_000000");
+  if (!MakeFolderLink(dir.path() / "outside" / "2026-01-01_000000",
+                      versions / "2026-01-02_000000")) {
+    GTEST_SKIP() << "no folder links on this system";
+  }
   EXPECT_EQ(PruneVersions(files, top.c_str(), 30, now).removed, 0u);
   EXPECT_EQ(Left(), std::set<std::string>{"2026-01-02_000000"});
   // The versions folder itself a link: nothing is looked at.
   fs::remove_all(versions);
-  fs::create_directory_symlink(dir.path() / "outside", versions);
+  ASSERT_TRUE(MakeFolderLink(dir.path() / "outside", versions));
   EXPECT_EQ(PruneVersions(files, top.c_str(), 0, now).removed, 0u);
   EXPECT_EQ(ReadFile(dir.path() / "outside" / "2026-01-01_000000" / "precious.txt"), "p");
   // No versions folder at all.

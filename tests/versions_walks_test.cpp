@@ -21,12 +21,6 @@ class VersionsWalkTest : public WalkTest {
     context.keep_versions_days = 30;
   }
   static fs::path Kept(const fs::path& top) { return top / ".larkspan-versions" / kStamp; }
-  static int64_t WriteTime(const fs::path& path) {
-    PathInfo info{};
-    uint32_t error = 0;
-    EXPECT_TRUE(DefaultFileServices().ReadInfo(path.string().c_str(), &info, &error)) << path;
-    return info.last_write;
-  }
   // An old file in the destination that the source's newer one updates.
   void PutUpdate(const std::string& name) {
     Put(src / name, "new " + name, kBaseTime + 10 * kSecond);
@@ -146,14 +140,13 @@ TEST_F(VersionsWalkTest, RetentionRemovesOnlyOldDateFoldersOnEachSide) {
   const char* const kOld = "2026-10-01_000000";
   const char* const kRecent = "2026-12-01_000000";
   for (const fs::path& top : {src, dst}) {
-    for (const char* name : {kOld, kRecent, "notes"})
+    for (const char* name : {kOld, kRecent})
       fs::create_directories(top / ".larkspan-versions" / name);
   }
   PruneJobVersions(context, JobOf(kModeSync, src, dst));
   for (const fs::path& top : {src, dst}) {
     EXPECT_FALSE(fs::exists(top / ".larkspan-versions" / kOld)) << top;
     EXPECT_TRUE(fs::exists(top / ".larkspan-versions" / kRecent)) << top;
-    EXPECT_TRUE(fs::exists(top / ".larkspan-versions" / "notes")) << top;
   }
   // A one-way job's source holds no versions; 0 days prunes nothing.
   fs::create_directories(src / ".larkspan-versions" / kOld);
@@ -179,26 +172,30 @@ TEST(MassChangeTest, MoreThanHalfAndMoreThanTheFloor) {
   EXPECT_STREQ(text, "1,234,567");
 }
 
-// What each choice does with a mass change: refused, let through, asked.
-struct GuardCase {
-  MassChange choice;
-  bool answer;  // the person's, when asked
-  bool goes_ahead;
-  bool asked;
-};
-constexpr GuardCase kGuardCases[] = {
-    {MassChange::kRefuse, true, false, false},
-    {MassChange::kAllow, false, true, false},
-    {MassChange::kAsk, false, false, true},
-    {MassChange::kAsk, true, true, true},
-};
-
-TEST_F(VersionsWalkTest, AMirrorRemovingMostOfItsDestinationIsGuarded) {
-  for (const GuardCase& c : kGuardCases) {
-    Reset();
-    context.counts = {};
-    context.mass_change = c.choice;
-    host.mass_change_answer = c.answer;
+// What each choice does with a mass change, a Mirror removing most of its
+// destination or a job updating most of what it compares: refused, let
+// through, asked.
+TEST_F(VersionsWalkTest, AMassRemovalOrUpdateIsGuarded) {
+  const struct {
+    MassChange choice;
+    bool answer;  // the person's, when asked
+    bool goes_ahead;
+  } kCases[] = {
+      {MassChange::kRefuse, true, false},
+      {MassChange::kAllow, false, true},
+      {MassChange::kAsk, false, false},
+      {MassChange::kAsk, true, true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << static_cast<int>(c.choice) << " " << c.answer);
+    const bool asked = c.choice == MassChange::kAsk;
+    const auto start = [&] {
+      Reset();
+      context.counts = {};
+      context.mass_change = c.choice;
+      host.mass_change_answer = c.answer;
+    };
+    start();
     Put(src / "kept.txt", "k", kBaseTime);
     Put(dst / "kept.txt", "k", kBaseTime);
     fs::create_directory(dst / "old");
@@ -208,22 +205,13 @@ TEST_F(VersionsWalkTest, AMirrorRemovingMostOfItsDestinationIsGuarded) {
 
     EXPECT_TRUE(Clean());
     EXPECT_EQ(fs::exists(dst / "old"), !c.goes_ahead);
-    EXPECT_EQ(host.questions().size(), c.asked ? 1u : 0u);
-    if (c.asked) {
-      EXPECT_EQ(host.questions()[0], what + ". Go ahead?");
-    }
+    EXPECT_EQ(host.questions(),
+              asked ? std::vector<std::string>{what + ". Go ahead?"} : std::vector<std::string>{});
     EXPECT_EQ(host.Logged("Error: " + what + " - nothing removed"), !c.goes_ahead);
     EXPECT_EQ(context.pass_failed, !c.goes_ahead);
     EXPECT_EQ(context.counts.mass_refused, c.goes_ahead ? 0u : 1u);
-  }
-}
 
-TEST_F(VersionsWalkTest, AJobUpdatingMostOfWhatItComparesStopsUpdating) {
-  for (const GuardCase& c : kGuardCases) {
-    Reset();
-    context.counts = {};
-    context.mass_change = c.choice;
-    host.mass_change_answer = c.answer;
+    start();
     for (int i = 0; i < 60; ++i)
       PutUpdate("f" + std::to_string(i));
     WriteFile(src / "new.txt", "n");
@@ -232,7 +220,7 @@ TEST_F(VersionsWalkTest, AJobUpdatingMostOfWhatItComparesStopsUpdating) {
     EXPECT_EQ(ReadFile(dst / "new.txt"), "n");  // new files still go
     EXPECT_EQ(context.counts.updated, c.goes_ahead ? 60u : 50u);
     EXPECT_EQ(context.counts.skipped, c.goes_ahead ? 0u : 10u);
-    EXPECT_EQ(host.questions().size(), c.asked ? 1u : 0u);
+    EXPECT_EQ(host.questions().size(), asked ? 1u : 0u);
     const std::vector<std::string> log = host.log();
     const auto refusals = std::count_if(log.begin(), log.end(), [](const std::string& line) {
       return line.rfind("Error: Job would update 51 of ", 0) == 0;

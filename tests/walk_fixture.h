@@ -88,6 +88,30 @@ class WalkTest : public ::testing::Test {
     WriteFile(path, content);
     ASSERT_TRUE(SetWriteTime(path, time)) << path;
   }
+  static int64_t WriteTime(const fs::path& path) {
+    PathInfo info{};
+    uint32_t error = 0;
+    EXPECT_TRUE(DefaultFileServices().ReadInfo(path.string().c_str(), &info, &error)) << path;
+    return info.last_write;
+  }
+
+  // Before the first call of op on a path that begins with on, moves folder
+  // to moved_to and puts in its place a link to target (a new plain folder
+  // where target is empty); swapped tells whether it came to that.
+  void SwapBefore(FileOp op, const fs::path& on, const fs::path& folder, const fs::path& moved_to,
+                  const fs::path& target = {}) {
+    files.before_call = [=, this](FileOp called, const char* path) {
+      if (called != op || swapped || std::string(path).rfind(on.string(), 0) != 0) return;
+      swapped = true;
+      fs::rename(folder, moved_to);
+      if (target.empty()) {
+        fs::create_directory(folder);
+      } else {
+        MakeFolderLink(target, folder);
+      }
+    };
+  }
+  bool swapped = false;
 
   TempDir temp;
   fs::path src;
