@@ -707,7 +707,7 @@ TEST_F(CopyWalkTest, SyncOnAShareComparesTheBytesOfFilesWhoseTimesAloneDiffer) {
 
   EXPECT_TRUE(Run(JobOf(kModeSync, src, dst)));
   EXPECT_EQ(context.counts.updated, 1u);
-  EXPECT_EQ(LastWrite(src / "same.txt"), kBaseTime);
+  EXPECT_EQ(WriteTime(src / "same.txt"), kBaseTime);
   EXPECT_EQ(ReadFile(src / "edited.txt"), "new bytes");
 }
 
