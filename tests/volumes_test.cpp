@@ -21,11 +21,7 @@ namespace {
 using NtfsTest = OnVolume<VolumeKind::kNtfs>;
 using Fat32Test = OnVolume<VolumeKind::kFat32>;
 using ExfatTest = OnVolume<VolumeKind::kExfat>;
-
-class ShareTest : public VolumeWalkTest {
- protected:
-  void SetUp() override { UseShare(); }
-};
+using ShareTest = OnVolume<VolumeKind::kShare>;
 
 // A small tree whose times fall on odd and even seconds, with a fraction.
 void PutTree(const fs::path& root) {
@@ -80,24 +76,17 @@ TEST_F(NtfsTest, ATreeIsCopiedOnceAndMirrorKeepsItExact) {
   EXPECT_EQ(host.log(), std::vector<std::string>{});
 }
 
-TEST_F(Fat32Test, ATreeIsCopiedThoughTheVolumeKeepsNoPermissionBits) {
-  PutTree(src);
-
-  EXPECT_TRUE(Copy());
-  EXPECT_FALSE(context.pass_failed);
-  EXPECT_FALSE(context.medium_failed);
-  EXPECT_EQ(Files(dst), Files(src));
-}
-
-// Odd seconds, and a driver that gives a renamed copy the time of the
-// rename: the next run has nothing to do, in Mirror and in Sync, and Sync
-// leaves the source as it was.
+// A volume that keeps no permission bits takes the tree whole. Odd seconds,
+// and a driver that gives a renamed copy the time of the rename: the next
+// run has nothing to do, in Mirror and in Sync, and Sync leaves the source as
+// it was.
 TEST_F(Fat32Test, CoarseTimesAndRenamedCopiesAreNoChangeOnTheNextRun) {
   PutTree(src);
   const int64_t first = WriteSecond(src / "a.txt");
   for (JobMode mode : {kModeMirror, kModeSync}) {
     SCOPED_TRACE(mode);
     EXPECT_TRUE(Run(JobOf(mode, src, dst)));
+    EXPECT_EQ(Files(dst), Files(src));
     host.Reset();
     EXPECT_TRUE(Run(JobOf(mode, src, dst)));
     EXPECT_EQ(Changes(host.log()), std::vector<std::string>{});
@@ -238,8 +227,7 @@ TEST_F(FatLocalTimeTest, AnHourShiftedVolumeIsNoChangeAndAnEditStillIs) {
   {
     const DriverTimeZone east("EAST-1");
     std::string why;
-    ASSERT_TRUE(volume.Mount(VolumeKind::kFat32, temp.path() / "volume.img", volume_root, &why))
-        << why;
+    ASSERT_TRUE(volume.Mount(VolumeKind::kFat32, scratch, &why)) << why;
   }
   ASSERT_LE(std::abs(WriteSecond(dst / "a.txt") - first + 3600), 1);  // FAT keeps even seconds
   host.Reset();
@@ -253,20 +241,13 @@ TEST_F(FatLocalTimeTest, AnHourShiftedVolumeIsNoChangeAndAnEditStillIs) {
   EXPECT_EQ(Changes(host.log()), std::vector<std::string>{"Updating " + (dst / "b.txt").string()});
 }
 
-// The fixture's own check: a tree reaches the served folder through the client.
-TEST_F(ShareTest, ATreeReachesTheServedFolder) {
-  PutTree(src);
-
-  EXPECT_TRUE(Copy());
-  EXPECT_FALSE(context.pass_failed);
-  EXPECT_EQ(Files(share.served() / "backup"), Files(src));
-}
-
-// The client drops a time set on the open file at close: the copy sets it
-// again by name.
+// A tree reaches the served folder through the client. The client drops a
+// time set on the open file at close: the copy sets it again by name.
 TEST_F(ShareTest, SyncOfEqualTreesCopiesNothing) {
   PutTree(src);
   EXPECT_TRUE(Run(JobOf(kModeCopy, src, dst)));
+  EXPECT_FALSE(context.pass_failed);
+  EXPECT_EQ(Files(volume.served() / "backup"), Files(src));
   // The client's cache shows the time it was given for a second.
   std::this_thread::sleep_for(std::chrono::milliseconds(1200));
   host.Reset();
@@ -283,15 +264,15 @@ TEST_F(ShareTest, DISABLED_MirrorRemovesWhatTheSourceLacks) {
 
   EXPECT_TRUE(Run(JobOf(kModeMirror, src, dst)));
   EXPECT_FALSE(context.pass_failed);
-  EXPECT_FALSE(fs::exists(share.served() / "backup" / "extra.txt"));
-  EXPECT_EQ(ReadFile(share.served() / "backup" / "kept.txt"), "kept");
+  EXPECT_FALSE(fs::exists(volume.served() / "backup" / "extra.txt"));
+  EXPECT_EQ(ReadFile(volume.served() / "backup" / "kept.txt"), "kept");
 }
 
-// Once a few copies are in, the server is away for away_for (started again
-// unless that is zero). True when it was stopped and, if asked, started again.
-bool DropServerMidRun(ScratchShare& share, std::chrono::seconds away_for,
-                      const char* folder = "backup") {
-  const fs::path served = share.served() / folder;
+// Once a few copies are in folder, the server is away for away_for (started
+// again unless that is zero). True when it was stopped and, if asked, started
+// again.
+bool DropServerMidRun(ScratchVolume& share, const fs::path& folder, std::chrono::seconds away_for) {
+  const fs::path served = share.served() / folder.filename();
   for (int i = 0; i < 500; ++i) {
     std::error_code ignored;
     const auto count = std::distance(fs::directory_iterator(served, ignored), {});
@@ -310,20 +291,44 @@ void PutBlocks(const fs::path& root) {
     WriteFile(root / ("f" + std::to_string(i) + ".bin"), block);
 }
 
-TEST_F(ShareTest, AServerThatDropsMidRunIsWaitedForAndTheRunCompletes) {
+// A server that drops mid-run is waited for, once: back within the wait, the
+// run completes and leaves no temporary; away for good, the run ends after
+// the wait. Each case copies into a folder of its own made through the
+// client, whose cache would not see one emptied behind its back.
+TEST_F(ShareTest, AServerThatDropsMidRunIsWaitedFor) {
   PutBlocks(src);
-  context.medium_wait_seconds = 30;
-  std::atomic<bool> dropped{false};
-  std::thread drop([&] { dropped = DropServerMidRun(share, std::chrono::seconds(10)); });
+  const struct {
+    const char* folder;
+    int away_for;
+    int wait;
+    bool lost;
+  } cases[] = {{"back", 10, 30, false}, {"away", 0, 2, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder);
+    dst = volume.path() / c.folder;
+    fs::create_directory(dst);
+    context.medium_wait_seconds = c.wait;
+    host.Reset();
+    std::atomic<bool> dropped{false};
+    std::thread drop(
+        [&] { dropped = DropServerMidRun(volume, dst, std::chrono::seconds(c.away_for)); });
 
-  Run(JobOf(kModeCopy, src, dst));
-  drop.join();
-  ASSERT_TRUE(dropped);
-  const std::vector<std::string> log = host.log();
-  EXPECT_EQ(std::count(log.begin(), log.end(), "Waiting on network path..."), 1);
-  EXPECT_FALSE(context.medium_failed);
-  EXPECT_FALSE(context.pass_failed);
-  EXPECT_EQ(Files(share.served() / "backup"), Files(src));  // no temporary left either
+    const auto started = std::chrono::steady_clock::now();
+    Run(JobOf(kModeCopy, src, dst));
+    const auto took = std::chrono::steady_clock::now() - started;
+    drop.join();
+    ASSERT_TRUE(dropped);
+    const std::vector<std::string> log = host.log();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "Waiting on network path..."), 1);
+    EXPECT_EQ(context.medium_failed, c.lost);
+    EXPECT_EQ(context.pass_failed, c.lost);
+    if (c.lost) {
+      EXPECT_GE(took, std::chrono::seconds(c.wait));
+      EXPECT_LT(took, std::chrono::seconds(10));
+    } else {
+      EXPECT_EQ(Files(volume.served() / c.folder), Files(src));
+    }
+  }
 }
 
 // With versions kept, an update's old file goes whole into the dated
@@ -369,25 +374,6 @@ TEST_F(ShareVersionsTest, AnUpdateAndARemovalKeepTheOldEntries) {
   EXPECT_EQ(ReadFile(UpdateAndRemove() / "extra.txt"), "extra");
 }
 
-TEST_F(ShareTest, AServerThatStaysAwayEndsTheRunAfterTheWait) {
-  PutBlocks(src);
-  context.medium_wait_seconds = 2;
-  std::atomic<bool> dropped{false};
-  std::thread drop([&] { dropped = DropServerMidRun(share, std::chrono::seconds(0)); });
-
-  const auto started = std::chrono::steady_clock::now();
-  Run(JobOf(kModeCopy, src, dst));
-  const auto took = std::chrono::steady_clock::now() - started;
-  drop.join();
-  ASSERT_TRUE(dropped);
-  const std::vector<std::string> log = host.log();
-  EXPECT_EQ(std::count(log.begin(), log.end(), "Waiting on network path..."), 1);
-  EXPECT_TRUE(context.medium_failed);
-  EXPECT_TRUE(context.pass_failed);
-  EXPECT_GE(took, std::chrono::seconds(2));
-  EXPECT_LT(took, std::chrono::seconds(10));
-}
-
 // The console runner, built to wait 3 s for a medium, on a project of one
 // Copy job onto the share; the server drops once a few copies are in and,
 // unless it stays away, comes back after away_for.
@@ -396,7 +382,7 @@ struct RunnerOutcome {
   std::string out;
 };
 
-RunnerOutcome RunThroughADrop(const TempDir& temp, ScratchShare& share, const fs::path& src,
+RunnerOutcome RunThroughADrop(const TempDir& temp, ScratchVolume& share, const fs::path& src,
                               const fs::path& dst, std::chrono::seconds away_for) {
   const fs::path project = temp.path() / "share.lpj";
   WriteFile(project, "O,1,Copy," + src.string() + "," + dst.string() + "\r\nT,0,0,0\r\n");
@@ -407,13 +393,7 @@ RunnerOutcome RunThroughADrop(const TempDir& temp, ScratchShare& share, const fs
     execl(LARKSPAN_SHORT_WAIT_RUN_PATH, LARKSPAN_SHORT_WAIT_RUN_PATH, project.c_str(), nullptr);
     _exit(127);
   }
-  std::thread drop([&] {
-    if (!DropServerMidRun(share, std::chrono::seconds(0), dst.filename().c_str())) return;
-    if (away_for.count() > 0) {
-      std::this_thread::sleep_for(away_for);
-      share.StartServer();
-    }
-  });
+  std::thread drop([&] { DropServerMidRun(share, dst, away_for); });
   int status = -1;
   waitpid(pid, &status, 0);
   drop.join();
@@ -424,16 +404,16 @@ RunnerOutcome RunThroughADrop(const TempDir& temp, ScratchShare& share, const fs
 // complete with exit 0; one that stays away ends it with exit 1.
 TEST_F(ShareTest, TheRunnerWaitsForTheServerAndEndsAsItComesBackOrNot) {
   PutBlocks(src);
-  const RunnerOutcome back = RunThroughADrop(temp, share, src, dst, std::chrono::seconds(2));
+  const RunnerOutcome back = RunThroughADrop(temp, volume, src, dst, std::chrono::seconds(2));
   EXPECT_EQ(back.status, 0) << back.out;
   EXPECT_NE(back.out.find("Waiting on network path..."), std::string::npos) << back.out;
-  EXPECT_EQ(Files(share.served() / "backup"), Files(src));
+  EXPECT_EQ(Files(volume.served() / "backup"), Files(src));
 
   // Again into a new folder (made through the client, whose cache would not
   // see one emptied behind its back), the server now running.
-  const fs::path again = share.path() / "again";
+  const fs::path again = volume.path() / "again";
   fs::create_directory(again);
-  const RunnerOutcome away = RunThroughADrop(temp, share, src, again, std::chrono::seconds(0));
+  const RunnerOutcome away = RunThroughADrop(temp, volume, src, again, std::chrono::seconds(0));
   EXPECT_EQ(away.status, 1) << away.out;
   EXPECT_NE(away.out.find("Copy failed 1117 - Aborting"), std::string::npos) << away.out;
 }
