@@ -129,12 +129,10 @@ mount_volume() {  # mount_volume KIND IMAGE DIR [MIB]
       setsid mount.exfat-fuse -d "$device" "$dir" >"$log" 2>&1 &
       pid=$!
       ;;
-    ntfs)
-      setsid ntfs-3g -o no_detach "$image" "$dir" >"$log" 2>&1 &
-      pid=$!
-      ;;
-    ntfs-windows)
-      setsid ntfs-3g -o no_detach,windows_names "$image" "$dir" >"$log" 2>&1 &
+    *)
+      local options=no_detach
+      [ "$kind" = ntfs-windows ] && options=$options,windows_names
+      setsid ntfs-3g -o "$options" "$image" "$dir" >"$log" 2>&1 &
       pid=$!
       ;;
   esac
