@@ -171,62 +171,58 @@ TEST_F(PosixFileServicesTest, CopiesCarryPermissionBitsAndExactTimes) {
 
 // Another user's setuid program must not become the runner's: a copy keeps
 // its owner where the runner may give it (root), and else loses the setuid
-// and setgid bits.
-TEST_F(PosixFileServicesTest, SpecialBitsGoOnlyWithTheirOwner) {
-  const std::string source = dir.Join("program");
-  const std::string destination = dir.Join("copy");
-  WriteFile(source, "#!/bin/sh\n");
+// and setgid bits. A volume that cannot store permission bits (FAT through
+// FUSE refuses chmod) still gets the whole copy, with the bits it was made
+// with; a failure of the medium still fails it.
+TEST_F(PosixFileServicesTest, OwnersAndPermissionBitsGoWhereTheyCan) {
   const bool root = geteuid() == 0;
-  if (root) {
-    ASSERT_EQ(chown(source.c_str(), 12345, 23456), 0);
+  const std::string program = dir.Join("program");
+  const std::string plain = dir.Join("plain");
+  const std::string destination = dir.Join("copy");
+  for (const std::string& source : {program, plain}) {
+    WriteFile(source, "#!/bin/sh\n");
+    if (root && source == program) {
+      ASSERT_EQ(chown(source.c_str(), 12345, 23456), 0);
+    }
+    ASSERT_EQ(chmod(source.c_str(), source == program ? 06755 : 0754), 0);
+    SetTimes(source, 1600000000, 5);
   }
-  ASSERT_EQ(chmod(source.c_str(), 06755), 0);
-  const struct stat original = Stat(source);
   if (root) {
-    ASSERT_TRUE(Copied(source, destination));
+    ASSERT_TRUE(Copied(program, destination));
     const struct stat copied = Stat(destination);
     EXPECT_EQ(copied.st_uid, 12345u);
     EXPECT_EQ(copied.st_gid, 23456u);
     EXPECT_EQ(copied.st_mode & 07777, 06755u);
-    fs::remove(destination);
   }
 
-  // Where the owner cannot be given, as for a runner that is not root.
-  const ChildCopy copy = CopyWhereCallsFail(source, destination, kChownCalls, EPERM);
-  if (copy == ChildCopy::kNotRun) GTEST_SKIP() << "system calls cannot be made to fail here";
-  ASSERT_EQ(copy, ChildCopy::kCopied);
-  const struct stat copied = Stat(destination);
-  EXPECT_EQ(copied.st_uid, geteuid());
-  EXPECT_EQ(copied.st_mode & 07777, 0755u);
-  EXPECT_EQ(copied.st_mtim.tv_nsec, original.st_mtim.tv_nsec);
-}
-
-// A volume that cannot store permission bits (FAT through FUSE refuses
-// chmod) still gets the whole copy; a failure of the medium still fails it.
-TEST_F(PosixFileServicesTest, PermissionBitsTheVolumeRefusesDoNotFailTheCopy) {
-  const std::string source = dir.Join("source");
-  WriteFile(source, "kept whole");
-  ASSERT_EQ(chmod(source.c_str(), 0754), 0);
-  SetTimes(source, 1600000000, 5);
   const struct {
+    std::string source;
+    std::initializer_list<long> calls;
     int error;
-    bool copied;
-  } cases[] = {{EPERM, true}, {ENOSYS, true}, {EOPNOTSUPP, true}, {EIO, false}};
+    ChildCopy copy;
+    mode_t mode;
+  } cases[] = {
+      {program, kChownCalls, EPERM, ChildCopy::kCopied, 0755},  // a runner that is not root
+      {plain, kChmodCalls, EPERM, ChildCopy::kCopied, 0600},    // the bits it was made with
+      {plain, kChmodCalls, ENOSYS, ChildCopy::kCopied, 0600},
+      {plain, kChmodCalls, EOPNOTSUPP, ChildCopy::kCopied, 0600},
+      {plain, kChmodCalls, EIO, ChildCopy::kFailed, 0},
+  };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.error);
-    const std::string destination = dir.Join("copy");
+    SCOPED_TRACE(c.source + " " + std::to_string(c.error));
     fs::remove(destination);
-    const ChildCopy copy = CopyWhereCallsFail(source, destination, kChmodCalls, c.error);
+    const ChildCopy copy = CopyWhereCallsFail(c.source, destination, c.calls, c.error);
     if (copy == ChildCopy::kNotRun) GTEST_SKIP() << "system calls cannot be made to fail here";
-    EXPECT_EQ(copy, c.copied ? ChildCopy::kCopied : ChildCopy::kFailed);
-    if (!c.copied) {
+    EXPECT_EQ(copy, c.copy);
+    if (copy != ChildCopy::kCopied) {
       EXPECT_FALSE(fs::exists(destination));
       continue;
     }
-    EXPECT_EQ(ReadFile(destination), "kept whole");
-    // The bits the copy was made with, not the source's: the refusal was real.
-    EXPECT_EQ(Stat(destination).st_mode & 07777, 0600u);
-    EXPECT_EQ(Stat(destination).st_mtim.tv_nsec, 5);
+    const struct stat copied = Stat(destination);
+    EXPECT_EQ(ReadFile(destination), "#!/bin/sh\n");
+    EXPECT_EQ(copied.st_uid, geteuid());
+    EXPECT_EQ(copied.st_mode & 07777, c.mode);
+    EXPECT_EQ(copied.st_mtim.tv_nsec, 5);
   }
 }
 
