@@ -61,17 +61,14 @@ wait_mounted() {
 # end_pid PID: asks PID to end, and ends it after 2 s. A FUSE driver whose
 # requests hang does not end on TERM.
 end_pid() {
-  local i
-  alive "$1" || return 0
-  kill -TERM "$1" 2>/dev/null
-  for i in $(seq 20); do
+  local signal i
+  for signal in TERM KILL; do
     alive "$1" || return 0
-    sleep 0.1
-  done
-  kill -KILL "$1" 2>/dev/null
-  for i in $(seq 20); do
-    alive "$1" || return 0
-    sleep 0.1
+    kill "-$signal" "$1" 2>/dev/null
+    for i in $(seq 20); do
+      alive "$1" || return 0
+      sleep 0.1
+    done
   done
 }
 
