@@ -502,6 +502,9 @@ TEST_F(PosixFileServicesTest, WhicheverStepOfAKeepingReplaceFailsTheOldFileStays
   const std::string destination = dir.Join("file.txt");
   const std::string temporary = dir.Join("~larkspan-1.tmp");
   const std::string kept = dir.Join("versions") + "/file.txt";
+  const auto place = [&](KeepOrder order) {
+    return PlaceKeepingOld(AT_FDCWD, temporary.c_str(), destination.c_str(), kept.c_str(), order);
+  };
   for (const KeepOrder order : {KeepOrder::kLinkFirst, KeepOrder::kRenamesOnly}) {
     SCOPED_TRACE(order == KeepOrder::kLinkFirst ? "link first" : "renames only");
     fs::remove_all(dir.path() / "versions");
@@ -510,22 +513,17 @@ TEST_F(PosixFileServicesTest, WhicheverStepOfAKeepingReplaceFailsTheOldFileStays
     WriteFile(temporary, "new");
 
     // The first step refused: no versions folder.
-    EXPECT_EQ(
-        PlaceKeepingOld(AT_FDCWD, temporary.c_str(), destination.c_str(), kept.c_str(), order),
-        kErrorPathNotFound);
+    EXPECT_EQ(place(order), kErrorPathNotFound);
     EXPECT_FALSE(fs::exists(temporary));
     // The second refused: the new copy is gone before it can take the name.
     fs::create_directory(dir.path() / "versions");
-    EXPECT_EQ(
-        PlaceKeepingOld(AT_FDCWD, temporary.c_str(), destination.c_str(), kept.c_str(), order),
-        kErrorFileNotFound);
+    EXPECT_EQ(place(order), kErrorFileNotFound);
     EXPECT_EQ(ReadFile(destination), "old");
     EXPECT_EQ(Stat(destination).st_mtim.tv_nsec, 5);
     EXPECT_TRUE(fs::is_empty(dir.path() / "versions"));
 
     WriteFile(temporary, "new");
-    EXPECT_EQ(
-        PlaceKeepingOld(AT_FDCWD, temporary.c_str(), destination.c_str(), kept.c_str(), order), 0u);
+    EXPECT_EQ(place(order), 0u);
     EXPECT_EQ(ReadFile(destination), "new");
     EXPECT_EQ(ReadFile(kept), "old");
     EXPECT_EQ(Stat(kept).st_mtim.tv_nsec, 5);
@@ -536,9 +534,7 @@ TEST_F(PosixFileServicesTest, WhicheverStepOfAKeepingReplaceFailsTheOldFileStays
   fs::create_directory(destination);
   WriteFile(temporary, "new");
   fs::remove(kept);
-  EXPECT_EQ(PlaceKeepingOld(AT_FDCWD, temporary.c_str(), destination.c_str(), kept.c_str(),
-                            KeepOrder::kRenamesOnly),
-            kErrorAccessDenied);
+  EXPECT_EQ(place(KeepOrder::kRenamesOnly), kErrorAccessDenied);
   EXPECT_TRUE(fs::is_directory(destination));
 }
 
