@@ -287,7 +287,10 @@ TEST_F(FileServicesTest, SameContentComparesEveryByte) {
   }
 }
 
-TEST_F(FileServicesTest, AReplaceCanKeepTheOldFileFirst) {
+// A replace can keep the old file first, whole and dated, at the name given.
+// Where it cannot be kept (its folder missing, its name taken), no replace
+// happens: the old file stays whole at its name, nothing is left.
+TEST_F(FileServicesTest, AReplaceKeepsTheOldFileFirstOrChangesNothing) {
   const std::string source = dir.Join("source.txt");
   WriteFile(source, "new");
   const std::string destination = dir.Join("file.txt");
@@ -296,38 +299,13 @@ TEST_F(FileServicesTest, AReplaceCanKeepTheOldFileFirst) {
   const int64_t old_time = LastWrite(destination);
   fs::create_directory(dir.path() / "versions");
   const std::string kept = dir.Join("versions") + kPathSeparator + "file.txt";
-
-  uint32_t error = 0;
-  bool at_source = true;
-  ASSERT_TRUE(files.ReplaceWithCopy(nullptr, source.c_str(), destination.c_str(), kept.c_str(),
-                                    &error, &at_source))
-      << error;
-  EXPECT_EQ(ReadFile(destination), "new");
-  EXPECT_EQ(LastWrite(destination), LastWrite(source));
-  EXPECT_EQ(ReadFile(kept), "old content");
-  EXPECT_EQ(LastWrite(kept), old_time);
-  EXPECT_EQ(Names(dir.path()),
-            (std::set<std::string>{"source.txt", "file.txt", "versions",
-                                   (fs::path("versions") / "file.txt").string()}));
-}
-
-// Where the old file cannot be kept (its folder missing, its name taken), no
-// replace happens: the old file stays whole at its name, nothing is left.
-TEST_F(FileServicesTest, AReplaceWhoseOldFileCannotBeKeptChangesNothing) {
-  const std::string source = dir.Join("source.txt");
-  WriteFile(source, "new");
-  const std::string destination = dir.Join("file.txt");
-  WriteFile(destination, "old");
-  const int64_t old_time = LastWrite(destination);
-  fs::create_directory(dir.path() / "versions");
-  const std::string taken = dir.Join("versions") + kPathSeparator + "file.txt";
-  WriteFile(taken, "an earlier version");
+  WriteFile(kept, "an earlier version");
   const struct {
     std::string keep;
     uint32_t error;
   } cases[] = {
       {dir.Join("gone") + kPathSeparator + "file.txt", kErrorPathNotFound},
-      {taken, kErrorFileExists},
+      {kept, kErrorFileExists},
   };
   const auto before = Names(dir.path());
   for (const auto& c : cases) {
@@ -338,11 +316,23 @@ TEST_F(FileServicesTest, AReplaceWhoseOldFileCannotBeKeptChangesNothing) {
         << c.keep;
     EXPECT_EQ(error, c.error) << c.keep;
     EXPECT_FALSE(at_source) << c.keep;
-    EXPECT_EQ(ReadFile(destination), "old") << c.keep;
+    EXPECT_EQ(ReadFile(destination), "old content") << c.keep;
     EXPECT_EQ(LastWrite(destination), old_time) << c.keep;
-    EXPECT_EQ(ReadFile(taken), "an earlier version") << c.keep;
+    EXPECT_EQ(ReadFile(kept), "an earlier version") << c.keep;
     EXPECT_EQ(Names(dir.path()), before) << c.keep;
   }
+
+  fs::remove(kept);
+  uint32_t error = 0;
+  bool at_source = true;
+  ASSERT_TRUE(files.ReplaceWithCopy(nullptr, source.c_str(), destination.c_str(), kept.c_str(),
+                                    &error, &at_source))
+      << error;
+  EXPECT_EQ(ReadFile(destination), "new");
+  EXPECT_EQ(LastWrite(destination), LastWrite(source));
+  EXPECT_EQ(ReadFile(kept), "old content");
+  EXPECT_EQ(LastWrite(kept), old_time);
+  EXPECT_EQ(Names(dir.path()), before);
 }
 
 TEST_F(FileServicesTest, MoveAsideTakesAWholeTreeToANewName) {
@@ -455,10 +445,6 @@ TEST_F(FileServicesTest, RecycleTakesAFileOrAWholeFolder) {
   EXPECT_EQ(files.Recycle(nullptr, dir.Join("tree").c_str()), 0);
   EXPECT_EQ(Names(dir.path()), std::set<std::string>{"stays.txt"});
 }
-
-}  // namespace
-
-namespace {
 
 // A copy whose time did not stick is dated again by its path, to the 100 ns.
 TEST_F(FileServicesTest, SetLastWriteDatesAFileByItsPath) {

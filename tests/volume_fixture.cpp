@@ -2,14 +2,12 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 
 namespace {
@@ -75,123 +73,59 @@ int FreePort() {
   return port;
 }
 
-// A driver that ended is not reaped by us (it is the script's child), so a
-// zombie counts as gone.
-bool Alive(pid_t pid) {
-  FILE* status = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
-  if (status == nullptr) return false;
-  char line[256];
-  bool alive = true;
-  while (std::fgets(line, sizeof line, status) != nullptr) {
-    if (std::strncmp(line, "State:", 6) == 0) alive = std::strchr(line, 'Z') == nullptr;
-  }
-  std::fclose(status);
-  return alive;
-}
-
-// Why this machine cannot mount through FUSE, or "" when it may.
-std::string FuseMissing() {
-  if (access("/dev/fuse", R_OK | W_OK) != 0) return "/dev/fuse is not there or not usable";
-  return "";
-}
-
 }  // namespace
 
 const char* VolumeKindName(VolumeKind kind) {
-  switch (kind) {
-    case VolumeKind::kFat32:
-      return "fat32";
-    case VolumeKind::kExfat:
-      return "exfat";
-    case VolumeKind::kNtfs:
-      return "ntfs";
-    case VolumeKind::kNtfsWindowsNames:
-      return "ntfs-windows";
-  }
-  return "?";
+  static const char* const kNames[] = {"fat32", "exfat", "ntfs", "ntfs-windows", "share"};
+  return kNames[static_cast<int>(kind)];
 }
 
-bool ScratchVolume::Mount(VolumeKind kind, const fs::path& image, const fs::path& folder,
-                          std::string* why) {
-  *why = FuseMissing();
-  if (!why->empty()) return false;
-  const ScriptResult result = RunScript(std::string("mount ") + VolumeKindName(kind) + " " +
-                                        Quoted(image.string()) + " " + Quoted(folder.string()));
-  pid_ = PidOf(result, "pid");
-  if (result.exit != 0 || pid_ == 0) {
+bool ScratchVolume::Mount(VolumeKind kind, const fs::path& scratch, std::string* why) {
+  // The script says why it cannot: no /dev/fuse, a tool missing, a mount refused.
+  kind_ = kind;
+  scratch_ = scratch;
+  const bool share = kind == VolumeKind::kShare;
+  const ScriptResult result =
+      RunScript(share ? "share-start " + Quoted(scratch.string()) + " " + std::to_string(FreePort())
+                      : std::string("mount ") + VolumeKindName(kind) + " " +
+                            Quoted((scratch / "volume.img").string()) + " " +
+                            Quoted((scratch / "mnt").string()));
+  pid_ = PidOf(result, share ? "smbnetfs_pid" : "pid");
+  path_ = scratch / "mnt";
+  if (share) path_ = result.values.count("path") != 0 ? result.values.at("path") : "";
+  if (result.exit != 0 || pid_ == 0 || path_.empty()) {
     *why = std::string("no ") + VolumeKindName(kind) + " volume: " + result.text;
+    if (share) RunScript("share-stop " + Quoted(scratch.string()));
     pid_ = 0;
     return false;
   }
-  folder_ = folder;
   return true;
 }
 
 bool ScratchVolume::Unmount() {
   if (pid_ == 0) return true;
-  const ScriptResult result =
-      RunScript("unmount " + Quoted(folder_.string()) + " " + std::to_string(pid_));
-  if (result.exit != 0) return false;
+  if (RunScript(kind_ == VolumeKind::kShare
+                    ? "share-stop " + Quoted(scratch_.string())
+                    : "unmount " + Quoted(path_.string()) + " " + std::to_string(pid_))
+          .exit != 0) {
+    return false;
+  }
   pid_ = 0;
   return true;
 }
 
-void ScratchVolume::Kill() {
-  if (pid_ == 0) return;
-  kill(pid_, SIGKILL);
-  for (int i = 0; i < 100 && Alive(pid_); ++i)
-    usleep(20000);
-}
-
-bool ScratchShare::Start(const fs::path& scratch, std::string* why) {
-  *why = FuseMissing();
-  if (!why->empty()) return false;
-  const ScriptResult result =
-      RunScript("share-start " + Quoted(scratch.string()) + " " + std::to_string(FreePort()));
-  server_ = PidOf(result, "smbd_pid");
-  client_ = PidOf(result, "smbnetfs_pid");
-  scratch_ = scratch;
-  if (result.exit != 0 || client_ == 0 || result.values.count("path") == 0) {
-    *why = "no share: " + result.text;
-    Stop();
-    return false;
-  }
-  path_ = result.values.at("path");
-  return true;
-}
-
-bool ScratchShare::StopServer() {
-  server_ = 0;
+bool ScratchVolume::StopServer() {
   return RunScript("server-stop " + Quoted(scratch_.string())).exit == 0;
 }
 
-bool ScratchShare::StartServer() {
+bool ScratchVolume::StartServer() {
   const ScriptResult result = RunScript("server-start " + Quoted(scratch_.string()));
-  server_ = PidOf(result, "smbd_pid");
-  return result.exit == 0 && server_ != 0;
-}
-
-void ScratchShare::Stop() {
-  if (scratch_.empty()) return;
-  RunScript("share-stop " + Quoted(scratch_.string()));
-  server_ = client_ = 0;
-  scratch_.clear();
+  return result.exit == 0 && PidOf(result, "smbd_pid") != 0;
 }
 
 void VolumeWalkTest::UseVolume(VolumeKind kind) {
   std::string why;
-  if (!volume.Mount(kind, temp.path() / "volume.img", temp.path() / "volume", &why)) {
-    GTEST_SKIP() << why;
-  }
-  volume_root = temp.path() / "volume";
-  dst = volume_root / "backup";
-  fs::create_directory(dst);
-}
-
-void VolumeWalkTest::UseShare() {
-  std::string why;
-  if (!share.Start(temp.path() / "server", &why)) GTEST_SKIP() << why;
-  volume_root = share.path();
-  dst = volume_root / "backup";
+  if (!volume.Mount(kind, scratch, &why)) GTEST_SKIP() << why;
+  dst = volume.path() / "backup";
   fs::create_directory(dst);
 }

@@ -15,10 +15,6 @@
 #   volume.sh server-stop SCRATCH        ends the server (a share that drops)
 #   volume.sh server-start SCRATCH       starts it again; prints smbd_pid=
 #   volume.sh share-stop SCRATCH         unmounts the share, ends both
-#   volume.sh sshfs-start SCRATCH [PORT] an sshd on 127.0.0.1:PORT (2222)
-#                                        mounted through sshfs on SCRATCH/mnt;
-#                                        prints sshd_pid=, sshfs_pid=, path=
-#   volume.sh sshfs-stop SCRATCH
 #
 # A driver's time zone is its environment's: set TZ for the mount to choose
 # the local time a FAT volume keeps. Exit 2: a tool or /dev/fuse is missing;
@@ -65,17 +61,14 @@ wait_mounted() {
 # end_pid PID: asks PID to end, and ends it after 2 s. A FUSE driver whose
 # requests hang does not end on TERM.
 end_pid() {
-  local i
-  alive "$1" || return 0
-  kill -TERM "$1" 2>/dev/null
-  for i in $(seq 20); do
+  local signal i
+  for signal in TERM KILL; do
     alive "$1" || return 0
-    sleep 0.1
-  done
-  kill -KILL "$1" 2>/dev/null
-  for i in $(seq 20); do
-    alive "$1" || return 0
-    sleep 0.1
+    kill "-$signal" "$1" 2>/dev/null
+    for i in $(seq 20); do
+      alive "$1" || return 0
+      sleep 0.1
+    done
   done
 }
 
@@ -133,12 +126,10 @@ mount_volume() {  # mount_volume KIND IMAGE DIR [MIB]
       setsid mount.exfat-fuse -d "$device" "$dir" >"$log" 2>&1 &
       pid=$!
       ;;
-    ntfs)
-      setsid ntfs-3g -o no_detach "$image" "$dir" >"$log" 2>&1 &
-      pid=$!
-      ;;
-    ntfs-windows)
-      setsid ntfs-3g -o no_detach,windows_names "$image" "$dir" >"$log" 2>&1 &
+    *)
+      local options=no_detach
+      [ "$kind" = ntfs-windows ] && options=$options,windows_names
+      setsid ntfs-3g -o "$options" "$image" "$dir" >"$log" 2>&1 &
       pid=$!
       ;;
   esac
@@ -262,56 +253,6 @@ share_stop() {  # share_stop SCRATCH
   server_stop "$s"
 }
 
-sshfs_start() {  # sshfs_start SCRATCH [PORT]
-  local s=$1 port=${2:-2222} pid i
-  need_fuse
-  need sshd sshfs ssh-keygen
-  mkdir -p "$s/share" "$s/mnt" || die 1 "cannot make $s"
-  s=$(cd "$s" && pwd)
-  [ -f "$s/host_key" ] || ssh-keygen -q -t ed25519 -N "" -f "$s/host_key" || die 1 "no host key"
-  [ -f "$s/client_key" ] || ssh-keygen -q -t ed25519 -N "" -f "$s/client_key" || die 1 "no key"
-  cp "$s/client_key.pub" "$s/authorized_keys"
-  chmod 600 "$s/authorized_keys"
-  mkdir -p /run/sshd
-  cat >"$s/sshd_config" <<EOF
-ListenAddress 127.0.0.1
-Port $port
-HostKey $s/host_key
-AuthorizedKeysFile $s/authorized_keys
-PermitRootLogin prohibit-password
-PasswordAuthentication no
-KbdInteractiveAuthentication no
-UsePAM no
-StrictModes no
-PidFile $s/sshd.pidfile
-Subsystem sftp internal-sftp
-EOF
-  setsid /usr/sbin/sshd -D -e -f "$s/sshd_config" >"$s/sshd.log" 2>&1 &
-  pid=$!
-  echo "$pid" >"$s/sshd.pid"
-  for i in $(seq 100); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-    alive "$pid" || { cat "$s/sshd.log" >&2; die 1 "sshd did not start"; }
-    sleep 0.1
-  done
-  echo "sshd_pid=$pid"
-  setsid sshfs -f -p "$port" -o IdentityFile="$s/client_key" -o StrictHostKeyChecking=no \
-    -o UserKnownHostsFile=/dev/null -o BatchMode=yes "root@127.0.0.1:$s/share" "$s/mnt" \
-    >"$s/sshfs.log" 2>&1 &
-  pid=$!
-  echo "$pid" >"$s/sshfs.pid"
-  wait_mounted "$s/mnt" "$pid" "$s/sshfs.log" || { sshfs_stop "$s"; exit 1; }
-  echo "sshfs_pid=$pid"
-  echo "path=$s/mnt"
-}
-
-sshfs_stop() {  # sshfs_stop SCRATCH
-  local s=$1
-  [ -f "$s/sshfs.pid" ] && unmount_dir "$s/mnt" "$(cat "$s/sshfs.pid")" && rm -f "$s/sshfs.pid"
-  [ -f "$s/sshd.pid" ] && end_pid "$(cat "$s/sshd.pid")" && rm -f "$s/sshd.pid"
-  return 0
-}
-
 verb=${1:-}
 shift || true
 case $verb in
@@ -321,7 +262,5 @@ case $verb in
   server-stop) [ $# -eq 1 ] || die 1 "server-stop SCRATCH"; server_stop "$1" ;;
   server-start) [ $# -eq 1 ] || die 1 "server-start SCRATCH"; start_smbd "$(cd "$1" && pwd)" ;;
   share-stop) [ $# -eq 1 ] || die 1 "share-stop SCRATCH"; share_stop "$1" ;;
-  sshfs-start) [ $# -ge 1 ] || die 1 "sshfs-start SCRATCH [PORT]"; sshfs_start "$@" ;;
-  sshfs-stop) [ $# -eq 1 ] || die 1 "sshfs-stop SCRATCH"; sshfs_stop "$1" ;;
-  *) die 1 "usage: volume.sh mount|unmount|share-start|server-stop|server-start|share-stop|sshfs-start|sshfs-stop ..." ;;
+  *) die 1 "usage: volume.sh mount|unmount|share-start|server-stop|server-start|share-stop ..." ;;
 esac
