@@ -484,6 +484,8 @@ class PosixFileServices : public FileServices {
       if (lstat(path, &st) != 0) {
         result = static_cast<int>(ErrorForPath(path, errno));
       } else if (g_error_matches(failure, G_IO_ERROR, G_IO_ERROR_NOT_SUPPORTED) ||
+                 (g_error_matches(failure, G_IO_ERROR, G_IO_ERROR_FAILED) &&
+                  OnShareOrFuse(path)) ||
                  HomeTrashUnusable(path, st)) {
         result = static_cast<int>(kErrorNoTrash);
       } else {

