@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,7 @@ struct CopyWalkState {
   WalkedFolder walked[kMaxWalkDepth];
   size_t walked_depth;
   MoveBatch moves;
+  std::optional<TopsVerdict> tops;  // asked before a Move's first source found copied
 };
 
 // Holds a folder on the walk's chain while its walk runs. The chain cannot
@@ -409,6 +411,22 @@ void RemoveStrays(WorkerContext& context, void* folder, size_t length) {
   std::strcpy(path + length, entry_part);
 }
 
+// True when the job's two tops are known to be two trees. Else, said once
+// for the job, its sources found equal to their copies stay.
+bool TopsApart(WorkerContext& context, CopyWalkState& walk) {
+  if (!walk.tops) {
+    walk.tops = AskTopsApart(context, walk.moves.top_length, walk.destination_top);
+    if (*walk.tops != TopsVerdict::kApart) {
+      const char kept = context.destination[walk.destination_top];
+      context.destination[walk.destination_top] = '\0';
+      LogWithPath(context, "Kept, the destination may be the source itself: ", context.destination);
+      context.destination[walk.destination_top] = kept;
+      context.pass_failed = true;
+    }
+  }
+  return *walk.tops == TopsVerdict::kApart;
+}
+
 bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entry,
               void* destination_folder, WalkPlace& place) {
   // One ReadInfo answers whether something is there, what it is and how old.
@@ -446,7 +464,7 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
         return true;
       }
       if (context.files->SameContent(context.source, context.destination)) {
-        QueueMove(context, walk.moves, entry);
+        if (TopsApart(context, walk)) QueueMove(context, walk.moves, entry);
         return true;
       }
       verdict = FileVerdict::kUpdate;
@@ -574,8 +592,13 @@ bool WalkFolder(WorkerContext& context, CopyWalkState& walk, WalkPlace place) {
 bool CopyWalk(WorkerContext& context, JobMode mode, Direction direction) {
   // The walk's own state, on this thread's stack (about 75 KiB; the pass
   // thread's stack is the system's default, 1 MiB at the least).
-  CopyWalkState walk{
-      RulesFor(mode, direction), AskVolumes(context), std::strlen(context.destination), {}, 0, {}};
+  CopyWalkState walk{RulesFor(mode, direction),
+                     AskVolumes(context),
+                     std::strlen(context.destination),
+                     {},
+                     0,
+                     {},
+                     std::nullopt};
   walk.moves.top_length = std::strlen(context.source);
   const bool listed = WalkFolder(context, walk, {true, false, nullptr, walk.rules.mirror});
   SettleMoves(context, walk.moves);

@@ -109,3 +109,21 @@ bool CheckJob(WorkerContext& context, const JobRecord& job, int row) {
   context.pass_failed = true;
   return false;
 }
+
+TopsVerdict AskTopsApart(WorkerContext& context, size_t source_length, size_t destination_length) {
+  char name[kDateFolderNameSize + 32];
+  std::snprintf(name, sizeof name, ".larkspan-probe-%s", context.version_stamp);
+  char made[kPathBufferSize];
+  char seen[kPathBufferSize];
+  std::memcpy(made, context.destination, destination_length);
+  made[destination_length] = '\0';
+  std::memcpy(seen, context.source, source_length);
+  seen[source_length] = '\0';
+  if (!AppendElement(made, destination_length, name, 0) ||
+      !AppendElement(seen, source_length, name, 0) || !context.files->MakeHiddenFolder(made)) {
+    return TopsVerdict::kUnknown;
+  }
+  const bool shown = context.files->Exists(seen);
+  context.files->RemoveForGood(nullptr, made);
+  return shown ? TopsVerdict::kOneTree : TopsVerdict::kApart;
+}

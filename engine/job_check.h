@@ -23,3 +23,13 @@ bool FolderWithin(FileServices& files, const char* path, uint64_t volume, uint64
 // nothing. A refused job is logged as "Error: Job <row + 1> not run -
 // <reason>" and marks the pass as failed.
 bool CheckJob(WorkerContext& context, const JobRecord& job, int row);
+
+// Whether a job's two tops are two trees: a hidden folder is made in the
+// destination's top (the first destination_length bytes of its buffer) and
+// looked for in the source's (its first source_length bytes). One tree named
+// twice, or the source seen through a share or another mount, shows it;
+// where the folder cannot be made nothing is known. Only two trees may give
+// a Move's sources up for copies found equal: in one tree the "copy" is the
+// source itself.
+enum class TopsVerdict { kApart, kOneTree, kUnknown };
+TopsVerdict AskTopsApart(WorkerContext& context, size_t source_length, size_t destination_length);

@@ -11,6 +11,7 @@
 #include "tests/recording_host.h"
 #include "tests/test_support.h"
 #include "tests/tree_helpers.h"
+#include "tests/walk_fixture.h"
 
 namespace {
 
@@ -88,6 +89,23 @@ TEST_F(JobCheckTest, LinksCannotHideATreeInsideTheOther) {
   EXPECT_EQ(Refusal(At("src"), At("out")), "destination inside source");
   EXPECT_EQ(Refusal(At("in"), At("dst")), "source inside destination");
   EXPECT_EQ(Refusal(At("out"), At("src") + kPathSeparator + "backup"), "");
+}
+
+// A Move gives up a source found equal to its copy only between two trees:
+// named twice, the one tree's "copy" is the source itself.
+class TopsApartTest : public WalkTest {};
+
+TEST_F(TopsApartTest, AMoveOntoItsOwnSourceGivesNothingUp) {
+  Put(src / "a.txt", "the only copy", kBaseTime);
+  EXPECT_TRUE(Run(JobOf(kModeMove, src, src)));
+  EXPECT_EQ(ReadFile(src / "a.txt"), "the only copy");
+  EXPECT_TRUE(host.Logged("Kept, the destination may be the source itself: " + src.string()));
+  EXPECT_TRUE(context.pass_failed);
+
+  Put(dst / "a.txt", "the only copy", kBaseTime);
+  EXPECT_TRUE(Run(JobOf(kModeMove, src, dst)));
+  EXPECT_FALSE(fs::exists(src / "a.txt"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dst), {}), 1);  // the probe is gone
 }
 
 }  // namespace
