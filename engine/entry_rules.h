@@ -5,16 +5,21 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "engine/file_services.h"
 #include "engine/path_buffer.h"
+#include "engine/versions.h"
 
-// Not hidden, not offline, not "." or "..": an entry either walk lists.
+// Not hidden, not offline, not "." or "..", not a versions folder: an entry
+// either walk lists. A versions folder made on Linux on a FAT, exFAT or NTFS
+// drive is not hidden to Windows, and is still no part of either tree.
 inline bool IsListed(const FindEntry& entry) {
   if (entry.attributes & (kAttrHidden | kAttrOffline)) return false;
-  return !(entry.attributes & kAttrFolder) || !IsDotEntry(entry.name);
+  return !(entry.attributes & kAttrFolder) ||
+         (!IsDotEntry(entry.name) && std::strcmp(entry.name, kVersionsFolderName) != 0);
 }
 
 // Listed, and not a stray temporary copy of ours: what the copy walk takes.
