@@ -50,7 +50,7 @@ constexpr uint32_t kErrorGeneral = 31;           // any failure without a closer
 constexpr uint32_t kErrorNoTrash = 0x20000001;
 // A folder a walk holds is not at its path any more, or a link stands where
 // a folder was to be opened: a symbolic link or junction swapped in for it,
-// or another folder. Nothing was done through that path.
+// a file, or another folder. Nothing was done through that path.
 constexpr uint32_t kErrorFolderSwapped = 0x20000002;
 
 constexpr size_t kEntryNameSize = 260;
@@ -146,8 +146,8 @@ class FileServices {
   // held folder whose path is the first parent_length bytes of path) through
   // the one or more levels after them, none of them followed as a link.
   // nullptr with *error set when it cannot be opened: kErrorFolderSwapped
-  // when a level is a link (or junction), 2 or 3 when it is missing, another
-  // number otherwise. A nullptr parent opens path as OpenFolder does, except
+  // when a level is a link (or junction) or a file, 2 or 3 when it is
+  // missing, another number otherwise. A nullptr parent opens path as OpenFolder does, except
   // that its last level is not followed as a link.
   virtual void* OpenSubfolder(void* parent, const char* path, size_t parent_length,
                               uint32_t* error) = 0;

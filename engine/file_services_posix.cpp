@@ -197,13 +197,10 @@ const char* NameIn(void* folder, const char* path) {
 constexpr int kHeldFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
 
 // The number for a held folder's open that failed with failure at name in
-// folder: a link in a folder's place refuses as a swapped folder.
+// folder: a link or a file in a folder's place refuses as a swapped folder
+// (the walks looked at a folder there), so that nothing goes by its path.
 uint32_t OpenFailure(int folder, const char* name, int failure) {
-  struct stat st;
-  if ((failure == ENOTDIR || failure == ELOOP) &&
-      fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
-    return kErrorFolderSwapped;
-  }
+  if (failure == ENOTDIR || failure == ELOOP) return kErrorFolderSwapped;
   return ErrorIn(folder, name, failure);
 }
 
@@ -221,7 +218,7 @@ int OpenBeneath(int folder, const char* below, uint32_t* error) {
   how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
   const long fd = syscall(SYS_openat2, folder, below, &how, sizeof how);
   if (fd >= 0) return static_cast<int>(fd);
-  if (errno == ELOOP || errno == EXDEV) {
+  if (errno == ELOOP || errno == EXDEV || errno == ENOTDIR) {
     *error = kErrorFolderSwapped;
     return -1;
   }
@@ -484,8 +481,7 @@ class PosixFileServices : public FileServices {
       if (lstat(path, &st) != 0) {
         result = static_cast<int>(ErrorForPath(path, errno));
       } else if (g_error_matches(failure, G_IO_ERROR, G_IO_ERROR_NOT_SUPPORTED) ||
-                 (g_error_matches(failure, G_IO_ERROR, G_IO_ERROR_FAILED) &&
-                  OnShareOrFuse(path)) ||
+                 (g_error_matches(failure, G_IO_ERROR, G_IO_ERROR_FAILED) && OnShareOrFuse(path)) ||
                  HomeTrashUnusable(path, st)) {
         result = static_cast<int>(kErrorNoTrash);
       } else {

@@ -543,6 +543,17 @@ class Win32FileServices : public FileServices {
       return nullptr;
     }
     std::memcpy(level, path, length + 1);
+    // The levels are opened by their path: that path must still reach the
+    // parent held, or a junction swapped in above would be followed.
+    if (parent != nullptr) {
+      level[parent_length] = '\0';
+      const bool parent_there = HeldAt(static_cast<const HeldFolder*>(parent), level);
+      level[parent_length] = path[parent_length];
+      if (!parent_there) {
+        *error = kErrorFolderSwapped;
+        return nullptr;
+      }
+    }
     size_t end = parent == nullptr ? length : parent_length;
     HeldFolder* held = nullptr;
     do {
