@@ -123,7 +123,10 @@ TimeKeeping CoarserTimes(const TimeKeeping& a, const TimeKeeping& b) {
 
 bool TimesFromCopy(int64_t source_time, int64_t copy_time, TimeKeeping* kept) {
   const int64_t second = source_time / kTicksPerSecond;
-  if (second % 2 == 0) return false;
+  // A copy dated far from its source kept no time of it (a share that dates
+  // copies "now"): it tells nothing.
+  const int64_t apart = copy_time > source_time ? copy_time - source_time : source_time - copy_time;
+  if (second % 2 == 0 || apart >= kFatTimes.resolution) return false;
   // A volume of even seconds truncates or rounds to one; a finer one keeps
   // the odd second.
   *kept = (copy_time / kTicksPerSecond) % 2 == 0 ? kFatTimes : kFineTimes;

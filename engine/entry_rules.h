@@ -80,8 +80,9 @@ TimeKeeping CoarserTimes(const TimeKeeping& a, const TimeKeeping& b);
 
 // Learns what a volume keeps from a copy placed there: the source's time
 // against the copy's as read back. True, with *kept set, when the two tell:
-// only a source time in an odd second shows whether the volume keeps even
-// seconds (and then, as FAT does, local time).
+// only a source time in an odd second, and a copy within two seconds of it,
+// show whether the volume keeps even seconds (and then, as FAT does, local
+// time).
 bool TimesFromCopy(int64_t source_time, int64_t copy_time, TimeKeeping* kept);
 
 // On a destination that ignores letter case, what a copy walk does with a
