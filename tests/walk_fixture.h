@@ -59,7 +59,7 @@ class WalkTest : public ::testing::Test {
     return job;
   }
 
-  // Starts over: empty source and destination, no injected fault, no report.
+  // Starts over: empty source and destination, no injected fault, no report, no counts.
   void Reset() {
     for (const fs::path& root : {src, dst}) {
       fs::remove_all(root);
@@ -70,6 +70,7 @@ class WalkTest : public ::testing::Test {
     context.pass_failed = false;
     context.stop_request = false;
     context.medium_failed = false;
+    context.counts = {};
   }
 
   // The log in sorted order, for walks whose order is the file system's.
@@ -112,6 +113,8 @@ class WalkTest : public ::testing::Test {
     };
   }
   bool swapped = false;
+  // False where this system makes no folder links.
+  bool MakesLinks() { return MakeFolderLink(src, temp.path() / "probe"); }
 
   TempDir temp;
   fs::path src;
