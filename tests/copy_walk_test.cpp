@@ -642,8 +642,6 @@ TEST_F(CopyWalkTest, TimesThatDidNotStickAreSetAgainOrSaidOnce) {
     EXPECT_EQ(std::count(log.begin(), log.end(), "Times not kept on " + dst.string()),
               c.set_times_ignored ? 1 : 0);
     EXPECT_EQ(WriteTime(dst / "sub/c.txt") == kBaseTime, !c.set_times_ignored);
-    EXPECT_EQ(WriteTime(src / "a.txt"), kBaseTime);
-    EXPECT_EQ(ReadFile(src / "a.txt"), "content of a.txt");
     EXPECT_FALSE(context.pass_failed);
   }
 }

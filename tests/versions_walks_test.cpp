@@ -1,7 +1,4 @@
-// The walks with versions kept and the mass-change guard: the old file of an
-// update and an entry the trash does not take go whole and dated to the
-// versions folder, or the change does not happen; a mass change stops,
-// goes through once, or is asked about.
+// The walks with versions kept, and the mass-change guard.
 #include <algorithm>
 #include <string>
 #include <vector>

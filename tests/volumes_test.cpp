@@ -354,8 +354,7 @@ RunnerOutcome RunThroughADrop(const TempDir& temp, ScratchVolume& share, const f
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out)};
 }
 
-// The wait of the runner itself: a server back within it lets the run
-// complete with exit 0; one that stays away ends it with exit 1.
+// The runner's own wait: a server back within it, exit 0; one away, exit 1.
 TEST_F(ShareTest, TheRunnerWaitsForTheServerAndEndsAsItComesBackOrNot) {
   PutBlocks(src);
   const RunnerOutcome back = RunThroughADrop(temp, volume, src, dst, std::chrono::seconds(2));
@@ -363,8 +362,7 @@ TEST_F(ShareTest, TheRunnerWaitsForTheServerAndEndsAsItComesBackOrNot) {
   EXPECT_NE(back.out.find("Waiting on network path..."), std::string::npos) << back.out;
   EXPECT_EQ(Files(volume.served() / "backup"), Files(src));
 
-  // Again into a new folder (made through the client, whose cache would not
-  // see one emptied behind its back), the server now running.
+  // Again into a new folder made through the client, as above.
   const fs::path again = volume.path() / "again";
   fs::create_directory(again);
   const RunnerOutcome away = RunThroughADrop(temp, volume, src, again, std::chrono::seconds(0));
