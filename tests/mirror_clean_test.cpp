@@ -54,8 +54,6 @@ TEST_F(MirrorCleanTest, RemovesWhatTheSourceLacksAndReportsNewerDestinationFiles
 // pass is another run's, still being written.
 TEST_F(MirrorCleanTest, StrayTemporariesOfEndedRunsGoWithoutALine) {
   context.pass_started = kBaseTime + 10 * kSecond;
-  Put(src / "kept.txt", "k", kBaseTime);
-  Put(dst / "kept.txt", "k", kBaseTime);
   fs::create_directory(dst / "sub");
   fs::create_directory(src / "sub");
   Put(dst / "sub" / "~larkspan-4242.tmp", "half", kBaseTime);
@@ -67,7 +65,6 @@ TEST_F(MirrorCleanTest, StrayTemporariesOfEndedRunsGoWithoutALine) {
   EXPECT_FALSE(fs::exists(dst / "sub" / "~larkspan-4242.tmp"));
   EXPECT_FALSE(fs::exists(dst / "~larkspan-4242-1.tmp"));
   EXPECT_TRUE(fs::exists(dst / "~larkspan-77.tmp"));
-  EXPECT_TRUE(fs::exists(dst / "kept.txt"));
   EXPECT_FALSE(context.pass_failed);
 }
 
@@ -212,9 +209,7 @@ TEST_F(MirrorCleanTest, AFolderSwappedForALinkBeforeARemovalLeavesTheLinksTarget
   fs::create_directory(src / "keep");
   fs::create_directory(dst / "keep");
   WriteFile(dst / "keep" / "extra.txt", "surplus");
-  if (!MakeFolderLink(outside, temp.path() / "probe")) {
-    GTEST_SKIP() << "no folder links on this system";
-  }
+  if (!MakesLinks()) GTEST_SKIP() << "no folder links on this system";
   SwapBefore(FileOp::kRecycle, {}, dst / "keep", temp.path() / "keep-moved", outside);
 
   EXPECT_TRUE(Clean());

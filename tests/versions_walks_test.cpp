@@ -1,7 +1,4 @@
-// The walks with versions kept and the mass-change guard: the old file of an
-// update and an entry the trash does not take go whole and dated to the
-// versions folder, or the change does not happen; a mass change stops,
-// goes through once, or is asked about.
+// The walks with versions kept, and the mass-change guard.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -31,8 +28,8 @@ class VersionsWalkTest : public WalkTest {
 TEST_F(VersionsWalkTest, AnUpdateAndARemovalTheTrashFailsKeepTheOldEntriesWholeAndDated) {
   // No trash on the volume, and a share's trash that fails with an I/O error.
   for (const uint32_t trash_answer : {kErrorNoTrash, kErrorGeneral}) {
+    SCOPED_TRACE(trash_answer);
     Reset();
-    context.counts = {};
     files.FailOn(FileOp::kRecycle, trash_answer);
     fs::create_directories(src / "sub");
     fs::create_directories(dst / "sub" / "gone");
@@ -40,7 +37,7 @@ TEST_F(VersionsWalkTest, AnUpdateAndARemovalTheTrashFailsKeepTheOldEntriesWholeA
     WriteFile(dst / "sub" / "gone" / "inside.txt", "gone");
     WriteFile(dst / "extra.txt", "extra");
 
-    EXPECT_TRUE(Run(JobOf(kModeMirror, src, dst))) << trash_answer;
+    EXPECT_TRUE(Run(JobOf(kModeMirror, src, dst)));
     EXPECT_EQ(ReadFile(dst / "sub" / "a.txt"), "new sub/a.txt");
     EXPECT_EQ(ReadFile(Kept(dst) / "sub" / "a.txt"), "old sub/a.txt");
     EXPECT_EQ(WriteTime(Kept(dst) / "sub" / "a.txt") / kSecond, kBaseTime / kSecond);
@@ -49,9 +46,8 @@ TEST_F(VersionsWalkTest, AnUpdateAndARemovalTheTrashFailsKeepTheOldEntriesWholeA
     EXPECT_FALSE(fs::exists(dst / "sub" / "gone"));
     EXPECT_FALSE(fs::exists(dst / "extra.txt"));
     EXPECT_TRUE(host.Logged("Removed " + (dst / "extra.txt").string()));
-    EXPECT_TRUE(host.Logged("Updating " + (dst / "sub" / "a.txt").string()));
     EXPECT_EQ(context.counts.removed, 2u);
-    EXPECT_FALSE(context.pass_failed) << trash_answer;
+    EXPECT_FALSE(context.pass_failed);
   }
 }
 
@@ -77,7 +73,6 @@ TEST_F(VersionsWalkTest, AnOldVersionThatCannotBeKeptLeavesTheFileAsItIs) {
     Reset();
     files.FailOn(c.op, c.error);
     PutUpdate("a.txt");
-    context.counts = {};
     EXPECT_TRUE(CopyBetween(src.string(), dst.string()));
     EXPECT_EQ(ReadFile(dst / "a.txt"), "old a.txt") << c.error;
     // A keep refused within the replace comes after its "Updating " line.
@@ -108,14 +103,6 @@ TEST_F(VersionsWalkTest, NoDaysKeepNoVersionsAsBefore) {
   EXPECT_EQ(ReadFile(dst / "a.txt"), "new a.txt");
   EXPECT_FALSE(fs::exists(dst / "extra.txt"));  // deleted for good, as without a trash
   EXPECT_FALSE(fs::exists(dst / ".larkspan-versions"));
-  // A trash that fails otherwise is a failed removal.
-  Reset();
-  files.FailOn(FileOp::kRecycle, kErrorGeneral);
-  WriteFile(src / "kept.txt", "k");
-  WriteFile(dst / "extra.txt", "x");
-  EXPECT_TRUE(Clean());
-  EXPECT_TRUE(fs::exists(dst / "extra.txt"));
-  EXPECT_TRUE(context.pass_failed);
 }
 
 TEST_F(VersionsWalkTest, ADryRunNamesWhereEachOldVersionWouldGo) {
@@ -136,26 +123,24 @@ TEST_F(VersionsWalkTest, ADryRunNamesWhereEachOldVersionWouldGo) {
   EXPECT_FALSE(fs::exists(dst / ".larkspan-versions"));
 }
 
-TEST_F(VersionsWalkTest, RetentionRemovesOnlyOldDateFoldersOnEachSide) {
-  const char* const kOld = "2026-10-01_000000";
-  const char* const kRecent = "2026-12-01_000000";
+TEST_F(VersionsWalkTest, RetentionRemovesOnlyOldDateFoldersOnTheSidesThatKeepThem) {
+  const fs::path old = fs::path(".larkspan-versions") / "2026-10-01_000000";
+  const fs::path recent = fs::path(".larkspan-versions") / "2026-12-01_000000";
   for (const fs::path& top : {src, dst}) {
-    for (const char* name : {kOld, kRecent})
-      fs::create_directories(top / ".larkspan-versions" / name);
+    fs::create_directories(top / old);
+    fs::create_directories(top / recent);
   }
+  context.keep_versions_days = 0;  // none kept: none pruned either
   PruneJobVersions(context, JobOf(kModeSync, src, dst));
-  for (const fs::path& top : {src, dst}) {
-    EXPECT_FALSE(fs::exists(top / ".larkspan-versions" / kOld)) << top;
-    EXPECT_TRUE(fs::exists(top / ".larkspan-versions" / kRecent)) << top;
-  }
-  // A one-way job's source holds no versions; 0 days prunes nothing.
-  fs::create_directories(src / ".larkspan-versions" / kOld);
-  PruneJobVersions(context, JobOf(kModeCopy, src, dst));
-  EXPECT_TRUE(fs::exists(src / ".larkspan-versions" / kOld));
-  fs::create_directories(dst / ".larkspan-versions" / kOld);
-  context.keep_versions_days = 0;
-  PruneJobVersions(context, JobOf(kModeCopy, src, dst));
-  EXPECT_TRUE(fs::exists(dst / ".larkspan-versions" / kOld));
+  EXPECT_TRUE(fs::exists(dst / old));
+  context.keep_versions_days = 30;
+  PruneJobVersions(context, JobOf(kModeCopy, src, dst));  // a one-way job's source keeps none
+  EXPECT_TRUE(fs::exists(src / old));
+  EXPECT_FALSE(fs::exists(dst / old));
+  PruneJobVersions(context, JobOf(kModeSync, src, dst));
+  EXPECT_FALSE(fs::exists(src / old));
+  for (const fs::path& top : {src, dst})
+    EXPECT_TRUE(fs::exists(top / recent)) << top;
 }
 
 TEST(MassChangeTest, MoreThanHalfAndMoreThanTheFloor) {
@@ -191,7 +176,6 @@ TEST_F(VersionsWalkTest, AMassRemovalOrUpdateIsGuarded) {
     const bool asked = c.choice == MassChange::kAsk;
     const auto start = [&] {
       Reset();
-      context.counts = {};
       context.mass_change = c.choice;
       host.mass_change_answer = c.answer;
     };

@@ -59,7 +59,7 @@ class WalkTest : public ::testing::Test {
     return job;
   }
 
-  // Starts over: empty source and destination, no injected fault, no report.
+  // Starts over: empty source and destination, no injected fault, no report, no counts.
   void Reset() {
     for (const fs::path& root : {src, dst}) {
       fs::remove_all(root);
@@ -70,6 +70,7 @@ class WalkTest : public ::testing::Test {
     context.pass_failed = false;
     context.stop_request = false;
     context.medium_failed = false;
+    context.counts = {};
   }
 
   // The log in sorted order, for walks whose order is the file system's.
@@ -97,10 +98,10 @@ class WalkTest : public ::testing::Test {
 
   // Before the first call of op on a path that begins with on, moves folder
   // to moved_to and puts in its place a link to target (a new plain folder
-  // where target is empty); swapped tells whether it came to that.
+  // where target is empty).
   void SwapBefore(FileOp op, const fs::path& on, const fs::path& folder, const fs::path& moved_to,
                   const fs::path& target = {}) {
-    files.before_call = [=, this](FileOp called, const char* path) {
+    files.before_call = [=, swapped = false](FileOp called, const char* path) mutable {
       if (called != op || swapped || std::string(path).rfind(on.string(), 0) != 0) return;
       swapped = true;
       fs::rename(folder, moved_to);
@@ -111,7 +112,8 @@ class WalkTest : public ::testing::Test {
       }
     };
   }
-  bool swapped = false;
+  // False where this system makes no folder links.
+  bool MakesLinks() { return MakeFolderLink(src, temp.path() / "probe"); }
 
   TempDir temp;
   fs::path src;
