@@ -627,6 +627,9 @@ TEST_F(CopyWalkTest, TimesThatDidNotStickAreSetAgainOrSaidOnce) {
     Reset();
     Put(src / "edited.txt", "old bytes", kBaseTime);
     Put(dst / "edited.txt", "new bytes", kBaseTime + 3600 * kSecond);
+    // Its time did not stick in an earlier run: the same bytes stay put.
+    Put(src / "same.txt", "same bytes", kBaseTime);
+    Put(dst / "same.txt", "same bytes", kBaseTime + 3600 * kSecond);
     for (const char* name : {"a.txt", "b.txt", "sub/c.txt"}) {
       fs::create_directories((src / name).parent_path());
       Put(src / name, std::string("content of ") + name, kBaseTime);
@@ -638,6 +641,7 @@ TEST_F(CopyWalkTest, TimesThatDidNotStickAreSetAgainOrSaidOnce) {
     EXPECT_EQ(context.counts.copied, 3u);
     EXPECT_EQ(context.counts.updated, 1u);
     EXPECT_EQ(ReadFile(src / "edited.txt"), "new bytes");
+    EXPECT_EQ(WriteTime(src / "same.txt"), kBaseTime);
     const std::vector<std::string> log = host.log();
     EXPECT_EQ(std::count(log.begin(), log.end(), "Times not kept on " + dst.string()),
               c.set_times_ignored ? 1 : 0);
