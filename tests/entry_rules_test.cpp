@@ -80,6 +80,8 @@ TEST(EntryRulesTest, ACopyInAnOddSecondTellsWhatItsVolumeKeeps) {
   EXPECT_TRUE(TimesFromCopy(kOddSecond + 300 * kMillisecond, kOddSecond, &kept));
   EXPECT_EQ(kept.resolution, kFineTimes.resolution);
   EXPECT_FALSE(TimesFromCopy(kOddSecond + kSecond, kOddSecond + kSecond, &kept));
+  // Dated "now" by a share: an even second an hour on is no FAT.
+  EXPECT_FALSE(TimesFromCopy(kOddSecond, kOddSecond + 3601 * kSecond, &kept));
   const TimeKeeping coarser = CoarserTimes(kFineTimes, kFatTimes);
   EXPECT_EQ(coarser.resolution, kFatTimes.resolution);
   EXPECT_TRUE(coarser.local_time);
@@ -164,6 +166,17 @@ TEST(EntryRulesTest, ARefusedNameSkipsOnlyWhereItsFolderAnswers) {
 
 // Windows' device names hold with any extension and in any case; a longer
 // name that only begins like one is an ordinary name.
+// A versions folder made where no attribute hides it (on Linux, on a drive
+// later walked from Windows) is still no entry of either tree.
+TEST(EntryRulesTest, AVersionsFolderIsNeverListedWhateverItsAttributes) {
+  FindEntry entry{};
+  entry.attributes = kAttrFolder;
+  std::snprintf(entry.name, sizeof entry.name, "%s", kVersionsFolderName);
+  EXPECT_FALSE(IsListed(entry));
+  entry.attributes = 0;  // a file of that name is the user's
+  EXPECT_TRUE(IsListed(entry));
+}
+
 TEST(EntryRulesTest, WindowsRefusesDeviceNamesAndTrailingDotsOrSpaces) {
   const struct {
     const char* name;
