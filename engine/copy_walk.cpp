@@ -382,7 +382,6 @@ bool UpdateGoesAhead(WorkerContext& context, const CopyWalkState& walk) {
   return !guard.refused;
 }
 
-// A source file entry, named in both buffers. False when the pass must stop.
 // Removes from the destination folder held as folder, whose path is the
 // first length bytes of the destination buffer, the temporaries of runs that
 // ended (one killed mid-copy leaves its own behind), without a line, as the
@@ -427,6 +426,7 @@ bool TopsApart(WorkerContext& context, CopyWalkState& walk) {
   return *walk.tops == TopsVerdict::kApart;
 }
 
+// A source file entry, named in both buffers. False when the pass must stop.
 bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entry,
               void* destination_folder, WalkPlace& place) {
   // One ReadInfo answers whether something is there, what it is and how old.

@@ -16,6 +16,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "engine/path_buffer.h"
 #include "engine/posix_errors.h"
 #include "engine/remove_tree_posix.h"
 #include "engine/replace_copy_posix.h"
@@ -38,17 +39,13 @@ int64_t FileTimeOf(const timespec& time) {
   return (static_cast<int64_t>(time.tv_sec) + kEpochDifference) * 10000000 + time.tv_nsec / 100;
 }
 
-bool IsDotName(const char* name) {
-  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
 // Attributes, time and size of name in folder fd, as a listing shows them:
 // a symbolic link is a reparse point with its target's time, size and
 // folder bit (none of them for a dangling link). Returns 0 or an errno.
 int StatEntry(int fd, const char* name, const char* shown_name, PathInfo* info) {
   struct stat st;
   if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
-  info->attributes = shown_name[0] == '.' && !IsDotName(shown_name) ? kAttrHidden : 0;
+  info->attributes = shown_name[0] == '.' && !IsDotEntry(shown_name) ? kAttrHidden : 0;
   if (S_ISLNK(st.st_mode)) {
     info->attributes |= kAttrReparsePoint;
     if (fstatat(fd, name, &st, 0) != 0) {

@@ -14,13 +14,13 @@ uint32_t WindowsErrorFromErrno(int error);
 // the way is missing.
 uint32_t ErrorForPath(const char* path, int error);
 
-// True when a failure to give a copy its owner or permission bits says only
-// that the volume cannot store them (FAT through FUSE refuses chmod, a share
-// may refuse chown) or that the runner may not give that owner (another
-// user's, or one its user namespace does not map): the copy is still whole.
 // The same for a call on name in the folder held open as folder (AT_FDCWD:
 // name is a path): a missing name is 2 while the folder is still there, 3
 // once it was removed.
 uint32_t ErrorIn(int folder, const char* name, int error);
 
+// True when a failure to give a copy its owner or permission bits says only
+// that the volume cannot store them (FAT through FUSE refuses chmod, a share
+// may refuse chown) or that the runner may not give that owner (another
+// user's, or one its user namespace does not map): the copy is still whole.
 bool MetadataNotStored(int error);

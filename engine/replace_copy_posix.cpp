@@ -294,6 +294,15 @@ pid_t ProcessId() {
 
 }  // namespace
 
+bool OwnTemporaryName(char* out, size_t size, const char* folder) {
+  const long id = static_cast<long>(ProcessId());
+  const int n =
+      folder == nullptr
+          ? std::snprintf(out, size, "%s%ld%s", kTemporaryPrefix, id, kTemporarySuffix)
+          : std::snprintf(out, size, "%s/%s%ld%s", folder, kTemporaryPrefix, id, kTemporarySuffix);
+  return n >= 0 && static_cast<size_t>(n) < size;
+}
+
 int RenameNew(int folder, const char* from, const char* to) {
   if (renameat2(folder, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
   if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
@@ -333,10 +342,7 @@ bool CopyIntoPlace(int held, const char* source, const char* destination, const 
   }
   // In a held folder the names are its own; by path they are whole paths.
   const bool by_path = held == AT_FDCWD;
-  const int n = std::snprintf(temporary, sizeof temporary, "%s%s%s%ld%s", by_path ? folder : "",
-                              by_path ? "/" : "", kTemporaryPrefix, static_cast<long>(ProcessId()),
-                              kTemporarySuffix);
-  if (n < 0 || static_cast<size_t>(n) >= sizeof temporary) {
+  if (!OwnTemporaryName(temporary, sizeof temporary, by_path ? folder : nullptr)) {
     *error = kErrorNameTooLong;
     return false;
   }

@@ -2,6 +2,7 @@
 // seen partly written, and a failure or a kill leaves no partial file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 enum class TemporaryKind {
@@ -44,6 +45,11 @@ bool CopyIntoPlace(int held, const char* source, const char* destination, const 
 // back fails too, when it stays at keep_old_as.
 uint32_t PlaceKeepingOld(int folder, const char* temporary, const char* destination,
                          const char* keep_old_as, KeepOrder order);
+
+// This runner's temporary name (kTemporaryPrefix, its process id,
+// kTemporarySuffix), after folder and a separator where folder is not
+// nullptr, in out. False when it does not fit.
+bool OwnTemporaryName(char* out, size_t size, const char* folder);
 
 // Renames from (a name in folder, a descriptor or AT_FDCWD) to the new path
 // to in one step, never replacing anything there; where the volume cannot

@@ -13,13 +13,11 @@
 #include <unistd.h>
 
 #include "engine/letter_case.h"
+#include "engine/path_buffer.h"
+#include "engine/replace_copy_posix.h"
 #include "jobs/posix_io.h"
 
 namespace {
-
-bool IsDotName(const char* name) {
-  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
 
 // The first name of folder fd that has an ASCII letter (flipped is its
 // other spelling), or false. wanted, when given, is looked for instead:
@@ -36,7 +34,7 @@ bool ScanFolder(int fd, const char* wanted, std::string* name, std::string* flip
   while (const dirent* entry = readdir(dir)) {
     if (wanted != nullptr) {
       found = std::strcmp(entry->d_name, wanted) == 0;
-    } else if (!IsDotName(entry->d_name)) {
+    } else if (!IsDotEntry(entry->d_name)) {
       *flipped = FlipAsciiCase(entry->d_name);
       found = !flipped->empty();
       if (found) *name = entry->d_name;
@@ -87,8 +85,7 @@ int SameOwnNameInOtherCase(const char* folder, int fd) {
 // A probe file of our temporary name form, made and removed at once.
 int ProbeInOtherCase(int fd) {
   char name[64];
-  std::snprintf(name, sizeof name, "%s%ld%s", kTemporaryPrefix, static_cast<long>(getpid()),
-                kTemporarySuffix);
+  if (!OwnTemporaryName(name, sizeof name, nullptr)) return -1;
   int probe = openat(fd, name, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
   // A stray of an earlier run with the same process id.
   if (probe < 0 && errno == EEXIST && unlinkat(fd, name, 0) == 0) {
@@ -143,10 +140,7 @@ bool MountedType(dev_t device, char* type, size_t size) {
 bool TemporaryBeside(const char* path, char (&temporary)[kPosixPathMax]) {
   char folder[kPosixPathMax];
   const char* last = nullptr;
-  if (!SplitPath(path, folder, &last)) return false;
-  const int n = std::snprintf(temporary, sizeof temporary, "%s/%s%ld%s", folder, kTemporaryPrefix,
-                              static_cast<long>(getpid()), kTemporarySuffix);
-  return n >= 0 && static_cast<size_t>(n) < sizeof temporary;
+  return SplitPath(path, folder, &last) && OwnTemporaryName(temporary, sizeof temporary, folder);
 }
 
 }  // namespace
