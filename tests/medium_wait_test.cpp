@@ -106,7 +106,6 @@ TEST_F(MediumWaitTest, AMediumThatStaysAwayEndsThePassAfterTheWait) {
   EXPECT_LT(took, std::chrono::seconds(5));
   EXPECT_TRUE(context.medium_failed);
   EXPECT_TRUE(context.pass_failed);
-  ASSERT_GE(host.log().size(), 2u);
   EXPECT_EQ(Waits(), 1);
   EXPECT_EQ(host.log().back(), "Copy failed 1117 - Aborting");
   EXPECT_EQ(context.counts.copied, 1u);
