@@ -158,11 +158,9 @@ TEST_F(PosixFileServicesTest, CopiesCarryPermissionBitsAndExactTimes) {
   }
 }
 
-// Another user's setuid program must not become the runner's: a copy keeps
-// its owner where the runner may give it (root), and else loses the setuid
-// and setgid bits. A volume that cannot store permission bits (FAT through
-// FUSE refuses chmod) still gets the whole copy, with the bits it was made
-// with; a failure of the medium still fails it.
+// A copy keeps its owner where the runner may give it (root), and else loses
+// the setuid and setgid bits. A volume that refuses chmod (FAT through FUSE)
+// still gets the copy, with the bits it was made with; a medium's failure fails it.
 TEST_F(PosixFileServicesTest, OwnersAndPermissionBitsGoWhereTheyCan) {
   const bool root = geteuid() == 0;
   const std::string program = dir.Join("program");
