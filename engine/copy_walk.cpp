@@ -314,12 +314,7 @@ void MendTime(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
   }
   if (context.times_not_kept) return;
   context.times_not_kept = true;
-  const size_t top =
-      walk.walked_depth > 0 ? walk.walked[0].destination_length : std::strlen(context.destination);
-  const char kept = context.destination[top];
-  context.destination[top] = '\0';
-  LogWithPath(context, "Times not kept on ", context.destination);
-  context.destination[top] = kept;
+  LogWithPath(context, "Times not kept on ", context.destination, walk.destination_top);
 }
 
 // On a destination that ignores letter case: true when the entry named in
@@ -385,11 +380,10 @@ bool UpdateGoesAhead(WorkerContext& context, const CopyWalkState& walk) {
 // Removes from the destination folder held as folder, whose path is the
 // first length bytes of the destination buffer, the temporaries of runs that
 // ended (one killed mid-copy leaves its own behind), without a line, as the
-// clean walk does. The buffer is as it was after.
+// clean walk does.
 void RemoveStrays(WorkerContext& context, void* folder, size_t length) {
-  char* path = context.destination;
-  char entry_part[kPathBufferSize];
-  std::strcpy(entry_part, path + length);
+  char path[kPathBufferSize];
+  std::memcpy(path, context.destination, length);
   path[length] = '\0';
   FindEntry entry;
   uint32_t error = 0;
@@ -407,7 +401,6 @@ void RemoveStrays(WorkerContext& context, void* folder, size_t length) {
     } while (context.files->NextFind(find, &entry, &error));
     context.files->EndFind(find);
   }
-  std::strcpy(path + length, entry_part);
 }
 
 // True when the job's two tops are known to be two trees. Else, said once
@@ -416,10 +409,8 @@ bool TopsApart(WorkerContext& context, CopyWalkState& walk) {
   if (!walk.tops) {
     walk.tops = AskTopsApart(context, walk.moves.top_length, walk.destination_top);
     if (*walk.tops != TopsVerdict::kApart) {
-      const char kept = context.destination[walk.destination_top];
-      context.destination[walk.destination_top] = '\0';
-      LogWithPath(context, "Kept, the destination may be the source itself: ", context.destination);
-      context.destination[walk.destination_top] = kept;
+      LogWithPath(context, "Kept, the destination may be the source itself: ", context.destination,
+                  walk.destination_top);
       context.pass_failed = true;
     }
   }

@@ -17,7 +17,12 @@ bool AppendElement(char* path, size_t end, const char* name, size_t spare) {
 }
 
 void LogWithPath(WorkerContext& context, const char* head, const char* path) {
-  FormatWhole(context.message, sizeof context.message, "%s%s", head, path);
+  LogWithPath(context, head, path, std::strlen(path));
+}
+
+void LogWithPath(WorkerContext& context, const char* head, const char* path, size_t length) {
+  FormatWhole(context.message, sizeof context.message, "%s%.*s", head, static_cast<int>(length),
+              path);
   context.AppendLog(context.message);
 }
 

@@ -43,6 +43,9 @@ bool AppendElement(char* path, size_t end, const char* name, size_t spare);
 // Logs head followed by path, composed in the message buffer and cut at its
 // end when longer.
 void LogWithPath(WorkerContext& context, const char* head, const char* path);
+// The same with the first length bytes of path alone (a walk's top in its
+// buffer).
+void LogWithPath(WorkerContext& context, const char* head, const char* path, size_t length);
 
 // Logs "Skipped, path too long: " with folder, separator and name, as much of
 // them as the message buffer holds, counts the entry as skipped and marks the
