@@ -138,15 +138,12 @@ write_smb_conf() {  # write_smb_conf SCRATCH PORT
   interfaces = lo 127.0.0.1
   smb ports = $2
   disable netbios = yes
-  server role = standalone server
-  workgroup = WORKGROUP
   pid directory = $s/samba/pid
   lock directory = $s/samba/lock
   state directory = $s/samba/state
   cache directory = $s/samba/cache
   private dir = $s/samba/private
   log file = $s/samba/log/%m.log
-  max log size = 100
   map to guest = Bad User
   guest account = root
   load printers = no
