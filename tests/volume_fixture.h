@@ -1,8 +1,6 @@
-// Real volumes for the tests: an image file of a kind mounted through FUSE,
-// or a Samba share on 127.0.0.1 mounted through smbnetfs. tests/volumes/
-// volume.sh starts each in a process of its own; they are stopped by those
-// process ids. Where this machine cannot (no /dev/fuse, a tool missing, a
-// mount refused) the test is skipped with the reason.
+// Real volumes for the tests, started by tests/volumes/volume.sh: an image
+// mounted through FUSE, or a Samba share on 127.0.0.1 through smbnetfs.
+// Where this machine cannot mount one, the test is skipped with the reason.
 #pragma once
 
 #include <sys/types.h>
@@ -13,13 +11,11 @@
 
 enum class VolumeKind { kFat32, kExfat, kNtfs, kNtfsWindowsNames, kShare };
 
-// The kind as the script names it: "fat32", "exfat", "ntfs", "ntfs-windows";
-// "share".
+// The kind as the script names it ("ntfs-windows").
 const char* VolumeKindName(VolumeKind kind);
 
-// One volume mounted under a scratch folder: an image file there (made
-// unless it exists, so that one unmounted mounts again as it was), or a Samba
-// server sharing a folder there and its client.
+// One volume under a scratch folder: an image there (kept, so that it mounts
+// again as it was), or a server sharing a folder there and its client.
 class ScratchVolume {
  public:
   ScratchVolume() = default;
@@ -34,8 +30,7 @@ class ScratchVolume {
   // A share's server goes away and comes back; the client stays mounted.
   bool StopServer();
   bool StartServer();
-  // The volume's folder (for a share, through the client), and the folder a
-  // share serves.
+  // The volume's folder (a share's through the client), and what a share serves.
   const fs::path& path() const { return path_; }
   fs::path served() const { return scratch_ / "share"; }
 

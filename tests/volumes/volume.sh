@@ -1,24 +1,10 @@
 #!/usr/bin/env bash
-# Real volumes and shares for the tests, mounted through FUSE. Everything
-# started here is started in the foreground of its own process, whose id is
-# printed (and kept in the scratch folder), and is stopped by that id only.
-#
-#   volume.sh mount KIND IMAGE DIR [MIB]  make IMAGE of KIND (fat32, exfat,
-#                                        ntfs, ntfs-windows; MIB 64, sparse:
-#                                        FAT32 wants 33 or more) unless it
-#                                        exists, mount it on DIR; prints pid=N
-#   volume.sh unmount DIR PID            unmount, then end PID if still there
-#   volume.sh share-start SCRATCH [PORT] a Samba server on 127.0.0.1:PORT
-#                                        (4450) sharing SCRATCH/share, mounted
-#                                        through smbnetfs on SCRATCH/mnt;
-#                                        prints smbd_pid=, smbnetfs_pid=, path=
-#   volume.sh server-stop SCRATCH        ends the server (a share that drops)
-#   volume.sh server-start SCRATCH       starts it again; prints smbd_pid=
-#   volume.sh share-stop SCRATCH         unmounts the share, ends both
-#
-# A driver's time zone is its environment's: set TZ for the mount to choose
-# the local time a FAT volume keeps. Exit 2: a tool or /dev/fuse is missing;
-# exit 1: the mount or server failed (its log is printed).
+# Real volumes and shares for the tests, mounted through FUSE. Each process
+# started here runs in the foreground of its own, its id printed (and kept in
+# the scratch folder), and is stopped by that id only. The verbs are at the
+# end; mount makes IMAGE (64 MiB, sparse) unless it exists. A FAT volume
+# keeps local time in the driver's TZ. Exit 2: a tool or /dev/fuse is
+# missing; exit 1: the mount or server failed (its log is printed).
 set -uo pipefail
 
 die() {  # die CODE MESSAGE
@@ -152,15 +138,12 @@ write_smb_conf() {  # write_smb_conf SCRATCH PORT
   interfaces = lo 127.0.0.1
   smb ports = $2
   disable netbios = yes
-  server role = standalone server
-  workgroup = WORKGROUP
   pid directory = $s/samba/pid
   lock directory = $s/samba/lock
   state directory = $s/samba/state
   cache directory = $s/samba/cache
   private dir = $s/samba/private
   log file = $s/samba/log/%m.log
-  max log size = 100
   map to guest = Bad User
   guest account = root
   load printers = no
