@@ -289,7 +289,9 @@ TEST_P(KeepsVersionsTest, AnUpdateAndARemovalKeepTheOldEntries) {
   EXPECT_EQ(ReadFile(kept / "a.txt"), "old");
   EXPECT_EQ(WriteSecond(kept / "a.txt"), old_second);
   EXPECT_FALSE(fs::exists(dst / "extra.txt"));
-  if (GetParam() == VolumeKind::kShare) EXPECT_EQ(ReadFile(kept / "extra.txt"), "extra");
+  if (GetParam() == VolumeKind::kShare) {
+    EXPECT_EQ(ReadFile(kept / "extra.txt"), "extra");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, KeepsVersionsTest,
