@@ -139,7 +139,6 @@ TEST_F(CopyWalkTest, MoveDeletesTheSourceFilesItCopiedOrFoundCopied) {
   Put(dst / "current.txt", "same", kBaseTime);
   Put(src / "behind.txt", "old", kBaseTime);
   Put(dst / "behind.txt", "newer", kBaseTime + 5 * kSecond);
-  fs::create_directory(src / "sub");
   Put(src / "sub" / "inner.txt", "inner", kBaseTime);
 
   EXPECT_TRUE(Copy(kModeMove));
@@ -428,11 +427,8 @@ class CopyWalkSwapTest : public WalkTest {
  protected:
   CopyWalkSwapTest() {
     fs::create_directory(swapped_in);
-    fs::create_directories(src / "sub");
-    WriteFile(src / "sub" / "a.txt", "a");
-    WriteFile(src / "sub" / "b.txt", "b");
-    fs::create_directory(src / "later");
-    WriteFile(src / "later" / "c.txt", "c");
+    for (const char* name : {"sub/a.txt", "sub/b.txt", "later/c.txt"})
+      Put(src / name, fs::path(name).stem().string(), kBaseTime);
   }
 
   // POSIX places in the folder it holds (now held/); Windows refuses.
@@ -483,9 +479,7 @@ TEST_F(CopyWalkSwapTest, AFolderSwappedForALinkBeforeItIsOpenedIsSkipped) {
 TEST_F(CopyWalkTest, MoveDeletesNoSourceWhoseFolderWasSwappedForALink) {
   // The link leads to a file of the same name, size and time as the one copied.
   const fs::path other = temp.path() / "other";
-  fs::create_directory(other);
   Put(other / "a.txt", "same", kBaseTime);
-  fs::create_directory(src / "sub");
   Put(src / "sub" / "a.txt", "same", kBaseTime);
   Put(src / "top.txt", "top", kBaseTime);
   if (!MakesLinks()) GTEST_SKIP() << "no folder links on this system";
@@ -514,8 +508,7 @@ TEST_F(CopyWalkTest, MadeFoldersTakeTheSourceFoldersPermissions) {
 }
 
 TEST_F(CopyWalkTest, AFolderNameTheDestinationRefusesIsSkippedWithItsContent) {
-  fs::create_directories(src / "bad dir" / "deeper");
-  WriteFile(src / "bad dir" / "deeper" / "inside.txt", "inside");
+  Put(src / "bad dir" / "deeper" / "inside.txt", "inside", kBaseTime);
   WriteFile(src / "good.txt", "good");
   files.FailOn(FileOp::kMakeFolder, kErrorInvalidName, "bad dir");
   EXPECT_TRUE(Copy());
@@ -533,8 +526,6 @@ TEST_F(CopyWalkTest, NamesThatDifferOnlyInCaseNeverOverwriteEachOther) {
   files.ignores_case = true;
   Put(src / "A.txt", "upper", kBaseTime);
   Put(src / "a.txt", "lower", kBaseTime);
-  fs::create_directories(src / "Docs");
-  fs::create_directories(src / "docs");
   Put(src / "Docs" / "one.txt", "one", kBaseTime);
   Put(src / "docs" / "two.txt", "two", kBaseTime);
   if (Listing(src).size() < 6)
@@ -619,7 +610,6 @@ TEST_F(CopyWalkTest, TimesThatDidNotStickAreSetAgainOrSaidOnce) {
     Put(src / "same.txt", "same bytes", kBaseTime);
     Put(dst / "same.txt", "same bytes", kBaseTime + 3600 * kSecond);
     for (const char* name : {"a.txt", "b.txt", "sub/c.txt"}) {
-      fs::create_directories((src / name).parent_path());
       Put(src / name, std::string("content of ") + name, kBaseTime);
     }
     files.FailOn(FileOp::kTimesKept, kErrorGeneral);  // a share: its name tells nothing
@@ -646,8 +636,6 @@ TEST_F(CopyWalkTest, TheFirstCopyIntoAFolderClearsTheStraysOfEndedRuns) {
     SCOPED_TRACE(static_cast<int>(mode));
     Reset();
     context.pass_started = kBaseTime + 10 * kSecond;
-    fs::create_directories(src / "sub");
-    fs::create_directories(dst / "sub");
     Put(src / "sub" / "new.txt", "new", kBaseTime);
     Put(dst / "sub" / "~larkspan-4242-0.tmp", "half", kBaseTime);
     Put(dst / "sub" / "~larkspan-77-0.tmp", "being written", kBaseTime + 11 * kSecond);

@@ -31,10 +31,8 @@ TEST_F(VersionsWalkTest, AnUpdateAndARemovalTheTrashFailsKeepTheOldEntriesWholeA
     SCOPED_TRACE(trash_answer);
     Reset();
     files.FailOn(FileOp::kRecycle, trash_answer);
-    fs::create_directories(src / "sub");
-    fs::create_directories(dst / "sub" / "gone");
     PutUpdate("sub/a.txt");
-    WriteFile(dst / "sub" / "gone" / "inside.txt", "gone");
+    Put(dst / "sub" / "gone" / "inside.txt", "gone", kBaseTime);
     WriteFile(dst / "extra.txt", "extra");
 
     EXPECT_TRUE(Run(JobOf(kModeMirror, src, dst)));

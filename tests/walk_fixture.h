@@ -94,8 +94,9 @@ class WalkTest : public ::testing::Test {
     return Sorted(lines);
   }
 
-  // Writes a file with a given last-write time.
+  // Writes a file, and the folders it lacks, with a given last-write time.
   static void Put(const fs::path& path, const std::string& content, int64_t time) {
+    fs::create_directories(path.parent_path());
     WriteFile(path, content);
     ASSERT_TRUE(SetWriteTime(path, time)) << path;
   }
