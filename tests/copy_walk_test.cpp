@@ -516,8 +516,7 @@ TEST_F(CopyWalkTest, AFolderNameTheDestinationRefusesIsSkippedWithItsContent) {
             Sorted({"Skipped, name not allowed on the destination: " + (dst / "bad dir").string(),
                     "Copying " + (dst / "good.txt").string()}));
   EXPECT_EQ(context.counts.skipped, 1u);
-  EXPECT_TRUE(context.pass_failed);
-  EXPECT_FALSE(context.medium_failed);
+  EXPECT_TRUE(context.pass_failed && !context.medium_failed);
 }
 
 // On a destination that ignores letter case (as the test tells it), of two
@@ -581,15 +580,17 @@ TEST(EntryRulesTest, TheSameSecondIsJudgedByTheFullSize) {
   source.last_write = kBaseTime + 700 * kMillisecond;
   source.size_high = 1;  // 4 GiB: other than an empty file only in the high word
   const PathInfo same_second{0, kBaseTime + 200 * kMillisecond, 0};
-  EXPECT_EQ(JudgeFile(source, true, same_second, SameSecondRule::kUpdate, kFineTimes),
-            FileVerdict::kUpdate);
-  EXPECT_EQ(JudgeFile(source, true, same_second, SameSecondRule::kConflict, kFineTimes),
-            FileVerdict::kConflict);
-  EXPECT_EQ(JudgeFile(source, true, same_second, SameSecondRule::kLeave, kFineTimes),
-            FileVerdict::kLeave);
   const PathInfo a_second_newer{0, kBaseTime + kSecond, 0};
-  EXPECT_EQ(JudgeFile(source, true, a_second_newer, SameSecondRule::kUpdate, kFineTimes),
-            FileVerdict::kLeave);
+  const struct {
+    const PathInfo& there;
+    SameSecondRule rule;
+    FileVerdict verdict;
+  } kCases[] = {{same_second, SameSecondRule::kUpdate, FileVerdict::kUpdate},
+                {same_second, SameSecondRule::kConflict, FileVerdict::kConflict},
+                {same_second, SameSecondRule::kLeave, FileVerdict::kLeave},
+                {a_second_newer, SameSecondRule::kUpdate, FileVerdict::kLeave}};
+  for (const auto& c : kCases)
+    EXPECT_EQ(JudgeFile(source, true, c.there, c.rule, kFineTimes), c.verdict);
 }
 
 // A share keeps no time a copy is given at first: the walk sets it again by
