@@ -35,11 +35,7 @@ enum class FileOp {
   kKeepOldVersion,  // the keeping of the old file in a replace, by its kept path
   kOpenFolder,
   kOpenSubfolder,
-  kFolderStillAt,
   kCloseFolder,
-  kSameContent,
-  kSetLastWrite,
-  kIgnoresCase,
   kRenameEntry,
   kTimesKept,
   kCount
@@ -136,7 +132,7 @@ class FaultyFileServices : public FileServices {
   }
   bool FolderStillAt(void* folder, const char* path) override {
     uint32_t error = 0;
-    return !Fails(FileOp::kFolderStillAt, path, &error) && inner_.FolderStillAt(folder, path);
+    return !Away(path, &error) && inner_.FolderStillAt(folder, path);
   }
   void CloseFolder(void* folder) override {
     Count(FileOp::kCloseFolder, "");
@@ -149,7 +145,7 @@ class FaultyFileServices : public FileServices {
   // Its path is a's; a comparison that fails finds the files unlike.
   bool SameContent(const char* a, const char* b) override {
     uint32_t error = 0;
-    return !Fails(FileOp::kSameContent, a, &error) && inner_.SameContent(a, b);
+    return !Away(a, &error) && inner_.SameContent(a, b);
   }
   bool ReplaceWithCopy(void* folder, const char* source, const char* destination,
                        const char* keep_old_as, uint32_t* error, bool* at_source) override {
@@ -175,7 +171,7 @@ class FaultyFileServices : public FileServices {
   // path does not stick either, though the call succeeds.
   bool SetLastWrite(const char* path, int64_t last_write) override {
     uint32_t error = 0;
-    if (Fails(FileOp::kSetLastWrite, path, &error)) return false;
+    if (Away(path, &error)) return false;
     return set_times_ignored || inner_.SetLastWrite(path, last_write);
   }
   bool copies_dated_now = false;
@@ -212,7 +208,7 @@ class FaultyFileServices : public FileServices {
   std::optional<TimeKeeping> times_kept;
   bool IgnoresCase(const char* folder, bool may_probe) override {
     uint32_t error = 0;
-    if (Fails(FileOp::kIgnoresCase, folder, &error)) return false;
+    if (Away(folder, &error)) return false;
     return ignores_case ? *ignores_case : inner_.IgnoresCase(folder, may_probe);
   }
   bool RenameEntry(const char* path, const char* new_path) override {

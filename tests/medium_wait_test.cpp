@@ -3,7 +3,6 @@
 // once on a stop, and Mirror removes nothing until its walks are whole again.
 #include <algorithm>
 #include <chrono>
-#include <map>
 #include <string>
 #include <thread>
 
@@ -15,16 +14,6 @@ namespace {
 
 constexpr char kWaiting[] = "Waiting on network path...";
 constexpr uint32_t kIoError = 1117;  // what a stopped server gives on a share
-
-// The files under root by their path below it, with their content.
-std::map<std::string, std::string> ReadTree(const fs::path& root) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file())
-      files[fs::relative(entry.path(), root).generic_string()] = ReadFile(entry.path());
-  }
-  return files;
-}
 
 class MediumWaitTest : public WalkTest {
  protected:
@@ -79,16 +68,14 @@ TEST_F(MediumWaitTest, ADestinationThatComesBackIsWaitedForAndTheJobCompletes) {
     SCOPED_TRACE(c.name);
     Reset();
     if (back_.joinable()) back_.join();
-    context.counts = {};
     context.medium_wait_seconds = 30;
     MakeFiles(6);
     DropAtCopy(c.source ? src : dst, 3, std::chrono::milliseconds(1500));
     EXPECT_TRUE(Run(JobOf(c.mode, src, dst)));  // only once the medium is back
     EXPECT_EQ(Waits(), 1);
-    EXPECT_FALSE(context.pass_failed);
-    EXPECT_FALSE(context.medium_failed);
+    EXPECT_FALSE(context.pass_failed || context.medium_failed);
     EXPECT_EQ(context.counts.copied, 6u);
-    EXPECT_EQ(ReadTree(dst), ReadTree(src));
+    EXPECT_EQ(Listing(dst), Listing(src));
     EXPECT_EQ(LeftoverTemporaries({src, dst}), std::vector<std::string>{});
   }
 }
@@ -102,8 +89,7 @@ TEST_F(MediumWaitTest, AMediumThatStaysAwayEndsThePassAfterTheWait) {
   const auto took = std::chrono::steady_clock::now() - started;
   EXPECT_GE(took, std::chrono::milliseconds(900));
   EXPECT_LT(took, std::chrono::seconds(5));
-  EXPECT_TRUE(context.medium_failed);
-  EXPECT_TRUE(context.pass_failed);
+  EXPECT_TRUE(context.medium_failed && context.pass_failed);
   EXPECT_EQ(Waits(), 1);
   EXPECT_EQ(host.log().back(), "Copy failed 1117 - Aborting");
   EXPECT_EQ(context.counts.copied, 1u);
@@ -153,7 +139,7 @@ TEST_F(MediumWaitTest, MirrorRemovesNothingAfterALossUntilItsWalksRanAgain) {
   EXPECT_EQ(early_removals, 0);
   EXPECT_FALSE(context.pass_failed);
   EXPECT_EQ(context.counts.removed, 3u);
-  EXPECT_EQ(ReadTree(dst), ReadTree(src));
+  EXPECT_EQ(Listing(dst), Listing(src));
 }
 
 }  // namespace

@@ -54,7 +54,6 @@ TEST_F(MirrorCleanTest, RemovesWhatTheSourceLacksAndReportsNewerDestinationFiles
 // pass is another run's, still being written.
 TEST_F(MirrorCleanTest, StrayTemporariesOfEndedRunsGoWithoutALine) {
   context.pass_started = kBaseTime + 10 * kSecond;
-  fs::create_directory(dst / "sub");
   fs::create_directory(src / "sub");
   Put(dst / "sub" / "~larkspan-4242.tmp", "half", kBaseTime);
   Put(dst / "~larkspan-4242-1.tmp", "half", kBaseTime + 9 * kSecond);
@@ -62,9 +61,7 @@ TEST_F(MirrorCleanTest, StrayTemporariesOfEndedRunsGoWithoutALine) {
 
   EXPECT_TRUE(Clean());
   EXPECT_EQ(host.log(), std::vector<std::string>{});
-  EXPECT_FALSE(fs::exists(dst / "sub" / "~larkspan-4242.tmp"));
-  EXPECT_FALSE(fs::exists(dst / "~larkspan-4242-1.tmp"));
-  EXPECT_TRUE(fs::exists(dst / "~larkspan-77.tmp"));
+  EXPECT_EQ(Listing(dst), Sorted({"sub/", "~larkspan-77.tmp=being written"}));
   EXPECT_FALSE(context.pass_failed);
 }
 

@@ -19,7 +19,6 @@ class ReliabilityTest : public WalkTest {
 
   // A file whose content is its own path and a tag: no two files alike.
   static void Make(const fs::path& path, const std::string& tag = "", int64_t time = kBaseTime) {
-    fs::create_directories(path.parent_path());
     Put(path, path.string() + tag, time);
   }
 
@@ -353,7 +352,6 @@ TEST_F(ReliabilityTest, MoveDeletesOnlyDurableCopiesOfUnchangedSources) {
 TEST_F(ReliabilityTest, AMoveCutShortIsFinishedByTheNextRun) {
   for (const fs::path& name : {fs::path("a.txt"), fs::path("sub") / "b.txt"}) {
     Make(src / name);
-    fs::create_directories((dst / name).parent_path());
     Put(dst / name, ReadFile(src / name), kBaseTime);
   }
   Put(src / "differs.txt", "source bytes", kBaseTime);

@@ -53,13 +53,12 @@ TEST(Versions, AVersionPathKeepsThePathBelowTheTop) {
   const std::string top = PathOf({"", "backup"});
   const std::string path = PathOf({top, "a", "b.txt"});
   char out[kPathBufferSize];
-  ASSERT_TRUE(VersionPathFor(path.c_str(), top.size(), "2026-12-08_030509", out));
-  EXPECT_EQ(std::string(out),
-            PathOf({top, ".larkspan-versions", "2026-12-08_030509", "a", "b.txt"}));
-  // A top that ends with its separator, as a root does.
-  ASSERT_TRUE(VersionPathFor(path.c_str(), top.size() + 1, "2026-12-08_030509", out));
-  EXPECT_EQ(std::string(out),
-            PathOf({top, ".larkspan-versions", "2026-12-08_030509", "a", "b.txt"}));
+  // The second: a top that ends with its separator, as a root does.
+  for (const size_t top_length : {top.size(), top.size() + 1}) {
+    ASSERT_TRUE(VersionPathFor(path.c_str(), top_length, "2026-12-08_030509", out));
+    EXPECT_EQ(std::string(out),
+              PathOf({top, ".larkspan-versions", "2026-12-08_030509", "a", "b.txt"}));
+  }
 
   EXPECT_FALSE(VersionPathFor(top.c_str(), top.size(), "2026-12-08_030509", out));
   const std::string fits(kPathBufferSize - 40, 'x');
@@ -133,12 +132,10 @@ class PruneTest : public VersionFoldersTest {
 TEST_F(PruneTest, OnlyDateFoldersOlderThanTheRetentionGo) {
   fs::create_directories(versions / "2026-10-01_120000" / "a");
   WriteFile(versions / "2026-10-01_120000" / "a" / "old.txt", "old");
-  fs::create_directory(versions / "2026-11-08_115959");  // 30 days and a second
-  fs::create_directory(versions / "2026-11-08_120000");  // 30 days exactly
-  fs::create_directory(versions / "2026-12-07_120000");
-  fs::create_directory(versions / "2027-01-01_000000");  // ahead of the clock
-  fs::create_directory(versions / "2026-10-01");
-  fs::create_directory(versions / "notes");
+  // 30 days and a second, 30 days exactly, recent, ahead of the clock, no stamps.
+  for (const char* name : {"2026-11-08_115959", "2026-11-08_120000", "2026-12-07_120000",
+                           "2027-01-01_000000", "2026-10-01", "notes"})
+    fs::create_directory(versions / name);
   WriteFile(versions / "2026-09-01_120000", "a file of the pattern's name");
 
   PruneCounts counts = PruneVersions(files, top.c_str(), 30, now);

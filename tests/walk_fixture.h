@@ -84,8 +84,19 @@ class WalkTest : public ::testing::Test {
     return lines;
   }
 
-  // Writes a file with a given last-write time.
+  // Every entry under root, sorted: a file as "path=content", a folder as "path/".
+  static std::vector<std::string> Listing(const fs::path& root) {
+    std::vector<std::string> lines;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+      const std::string path = fs::relative(entry.path(), root).generic_string();
+      lines.push_back(entry.is_directory() ? path + "/" : path + "=" + ReadFile(entry.path()));
+    }
+    return Sorted(lines);
+  }
+
+  // Writes a file, and the folders it lacks, with a given last-write time.
   static void Put(const fs::path& path, const std::string& content, int64_t time) {
+    fs::create_directories(path.parent_path());
     WriteFile(path, content);
     ASSERT_TRUE(SetWriteTime(path, time)) << path;
   }
