@@ -315,7 +315,8 @@ TEST_P(KeepsVersionsTest, AnUpdateAndARemovalKeepTheOldEntries) {
 INSTANTIATE_TEST_SUITE_P(Volumes, KeepsVersionsTest,
                          ::testing::Values(VolumeKind::kFat32, VolumeKind::kShare), KindOf);
 
-// The console runner (built to wait 3 s for a medium) on one Copy job onto
+// The console runner (built to wait 10 s for a medium, time enough for a
+// server to start again on a busy machine) on one Copy job onto
 // the share, through a drop as DropServerMidRun makes it.
 struct RunnerOutcome {
   int status;
@@ -343,7 +344,7 @@ RunnerOutcome RunThroughADrop(const TempDir& temp, ScratchVolume& share, const f
 // The runner's own wait: a server back within it, exit 0; one away, exit 1.
 TEST_F(ShareTest, TheRunnerWaitsForTheServerAndEndsAsItComesBackOrNot) {
   PutBlocks(src);
-  const RunnerOutcome back = RunThroughADrop(temp, volume, src, dst, std::chrono::seconds(2));
+  const RunnerOutcome back = RunThroughADrop(temp, volume, src, dst, std::chrono::seconds(1));
   EXPECT_EQ(back.status, 0) << back.out;
   EXPECT_NE(back.out.find("Waiting on network path..."), std::string::npos) << back.out;
   EXPECT_EQ(Files(volume.served() / "backup"), Files(src));
