@@ -1,3 +1,5 @@
+#include "run/command_runner.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -9,8 +11,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-
-#include "run/command_runner.h"
 
 extern char** environ;
 
