@@ -98,6 +98,7 @@ constexpr char kUsage[] =
     "     not be saved\n"
     "  2  wrong arguments, or a project that cannot be read or holds no job\n"
     "  3  stopped by Ctrl-C or by the time limit\n"
+    "  4  --last --max-age: no pass finished within the hours asked\n"
     "\n"
     "After each pass that started (not after a dry run), whatever its result,\n"
     "the project's command after the pass runs once the run log's entry is\n"
