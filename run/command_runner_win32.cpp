@@ -5,6 +5,8 @@
 #include <chrono>
 #include <string>
 
+#include "jobs/utf8.h"
+
 namespace {
 
 // How often the output and the process are looked at while it runs.
@@ -49,6 +51,22 @@ std::wstring EnvironmentWith(const std::vector<CommandVariable>& variables) {
     block.append(Wide(variable.name) + L"=" + Wide(variable.value)).push_back(L'\0');
   block.push_back(L'\0');
   return block;
+}
+
+// Console programs (cmd, PowerShell) write in the OEM code page when their
+// output is a pipe: a line that is no UTF-8 is read in it, so the log holds
+// text, not stray bytes.
+std::string AsUtf8(const std::string& line) {
+  if (IsUtf8(line)) return line;
+  const int size = static_cast<int>(line.size());
+  const int wide_length = MultiByteToWideChar(CP_OEMCP, 0, line.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<size_t>(wide_length), L'\0');
+  MultiByteToWideChar(CP_OEMCP, 0, line.data(), size, wide.data(), wide_length);
+  const int length =
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, text.data(), length, nullptr, nullptr);
+  return text;
 }
 
 // Reads what the pipe holds without blocking; false once every writer has
@@ -148,6 +166,7 @@ CommandResult RunCommand(const std::string& command, const std::vector<CommandVa
   CloseHandle(read_end);
   CloseHandle(job);
   output.Finish();
-  result.lines = output.Take();
+  for (const std::string& line : output.Take())
+    result.lines.push_back(AsUtf8(line));
   return result;
 }

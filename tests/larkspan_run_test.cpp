@@ -757,7 +757,8 @@ TEST(LarkspanRunTest, TheSystemdUnitsVerify) {
   }
   TempDir dir;
   const std::string shipped = "ExecStart=/usr/local/bin/larkspan-run ";
-  for (const char* name : {"larkspan-run.service", "larkspan-run.timer"}) {
+  for (const char* name :
+       {"larkspan-run.service", "larkspan-run.timer", "larkspan-run-failed.service"}) {
     std::string text = ReadFile(fs::path(LARKSPAN_CONTRIB_DIR) / name);
     const size_t at = text.find(shipped);
     if (at != std::string::npos) {
@@ -768,7 +769,8 @@ TEST(LarkspanRunTest, TheSystemdUnitsVerify) {
   // A user manager of its own, in the scratch folder.
   EXPECT_EQ(CommandOutput("XDG_RUNTIME_DIR='" + dir.path().string() +
                           "' systemd-analyze --user verify '" + dir.Join("larkspan-run.timer") +
-                          "' '" + dir.Join("larkspan-run.service") + "'"),
+                          "' '" + dir.Join("larkspan-run.service") + "' '" +
+                          dir.Join("larkspan-run-failed.service") + "'"),
             "");
 }
 

@@ -915,3 +915,30 @@ TEST(RunSettingsTest, TextsAndSeconds) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RunSummaryTest, AgesReadAsAPersonSaysThem) {
+  const struct {
+    int64_t seconds;
+    const char* text;
+  } cases[] = {
+      {-3600, "less than a minute ago"},  // a clock set back
+      {59, "less than a minute ago"},
+      {60, "1 minute ago"},
+      {59 * 60 + 59, "59 minutes ago"},
+      {3600, "1 hour ago"},
+      {3600 + 5 * 60, "1 hour 5 minutes ago"},
+      {23 * 3600 + 59 * 60, "23 hours 59 minutes ago"},
+      {24 * 3600 + 59 * 60, "1 day ago"},
+      {51 * 3600, "2 days 3 hours ago"},
+      {400 * 86400 + 3600, "400 days 1 hour ago"},
+  };
+  for (const auto& c : cases) {
+    char text[kAgeSize];
+    FormatAge(c.seconds, text);
+    EXPECT_STREQ(text, c.text) << c.seconds;
+  }
+}
+
+}  // namespace
