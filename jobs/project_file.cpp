@@ -135,8 +135,8 @@ void LeaveOut(FieldReader& reader, const char* record, LeftOutReason reason,
 // line, commas and all. A command never holds a line break, so a lone LF ends
 // it as a CR does. One with a control character, one too long, or any after
 // the first (*seen) is left out; a command that must not run is not guessed at.
-void ReadCommandRecord(FieldReader& reader, const char* record, bool* seen,
-                       TotalsRecord& totals, std::vector<LeftOutJob>& left_out) {
+void ReadCommandRecord(FieldReader& reader, const char* record, bool* seen, TotalsRecord& totals,
+                       std::vector<LeftOutJob>& left_out) {
   const char* end = reader.at;
   while (end < reader.end && *end != '\r' && *end != '\n')
     ++end;
@@ -281,9 +281,9 @@ void DescribeLeftOut(const LeftOutJob& job, char* line, size_t size) {
       job.reason == LeftOutReason::kCommandTooLong || job.reason == LeftOutReason::kSecondCommand) {
     what = "Command";
     std::snprintf(reason, sizeof reason, "%s",
-                  job.reason == LeftOutReason::kSecondCommand ? "a second command"
+                  job.reason == LeftOutReason::kSecondCommand    ? "a second command"
                   : job.reason == LeftOutReason::kCommandTooLong ? "too long"
-                                                                  : "control character");
+                                                                 : "control character");
   } else if (job.reason == LeftOutReason::kCutShort) {
     std::snprintf(reason, sizeof reason, "record cut short");
   } else if (job.reason == LeftOutReason::kOverJobLimit) {

@@ -110,8 +110,9 @@ CommandResult RunCommand(const std::string& command, const std::vector<CommandVa
     }
     if (output_open) {
       pollfd watched{pipe_ends[0], POLLIN, 0};
-      const int wait = exited ? static_cast<int>(left.count())
-                              : static_cast<int>(std::min<int64_t>(left.count(), kExitPollMilliseconds));
+      const int wait =
+          exited ? static_cast<int>(left.count())
+                 : static_cast<int>(std::min<int64_t>(left.count(), kExitPollMilliseconds));
       if (poll(&watched, 1, wait) > 0) {
         char buffer[4096];
         const ssize_t n = read(pipe_ends[0], buffer, sizeof buffer);

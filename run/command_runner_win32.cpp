@@ -13,8 +13,8 @@ namespace {
 constexpr DWORD kPollMilliseconds = 20;
 
 std::wstring Wide(const std::string& text) {
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
+  const int length =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(length), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
   return wide;
@@ -98,8 +98,8 @@ CommandResult RunCommand(const std::string& command, const std::vector<CommandVa
     return result;
   }
   SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-  HANDLE nothing = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               &inherited, OPEN_EXISTING, 0, nullptr);
+  HANDLE nothing = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
+                               OPEN_EXISTING, 0, nullptr);
   // Everything it starts stays in the job, and closing the job ends them all.
   HANDLE job = CreateJobObjectW(nullptr, nullptr);
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
@@ -118,11 +118,11 @@ CommandResult RunCommand(const std::string& command, const std::vector<CommandVa
   std::wstring line = Wide(command);
   std::wstring environment = EnvironmentWith(variables);
   // As written: no shell between the line and the program it names.
-  const BOOL created = job != nullptr &&
-                       CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
-                                      CREATE_NO_WINDOW | CREATE_SUSPENDED |
-                                          CREATE_UNICODE_ENVIRONMENT,
-                                      environment.data(), nullptr, &startup, &process);
+  const BOOL created =
+      job != nullptr &&
+      CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
+                     CREATE_NO_WINDOW | CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT,
+                     environment.data(), nullptr, &startup, &process);
   const DWORD create_error = created ? 0 : GetLastError();
   CloseHandle(write_end);
   if (nothing != INVALID_HANDLE_VALUE) CloseHandle(nothing);

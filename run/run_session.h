@@ -35,9 +35,9 @@ struct RunSession {
 // Window thread. Opens the project at project_path (taken against the current
 // folder): the last pass at a glance when asked, then its jobs into gJobs,
 // each job left out named in a line to host; its numbers into gRun.total_mib
-// and gRunSettings, with options.mass_change and options.after_command; the run log switched on unless
-// a dry run. False when the file is missing or unreadable: no job, and the
-// numbers a project without records has.
+// and gRunSettings, with options.mass_change and options.after_command; the run log switched on
+// unless a dry run. False when the file is missing or unreadable: no job, and the numbers a project
+// without records has.
 bool OpenSession(RunSession& session, const char* project_path, const SessionOptions& options,
                  Host* host);
 

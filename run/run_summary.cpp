@@ -154,9 +154,8 @@ void FormatGlance(const RunSummary& summary, std::time_t now, char (&line)[kSumm
   char age[kAgeSize] = {};
   int64_t seconds = 0;
   if (SecondsSinceStart(summary, now, &seconds)) FormatAge(seconds, age);
-  int at = std::snprintf(line, sizeof line, "Last run %.*s%s%s: %s", kMinuteLength,
-                         summary.started, age[0] != '\0' ? ", " : "", age,
-                         OutcomeText(summary.outcome));
+  int at = std::snprintf(line, sizeof line, "Last run %.*s%s%s: %s", kMinuteLength, summary.started,
+                         age[0] != '\0' ? ", " : "", age, OutcomeText(summary.outcome));
   const EntryCounts& c = summary.counts;
   const struct {
     uint32_t n;

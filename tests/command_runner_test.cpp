@@ -36,7 +36,8 @@ TEST(OutputLinesTest, KeepsTheFirstLinesWhateverThePieces) {
       {"no last line end", {"a\nb"}, {"a", "b"}},
       {"empty lines count", {"\n\nc\n"}, {"", "", "c"}},
       {"nothing", {}, {}},
-      {"a long line is cut", {long_line + "\nnext\n"},
+      {"a long line is cut",
+       {long_line + "\nnext\n"},
        {std::string(kCommandLineLength, 'x'), "next"}},
       {"only the first lines", {many}, first_lines},
   };

@@ -317,9 +317,10 @@ TEST(LarkspanRunTest, HelpAndVersion) {
   TempDir dir;
   const Outcome help = RunToEnd(dir, {"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find(
-                "Usage: larkspan-run [--dry-run] [--allow-mass-change] [--after COMMAND] [PROJECT]"),
-            std::string::npos);
+  EXPECT_NE(
+      help.out.find(
+          "Usage: larkspan-run [--dry-run] [--allow-mass-change] [--after COMMAND] [PROJECT]"),
+      std::string::npos);
   for (const char* text : {"  0  ", "  1  ", "  2  ", "  3  stopped by Ctrl-C", "  4  --last",
                            "--last [--max-age HOURS]", "LARKSPAN_STATUS", "LARKSPAN_SKIPPED",
                            "are neither copied nor removed", "\\xHH", "--allow-mass-change lets"}) {
@@ -497,8 +498,7 @@ TEST(LarkspanRunTest, LastShowsTheLastPassAtAGlance) {
     const Outcome outcome = RunToEnd(dir, {"--last", "p.lpj"});
     EXPECT_EQ(outcome.status, c.status);
     // The age depends on today; --max-age's test looks at it.
-    EXPECT_EQ(std::regex_replace(outcome.out, std::regex(", [0-9a-z ]+ ago: "), ": "),
-              c.out);
+    EXPECT_EQ(std::regex_replace(outcome.out, std::regex(", [0-9a-z ]+ ago: "), ": "), c.out);
   }
 }
 
@@ -534,8 +534,9 @@ TEST(LarkspanRunTest, MaxAgeTellsABackupThatStoppedRunning) {
       {"only failures", SummaryLine(3, "failed") + SummaryLine(1, "stopped"), "", 4,
        ", 1 hour ago: stopped"},
       // An entry written again (the project not saved) counts as its last summary says.
-      {"amended", SummaryLine(2, "finished") + "Error: Project not saved: p.lpj\n" +
-                      SummaryLine(2, "failed"), "", 4, ", 2 hours ago: failed"},
+      {"amended",
+       SummaryLine(2, "finished") + "Error: Project not saved: p.lpj\n" + SummaryLine(2, "failed"),
+       "", 4, ", 2 hours ago: failed"},
       {"finished in the older log", SummaryLine(1, "failed"), SummaryLine(5, "finished"), 1,
        ", 1 hour ago: failed"},
   };
@@ -550,7 +551,8 @@ TEST(LarkspanRunTest, MaxAgeTellsABackupThatStoppedRunning) {
     EXPECT_NE(outcome.out.find(c.shown), std::string::npos) << outcome.out;
   }
   for (const std::vector<std::string>& wrong :
-       {std::vector<std::string>{"--max-age", "24", "p.lpj"}, {"--last", "--max-age", "1.5"},
+       {std::vector<std::string>{"--max-age", "24", "p.lpj"},
+        {"--last", "--max-age", "1.5"},
         {"--last", "--max-age"}}) {
     EXPECT_EQ(RunToEnd(dir, wrong).status, 2);
   }
@@ -589,9 +591,9 @@ TEST(LarkspanRunTest, TheCommandAfterThePassIsHeardNotObeyed) {
                                }),
                 lines.end());
     EXPECT_EQ(lines, c.lines);
-    EXPECT_EQ(ReadFile(dir.path() / "p.lpj"), "O,1,Copy," + dir.Join("in") + "," +
-                                                  dir.Join("out") +
-                                                  "\r\nT,0,0,0\r\nN,echo from the project; exit 5\r\n");
+    EXPECT_EQ(ReadFile(dir.path() / "p.lpj"),
+              "O,1,Copy," + dir.Join("in") + "," + dir.Join("out") +
+                  "\r\nT,0,0,0\r\nN,echo from the project; exit 5\r\n");
     EXPECT_EQ(LastLine(ReadFile(dir.path() / "p.log")), LastLine(outcome.err));
   }
   const Outcome refused = RunToEnd(dir, {"--after", "echo a\x01", "p.lpj"});

@@ -436,8 +436,8 @@ TEST_F(MainDialogTest, APassLeavesItsEntryInTheRunLogShownAtTheNextOpen) {
   ASSERT_TRUE(Open());
   const std::vector<std::string> lines = LogLines(window_);
   ASSERT_EQ(lines.size(), 1u);
-  const std::string glance =
-      "Last run " + log[4].substr(4, 16) + ", less than a minute ago: finished, 2 copied, 3 MiB in 0:0";
+  const std::string glance = "Last run " + log[4].substr(4, 16) +
+                             ", less than a minute ago: finished, 2 copied, 3 MiB in 0:0";
   EXPECT_EQ(lines[0].substr(0, glance.size()), glance);
 }
 

@@ -516,8 +516,12 @@ TEST_F(ProjectFileTest, TheCommandRecordIsTheRestOfItsLine) {
       {"O,1,Copy,a,b\r\nN,T,9,9,9,O,1,Mirror,c,d\r\nT,1,2,3\r\n", "T,9,9,9,O,1,Mirror,c,d", "",
        head + "N,T,9,9,9,O,1,Mirror,c,d\r\n"},
       {head + "N,echo\tdone\nV,30\r\n", "echo\tdone", "", head + "N,echo\tdone\r\n"},
-      {head + "N,echo a\x01" "b\r\n", "",
-       "Error: Command on line 3 left out, control character: N,echo a\x01" "b", head},
+      {head + "N,echo a\x01"
+              "b\r\n",
+       "",
+       "Error: Command on line 3 left out, control character: N,echo a\x01"
+       "b",
+       head},
       {head + "N,first\r\nN,second\r\n", "first",
        "Error: Command on line 4 left out, a second command: N,second", head + "N,first\r\n"},
       {head + too_long, "", "Error: Command on line 3 left out, too long: N,xxx", head},

@@ -871,7 +871,8 @@ TEST_F(RunControlTest, ADryRunStartsNoCommand) {
 #endif
   gContext.dry_run = true;
   StartPassNow(&host);
-  ASSERT_TRUE(Pump([&] { return Idle() && host.Logged("Done."); })) << ::testing::PrintToString(host.log());
+  ASSERT_TRUE(Pump([&] { return Idle() && host.Logged("Done."); }))
+      << ::testing::PrintToString(host.log());
   EXPECT_TRUE(host.Logged("After the pass: " + gRunSettings.after_command));
   EXPECT_FALSE(fs::exists(mark));
   EXPECT_EQ(host.log().back(), "Done.");
