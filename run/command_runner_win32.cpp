@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cwchar>
 #include <string>
 
 #include "jobs/utf8.h"
@@ -53,15 +54,29 @@ std::wstring EnvironmentWith(const std::vector<CommandVariable>& variables) {
   return block;
 }
 
-// Console programs (cmd, PowerShell) write in the OEM code page when their
-// output is a pipe: a line that is no UTF-8 is read in it, so the log holds
-// text, not stray bytes.
+// The system's OEM code page, in which console programs (cmd, PowerShell)
+// write when their output is a pipe. Not GetOEMCP: a program whose manifest
+// asks for UTF-8 (this one) is told UTF-8 there, while the command is not.
+UINT ConsoleCodePage() {
+  wchar_t text[16] = {};
+  DWORD size = sizeof text;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage",
+                   L"OEMCP", RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS) {
+    return CP_OEMCP;
+  }
+  const UINT page = static_cast<UINT>(wcstoul(text, nullptr, 10));
+  return page != 0 ? page : CP_OEMCP;
+}
+
+// A line that is no UTF-8 is read in the console's code page, so the log
+// holds text, not stray bytes.
 std::string AsUtf8(const std::string& line) {
   if (IsUtf8(line)) return line;
+  static const UINT page = ConsoleCodePage();
   const int size = static_cast<int>(line.size());
-  const int wide_length = MultiByteToWideChar(CP_OEMCP, 0, line.data(), size, nullptr, 0);
+  const int wide_length = MultiByteToWideChar(page, 0, line.data(), size, nullptr, 0);
   std::wstring wide(static_cast<size_t>(wide_length), L'\0');
-  MultiByteToWideChar(CP_OEMCP, 0, line.data(), size, wide.data(), wide_length);
+  MultiByteToWideChar(page, 0, line.data(), size, wide.data(), wide_length);
   const int length =
       WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, nullptr, 0, nullptr, nullptr);
   std::string text(static_cast<size_t>(length), '\0');
