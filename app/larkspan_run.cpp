@@ -2,14 +2,18 @@
 // systems without the dialog. It does what Start does, on the same run
 // control, and saves the project as the window does when it closes.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "app/console.h"
 #include "app/console_host.h"
 #include "app/startup.h"
 #include "engine/dry_run_files.h"
+#include "jobs/after_command.h"
 #include "jobs/project_file.h"
 #include "jobs/whole_file.h"
+#include "run/after_pass.h"
 #include "run/countdown.h"
 #include "run/event_loop.h"
 #include "run/run_control.h"
@@ -21,15 +25,18 @@ namespace {
 constexpr int kExitDone = 0;
 constexpr int kExitJobFailed = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitStopped = 3;
 // --last: no complete entry in the run log.
 constexpr int kExitNoRecord = 2;
+// --last --max-age: no pass finished within the hours asked.
+constexpr int kExitStale = 4;
+// Far past any schedule; keeps the seconds well inside 64 bits.
+constexpr long kMaxAgeHoursLimit = 1000000;
 // The loop ticks for the log's flush; the run control's timer counts seconds.
 constexpr int kTicksPerSecond = 1000 / static_cast<int>(kFlushTick.count());
 
 constexpr char kUsage[] =
-    "Usage: larkspan-run [--dry-run] [--allow-mass-change] [PROJECT]\n"
-    "       larkspan-run --last [PROJECT]\n"
+    "Usage: larkspan-run [--dry-run] [--allow-mass-change] [--after COMMAND] [PROJECT]\n"
+    "       larkspan-run --last [--max-age HOURS] [PROJECT]\n"
     "       larkspan-run --help | --version\n"
     "\n"
     "Runs every enabled job of a project once, as Start does in the window: waits\n"
@@ -91,11 +98,30 @@ constexpr char kUsage[] =
     "     not be saved\n"
     "  2  wrong arguments, or a project that cannot be read or holds no job\n"
     "  3  stopped by Ctrl-C or by the time limit\n"
+    "  4  --last --max-age: no pass finished within the hours asked\n"
     "\n"
-    "--last prints the last pass's summary from the end of the run log\n"
-    "(\"Last run 2026-12-07 02:00: finished, 1,234 copied, 3 removed, 152 MiB in\n"
-    "4:12\") and exits 0 when that pass finished, 1 when it failed, was stopped or\n"
-    "reached the time limit, 2 when the log holds no complete entry at its end.\n";
+    "After each pass that started (not after a dry run), whatever its result,\n"
+    "the project's command after the pass runs once the run log's entry is\n"
+    "written (the N record; the window shows and sets it). --after COMMAND runs\n"
+    "COMMAND instead for this run only, and --after \"\" none; neither is saved.\n"
+    "As the pass starts the log shows \"After the pass: COMMAND\". On Linux the\n"
+    "command runs through /bin/sh -c, on Windows as written, without a shell (use\n"
+    "cmd /c or powershell -Command). Its environment holds LARKSPAN_RESULT\n"
+    "(finished, failed, stopped or time limit), LARKSPAN_STATUS (this program's\n"
+    "exit status for that result: 0, 1 or 3), LARKSPAN_SUMMARY (the summary line),\n"
+    "LARKSPAN_SKIPPED (entries skipped), LARKSPAN_LOG (the run log's full path)\n"
+    "and LARKSPAN_PROJECT. After 60 seconds it is ended with everything it\n"
+    "started. Its exit status (\"After the pass: exit 0\") and its first 20 lines\n"
+    "of output go into the run log's entry and the log; it never changes the exit\n"
+    "status. A command holding a control character other than tab is refused.\n"
+    "\n"
+    "--last prints the last pass's summary from the end of the run log, with its\n"
+    "age (\"Last run 2026-12-07 02:00, 2 days 3 hours ago: finished, 1,234\n"
+    "copied, 3 removed, 152 MiB in 4:12\") and exits 0 when that pass finished, 1\n"
+    "when it failed, was stopped or reached the time limit, 2 when the log holds\n"
+    "no complete entry at its end. With --max-age HOURS it exits 4 instead when\n"
+    "the last pass that finished started more than HOURS hours ago, or none did:\n"
+    "a monitor run on its own schedule learns of a backup that stopped running.\n";
 
 // The runner closes the program instead of powering anything down.
 class NoPowerActions : public PowerActions {
@@ -115,8 +141,22 @@ void OnInterrupt() {
 struct Arguments {
   const char* project = nullptr;
   bool last = false;
+  long max_age_hours = -1;  // -1: not asked
   SessionOptions session;
 };
+
+int UsageError(const char* what, const char* argument) {
+  std::fprintf(stderr, "larkspan-run: %s %s\n\n%s", what, argument, kUsage);
+  return kExitUsage;
+}
+
+// Whole hours, digits only.
+bool ReadHours(const char* text, long* hours) {
+  const size_t digits = std::strspn(text, "0123456789");
+  if (digits == 0 || text[digits] != '\0' || digits > 7) return false;
+  *hours = std::strtol(text, nullptr, 10);
+  return *hours <= kMaxAgeHoursLimit;
+}
 
 // -1 when the run goes on; otherwise the exit status (--help, --version, a
 // wrong argument).
@@ -137,38 +177,61 @@ int ReadArguments(int argc, char** argv, Arguments* arguments) {
       arguments->session.dry_run = true;
     } else if (std::strcmp(a, "--allow-mass-change") == 0) {
       arguments->session.mass_change = MassChange::kAllow;
+    } else if (std::strcmp(a, "--after") == 0) {
+      if (++i == argc) return UsageError("missing command after", a);
+      if (const char* fault = AfterCommandFault(argv[i])) {
+        std::fprintf(stderr, "larkspan-run: --after refused: %s\n", fault);
+        return kExitUsage;
+      }
+      arguments->session.after_command = argv[i];
+    } else if (std::strcmp(a, "--max-age") == 0) {
+      if (++i == argc) return UsageError("missing hours after", a);
+      if (!ReadHours(argv[i], &arguments->max_age_hours)) return UsageError("bad hours", argv[i]);
     } else if (a[0] == '-' || arguments->project != nullptr) {
-      std::fprintf(stderr, "larkspan-run: unexpected argument %s\n\n%s", a, kUsage);
-      return kExitUsage;
+      return UsageError("unexpected argument", a);
     } else {
       arguments->project = a;
     }
   }
+  if (arguments->max_age_hours >= 0 && !arguments->last) {
+    return UsageError("--max-age goes with", "--last");
+  }
   return -1;
 }
 
-// --last: the last pass at a glance, and how it ended.
-int ShowLastRun(const char* project) {
-  char line[kSummarySize];
-  RunOutcome outcome;
-  if (!ReadLastRun(project, line, &outcome)) {
+// --max-age: true when a pass finished within the hours; otherwise says when
+// the last one did, if any did.
+bool FinishedWithin(const char* project, long hours, std::time_t now) {
+  RunSummary finished;
+  int64_t seconds = 0;
+  if (!ReadLastFinishedRun(project, &finished)) {
+    std::fprintf(stderr, "larkspan-run: no finished run recorded for %s\n", project);
+    return false;
+  }
+  if (SecondsSinceStart(finished, now, &seconds) && seconds <= hours * int64_t{3600}) return true;
+  char glance[kSummarySize];
+  FormatGlance(finished, now, glance);
+  std::fprintf(stderr, "larkspan-run: older than %ld hours: %s\n", hours, glance);
+  return false;
+}
+
+// --last: the last pass at a glance, and how it ended; with --max-age, first
+// whether the backup still runs.
+int ShowLastRun(const char* project, long max_age_hours) {
+  const std::time_t now = std::time(nullptr);
+  RunSummary last;
+  const bool recorded = ReadLastRun(project, &last);
+  if (recorded) {
+    char line[kSummarySize];
+    FormatGlance(last, now, line);
+    std::printf("%s\n", line);
+  }
+  if (max_age_hours >= 0 && !FinishedWithin(project, max_age_hours, now)) return kExitStale;
+  if (!recorded) {
     std::fprintf(stderr, "larkspan-run: no complete run recorded for %s\n", project);
     return kExitNoRecord;
   }
-  std::printf("%s\n", line);
-  return outcome == RunOutcome::kFinished ? kExitDone : kExitJobFailed;
-}
-
-int ExitStatus(RunOutcome outcome) {
-  switch (outcome) {
-    case RunOutcome::kFinished:
-      return kExitDone;
-    case RunOutcome::kStopped:
-    case RunOutcome::kTimeLimit:
-      return kExitStopped;
-    default:  // failed, or no pass ran
-      return kExitJobFailed;
-  }
+  return last.outcome == RunOutcome::kFinished ? kExitDone : kExitJobFailed;
 }
 
 ConsoleLook LookOfTheConsole() {
@@ -224,7 +287,7 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   SetWorkingDirectoryToExecutable();
-  if (arguments.last) return ShowLastRun(project);
+  if (arguments.last) return ShowLastRun(project, arguments.max_age_hours);
 
   ConsoleHost host(gLoop, LookOfTheConsole());
   gHost = &host;
@@ -258,5 +321,5 @@ int main(int argc, char** argv) {
   const RunOutcome outcome = CloseSession(session);
   if (!session.saved) std::fprintf(stderr, "larkspan-run: cannot save project %s\n", project);
   if (session.summary[0] != '\0') std::fprintf(stderr, "%s\n", session.summary);
-  return ExitStatus(outcome);
+  return RunnerExitStatus(outcome);
 }

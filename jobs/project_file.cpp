@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
+#include "jobs/after_command.h"
 #include "jobs/legacy_code_page.h"
 #include "jobs/utf8.h"
 
@@ -129,12 +131,38 @@ void LeaveOut(FieldReader& reader, const char* record, LeftOutReason reason,
   left_out.push_back(job);
 }
 
+// The command of an N record, from where the reader stands: the rest of the
+// line, commas and all. A command never holds a line break, so a lone LF ends
+// it as a CR does. One with a control character, one too long, or any after
+// the first (*seen) is left out; a command that must not run is not guessed at.
+void ReadCommandRecord(FieldReader& reader, const char* record, bool* seen, TotalsRecord& totals,
+                       std::vector<LeftOutJob>& left_out) {
+  const char* end = reader.at;
+  while (end < reader.end && *end != '\r' && *end != '\n')
+    ++end;
+  const std::string_view command(reader.at, static_cast<size_t>(end - reader.at));
+  reader.at = end;
+  if (reader.at < reader.end && *reader.at == '\r') ++reader.at;
+  if (reader.at < reader.end && *reader.at == '\n') ++reader.at;
+  if (*seen) {
+    LeaveOut(reader, record, LeftOutReason::kSecondCommand, left_out);
+  } else if (command.size() > kAfterCommandMaxLength) {
+    LeaveOut(reader, record, LeftOutReason::kCommandTooLong, left_out);
+  } else if (AfterCommandFault(command) != nullptr) {
+    LeaveOut(reader, record, LeftOutReason::kCommandControlCharacter, left_out);
+  } else {
+    totals.after_command.assign(command);
+  }
+  *seen = true;
+}
+
 // Reads records until the text or memory runs out. Jobs past the cap are read
 // and left out, so that a totals record after them still counts.
 void ReadRecords(FieldReader& reader, JobList& jobs, TotalsRecord& totals,
                  std::vector<LeftOutJob>& left_out) {
   char scratch[kScratchSize];
   JobRecord beyond_cap;
+  bool command_seen = false;
   while (reader.at < reader.end) {
     const bool room = jobs.count < kMaxProjectJobs;
     if (room && !ReserveSlot(jobs)) return;
@@ -165,6 +193,8 @@ void ReadRecords(FieldReader& reader, JobList& jobs, TotalsRecord& totals,
       totals.end_option = ParseNumber(scratch);
       if (!ReadField(reader, scratch, sizeof scratch)) return;
       totals.time_limit = ParseNumber(scratch);
+    } else if (scratch[0] == 'N') {
+      ReadCommandRecord(reader, record, &command_seen, totals, left_out);
     } else if (scratch[0] == 'V') {
       if (!ReadField(reader, scratch, sizeof scratch)) return;
       // Days that are no plain number never turn the versions off.
@@ -199,6 +229,13 @@ void AppendTotalsLines(std::string& text, const TotalsRecord& totals) {
   AppendLine(text, line, std::snprintf(line, sizeof line, "V,%d\r\n", totals.keep_versions_days));
 }
 
+// The command record, when a command is set. Not bounded by the line buffer:
+// a command cut short would run something else.
+void AppendCommandLine(std::string& text, const TotalsRecord& totals) {
+  if (totals.after_command.empty()) return;
+  text.append("N,").append(totals.after_command).append("\r\n");
+}
+
 // True when saving what was loaded gives back text: the same job lines, then
 // the totals record (and a versions record) as a save writes the numbers
 // read, or none (a save only adds it). Those numbers are what a save is meant
@@ -208,6 +245,7 @@ bool SavesAsRead(const std::string& text, const JobList& jobs, const TotalsRecor
   AppendJobLines(saved, jobs);
   if (text == saved) return true;
   AppendTotalsLines(saved, totals);
+  AppendCommandLine(saved, totals);
   return text == saved;
 }
 
@@ -238,14 +276,22 @@ bool KeepBackup(WholeFiles& files, const char* path) {
 void DescribeLeftOut(const LeftOutJob& job, char* line, size_t size) {
   char reason[48] = "path too long";
   const char* later = "";
-  if (job.reason == LeftOutReason::kCutShort) {
+  const char* what = "Job";
+  if (job.reason == LeftOutReason::kCommandControlCharacter ||
+      job.reason == LeftOutReason::kCommandTooLong || job.reason == LeftOutReason::kSecondCommand) {
+    what = "Command";
+    std::snprintf(reason, sizeof reason, "%s",
+                  job.reason == LeftOutReason::kSecondCommand    ? "a second command"
+                  : job.reason == LeftOutReason::kCommandTooLong ? "too long"
+                                                                 : "control character");
+  } else if (job.reason == LeftOutReason::kCutShort) {
     std::snprintf(reason, sizeof reason, "record cut short");
   } else if (job.reason == LeftOutReason::kOverJobLimit) {
     std::snprintf(reason, sizeof reason, "over %d jobs", kMaxProjectJobs);
     later = " and every job after it";
   }
-  std::snprintf(line, size, "Error: Job on line %d%s left out, %s: %s", job.line, later, reason,
-                job.text);
+  std::snprintf(line, size, "Error: %s on line %d%s left out, %s: %s", what, job.line, later,
+                reason, job.text);
 }
 
 bool LoadProject(const char* path, JobList& jobs, TotalsRecord& totals, ProjectState& state,
@@ -292,5 +338,6 @@ bool SaveProject(const char* path, const JobList& jobs, const TotalsRecord& tota
   std::string text;
   AppendJobLines(text, jobs);
   AppendTotalsLines(text, totals);
+  AppendCommandLine(text, totals);
   return WriteFileSafely(files, path, text.data(), text.size());
 }

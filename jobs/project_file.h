@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "jobs/job_list.h"
@@ -25,6 +26,9 @@ struct TotalsRecord {
   int32_t end_option = 0;
   int32_t time_limit = 0;
   int32_t keep_versions_days = kDefaultKeepVersionsDays;
+  // The command run after each pass ("N,command", the rest of its line,
+  // written after the totals only when set); empty for none.
+  std::string after_command = {};
 };
 
 // Why a job record of the file was not loaded.
@@ -32,12 +36,18 @@ enum class LeftOutReason {
   kPathTooLong,   // its source or destination does not fit its field
   kCutShort,      // the file ends inside the record
   kOverJobLimit,  // it comes after the first kMaxProjectJobs jobs
+  // The N record's command: one the system would not run as written, or a
+  // second one (which of two was meant cannot be told).
+  kCommandControlCharacter,
+  kCommandTooLong,
+  kSecondCommand,
 };
 
 constexpr size_t kLeftOutTextSize = 100;
 constexpr size_t kLeftOutLineSize = 192;
 
-// A job record of the file that is not in the job list.
+// A job record of the file that is not in the job list, or a command record
+// not taken.
 struct LeftOutJob {
   LeftOutReason reason;
   int line;  // the line of the file its record begins on, counting from 1
@@ -78,5 +88,6 @@ bool SaveProject(const char* path, const JobList& jobs, const TotalsRecord& tota
                  ProjectState& state, WholeFiles& files = DefaultWholeFiles());
 
 // The log line that names a job left out at load, for instance
-// "Error: Job on line 3 left out, path too long: O,1,Copy,...".
+// "Error: Job on line 3 left out, path too long: O,1,Copy,...", or for a
+// command "Error: Command on line 5 left out, control character: N,...".
 void DescribeLeftOut(const LeftOutJob& job, char* line, size_t size);

@@ -43,6 +43,7 @@ uint32_t CopyPass(void* argument) {
   gRun.total_mib = context.done_mib;
   context.AppendLog("Done.");
   RecordPassEnd(context);
+  RunPassCommand(context);
   FinishWorker(kPassWorker);
   if (gRunSettings.end_option != kEndNone) gCountdown = kEndCountdownSeconds;
   return 0;

@@ -211,6 +211,11 @@ void OnStartPass(Host* host) {
   gRun.time_limit_armed = seconds > 0;
   gRun.time_limit_reached = false;
   BeginRunLogEntry(host);
+  // Whoever runs a project sees what it will start.
+  gRun.pass_after_command = gRunSettings.after_command;
+  if (!gRun.pass_after_command.empty()) {
+    gContext.AppendLog((kAfterPassPrefix + gRun.pass_after_command).c_str());
+  }
   gRun.pass_jobs.clear();
   for (int i = 0; i < gJobs.count; ++i)
     gRun.pass_jobs.push_back(*gJobs.slots[i]);
@@ -273,4 +278,9 @@ void RecordPassEnd(const WorkerContext& context) {
   }
   gRun.outcome = outcome;
   EndRunLogEntry(context, outcome);
+}
+
+void RunPassCommand(WorkerContext& context) {
+  if (gRun.pass_after_command.empty() || context.dry_run) return;
+  RunAfterPass(context, gRun.pass_after_command, gRun.outcome, gRun.after_pass_milliseconds);
 }

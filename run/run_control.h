@@ -5,11 +5,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "engine/host.h"
 #include "engine/worker_context.h"
 #include "jobs/job_list.h"
+#include "run/after_pass.h"
 #include "run/run_summary.h"
 #include "run/threads.h"
 
@@ -32,6 +34,9 @@ struct RunState {
   // The jobs of the running pass, copied as it starts: edits in the window
   // never reach a pass half-way.
   std::vector<JobRecord> pass_jobs;
+  // The command after the running pass, copied as it starts, and its time.
+  std::string pass_after_command;
+  std::atomic<uint32_t> after_pass_milliseconds{kAfterPassSeconds * 1000};
   // The running pass armed a time limit; the countdown ran out on it.
   std::atomic<bool> time_limit_armed{false};
   std::atomic<bool> time_limit_reached{false};
@@ -55,8 +60,8 @@ void StartWatcher(Host* host);
 void StartPassNow(Host* host);
 // MSG_START_PASS: clears the log and the pass's counts, sets the pass's
 // versions stamp, retention and mass-change choice from the run settings,
-// arms the time limit, begins the run log's entry, starts the pass on a copy
-// of the jobs.
+// arms the time limit, begins the run log's entry and names the command after
+// the pass in it, starts the pass on a copy of the jobs and the command.
 void OnStartPass(Host* host);
 // The Stop button.
 void StopRequested();
@@ -78,6 +83,10 @@ void NoteCountdownEnded();
 // failure first, then the time limit, then a stop) and ends the run log's
 // entry with it.
 void RecordPassEnd(const WorkerContext& context);
+// After RecordPassEnd, on the pass's thread while it still holds its slot (so
+// the end option waits for it): the pass's command, unless none is set or the
+// pass was a dry run.
+void RunPassCommand(WorkerContext& context);
 
 enum WorkerKind { kPassWorker, kWatcherWorker };
 // A worker's last act, one step under the lock both workers and closing

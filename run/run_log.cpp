@@ -145,16 +145,26 @@ class RunLog : public LogSink {
     if (report != nullptr) ReportUnwritten(report);
   }
 
-  void Amend(const char* line, RunOutcome outcome) {
+  void Amend(const std::vector<std::string>& lines, RunOutcome outcome) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (in_entry_ || !has_summary_) return;
     summary_.outcome = outcome;
     if (!on_ || !known_) return;
     std::FILE* file = OpenForAppend(path_, buffer_);
     if (file == nullptr) return;
-    PutEscaped(line, file);
-    std::fputc('\n', file);
+    for (const std::string& line : lines) {
+      PutEscaped(line.c_str(), file);
+      std::fputc('\n', file);
+    }
     WriteSummary(file);
+  }
+
+  bool Paths(std::string* project, std::string* log) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!on_ || !known_) return false;
+    *project = project_;
+    *log = path_;
+    return true;
   }
 
   bool Summary(char (&line)[kSummarySize]) {
@@ -260,15 +270,19 @@ void EndRunLogEntry(const WorkerContext& context, RunOutcome outcome) {
   gRunLog.End(context, outcome);
 }
 
-void AmendLastRunLogEntry(const char* line, RunOutcome outcome) {
-  gRunLog.Amend(line, outcome);
+void AmendLastRunLogEntry(const std::vector<std::string>& lines, RunOutcome outcome) {
+  gRunLog.Amend(lines, outcome);
+}
+
+bool RunLogPaths(std::string* project, std::string* log) {
+  return gRunLog.Paths(project, log);
 }
 
 bool LastRunSummary(char (&line)[kSummarySize]) {
   return gRunLog.Summary(line);
 }
 
-bool ReadLastRun(const char* project_path, char (&line)[kSummarySize], RunOutcome* outcome) {
+bool ReadLastRun(const char* project_path, RunSummary* summary) {
   char project[kPathBufferSize];
   char path[kLogPathSize];
   if (!LogPathOf(project_path, project, path)) return false;
@@ -285,9 +299,50 @@ bool ReadLastRun(const char* project_path, char (&line)[kSummarySize], RunOutcom
   if (n > 0 && tail[n - 1] == '\r') tail[--n] = '\0';
   const char* last = std::strrchr(tail, '\n');
   if (last == nullptr && !from_start) return false;
-  RunSummary summary;
-  if (!ParseSummary(last != nullptr ? last + 1 : tail, &summary)) return false;
-  FormatGlance(summary, line);
-  *outcome = summary.outcome;
-  return true;
+  return ParseSummary(last != nullptr ? last + 1 : tail, summary);
+}
+
+namespace {
+
+// The last summary in the log at path that says finished. An entry's summary
+// written again (amended) counts, not the one before it.
+bool LastFinishedIn(const char* path, RunSummary* summary) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) return false;
+  std::string text;
+  char block[kWriteBufferSize];
+  for (size_t n; (n = std::fread(block, 1, sizeof block, file)) > 0;)
+    text.append(block, n);
+  std::fclose(file);
+  char amended[kTimeStampSize] = {};
+  size_t end = text.size();
+  while (end > 0) {
+    const size_t start = text.rfind('\n', end - 1);
+    const size_t from = start == std::string::npos ? 0 : start + 1;
+    std::string line = text.substr(from, end - from);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    RunSummary read;
+    if (ParseSummary(line.c_str(), &read) && std::strcmp(read.started, amended) != 0) {
+      if (read.outcome == RunOutcome::kFinished) {
+        *summary = read;
+        return true;
+      }
+      std::memcpy(amended, read.started, sizeof amended);
+    }
+    if (start == std::string::npos) break;
+    end = start;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool ReadLastFinishedRun(const char* project_path, RunSummary* summary) {
+  char project[kPathBufferSize];
+  char path[kLogPathSize];
+  if (!LogPathOf(project_path, project, path)) return false;
+  if (LastFinishedIn(path, summary)) return true;
+  char old[kLogPathSize + sizeof kOldLogSuffix];
+  std::snprintf(old, sizeof old, "%s%s", path, kOldLogSuffix);
+  return LastFinishedIn(old, summary);
 }

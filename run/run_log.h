@@ -7,6 +7,9 @@
 // says so, once per pass.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "engine/host.h"
 #include "engine/worker_context.h"
 #include "run/run_summary.h"
@@ -35,14 +38,20 @@ void EndRunLogEntry(const WorkerContext& context, RunOutcome outcome);
 // The summary line of the last entry ended since the log was switched on;
 // false when none was.
 bool LastRunSummary(char (&line)[kSummarySize]);
-// Something learned after the last entry ended that changes how its run
-// ended (a project that could not be saved): appends line, then the entry's
-// summary again with outcome, so that the log still ends with the summary
-// that counts. Nothing to the file when no entry has ended since the log was
-// switched on, or while an entry is open.
-void AmendLastRunLogEntry(const char* line, RunOutcome outcome);
+// Something learned after the last entry ended (the command after the pass,
+// a project that could not be saved, which changes how its run ended):
+// appends lines, then the entry's summary again with outcome, so that the log
+// still ends with the summary that counts. Nothing to the file when no entry
+// has ended since the log was switched on, or while an entry is open.
+void AmendLastRunLogEntry(const std::vector<std::string>& lines, RunOutcome outcome);
+// The project's and the log's absolute paths while the log is on; false when
+// it is off or its path could not be had.
+bool RunLogPaths(std::string* project, std::string* log);
 
-// The last pass at a glance (FormatGlance) and how it ended, read from the
-// end of the log file of the project at project_path. False when there is no
-// file, or it does not end with a complete entry.
-bool ReadLastRun(const char* project_path, char (&line)[kSummarySize], RunOutcome* outcome);
+// The last pass's summary, read from the end of the log file of the project
+// at project_path. False when there is no file, or it does not end with a
+// complete entry.
+bool ReadLastRun(const char* project_path, RunSummary* summary);
+// The summary of the last pass that finished, from the log or, when it holds
+// none, from the log it replaced ("<log>.1"). False when neither holds one.
+bool ReadLastFinishedRun(const char* project_path, RunSummary* summary);

@@ -15,6 +15,9 @@ struct SessionOptions {
   // The last pass at a glance, as the window shows it when it opens.
   bool last_run_glance = false;
   MassChange mass_change = MassChange::kRefuse;
+  // The command after each pass for this session instead of the project's
+  // (an empty one: none); never saved. nullptr keeps the project's.
+  const char* after_command = nullptr;
 };
 
 struct RunSession {
@@ -22,6 +25,9 @@ struct RunSession {
   SessionOptions options;
   ProjectState state;
   bool saved = true;  // false once a save has failed
+  // The project's own command, saved back when options.after_command stood in
+  // for it.
+  std::string project_command = {};
   // Once closed, the summary line of the session's last pass; empty if none.
   char summary[kSummarySize] = {};
 };
@@ -29,9 +35,9 @@ struct RunSession {
 // Window thread. Opens the project at project_path (taken against the current
 // folder): the last pass at a glance when asked, then its jobs into gJobs,
 // each job left out named in a line to host; its numbers into gRun.total_mib
-// and gRunSettings, with options.mass_change; the run log switched on unless
-// a dry run. False when the file is missing or unreadable: no job, and the
-// numbers a project without records has.
+// and gRunSettings, with options.mass_change and options.after_command; the run log switched on
+// unless a dry run. False when the file is missing or unreadable: no job, and the numbers a project
+// without records has.
 bool OpenSession(RunSession& session, const char* project_path, const SessionOptions& options,
                  Host* host);
 

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "engine/mass_change.h"
 #include "jobs/project_file.h"
@@ -26,6 +27,9 @@ struct RunSettings {
   // The project's versions retention in days (its V record); 0: keep none.
   std::atomic<int32_t> keep_versions_days{kDefaultKeepVersionsDays};
   std::atomic<MassChange> mass_change{MassChange::kRefuse};
+  // The command after each pass (the project's N record, or the runner's
+  // --after); empty for none. Window thread only: a pass takes a copy.
+  std::string after_command;
 };
 
 extern RunSettings gRunSettings;

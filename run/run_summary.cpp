@@ -102,9 +102,60 @@ bool ParseSummary(const char* line, RunSummary* summary) {
   return *at == '\0' || c.mass_refused > 0;
 }
 
-void FormatGlance(const RunSummary& summary, char (&line)[kSummarySize]) {
-  int at = std::snprintf(line, sizeof line, "Last run %.*s: %s", kMinuteLength, summary.started,
-                         OutcomeText(summary.outcome));
+namespace {
+
+// "1 day" or "3 days" at text[at], after a space unless it is the first.
+int AppendUnit(char (&text)[kAgeSize], int at, int64_t n, const char* unit) {
+  return at + std::snprintf(text + at, sizeof text - at, "%s%lld %s%s", at > 0 ? " " : "",
+                            static_cast<long long>(n), unit, n == 1 ? "" : "s");
+}
+
+}  // namespace
+
+bool SecondsSinceStart(const RunSummary& summary, std::time_t now, int64_t* seconds) {
+  std::tm local{};
+  if (std::sscanf(summary.started, "%d-%d-%d %d:%d:%d", &local.tm_year, &local.tm_mon,
+                  &local.tm_mday, &local.tm_hour, &local.tm_min, &local.tm_sec) != 6) {
+    return false;
+  }
+  local.tm_year -= 1900;
+  local.tm_mon -= 1;
+  local.tm_isdst = -1;
+  const std::time_t started = std::mktime(&local);
+  if (started == static_cast<std::time_t>(-1)) return false;
+  *seconds = static_cast<int64_t>(std::difftime(now, started));
+  return true;
+}
+
+void FormatAge(int64_t seconds, char (&text)[kAgeSize]) {
+  text[0] = '\0';
+  // A clock set back shows a pass from the future as just run.
+  if (seconds < 60) {
+    std::snprintf(text, sizeof text, "less than a minute ago");
+    return;
+  }
+  const int64_t minutes = seconds / 60;
+  const int64_t hours = minutes / 60;
+  const int64_t days = hours / 24;
+  int at = 0;
+  if (days > 0) {
+    at = AppendUnit(text, at, days, "day");
+    if (hours % 24 > 0) at = AppendUnit(text, at, hours % 24, "hour");
+  } else if (hours > 0) {
+    at = AppendUnit(text, at, hours, "hour");
+    if (minutes % 60 > 0) at = AppendUnit(text, at, minutes % 60, "minute");
+  } else {
+    at = AppendUnit(text, at, minutes, "minute");
+  }
+  std::snprintf(text + at, sizeof text - at, " ago");
+}
+
+void FormatGlance(const RunSummary& summary, std::time_t now, char (&line)[kSummarySize]) {
+  char age[kAgeSize] = {};
+  int64_t seconds = 0;
+  if (SecondsSinceStart(summary, now, &seconds)) FormatAge(seconds, age);
+  int at = std::snprintf(line, sizeof line, "Last run %.*s%s%s: %s", kMinuteLength, summary.started,
+                         age[0] != '\0' ? ", " : "", age, OutcomeText(summary.outcome));
   const EntryCounts& c = summary.counts;
   const struct {
     uint32_t n;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 
 #include "engine/worker_context.h"
 
@@ -31,7 +32,15 @@ struct RunSummary {
 void FormatSummary(const RunSummary& summary, char (&line)[kSummarySize]);
 // A summary line read back; false when line is none.
 bool ParseSummary(const char* line, RunSummary* summary);
-// The line that shows it at a glance, to the minute, counts of 0 left out:
-// "Last run 2026-12-07 02:00: finished, 1,234 copied, 3 removed, 152 MiB in
-// 4:12".
-void FormatGlance(const RunSummary& summary, char (&line)[kSummarySize]);
+// The line that shows it at a glance, to the minute, with its age at now,
+// counts of 0 left out: "Last run 2026-12-07 02:00, 2 days 3 hours ago:
+// finished, 1,234 copied, 3 removed, 152 MiB in 4:12". A stamp that names no
+// time leaves the age out.
+void FormatGlance(const RunSummary& summary, std::time_t now, char (&line)[kSummarySize]);
+// The seconds from the pass's start (local time) to now; false when its stamp
+// names no time.
+bool SecondsSinceStart(const RunSummary& summary, std::time_t now, int64_t* seconds);
+// An age, to the hour from a day on, to the minute below: "2 days 3 hours
+// ago", "1 hour 5 minutes ago", "4 minutes ago", "less than a minute ago".
+constexpr size_t kAgeSize = 48;
+void FormatAge(int64_t seconds, char (&text)[kAgeSize]);

@@ -9,8 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <regex>
 #include <set>
@@ -315,9 +317,12 @@ TEST(LarkspanRunTest, HelpAndVersion) {
   TempDir dir;
   const Outcome help = RunToEnd(dir, {"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("Usage: larkspan-run [--dry-run] [--allow-mass-change] [PROJECT]"),
-            std::string::npos);
-  for (const char* text : {"  0  ", "  1  ", "  2  ", "  3  stopped by Ctrl-C",
+  EXPECT_NE(
+      help.out.find(
+          "Usage: larkspan-run [--dry-run] [--allow-mass-change] [--after COMMAND] [PROJECT]"),
+      std::string::npos);
+  for (const char* text : {"  0  ", "  1  ", "  2  ", "  3  stopped by Ctrl-C", "  4  --last",
+                           "--last [--max-age HOURS]", "LARKSPAN_STATUS", "LARKSPAN_SKIPPED",
                            "are neither copied nor removed", "\\xHH", "--allow-mass-change lets"}) {
     EXPECT_NE(help.out.find(text), std::string::npos) << text;
   }
@@ -458,7 +463,8 @@ TEST(LarkspanRunTest, EachPassAppendsItsEntryToTheRunLog) {
   const Outcome last = RunToEnd(dir, {"--last", "p.lpj"});
   EXPECT_EQ(last.status, 1);
   EXPECT_TRUE(std::regex_match(
-      last.out, std::regex("Last run " + kStamp + R"(: failed, 1 skipped, 1 MiB in 0:0\d\n)")))
+      last.out, std::regex("Last run " + kStamp +
+                           R"(, less than a minute ago: failed, 1 skipped, 1 MiB in 0:0\d\n)")))
       << last.out;
 }
 
@@ -491,8 +497,108 @@ TEST(LarkspanRunTest, LastShowsTheLastPassAtAGlance) {
     if (!c.log.empty()) WriteFile(dir.path() / "p.log", before + c.log);
     const Outcome outcome = RunToEnd(dir, {"--last", "p.lpj"});
     EXPECT_EQ(outcome.status, c.status);
-    EXPECT_EQ(outcome.out, c.out);
+    // The age depends on today; --max-age's test looks at it.
+    EXPECT_EQ(std::regex_replace(outcome.out, std::regex(", [0-9a-z ]+ ago: "), ": "), c.out);
   }
+}
+
+// The local stamp of a pass that started hours ago.
+std::string StampHoursAgo(int hours) {
+  const std::time_t then = std::time(nullptr) - hours * 3600;
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&then));
+  return text;
+}
+
+std::string SummaryLine(int hours_ago, const char* outcome) {
+  return "Run " + StampHoursAgo(hours_ago) + ": " + outcome +
+         ", 1 copied, 0 updated, 0 removed, 0 skipped, 1 MiB in 0:01\n";
+}
+
+// --max-age: 4 when no pass finished within the hours, whatever came after;
+// otherwise --last's own answer.
+TEST(LarkspanRunTest, MaxAgeTellsABackupThatStoppedRunning) {
+  TempDir dir;
+  const struct {
+    const char* name;
+    std::string log;
+    std::string old_log;  // "p.log.1", the log the current one replaced
+    int status;
+    std::string shown;
+  } cases[] = {
+      {"no log", "", "", 4, ""},
+      {"fresh", SummaryLine(2, "finished"), "", 0, ", 2 hours ago: finished"},
+      {"stale", SummaryLine(51, "finished"), "", 4, ", 2 days 3 hours ago: finished"},
+      {"fresh but failed since", SummaryLine(3, "finished") + SummaryLine(1, "failed"), "", 1,
+       ", 1 hour ago: failed"},
+      {"only failures", SummaryLine(3, "failed") + SummaryLine(1, "stopped"), "", 4,
+       ", 1 hour ago: stopped"},
+      // An entry written again (the project not saved) counts as its last summary says.
+      {"amended",
+       SummaryLine(2, "finished") + "Error: Project not saved: p.lpj\n" + SummaryLine(2, "failed"),
+       "", 4, ", 2 hours ago: failed"},
+      {"finished in the older log", SummaryLine(1, "failed"), SummaryLine(5, "finished"), 1,
+       ", 1 hour ago: failed"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(dir.path() / "p.log");
+    fs::remove(dir.path() / "p.log.1");
+    if (!c.log.empty()) WriteFile(dir.path() / "p.log", c.log);
+    if (!c.old_log.empty()) WriteFile(dir.path() / "p.log.1", c.old_log);
+    const Outcome outcome = RunToEnd(dir, {"--last", "--max-age", "24", "p.lpj"});
+    EXPECT_EQ(outcome.status, c.status) << outcome.err;
+    EXPECT_NE(outcome.out.find(c.shown), std::string::npos) << outcome.out;
+  }
+  for (const std::vector<std::string>& wrong :
+       {std::vector<std::string>{"--max-age", "24", "p.lpj"},
+        {"--last", "--max-age", "1.5"},
+        {"--last", "--max-age"}}) {
+    EXPECT_EQ(RunToEnd(dir, wrong).status, 2);
+  }
+}
+
+// The command after the pass: --after stands in for the project's for one
+// run and is never saved; one that fails changes no exit status; one holding
+// a control character is refused.
+TEST(LarkspanRunTest, TheCommandAfterThePassIsHeardNotObeyed) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "in");
+  fs::create_directories(dir.path() / "out");
+  WriteFile(dir.path() / "in" / "a", "x");
+  const std::string project = "O,1,Copy," + dir.Join("in") + "," + dir.Join("out") +
+                              "\r\nT,0,0,0\r\nN,echo from the project; exit 5\r\n";
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> lines;  // in the output, in order
+  } cases[] = {
+      {{"p.lpj"},
+       {"After the pass: echo from the project; exit 5", "Done.", "  from the project",
+        "After the pass: exit 5"}},
+      {{"--after", "echo instead; exit 9", "p.lpj"},
+       {"After the pass: echo instead; exit 9", "Done.", "  instead", "After the pass: exit 9"}},
+      {{"--after", "", "p.lpj"}, {"Done."}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    WriteFile(dir.path() / "p.lpj", project);
+    const Outcome outcome = RunToEnd(dir, c.args);
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    std::vector<std::string> lines = Lines(outcome.out);
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                               [](const std::string& line) {
+                                 return line.starts_with("Copying") || line.starts_with("Waiting");
+                               }),
+                lines.end());
+    EXPECT_EQ(lines, c.lines);
+    EXPECT_EQ(ReadFile(dir.path() / "p.lpj"),
+              "O,1,Copy," + dir.Join("in") + "," + dir.Join("out") +
+                  "\r\nT,0,0,0\r\nN,echo from the project; exit 5\r\n");
+    EXPECT_EQ(LastLine(ReadFile(dir.path() / "p.log")), LastLine(outcome.err));
+  }
+  const Outcome refused = RunToEnd(dir, {"--after", "echo a\x01", "p.lpj"});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find("control character"), std::string::npos) << refused.err;
 }
 
 // A log that cannot be written, from the start (a folder in its place) or
@@ -653,7 +759,8 @@ TEST(LarkspanRunTest, TheSystemdUnitsVerify) {
   }
   TempDir dir;
   const std::string shipped = "ExecStart=/usr/local/bin/larkspan-run ";
-  for (const char* name : {"larkspan-run.service", "larkspan-run.timer"}) {
+  for (const char* name :
+       {"larkspan-run.service", "larkspan-run.timer", "larkspan-run-failed.service"}) {
     std::string text = ReadFile(fs::path(LARKSPAN_CONTRIB_DIR) / name);
     const size_t at = text.find(shipped);
     if (at != std::string::npos) {
@@ -664,7 +771,8 @@ TEST(LarkspanRunTest, TheSystemdUnitsVerify) {
   // A user manager of its own, in the scratch folder.
   EXPECT_EQ(CommandOutput("XDG_RUNTIME_DIR='" + dir.path().string() +
                           "' systemd-analyze --user verify '" + dir.Join("larkspan-run.timer") +
-                          "' '" + dir.Join("larkspan-run.service") + "'"),
+                          "' '" + dir.Join("larkspan-run.service") + "' '" +
+                          dir.Join("larkspan-run-failed.service") + "'"),
             "");
 }
 

@@ -315,6 +315,36 @@ TEST_F(MainDialogTest, AJobLeftOutAtLoadIsNamedInTheLog) {
       std::vector<std::string>{"Error: Job on line 2 left out, record cut short: O,1,Copy,C:\\b"});
 }
 
+// The command after the pass: shown from the project, set and cleared in its
+// box, and saved when the window closes.
+TEST_F(MainDialogTest, TheCommandBoxShowsSetsAndClearsTheCommand) {
+  const std::string jobs = "O,1,Copy,C:\\a,D:\\a\r\nT,0,0,0\r\n";
+  const struct {
+    const char* typed;
+    std::string saved;
+  } cases[] = {
+      {"cmd /c echo done, \xC3\xA9t\xC3\xA9", jobs + "N,cmd /c echo done, \xC3\xA9t\xC3\xA9\r\n"},
+      {"", jobs},
+  };
+  WriteProject(jobs + "N,cmd /c echo a, b\r\n");
+  std::string shown = "cmd /c echo a, b";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed);
+    ASSERT_TRUE(Open());
+    const HWND box = GetDlgItem(window_, IDC_AFTER_COMMAND);
+    char text[128] = {};
+    GetWindowTextA(box, text, sizeof text);
+    EXPECT_EQ(text, shown);
+    SetWindowTextA(box, c.typed);
+    Command(IDC_AFTER_COMMAND, EN_KILLFOCUS);
+    EXPECT_EQ(gRunSettings.after_command, c.typed);
+    Command(IDCANCEL);
+    EXPECT_FALSE(IsWindow(window_));
+    EXPECT_EQ(ReadFile(project_), c.saved);
+    shown = c.typed;
+  }
+}
+
 TEST_F(MainDialogTest, ClosingWhenIdleWritesTheProjectEvenWhenNothingChanged) {
   WriteProject("O,1,Copy,C:\\a,D:\\a\r\nT,0,0,0\r\n");
   ASSERT_TRUE(Open());
@@ -406,8 +436,8 @@ TEST_F(MainDialogTest, APassLeavesItsEntryInTheRunLogShownAtTheNextOpen) {
   ASSERT_TRUE(Open());
   const std::vector<std::string> lines = LogLines(window_);
   ASSERT_EQ(lines.size(), 1u);
-  const std::string glance =
-      "Last run " + log[4].substr(4, 16) + ": finished, 2 copied, 3 MiB in 0:0";
+  const std::string glance = "Last run " + log[4].substr(4, 16) +
+                             ", less than a minute ago: finished, 2 copied, 3 MiB in 0:0";
   EXPECT_EQ(lines[0].substr(0, glance.size()), glance);
 }
 

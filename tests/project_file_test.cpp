@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "jobs/after_command.h"
 #include "jobs/utf8.h"
 #include "tests/test_support.h"
 
@@ -496,3 +497,54 @@ TEST_F(ProjectFileTest, FailedSaveLeavesTheOldFileAndNoTemporaryFile) {
 }
 
 }  // namespace
+
+// The command record: the rest of its line, taken only when it can run as
+// written; what cannot is named and the file kept.
+TEST_F(ProjectFileTest, TheCommandRecordIsTheRestOfItsLine) {
+  const std::string head = "O,1,Copy,a,b\r\nT,1,2,3\r\n";
+  const std::string too_long = "N," + std::string(kAfterCommandMaxLength + 1, 'x') + "\r\n";
+  const struct {
+    std::string text;
+    std::string command;
+    std::string left_out;  // the line naming what was left out, or empty
+    std::string saved;
+  } cases[] = {
+      {head, "", "", head},
+      {head + "N,curl -fsS -m 10 https://x/a,b\r\n", "curl -fsS -m 10 https://x/a,b", "",
+       head + "N,curl -fsS -m 10 https://x/a,b\r\n"},
+      // Fields of the command that look like records are not read as such.
+      {"O,1,Copy,a,b\r\nN,T,9,9,9,O,1,Mirror,c,d\r\nT,1,2,3\r\n", "T,9,9,9,O,1,Mirror,c,d", "",
+       head + "N,T,9,9,9,O,1,Mirror,c,d\r\n"},
+      {head + "N,echo\tdone\nV,30\r\n", "echo\tdone", "", head + "N,echo\tdone\r\n"},
+      {head + "N,echo a\x01"
+              "b\r\n",
+       "",
+       "Error: Command on line 3 left out, control character: N,echo a\x01"
+       "b",
+       head},
+      {head + "N,first\r\nN,second\r\n", "first",
+       "Error: Command on line 4 left out, a second command: N,second", head + "N,first\r\n"},
+      {head + too_long, "", "Error: Command on line 3 left out, too long: N,xxx", head},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 80));
+    totals = TotalsRecord{};
+    ASSERT_TRUE(Load(c.text));
+    EXPECT_EQ(jobs.count, 1);
+    EXPECT_EQ(totals.total, 1u);
+    EXPECT_EQ(totals.end_option, 2);
+    EXPECT_EQ(totals.after_command, c.command);
+    if (c.left_out.empty()) {
+      EXPECT_TRUE(state.left_out.empty());
+    } else {
+      ASSERT_EQ(state.left_out.size(), 1u);
+      char line[kLeftOutLineSize];
+      DescribeLeftOut(state.left_out[0], line, sizeof line);
+      EXPECT_EQ(std::string(line).substr(0, c.left_out.size()), c.left_out);
+    }
+    ASSERT_TRUE(Save());
+    EXPECT_EQ(ReadFile(path), c.saved);
+    EXPECT_EQ(fs::exists(path + ".bak"), c.text != c.saved);
+    fs::remove(path + ".bak");
+  }
+}

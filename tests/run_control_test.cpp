@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <mutex>
 #include <random>
 #include <thread>
 
+#include "run/after_pass.h"
 #include "run/countdown.h"
 #include "run/event_loop.h"
 #include "run/run_control.h"
@@ -43,6 +45,9 @@ void ResetGlobals() {
   gRunSettings.time_limit = 0;
   gRunSettings.keep_versions_days = kDefaultKeepVersionsDays;
   gRunSettings.mass_change = MassChange::kRefuse;
+  gRunSettings.after_command.clear();
+  gRun.after_pass_milliseconds = kAfterPassSeconds * 1000;
+  gContext.dry_run = false;
   gCountdown = 0;
   gPower = &DefaultPowerActions();
   UseRunLog("");
@@ -782,6 +787,121 @@ TEST_F(RunControlTest, StartStopAndCloseInAnyOrderLeaveNoWorkerBehind) {
   EXPECT_EQ(ReadFile(dir.path() / "in" / "d0" / "f.txt").size(), 4096u);
 }
 
+#ifdef _WIN32
+// The command's variables, one "NAME=value" line each in name order; a
+// status the pass must not take as its own.
+const std::string kShowVariables = "cmd /c set LARKSPAN_& exit 7";
+#else
+const std::string kShowVariables = "env | grep ^LARKSPAN_ | sort; exit 7";
+#endif
+
+// The command after the pass hears how each kind of pass ended, and what it
+// says and returns goes to the log and the run log, changing nothing else.
+TEST_F(RunControlTest, TheCommandAfterThePassGetsItsResult) {
+  enum Kind { kFinishes, kFails, kIsStopped };
+  const struct {
+    Kind kind;
+    const char* result;
+    const char* status;
+    const char* summary;
+  } cases[] = {
+      {kFinishes, "finished", "0", ": finished, 1 copied"},
+      {kFails, "failed", "1", ": failed, 1 copied"},
+      {kIsStopped, "stopped", "3", ": stopped, "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.result);
+    TempDir trees;
+    fs::create_directories(trees.path() / "in");
+    fs::create_directories(trees.path() / "out");
+    WriteFile(trees.path() / "in" / "a", "x");
+    host.Reset();
+    ClearJobs(gJobs);
+    CopyGate gate;
+    if (c.kind == kIsStopped) gContext.files = &gate.files;
+    AddJob(kModeCopy, true, trees.Join("in"), trees.Join("out"));
+    if (c.kind == kFails) AddJob(kModeCopy, true, trees.Join("gone"), trees.Join("out"));
+    const std::string project = trees.Join("p.lpj");
+    UseRunLog(project.c_str());
+    gRunSettings.after_command = kShowVariables;
+
+    StartWatcher(&host);
+    if (c.kind == kIsStopped) {
+      ASSERT_TRUE(Pump([&] { return gate.arrived > 0; }));
+      StopRequested();
+      gate.Open();
+    }
+    ASSERT_TRUE(Pump([&] { return Idle() && host.Logged("After the pass: exit 7"); }));
+    gContext.files = &DefaultFileServices();
+
+    const auto log = host.log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.front(), "After the pass: " + kShowVariables);
+    const std::string log_path = trees.Join("p.log");
+    for (const std::string& line :
+         {"  LARKSPAN_LOG=" + log_path, "  LARKSPAN_PROJECT=" + project,
+          std::string("  LARKSPAN_RESULT=") + c.result, std::string("  LARKSPAN_SKIPPED=0"),
+          std::string("  LARKSPAN_STATUS=") + c.status}) {
+      EXPECT_TRUE(host.Logged(line)) << line;
+    }
+    const auto summary = std::find_if(log.begin(), log.end(), [](const std::string& line) {
+      return line.starts_with("  LARKSPAN_SUMMARY=Run ");
+    });
+    ASSERT_NE(summary, log.end());
+    EXPECT_NE(summary->find(c.summary), std::string::npos) << *summary;
+    // The pass's own result stands; the run log still ends with its summary.
+    EXPECT_EQ(RunnerExitStatus(gRun.outcome), std::atoi(c.status));
+    const std::string file = ReadFile(log_path);
+    EXPECT_NE(file.find("After the pass: exit 7"), std::string::npos) << file;
+    RunSummary last;
+    ASSERT_TRUE(ReadLastRun(project.c_str(), &last)) << file;
+    EXPECT_EQ(RunnerExitStatus(last.outcome), std::atoi(c.status));
+    UseRunLog("");
+  }
+}
+
+TEST_F(RunControlTest, ADryRunStartsNoCommand) {
+  MakeTree({{"a", 0}});
+  AddJob(kModeCopy, true, In(), Out());
+  const std::string mark = dir.Join("ran");
+#ifdef _WIN32
+  gRunSettings.after_command = "cmd /c echo x> \"" + mark + "\"";
+#else
+  gRunSettings.after_command = "touch '" + mark + "'";
+#endif
+  gContext.dry_run = true;
+  StartPassNow(&host);
+  ASSERT_TRUE(Pump([&] { return Idle() && host.Logged("Done."); }))
+      << ::testing::PrintToString(host.log());
+  EXPECT_TRUE(host.Logged("After the pass: " + gRunSettings.after_command));
+  EXPECT_FALSE(fs::exists(mark));
+  EXPECT_EQ(host.log().back(), "Done.");
+}
+
+// A shutdown that cut the command off would leave nobody told.
+TEST_F(RunControlTest, TheEndOptionCountsDownOnlyOnceTheCommandHasEnded) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the waiting command is written for sh; the order is the same code";
+#else
+  MakeTree({});
+  AddJob(kModeCopy, true, In(), Out());
+  gRunSettings.end_option = kEndShutdown;
+  const std::string started = dir.Join("started");
+  const std::string go = dir.Join("go");
+  gRunSettings.after_command =
+      "touch '" + started + "'; while [ ! -e '" + go + "' ]; do sleep 0.05; done";
+  StartWatcher(&host);
+  ASSERT_TRUE(Pump([&] { return fs::exists(started); }));
+  loop.RunPending();
+  EXPECT_EQ(gCountdown, 0);
+  EXPECT_NE(gRun.pass_slot.load(), nullptr);
+  WriteFile(go, "");
+  ASSERT_TRUE(Pump([&] { return Idle(); }));
+  EXPECT_EQ(gCountdown, 5);
+  EXPECT_TRUE(host.Logged("After the pass: exit 0"));
+#endif
+}
+
 TEST(RunSettingsTest, TextsAndSeconds) {
   const char* const texts[] = {"End Option", "Close",    "Shutdown",  "Hibernate",
                                "Time Limit", "5 Minute", "10 Minute", "30 Minute",
@@ -793,6 +913,33 @@ TEST(RunSettingsTest, TextsAndSeconds) {
     EXPECT_EQ(TimeLimitSeconds(i), seconds[i]);
   for (const int32_t stray : {-1, 7, 1000})
     EXPECT_EQ(TimeLimitSeconds(stray), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RunSummaryTest, AgesReadAsAPersonSaysThem) {
+  const struct {
+    int64_t seconds;
+    const char* text;
+  } cases[] = {
+      {-3600, "less than a minute ago"},  // a clock set back
+      {59, "less than a minute ago"},
+      {60, "1 minute ago"},
+      {59 * 60 + 59, "59 minutes ago"},
+      {3600, "1 hour ago"},
+      {3600 + 5 * 60, "1 hour 5 minutes ago"},
+      {23 * 3600 + 59 * 60, "23 hours 59 minutes ago"},
+      {24 * 3600 + 59 * 60, "1 day ago"},
+      {51 * 3600, "2 days 3 hours ago"},
+      {400 * 86400 + 3600, "400 days 1 hour ago"},
+  };
+  for (const auto& c : cases) {
+    char text[kAgeSize];
+    FormatAge(c.seconds, text);
+    EXPECT_STREQ(text, c.text) << c.seconds;
+  }
 }
 
 }  // namespace

@@ -65,6 +65,7 @@ void OnInitDialog(HWND window, const MainDialogStart& start) {
   SendMessageA(gJobListView, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, kJobListExtendedStyles);
   InsertColumns();
   FillRunSettingCombos(window);
+  ShowAfterCommand(window);
   gSizeCursor = LoadCursorA(/*hInstance=*/nullptr, IDC_SIZENS);
   for (int i = 0; i < gJobs.count; ++i)
     InsertJobRow(i);
@@ -74,6 +75,8 @@ void OnInitDialog(HWND window, const MainDialogStart& start) {
 }
 
 void OnDestroy(HWND window) {
+  // Text still in the box is kept if it can be; nobody is left to tell.
+  TakeAfterCommand(window, /*tell=*/false);
   CloseSession(gSession);
 
   KillTimer(window, kTimerId);
@@ -98,8 +101,12 @@ void OnCommand(HWND window, int id, int code) {
       // Text typed into a box's field changes nothing; only a selection does.
       if (code == CBN_SELCHANGE) OnRunSettingSelected(window, id);
       break;
+    case IDC_AFTER_COMMAND:
+      if (code == EN_KILLFOCUS) TakeAfterCommand(window, /*tell=*/true);
+      break;
     case IDC_START:
-      StartByHand(host);
+      // Enter starts with the focus still in the command's box.
+      if (TakeAfterCommand(window, /*tell=*/true)) StartByHand(host);
       break;
     case IDC_STOP:
       StopRequested();

@@ -62,6 +62,16 @@ Host* MainWindowHost();
 void FillRunSettingCombos(HWND window);
 void OnRunSettingSelected(HWND window, int id);
 
+// The box of the command after each pass (1008): one line the user writes
+// and reads at a glance beside the other run settings, so an edit box in
+// their row rather than a menu and a dialog. Show puts the run settings'
+// command in it; Take makes its text the command (an empty box clears it).
+// A text the command cannot hold is refused: with tell, a message box says
+// why and the box gets the stored command back; false then.
+void ShowAfterCommand(HWND window);
+bool TakeAfterCommand(HWND window, bool tell);
+constexpr char kAfterCommandCaption[] = "Larkspan - command after the pass";
+
 // Window settings in HKEY_CURRENT_USER\Software\Wendmoor\Larkspan. Load returns
 // whether the key could be opened or created.
 bool LoadWindowSettings();
