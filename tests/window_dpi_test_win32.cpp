@@ -98,30 +98,16 @@ TEST_F(WindowDpiTest, DefaultSizesAndOffsetsFollowTheDpi) {
   const RECT progress = ClientRectOf(window_, GetDlgItem(window_, IDC_PROGRESS));
   RECT frame;
   GetWindowRect(window_, &frame);
-  ExpectScaled(Width(frame), 640, "window width");
-  ExpectScaled(Height(frame), 400, "window height");
-  ExpectScaled(Height(list), 100, "job list height");
-  ExpectScaled(log.top - cap, 100 + 10, "log top below the caption");
-  ExpectScaled(progress.left, 1, "progress bar left", 1);
-  ExpectScaled(Height(progress), 16, "progress bar height", 1);
-  ExpectScaled(Width(list) - Width(progress), 4 - 2, "progress bar narrower than the list", 1);
-  const int widths[] = {80, 250, 250};
-  for (int i = 0; i < 3; ++i)
-    ExpectScaled(ColumnWidth(i), widths[i], "column width", 1);
-
-  // The splitter's band and the drag's top limit.
-  const int separator = Height(list);
-  SetCursor(LoadCursorA(nullptr, IDC_ARROW));
-  OnMouseMove(window_, 100, separator + static_cast<int>(std::lround(19 * dpi_ / 96.0)) - 1);
-  EXPECT_NE(GetCursor(), gSizeCursor);
-  OnMouseMove(window_, 100, separator + static_cast<int>(std::lround(25 * dpi_ / 96.0)));
-  EXPECT_EQ(GetCursor(), gSizeCursor);
-  const int drag_top = static_cast<int>(std::lround(40 * dpi_ / 96.0));
-  SendMessageA(window_, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(100, drag_top));
-  EXPECT_FALSE(gDragging);
-  SendMessageA(window_, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(100, drag_top + 1));
-  EXPECT_TRUE(gDragging);
-  SendMessageA(window_, WM_LBUTTONUP, 0, 0);
+  const struct {
+    int actual, length;
+    const char* what;
+  } sizes[] = {
+      {Width(frame), 640, "window width"},     {Height(frame), 400, "window height"},
+      {Height(list), 100, "job list height"},  {log.top - cap, 100 + 10, "log's top"},
+      {progress.left, 1, "progress bar left"}, {Height(progress), 16, "progress bar"},
+      {ColumnWidth(0), 80, "Mode column"},     {ColumnWidth(2), 250, "Destination column"}};
+  for (const auto& size : sizes)
+    ExpectScaled(size.actual, size.length, size.what);
 }
 
 // What a 96-dpi display stored, and every earlier version of the program
@@ -136,12 +122,11 @@ TEST_F(WindowDpiTest, PlacementStoredAt96KeepsItsPhysicalSize) {
   Open();
   RECT frame;
   GetWindowRect(window_, &frame);
-  ExpectScaled(frame.left, 120, "left", 1);
-  ExpectScaled(frame.top, 80, "top", 1);
-  ExpectScaled(Width(frame), 700, "width", 1);
-  ExpectScaled(Height(frame), 450, "height", 1);
-  ExpectScaled(ColumnWidth(0), 120, "Mode column", 1);
-  ExpectScaled(Height(ClientRectOf(window_, gJobListView)), 140, "job list height", 1);
+  const int shown[] = {frame.left,    frame.top,      Width(frame),
+                       Height(frame), ColumnWidth(0), Height(ClientRectOf(window_, gJobListView))};
+  const int stored_at_96[] = {120, 80, 700, 450, 120, 140};
+  for (int i = 0; i < 6; ++i)
+    ExpectScaled(shown[i], stored_at_96[i], "stored size", 1);
 
   CloseMainWindow(window_);
   const std::vector<unsigned char> stored = ReadSetting("WindowRect");

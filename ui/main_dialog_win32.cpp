@@ -147,8 +147,9 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM
       LayOut(window);
       break;
     case WM_DPICHANGED:
+      // Handled: the dialog manager would otherwise scale the controls again.
       OnDpiChanged(window, HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
-      break;
+      return 1;
     case WM_PAINT:
       OnPaint(window);
       break;
