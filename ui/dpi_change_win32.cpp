@@ -68,9 +68,17 @@ void OnDpiChanged(HWND window, UINT dpi, const RECT& suggested) {
     ReleaseDpiFont();
     gDpiFont = font;
   }
+  // Moved onto another display by its stored placement, the window changes
+  // DPI before its columns exist: then the widths they will get are scaled.
+  const int columns = Header_GetItemCount(ListView_GetHeader(gJobListView));
   for (int i = 0; i < 3; ++i) {
-    const int width = static_cast<int>(SendMessageA(gJobListView, LVM_GETCOLUMNWIDTH, i, 0));
-    SendMessageA(gJobListView, LVM_SETCOLUMNWIDTH, i, Scaled(width, old_dpi, dpi));
+    uint32_t& stored = gWindowSettings.column_widths[i];
+    if (i < columns) {
+      const int width = static_cast<int>(SendMessageA(gJobListView, LVM_GETCOLUMNWIDTH, i, 0));
+      SendMessageA(gJobListView, LVM_SETCOLUMNWIDTH, i, Scaled(width, old_dpi, dpi));
+    } else {
+      stored = static_cast<uint32_t>(Scaled(static_cast<int>(stored), old_dpi, dpi));
+    }
   }
   gWindowSettings.separator =
       static_cast<uint32_t>(Scaled(static_cast<int32_t>(gWindowSettings.separator), old_dpi, dpi));
