@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes a 24-bit bottom-up BMP (as tests/window_capture_win32.cpp makes it)
+"""Writes a 24-bit bottom-up BMP (as app/window_capture_win32.cpp makes it)
 as a PNG, with the standard library alone: the pictures need no imaging
 package on the machine that takes them.
 

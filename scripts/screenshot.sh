@@ -5,7 +5,7 @@
 #   docs/screenshot-150.png   at 150% (144 dpi, a Wine prefix of its own)
 #   docs/screenshot-names.png at 100%, names in several scripts; taken only
 #                             where the WenQuanYi font is installed.
-# The program itself reads the pixels off the screen (window_capture.exe);
+# A helper of ours reads the pixels off the screen (window_capture.exe);
 # Python's standard library writes the PNG. What scripts/setup.sh installs is
 # all it needs.
 set -euo pipefail
