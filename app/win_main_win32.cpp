@@ -1,7 +1,6 @@
 // The process entry of Larkspan.exe: the project path from the command line,
 // the main dialog run modally, and the workers stopped at exit.
 #include <windows.h>
-#include <commctrl.h>
 
 #include "app/startup.h"
 #include "run/run_control.h"
@@ -19,10 +18,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*tail*/, i
 
   // The job list and the progress bar are common controls: their classes must
   // exist before the dialog's template is made into windows.
-  INITCOMMONCONTROLSEX controls = {};
-  controls.dwSize = sizeof controls;
-  controls.dwICC = ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS;
-  InitCommonControlsEx(&controls);
+  RegisterControlClasses();
 
   const MainDialogStart start = {project, SetWorkingDirectoryToExecutable};
   DialogBoxParamA(gModule, MAKEINTRESOURCEA(IDD_MAIN), /*hWndParent=*/nullptr, MainDialogProc,

@@ -18,10 +18,7 @@ bool NoStep() {
 }  // namespace
 
 HWND OpenMainWindow(const std::string& project_path, bool (*working_directory)()) {
-  static const bool registered = [] {
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
-    return InitCommonControlsEx(&controls) != FALSE;
-  }();
+  static const bool registered = RegisterControlClasses();
   if (!registered) return nullptr;
   gModule = GetModuleHandleA(nullptr);
   // The window keeps both until it is destroyed.

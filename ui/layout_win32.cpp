@@ -1,6 +1,6 @@
 // Places the job list, the log and the progress bar, and runs the splitter
 // drag between the job list and the log. The buttons and boxes keep their
-// template positions.
+// template positions. Every size is taken at the window's DPI.
 #include <cstdint>
 
 #include "ui/main_window.h"
@@ -9,20 +9,12 @@ bool gDragging = false;
 
 namespace {
 
-// Offsets in pixels from the frame, the caption and the separator.
-constexpr int kSplitterBandTop = 20;
-constexpr int kSplitterBandBottom = 30;
-constexpr int kSideMargin = 4;
-constexpr int kDragTopLimit = 40;
-constexpr int kDragBottomMargin = 5;
-constexpr int kProgressHeight = 16;
-
 int Separator() {
   return static_cast<int>(gWindowSettings.separator);
 }
 
-void Place(HWND control, int x, int y, int width, int height, UINT flags) {
-  SetWindowPos(control, HWND_TOP, x, y, width, height, flags | SWP_NOACTIVATE);
+void Place(HWND control, const ControlBox& box, UINT flags) {
+  SetWindowPos(control, HWND_TOP, box.x, box.y, box.width, box.height, flags | SWP_NOACTIVATE);
 }
 
 }  // namespace
@@ -40,26 +32,19 @@ void LayOut(HWND window) {
   }
   RECT list;
   GetWindowRect(gJobListView, &list);
-  const int width = frame.right - list.left;
-  const int height = frame.bottom - list.top;
-  const int fx = GetSystemMetrics(SM_CXDLGFRAME);
-  const int fy = GetSystemMetrics(SM_CYDLGFRAME);
-  const int cap = GetSystemMetrics(SM_CYCAPTION);
-  const int separator = Separator();
-
-  Place(gJobListView, 0, 0, width - 2 * fx - 2, separator, SWP_NOMOVE);
-  Place(GetDlgItem(window, IDC_LOG), 0, cap + separator + 10, width - 2 * fx - 2,
-        height - separator - fy - 25, 0);
-  Place(GetDlgItem(window, IDC_PROGRESS), 1, height + 4, width - 2 * fx - 4, kProgressHeight, 0);
+  const ControlPlaces places =
+      PlaceControls(frame.right - list.left, frame.bottom - list.top, Separator(),
+                    FrameMetricsAtDpi(gWindowDpi), gWindowDpi);
+  Place(gJobListView, places.list, SWP_NOMOVE);
+  Place(GetDlgItem(window, IDC_LOG), places.log, 0);
+  Place(GetDlgItem(window, IDC_PROGRESS), places.progress, 0);
 }
 
 void OnMouseMove(HWND window, int x, int y) {
   // Client coordinates left of or above the window arrive as negative 16-bit values.
   x = static_cast<int16_t>(x);
   y = static_cast<int16_t>(y);
-  const int separator = Separator();
-  if (x > kSideMargin && x < gWindowSettings.placement[2] - kSideMargin &&
-      y >= separator + kSplitterBandTop && y <= separator + kSplitterBandBottom) {
+  if (OnSplitterBand(x, y, Separator(), gWindowSettings.placement[2], gWindowDpi)) {
     SetCursor(gSizeCursor);
   }
   if (!gDragging) return;
@@ -70,15 +55,15 @@ void OnMouseMove(HWND window, int x, int y) {
   } else if (y > client.bottom) {
     y = client.bottom;
   }
-  gWindowSettings.separator = static_cast<uint32_t>(y - GetSystemMetrics(SM_CYCAPTION));
+  gWindowSettings.separator = static_cast<uint32_t>(y - MetricAtDpi(SM_CYCAPTION, gWindowDpi));
   LayOut(window);
 }
 
 void OnLButtonDown(HWND window, int x, int y) {
   x = static_cast<uint16_t>(x);
   y = static_cast<uint16_t>(y);
-  if (x > kSideMargin && x < gWindowSettings.placement[2] - kSideMargin && y > kDragTopLimit &&
-      y <= gWindowSettings.placement[3] - kDragBottomMargin) {
+  if (StartsSplitterDrag(x, y, gWindowSettings.placement[2], gWindowSettings.placement[3],
+                         gWindowDpi)) {
     gDragging = true;
     SetCapture(window);
   }

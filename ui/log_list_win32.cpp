@@ -55,14 +55,14 @@ void ComposePathLine(HWND window, HWND log, const char* prefix, const char* path
   SIZE extent = {};
   GetTextExtentPointA(dc, prefix, lstrlenA(prefix), &extent);
   const size_t path_start = std::min(std::strlen(prefix), std::strlen(line));
-  CompactPath(dc, line + path_start, LogPathWidth(client.right, extent.cx));
+  CompactPath(dc, line + path_start, LogPathWidth(client.right, extent.cx, gWindowDpi));
   ReleaseDC(log, dc);
 }
 
 }  // namespace
 
-int LogPathWidth(int client_width, int prefix_width) {
-  const int w = client_width - 10;
+int LogPathWidth(int client_width, int prefix_width, UINT dpi) {
+  const int w = client_width - ScaleToDpi(10, dpi);
   return w + w / 5 - prefix_width;
 }
 

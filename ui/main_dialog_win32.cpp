@@ -49,7 +49,10 @@ void OnInitDialog(HWND window, const MainDialogStart& start) {
     SetClassLongPtrA(window, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
   }
 
-  if (LoadWindowSettings()) start.set_working_directory();
+  // Stored sizes are 96-dpi pixels; the window's own are at the DPI of the
+  // display it opens on.
+  gWindowDpi = WindowDpi(window);
+  if (LoadWindowSettings(gWindowDpi)) start.set_working_directory();
 
   // The last pass at a glance, until a pass clears the log. A pass started
   // by the end option has nobody to ask about a mass change: it refuses.
@@ -87,7 +90,8 @@ void OnDestroy(HWND window) {
     gWindowSettings.column_widths[i] =
         static_cast<uint32_t>(SendMessageA(gJobListView, LVM_GETCOLUMNWIDTH, i, 0));
   }
-  SaveWindowSettings();
+  SaveWindowSettings(gWindowDpi);
+  ReleaseDpiFont();
 }
 
 void OnCommand(HWND window, int id, int code) {
@@ -149,6 +153,10 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM
     case WM_SIZE:
       LayOut(window);
       break;
+    case WM_DPICHANGED:
+      // Handled: the dialog manager would otherwise scale the controls again.
+      OnDpiChanged(window, HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
+      return 1;
     case WM_PAINT:
       OnPaint(window);
       break;

@@ -8,6 +8,8 @@
 #include "engine/host.h"
 #include "jobs/job_list.h"
 #include "resources/resource_ids.h"
+#include "ui/layout_rules.h"
+#include "ui/window_settings.h"
 
 // Private window messages.
 constexpr UINT MSG_CLOSE_NOW = WM_USER + 1;
@@ -23,13 +25,6 @@ constexpr char kMassChangeCaption[] = "Larkspan - mass change";
 // Timers of the main window: the run settings' second and the log's drawing.
 constexpr UINT_PTR kTimerId = 0;
 constexpr UINT_PTR kLogTimerId = 1;
-
-// How the window looked when it was last closed; stored per user.
-struct WindowSettings {
-  int32_t placement[4] = {100, 100, 640, 400};  // x, y, width, height (screen pixels)
-  uint32_t column_widths[3] = {80, 250, 250};   // "Mode", "Source", "Destination"
-  uint32_t separator = 100;                     // height of the job list, pixels
-};
 
 // What the entry hands the dialog as it creates it (the last argument of
 // DialogBoxParamA): the project file, and the start-up step that makes the
@@ -47,7 +42,18 @@ extern HWND gJobListView;    // control 1002
 extern HCURSOR gSizeCursor;  // IDC_SIZENS, for the splitter
 extern int gCurrentRow;      // set by every item-changed notification
 extern JobRecord* gCurrentRecord;
-extern bool gDragging;  // a splitter drag is under way
+extern bool gDragging;   // a splitter drag is under way
+extern UINT gWindowDpi;  // the main window's DPI: at its creation, then each change
+
+// The common controls' classes the dialog's template names; false when the
+// system refused them.
+bool RegisterControlClasses();
+
+// The DPI of window (GetDpiForWindow where the system has it, else the
+// screen's), and a system metric (GetSystemMetrics index) at dpi.
+UINT WindowDpi(HWND window);
+int MetricAtDpi(int index, UINT dpi);
+FrameMetrics FrameMetricsAtDpi(UINT dpi);
 
 // The dialog procedure; WM_INITDIALOG's lparam is a MainDialogStart.
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -72,10 +78,12 @@ void ShowAfterCommand(HWND window);
 bool TakeAfterCommand(HWND window, bool tell);
 constexpr char kAfterCommandCaption[] = "Larkspan - command after the pass";
 
-// Window settings in HKEY_CURRENT_USER\Software\Wendmoor\Larkspan. Load returns
-// whether the key could be opened or created.
-bool LoadWindowSettings();
-void SaveWindowSettings();
+// Window settings in HKEY_CURRENT_USER\Software\Wendmoor\Larkspan, stored as
+// kBaseDpi pixels (what every stored value of the program's earlier versions
+// holds) and held at dpi, the window's. Load returns whether the key could be
+// opened or created; the settings are brought to dpi either way.
+bool LoadWindowSettings(UINT dpi);
+void SaveWindowSettings(UINT dpi);
 
 // The job list view: row i shows job i and carries its record as item data.
 // InsertJobRow is false when the list view refused the row.
@@ -95,13 +103,20 @@ void OnDropFiles(HWND window, HDROP drop);
 // The log list: a line added, and drawn again at the log timer. A path line
 // (prefix not nullptr) is prefix followed by text, whose path part may take
 // LogPathWidth of the window's client width and the prefix's width, in
-// pixels: a fifth more than the log (client width - 10), less the prefix.
+// pixels: a fifth more than the log (client width - 10 at kBaseDpi), less the
+// prefix.
 void OnAppendLog(HWND window, const char* prefix, const char* text);
 void OnLogTimer(HWND window);
-int LogPathWidth(int client_width, int prefix_width);
+int LogPathWidth(int client_width, int prefix_width, UINT dpi = kBaseDpi);
 
 // Layout and splitter.
 void LayOut(HWND window);
+// WM_DPICHANGED: the window moved to a display of another DPI (or the user
+// changed its scaling); it takes the suggested rectangle, its fonts and every
+// size at the new DPI, and is laid out again.
+void OnDpiChanged(HWND window, UINT dpi, const RECT& suggested);
+// The font made for the last DPI change, deleted with the window.
+void ReleaseDpiFont();
 void OnMouseMove(HWND window, int x, int y);
 void OnLButtonDown(HWND window, int x, int y);
 void OnLButtonUp(HWND window);

@@ -18,8 +18,7 @@ struct SettingsValue {
 
 constexpr int kValueCount = 5;
 
-void ListValues(SettingsValue (&values)[kValueCount]) {
-  WindowSettings& s = gWindowSettings;
+void ListValues(WindowSettings& s, SettingsValue (&values)[kValueCount]) {
   values[0] = {"WindowRect", REG_BINARY, s.placement, sizeof s.placement};
   values[1] = {"ColWidth1", REG_DWORD, &s.column_widths[0], sizeof s.column_widths[0]};
   values[2] = {"ColWidth2", REG_DWORD, &s.column_widths[1], sizeof s.column_widths[1]};
@@ -27,13 +26,10 @@ void ListValues(SettingsValue (&values)[kValueCount]) {
   values[4] = {"Seperator", REG_DWORD, &s.separator, sizeof s.separator};
 }
 
-}  // namespace
-
-bool LoadWindowSettings() {
-  HKEY key;
-  if (RegCreateKeyA(HKEY_CURRENT_USER, kSettingsKey, &key) != ERROR_SUCCESS) return false;
+// Reads each value present into settings; a missing one leaves its variable.
+void ReadValues(HKEY key, WindowSettings& settings) {
   SettingsValue values[kValueCount];
-  ListValues(values);
+  ListValues(settings, values);
   for (const SettingsValue& value : values) {
     // The buffer's contents are undefined when the value does not fit, so the
     // value is read into a copy and taken only when it was read whole. A
@@ -46,15 +42,30 @@ bool LoadWindowSettings() {
       std::memcpy(value.data, buffer, value.size);
     }
   }
-  RegCloseKey(key);
-  return true;
 }
 
-void SaveWindowSettings() {
+}  // namespace
+
+bool LoadWindowSettings(UINT dpi) {
+  // Before the window's first load the variables hold the defaults, kBaseDpi
+  // pixels as the stored values are.
+  WindowSettings stored = gWindowSettings;
+  HKEY key;
+  const bool opened = RegCreateKeyA(HKEY_CURRENT_USER, kSettingsKey, &key) == ERROR_SUCCESS;
+  if (opened) {
+    ReadValues(key, stored);
+    RegCloseKey(key);
+  }
+  gWindowSettings = WindowSettingsAtDpi(stored, kBaseDpi, dpi);
+  return opened;
+}
+
+void SaveWindowSettings(UINT dpi) {
   HKEY key;
   if (RegCreateKeyA(HKEY_CURRENT_USER, kSettingsKey, &key) != ERROR_SUCCESS) return;
+  WindowSettings stored = WindowSettingsAtDpi(gWindowSettings, dpi, kBaseDpi);
   SettingsValue values[kValueCount];
-  ListValues(values);
+  ListValues(stored, values);
   for (const SettingsValue& value : values) {
     RegSetValueExA(key, value.name, /*Reserved=*/0, value.type,
                    static_cast<const BYTE*>(value.data), value.size);
