@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/entry_rules.h"
+#include "engine/exclusions.h"
 #include "engine/folder_listing.h"
 #include "engine/letter_case.h"
 #include "engine/mass_change.h"
@@ -96,8 +97,9 @@ struct CleanCount {
 
 // The files in the destination entry named in its buffer: 1 for a file or a
 // link, what a plain folder holds at every level (as far as it can be
-// listed and its paths fit).
-uint32_t FilesIn(WorkerContext& context, const FindEntry& entry) {
+// listed and its paths fit), what the job leaves out aside. *holds_left_out
+// is set when the folder holds any of that, at any level.
+uint32_t FilesIn(WorkerContext& context, const FindEntry& entry, bool* holds_left_out = nullptr) {
   if (!IsPlainFolder(entry)) return 1;
   char* const path = context.destination;
   const size_t length = std::strlen(path);
@@ -109,8 +111,13 @@ uint32_t FilesIn(WorkerContext& context, const FindEntry& entry) {
   path[length] = '\0';
   if (find == nullptr) return 0;
   do {
-    if (!IsListed(inner) || !AppendElement(path, length, inner.name, ListingRoom())) continue;
-    files += FilesIn(context, inner);
+    if (!IsListed(inner)) continue;
+    if (LeftOut(context, path, length, inner)) {
+      if (holds_left_out != nullptr) *holds_left_out = true;
+      continue;
+    }
+    if (!AppendElement(path, length, inner.name, ListingRoom())) continue;
+    files += FilesIn(context, inner, holds_left_out);
     path[length] = '\0';
   } while (context.files->NextFind(find, &inner, &error));
   context.files->EndFind(find);
@@ -119,6 +126,8 @@ uint32_t FilesIn(WorkerContext& context, const FindEntry& entry) {
 
 bool CleanFolder(WorkerContext& context, const CleanRules& rules, void* destination_parent,
                  CleanCount& count);
+bool CleanListing(WorkerContext& context, const CleanRules& rules, bool top,
+                  void* destination_parent, CleanCount& count);
 
 // A destination entry, named in both buffers. False when the listing ends.
 bool CleanEntry(WorkerContext& context, const FindEntry& entry, const HeldFolders& held,
@@ -158,7 +167,15 @@ bool CleanEntry(WorkerContext& context, const FindEntry& entry, const HeldFolder
     case DestinationVerdict::kWalkInto:
       return CleanFolder(context, rules, held.destination, count);
     case DestinationVerdict::kRemove: {
-      const uint32_t files = FilesIn(context, entry);
+      bool holds_left_out = false;
+      const uint32_t files = FilesIn(context, entry, &holds_left_out);
+      if (holds_left_out) {
+        // What the job leaves out is no part of the tree: the folder stays
+        // for it, and the rest of what it holds goes, judged against a
+        // source that lacks it all.
+        context.AppendPathLine(kKeptForLeftOutPrefix, context.destination);
+        return CleanListing(context, rules, false, held.destination, count);
+      }
       count.held += files;
       count.to_remove += files;
       count.removals.emplace_back(context.destination);
@@ -184,8 +201,10 @@ bool CleanListing(WorkerContext& context, const CleanRules& rules, bool top,
                   void* destination_parent, CleanCount& count) {
   const FolderListing listing = ListingOf(context.destination, context.source, true,
                                           /*destination_listed=*/true, top, destination_parent);
-  const auto room = [](const FindEntry& entry) {
-    if (!IsListed(entry)) return kNotTaken;
+  const auto room = [&](const FindEntry& entry) {
+    if (!IsListed(entry) || LeftOut(context, listing.listed, listing.listed_end, entry)) {
+      return kNotTaken;
+    }
     // A folder to be walked keeps room for its listing.
     return IsPlainFolder(entry) ? ListingRoom() : 0;
   };
