@@ -212,8 +212,11 @@ void OnStartPass(Host* host) {
   gRun.time_limit_reached = false;
   BeginRunLogEntry(host);
   gRun.pass_jobs.clear();
-  for (int i = 0; i < gJobs.count; ++i)
+  for (int i = 0; i < gJobs.count; ++i) {
     gRun.pass_jobs.push_back(*gJobs.slots[i]);
+    std::vector<std::string>& patterns = gRun.pass_jobs.back().exclusions;
+    patterns.insert(patterns.end(), gRun.added_exclusions.begin(), gRun.added_exclusions.end());
+  }
   if (!StartWorker(CopyPass, gRun.pass_slot, gPassThread)) {
     gContext.AppendLog("Unable to start thread");
     // No job ran: the run failed.

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "engine/host.h"
@@ -32,6 +33,9 @@ struct RunState {
   // The jobs of the running pass, copied as it starts: edits in the window
   // never reach a pass half-way.
   std::vector<JobRecord> pass_jobs;
+  // Patterns every job of a pass leaves out beside its own (the runner's
+  // --exclude): added to the pass's copies only, so never saved.
+  std::vector<std::string> added_exclusions;
   // The running pass armed a time limit; the countdown ran out on it.
   std::atomic<bool> time_limit_armed{false};
   std::atomic<bool> time_limit_reached{false};
@@ -56,7 +60,7 @@ void StartPassNow(Host* host);
 // MSG_START_PASS: clears the log and the pass's counts, sets the pass's
 // versions stamp, retention and mass-change choice from the run settings,
 // arms the time limit, begins the run log's entry, starts the pass on a copy
-// of the jobs.
+// of the jobs (each with the added patterns).
 void OnStartPass(Host* host);
 // The Stop button.
 void StopRequested();
