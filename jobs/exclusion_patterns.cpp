@@ -16,3 +16,33 @@ bool IsAcceptablePattern(std::string_view pattern) {
   }
   return named;
 }
+
+std::string PatternLines(const std::vector<std::string>& patterns) {
+  std::string text;
+  for (const std::string& pattern : patterns) {
+    if (!text.empty()) text += "\r\n";
+    text += pattern;
+  }
+  return text;
+}
+
+bool PatternsFromLines(std::string_view text, std::vector<std::string>* patterns,
+                       int* refused_line) {
+  std::vector<std::string> read;
+  int line = 0;
+  while (!text.empty()) {
+    ++line;
+    const size_t end = text.find('\n');
+    std::string_view pattern = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (!pattern.empty() && pattern.back() == '\r') pattern.remove_suffix(1);
+    if (pattern.empty()) continue;
+    if (!IsAcceptablePattern(pattern)) {
+      *refused_line = line;
+      return false;
+    }
+    read.emplace_back(pattern);
+  }
+  *patterns = std::move(read);
+  return true;
+}

@@ -122,6 +122,20 @@ TEST(ExclusionsTest, PatternsThatCouldLeaveTheTreesAreRefused) {
   }
 }
 
+// The window's box: one pattern a line; a refused line stores nothing.
+TEST(ExclusionsTest, PatternsFromTheWindowsLines) {
+  std::vector<std::string> patterns = {"kept"};
+  int refused = 0;
+  ASSERT_TRUE(PatternsFromLines("*.tmp\r\n\r\nnode_modules/\nOld, notes", &patterns, &refused));
+  EXPECT_EQ(patterns, (std::vector<std::string>{"*.tmp", "node_modules/", "Old, notes"}));
+  EXPECT_EQ(PatternLines(patterns), "*.tmp\r\nnode_modules/\r\nOld, notes");
+  EXPECT_FALSE(PatternsFromLines("a\r\nb\r\n../c\r\n", &patterns, &refused));
+  EXPECT_EQ(refused, 3);
+  EXPECT_EQ(patterns.size(), 3u);
+  EXPECT_TRUE(PatternsFromLines("", &patterns, &refused));
+  EXPECT_TRUE(patterns.empty());
+}
+
 TEST(ExclusionsTest, TheLineAJobLogsAsItStarts) {
   EXPECT_EQ(LeavingOutLine({"*.tmp", "node_modules/"}), "Leaving out: *.tmp | node_modules/");
   EXPECT_EQ(LeavingOutLine({}), "");
