@@ -94,7 +94,7 @@ Exclusions CompileExclusions(const std::vector<std::string>& patterns, bool igno
   compiled.ignore_case = ignore_case;
   for (const std::string& text : patterns) {
     const std::string written = ignore_case ? FoldCase(text.c_str()) : text;
-    CompiledPattern pattern{{}, false, false};
+    CompiledPattern pattern;
     std::string_view rest = written;
     while (!rest.empty() && IsSeparator(rest.back())) {
       pattern.folders_only = true;
@@ -116,7 +116,17 @@ Exclusions CompileExclusions(const std::vector<std::string>& patterns, bool igno
       }
       pattern.elements.emplace_back(element);
     }
-    if (!pattern.elements.empty()) compiled.patterns.push_back(std::move(pattern));
+    if (pattern.elements.empty()) continue;
+    for (const std::string& element : pattern.elements) {
+      if (element == "**") {
+        pattern.any_depth = true;
+      } else {
+        ++pattern.fixed_elements;
+      }
+    }
+    const std::string& last = pattern.elements.back();
+    if (last != "**") pattern.last_tail = last.substr(last.find_last_of("*?") + 1);
+    compiled.patterns.push_back(std::move(pattern));
   }
   return compiled;
 }
@@ -124,20 +134,29 @@ Exclusions CompileExclusions(const std::vector<std::string>& patterns, bool igno
 bool MatchesExclusion(const Exclusions& exclusions, std::string_view path, bool is_folder,
                       char separator) {
   if (exclusions.patterns.empty()) return false;
-  std::string folded;
   if (exclusions.ignore_case) {
-    folded = FoldCase(std::string(path).c_str());
-    path = folded;
+    // path may be the scratch itself.
+    std::string folded = FoldCase(std::string(path).c_str());
+    exclusions.path.swap(folded);
+    path = exclusions.path;
   }
-  std::vector<std::string_view> elements;
+  std::vector<std::string_view>& elements = exclusions.names;
+  elements.clear();
   SplitPath(path, separator, &elements);
   if (elements.empty()) return false;
+  const std::string_view name = elements.back();
   for (const CompiledPattern& pattern : exclusions.patterns) {
-    if (pattern.folders_only && !is_folder) continue;
-    if (pattern.anchored ? MatchesElements(pattern.elements, 0, elements, 0)
-                         : MatchesName(pattern.elements[0], elements.back())) {
-      return true;
+    if ((pattern.folders_only && !is_folder) || !name.ends_with(pattern.last_tail)) continue;
+    if (!pattern.anchored) {
+      if (MatchesName(pattern.elements[0], name)) return true;
+      continue;
     }
+    if (pattern.any_depth ? elements.size() < pattern.fixed_elements
+                          : elements.size() != pattern.fixed_elements) {
+      continue;
+    }
+    if (pattern.elements.back() != "**" && !MatchesName(pattern.elements.back(), name)) continue;
+    if (MatchesElements(pattern.elements, 0, elements, 0)) return true;
   }
   return false;
 }
@@ -160,7 +179,8 @@ bool LeftOut(const WorkerContext& context, const char* buffer, size_t folder_end
   const std::string_view name = entry.name;
   if (folder_end == top && is_folder && IsTopSystemFolder(name)) return true;
   if (context.exclusions->patterns.empty()) return false;
-  std::string path(buffer + top, folder_end - top);
+  std::string& path = context.exclusions->path;
+  path.assign(buffer + top, folder_end - top);
   path += kPathSeparator;
   path += name;
   return MatchesExclusion(*context.exclusions, path, is_folder, kPathSeparator);

@@ -24,13 +24,23 @@ constexpr bool kPatternsIgnoreCase = false;
 // of characters and '?' one character; every other character is itself.
 struct CompiledPattern {
   std::vector<std::string> elements;  // folded when letter case is ignored
-  bool anchored;                      // a separator at its start or within: matched from the top
-  bool folders_only;                  // a separator at its end
+  // A separator at its start or within: matched from the top.
+  bool anchored = false;
+  bool folders_only = false;  // a separator at its end
+  // What a path must have for a match, asked before anything else: most
+  // entries fail one of these at once.
+  size_t fixed_elements = 0;  // elements other than "**"
+  bool any_depth = false;     // a "**" among them
+  std::string last_tail;      // the last element's text after its last wildcard
 };
 
 struct Exclusions {
   std::vector<CompiledPattern> patterns;
   bool ignore_case = kPatternsIgnoreCase;
+  // Scratch of the matches, kept for the next entry (one job's walks run on
+  // one thread): no allocation per entry.
+  mutable std::string path;
+  mutable std::vector<std::string_view> names;
 };
 
 // patterns: each one accepted (IsAcceptablePattern).
