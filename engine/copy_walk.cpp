@@ -178,8 +178,10 @@ bool LeadsBackUp(WorkerContext& context, CopyWalkState& walk) {
 // it; the other modes delete nothing and leave it with a line. True when it
 // is gone and the source entry can take its place.
 bool ClearedForMirror(WorkerContext& context, const CopyWalkState& walk, const char* line,
-                      void* destination_folder) {
-  if (!walk.rules.mirror) {
+                      void* destination_folder, bool folder_there) {
+  // What stands there may be left out as a folder (or as a file) where the
+  // source's entry is not: it is not Mirror's to remove.
+  if (!walk.rules.mirror || DestinationLeftOut(context, folder_there)) {
     ReportSkipped(context, line, context.destination);
     return false;
   }
@@ -235,8 +237,8 @@ bool TakeFolder(WorkerContext& context, CopyWalkState& walk, const FindEntry& en
       ReportSkipped(context, kLinkInDestination, context.destination);
       return true;
     case FolderVerdict::kFileInTheWay:
-      if (!ClearedForMirror(context, walk,
-                            "Skipped, file in place of folder: ", destination_folder)) {
+      if (!ClearedForMirror(context, walk, "Skipped, file in place of folder: ", destination_folder,
+                            /*folder_there=*/false)) {
         return true;
       }
       [[fallthrough]];
@@ -440,8 +442,8 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
   }
   if (IsCompared(verdict)) ++context.updates.compared;
   if (verdict == FileVerdict::kFolderInTheWay) {
-    if (!ClearedForMirror(context, walk,
-                          "Skipped, folder in place of file: ", destination_folder)) {
+    if (!ClearedForMirror(context, walk, "Skipped, folder in place of file: ", destination_folder,
+                          /*folder_there=*/true)) {
       return true;
     }
     verdict = FileVerdict::kCopy;

@@ -1,6 +1,8 @@
 #include "engine/exclusions.h"
 
 #include <array>
+#include <cstdio>
+#include <cstring>
 
 #include "engine/letter_case.h"
 #include "engine/worker_context.h"
@@ -184,6 +186,16 @@ bool LeftOut(const WorkerContext& context, const char* buffer, size_t folder_end
   path += kPathSeparator;
   path += name;
   return MatchesExclusion(*context.exclusions, path, is_folder, kPathSeparator);
+}
+
+bool DestinationLeftOut(const WorkerContext& context, bool is_folder) {
+  const char* slash = std::strrchr(context.destination, kPathSeparator);
+  if (slash == nullptr) return false;
+  FindEntry entry{};
+  entry.attributes = is_folder ? kAttrFolder : 0;
+  std::snprintf(entry.name, sizeof entry.name, "%s", slash + 1);
+  return LeftOut(context, context.destination, static_cast<size_t>(slash - context.destination),
+                 entry);
 }
 
 std::string LeavingOutLine(const std::vector<std::string>& patterns) {

@@ -63,6 +63,10 @@ bool IsTopSystemFolder(std::string_view name);
 bool LeftOut(const WorkerContext& context, const char* buffer, size_t folder_end,
              const FindEntry& entry);
 
+// The destination entry named in the destination buffer, a folder or a file:
+// whether the running job leaves it out.
+bool DestinationLeftOut(const WorkerContext& context, bool is_folder);
+
 // The line a job with patterns logs as it starts:
 // "Leaving out: *.tmp | node_modules/"; empty without patterns.
 std::string LeavingOutLine(const std::vector<std::string>& patterns);

@@ -55,6 +55,16 @@ TEST_F(ExclusionsWalkTest, MirrorKeepsWhatIsLeftOutAndTheFolderHoldingIt) {
   EXPECT_FALSE(context.pass_failed);
 }
 
+// A folder left out stands where the source has a file of its name, which
+// is not left out: Mirror does not recycle the folder for it.
+TEST_F(ExclusionsWalkTest, MirrorRemovesNothingLeftOutForAnEntryOfTheOtherKind) {
+  Put(src / "cache", "file", kBaseTime);
+  Put(dst / "cache" / "kept.bin", "x", kBaseTime);
+  EXPECT_TRUE(Run(JobLeavingOut(kModeMirror, {"cache/"})));
+  EXPECT_EQ(Listing(dst), Sorted({"cache/", "cache/kept.bin=x"}));
+  EXPECT_TRUE(Logged("Skipped, folder in place of file: " + (dst / "cache").string()));
+}
+
 // The guard weighs the removals against the files of the tree alone: many
 // left-out files beside them do not make most of a backup look kept.
 TEST_F(ExclusionsWalkTest, TheMassChangeGuardCountsNothingLeftOut) {
