@@ -69,8 +69,8 @@ struct ProjectState {
 // destination does not fit its field is not loaded: it would name another
 // path; state lists it. Each "X,<pattern>" record right after a job's
 // record is one of its patterns, the rest of its line, commas included; a
-// job with a pattern refused is not loaded either. False when the file is missing or could not be read
-// (state says which); the list is then empty.
+// job with a pattern refused is not loaded either. False when the file is
+// missing or could not be read (state says which); the list is then empty.
 bool LoadProject(const char* path, JobList& jobs, TotalsRecord& totals, ProjectState& state,
                  WholeFiles& files = DefaultWholeFiles());
 
