@@ -127,11 +127,13 @@ uint32_t FilesIn(WorkerContext& context, const FindEntry& entry, bool* holds_lef
 bool CleanFolder(WorkerContext& context, const CleanRules& rules, void* destination_parent,
                  CleanCount& count);
 bool CleanListing(WorkerContext& context, const CleanRules& rules, bool top,
-                  void* destination_parent, CleanCount& count);
+                  void* destination_parent, CleanCount& count, bool source_lacks = false);
 
 // A destination entry, named in both buffers. False when the listing ends.
+// source_lacks: it is inside a folder the source lacks, and goes unasked.
 bool CleanEntry(WorkerContext& context, const FindEntry& entry, const HeldFolders& held,
-                const CleanRules& rules, FoldedNames* folded, CleanCount& count) {
+                const CleanRules& rules, FoldedNames* folded, CleanCount& count,
+                bool source_lacks) {
   switch (JudgeTemporary(entry, context.pass_started)) {
     case TemporaryVerdict::kStray:
       context.files->RemoveFile(held.destination, context.destination);
@@ -141,20 +143,23 @@ bool CleanEntry(WorkerContext& context, const FindEntry& entry, const HeldFolder
     case TemporaryVerdict::kNotOurs:
       break;
   }
-  PathInfo there;
-  uint32_t error = 0;
-  const bool in_source = context.files->ReadInfoIn(held.other, context.source, &there, &error);
-  const bool top_there = in_source || TopSourceStillThere(context, rules.top_length);
-  const bool in_other_case = !in_source && top_there && rules.volumes.ignores_case &&
-                             SourceHoldsIgnoringCase(context, entry.name, folded);
-  const DestinationVerdict verdict = JudgeDestinationEntry(
-      entry, in_source, error, there, top_there, in_other_case, rules.volumes.times);
-  // A source that cannot say, or is gone, may be a medium that went away:
-  // once it is back the walks run again from the top, and this one ends.
-  if ((verdict == DestinationVerdict::kKeepUnreadable ||
-       verdict == DestinationVerdict::kSourceLost) &&
-      AfterFailure(context, error) == MediumResult::kBack) {
-    return false;
+  DestinationVerdict verdict = DestinationVerdict::kRemove;
+  if (!source_lacks) {
+    PathInfo there;
+    uint32_t error = 0;
+    const bool in_source = context.files->ReadInfoIn(held.other, context.source, &there, &error);
+    const bool top_there = in_source || TopSourceStillThere(context, rules.top_length);
+    const bool in_other_case = !in_source && top_there && rules.volumes.ignores_case &&
+                               SourceHoldsIgnoringCase(context, entry.name, folded);
+    verdict = JudgeDestinationEntry(entry, in_source, error, there, top_there, in_other_case,
+                                    rules.volumes.times);
+    // A source that cannot say, or is gone, may be a medium that went away:
+    // once it is back the walks run again from the top, and this one ends.
+    if ((verdict == DestinationVerdict::kKeepUnreadable ||
+         verdict == DestinationVerdict::kSourceLost) &&
+        AfterFailure(context, error) == MediumResult::kBack) {
+      return false;
+    }
   }
   switch (verdict) {
     case DestinationVerdict::kLeave:
@@ -171,10 +176,10 @@ bool CleanEntry(WorkerContext& context, const FindEntry& entry, const HeldFolder
       const uint32_t files = FilesIn(context, entry, &holds_left_out);
       if (holds_left_out) {
         // What the job leaves out is no part of the tree: the folder stays
-        // for it, and the rest of what it holds goes, judged against a
-        // source that lacks it all.
+        // for it, and the rest of what it holds goes, as the source lacks
+        // it all.
         context.AppendPathLine(kKeptForLeftOutPrefix, context.destination);
-        return CleanListing(context, rules, false, held.destination, count);
+        return CleanListing(context, rules, false, held.destination, count, true);
       }
       count.held += files;
       count.to_remove += files;
@@ -196,9 +201,10 @@ bool CleanEntry(WorkerContext& context, const FindEntry& entry, const HeldFolder
 
 // Walks the destination folder against the source folder, both in their
 // buffers, counting what the clean would remove; destination_parent holds
-// the destination folder one level up (nullptr at the job's top, the top).
+// the destination folder one level up (nullptr at the job's top, the top);
+// source_lacks: the source lacks the folder, whose entries go unasked.
 bool CleanListing(WorkerContext& context, const CleanRules& rules, bool top,
-                  void* destination_parent, CleanCount& count) {
+                  void* destination_parent, CleanCount& count, bool source_lacks) {
   const FolderListing listing = ListingOf(context.destination, context.source, true,
                                           /*destination_listed=*/true, top, destination_parent);
   const auto room = [&](const FindEntry& entry) {
@@ -212,7 +218,7 @@ bool CleanListing(WorkerContext& context, const CleanRules& rules, bool top,
   // removal to the destination folder held open.
   FoldedNames folded{listing.other_end, false, {}};
   const auto take = [&](const FindEntry& entry, const HeldFolders& held) {
-    return CleanEntry(context, entry, held, rules, &folded, count);
+    return CleanEntry(context, entry, held, rules, &folded, count, source_lacks);
   };
   uint32_t error = 0;
   const ListingResult result = ListFolder(context, listing, &error, room, take);

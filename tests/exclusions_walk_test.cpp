@@ -46,6 +46,7 @@ TEST_F(ExclusionsWalkTest, MirrorKeepsWhatIsLeftOutAndTheFolderHoldingIt) {
     Put(dst / path, "x", kBaseTime);
   }
   EXPECT_TRUE(Run(JobLeavingOut(kModeMirror, {"*.tmp", "node_modules/"})));
+  SCOPED_TRACE(::testing::PrintToString(host.log()));
   EXPECT_EQ(Listing(dst),
             Sorted({"a.txt=x", "keep.tmp=x", "gone/", "gone/deep/", "gone/deep/cache.tmp=x",
                     "$RECYCLE.BIN/", "$RECYCLE.BIN/x=x", "node_modules/", "node_modules/y=x"}));
