@@ -5,12 +5,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
+#include <vector>
 
 #include "app/console.h"
 #include "app/console_host.h"
 #include "app/startup.h"
 #include "engine/dry_run_files.h"
 #include "jobs/after_command.h"
+#include "jobs/exclusion_patterns.h"
 #include "jobs/project_file.h"
 #include "jobs/whole_file.h"
 #include "run/after_pass.h"
@@ -35,7 +38,8 @@ constexpr long kMaxAgeHoursLimit = 1000000;
 constexpr int kTicksPerSecond = 1000 / static_cast<int>(kFlushTick.count());
 
 constexpr char kUsage[] =
-    "Usage: larkspan-run [--dry-run] [--allow-mass-change] [--after COMMAND] [PROJECT]\n"
+    "Usage: larkspan-run [--dry-run] [--allow-mass-change] [--exclude PATTERN]...\n"
+    "                    [--after COMMAND] [PROJECT]\n"
     "       larkspan-run --last [--max-age HOURS] [PROJECT]\n"
     "       larkspan-run --help | --version\n"
     "\n"
@@ -78,15 +82,31 @@ constexpr char kUsage[] =
     "Hidden files and folders (a name beginning with \".\" on Linux, the hidden\n"
     "attribute on Windows) and offline files are neither copied nor removed.\n"
     "\n"
+    "Left out: what a job's patterns match (the project's X records after the\n"
+    "job, and each --exclude PATTERN of this run, added to every job) is neither\n"
+    "copied, updated, moved nor removed, on either side; a folder left out is not\n"
+    "looked into. Mirror keeps a folder the source lacks when it holds something\n"
+    "left out, and says so. A pattern is matched on the path below the job's\n"
+    "top: * is any run of characters within a name, ? one character, ** any\n"
+    "number of folders (**/cache, logs/**); a pattern without a / (a trailing one\n"
+    "aside) matches a name at any depth (*.tmp, node_modules/), one with a / at\n"
+    "its start or within is matched from the top (/build/, docs/draft); a\n"
+    "trailing / matches folders only; \\ and / are the same. Letter case counts\n"
+    "on Linux, not on Windows. A pattern that is empty, holds a control\n"
+    "character or a .. element is refused (exit 2). At the top of a job, on both\n"
+    "sides and in any letter case, these folders are always left out:\n"
+    "System Volume Information, $RECYCLE.BIN, RECYCLER, RECYCLED, lost+found.\n"
+    "\n"
     "A job of the project that cannot be loaded (a path too long, a record cut\n"
-    "short) is named at the start. Control characters in log lines are shown\n"
+    "short, a pattern refused) is named at the start. Control characters in log lines are shown\n"
     "escaped: \\n, \\r, \\t, and \\xHH for the other bytes below 0x20 and for\n"
     "0x7F; a backslash is shown as it is.\n"
     "\n"
     "Each pass appends an entry to the project's run log, the project's path with\n"
     "its extension replaced by .log: the date, time and project, every log line\n"
     "with its path in full, and a summary (finished, failed, stopped or time limit\n"
-    "reached; files copied, updated, removed and skipped; MiB; duration), which is\n"
+    "reached; files copied, updated, removed and skipped; entries left out, where\n"
+    "there were any; MiB; duration), which is\n"
     "also the last line on standard error. A log past 4 MiB as a pass starts\n"
     "becomes .log.1. A log that cannot be written stops nothing: one line says so.\n"
     "\n"
@@ -143,6 +163,7 @@ struct Arguments {
   bool last = false;
   long max_age_hours = -1;  // -1: not asked
   SessionOptions session;
+  std::vector<std::string> exclusions;  // --exclude, in order
 };
 
 int UsageError(const char* what, const char* argument) {
@@ -187,6 +208,16 @@ int ReadArguments(int argc, char** argv, Arguments* arguments) {
     } else if (std::strcmp(a, "--max-age") == 0) {
       if (++i == argc) return UsageError("missing hours after", a);
       if (!ReadHours(argv[i], &arguments->max_age_hours)) return UsageError("bad hours", argv[i]);
+    } else if (std::strcmp(a, "--exclude") == 0) {
+      if (i + 1 == argc || !IsAcceptablePattern(argv[i + 1])) {
+        // The pattern is not echoed: it may hold control characters.
+        std::fprintf(stderr,
+                     "larkspan-run: --exclude needs a pattern, not empty, without control "
+                     "characters or a .. element\n\n%s",
+                     kUsage);
+        return kExitUsage;
+      }
+      arguments->exclusions.emplace_back(argv[++i]);
     } else if (a[0] == '-' || arguments->project != nullptr) {
       return UsageError("unexpected argument", a);
     } else {
@@ -300,6 +331,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "larkspan-run: no job in project %s\n", project);
     return kExitUsage;
   }
+  gRun.added_exclusions = arguments.exclusions;
   NoPowerActions no_power;
   gPower = &no_power;
   // No countdown after the pass: the runner ends as soon as no worker runs.

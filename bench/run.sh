@@ -11,7 +11,8 @@
 # /var/tmp/larkspan-bench), BENCH_TREES (default "A C W": tree A's four
 # scenarios and peak memory, tree C's first copy, W the window on tree B;
 # A-copy and A-passes split A into its first copy and the rest;
-# not in the default: M Move against Copy on tree A, S only W's Stop
+# not in the default: X only tree A's pass with 100 patterns against none,
+# M Move against Copy on tree A, S only W's Stop
 # mid-pass, P what each step of a log line costs the window).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -128,6 +129,31 @@ first_copy() {  # first_copy TREE
   report "first-copy-$name" ours "cp -a" "rsync -a" "rsync -a --delete"
 }
 
+# patterns_against_none SRC DST: the pass with nothing to do, its job with
+# 100 patterns that match nothing (names at any depth, anchored paths, **,
+# folders only) against the same job with none. Within 10% of it: the
+# patterns are compiled once per job, and asked only of what is listed.
+patterns_against_none() {
+  local src=$1 dst=$2 plain=$scratch/benchA-plain.lpj patterned=$scratch/benchA-patterns.lpj i
+  mkdir -p "$dst"
+  project "$plain" Copy "$src" "$dst"
+  {
+    printf 'O,1,Copy,%s,%s\r\n' "$src" "$dst"
+    for ((i = 0; i < 20; i++)); do
+      printf 'X,*.nomatch%d\r\nX,/none%d/\r\nX,**/cache%d/x\r\nX,deep%d/*.tmp\r\nX,Folder?%d/\r\n' \
+        "$i" "$i" "$i" "$i" "$i"
+    done
+    printf 'T,0,0,0\r\n'
+  } >"$patterned"
+  "$ours" "$plain" >/dev/null
+  for ((r = 0; r < runs; r++)); do
+    record "no-change-A-patterns/100 patterns" "$(seconds "$ours" "$patterned")"
+    record "no-change-A-patterns/none" "$(seconds "$ours" "$plain")"
+  done
+  check "$src" "$dst" "no-change pass with patterns"
+  report "no-change-A-patterns" "100 patterns" none
+}
+
 tree_a_scenarios() {
   local src dst=$scratch/dstA lpj=$scratch/benchA.lpj
   src=$(tree A)
@@ -148,6 +174,8 @@ tree_a_scenarios() {
   done
   check "$src" "$dst" "no-change pass"
   report "no-change-A" ours "find floor" "rsync -a" "rsync -a --delete"
+
+  patterns_against_none "$src" "$dst"
 
   # 1% of the files modified, anew before each command: new content and a
   # time later than any before, in this run or an earlier one (a Copy leaves
@@ -353,6 +381,7 @@ for tree in $trees; do
     A-copy) first_copy A ;;
     A-passes) tree_a_scenarios ;;
     M) move_against_copy ;;
+    X) patterns_against_none "$(tree A)" "$scratch/dstA" ;;
     C) first_copy C ;;
     W) window_scenario ;;
     S) window_scenario stop-only ;;

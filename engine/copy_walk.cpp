@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/entry_rules.h"
+#include "engine/exclusions.h"
 #include "engine/folder_listing.h"
 #include "engine/job_check.h"
 #include "engine/mass_change.h"
@@ -29,6 +30,7 @@ struct WalkRules {
   bool move;    // copied source files are deleted
   bool sync;    // where copies keep no times, files are compared by content
   SameSecondRule same_second;
+  bool back;  // Sync's walk back, from the job's destination
 };
 
 WalkRules RulesFor(JobMode mode, Direction direction) {
@@ -37,7 +39,8 @@ WalkRules RulesFor(JobMode mode, Direction direction) {
     same_second =
         direction == Direction::kBack ? SameSecondRule::kLeave : SameSecondRule::kConflict;
   }
-  return {mode == kModeMirror, mode == kModeMove, mode == kModeSync, same_second};
+  return {mode == kModeMirror, mode == kModeMove, mode == kModeSync, same_second,
+          direction == Direction::kBack};
 }
 
 // True when the folder that holds the entry named in the destination buffer
@@ -175,8 +178,10 @@ bool LeadsBackUp(WorkerContext& context, CopyWalkState& walk) {
 // it; the other modes delete nothing and leave it with a line. True when it
 // is gone and the source entry can take its place.
 bool ClearedForMirror(WorkerContext& context, const CopyWalkState& walk, const char* line,
-                      void* destination_folder) {
-  if (!walk.rules.mirror) {
+                      void* destination_folder, bool folder_there) {
+  // What stands there may be left out as a folder (or as a file) where the
+  // source's entry is not: it is not Mirror's to remove.
+  if (!walk.rules.mirror || DestinationLeftOut(context, folder_there)) {
     ReportSkipped(context, line, context.destination);
     return false;
   }
@@ -232,8 +237,8 @@ bool TakeFolder(WorkerContext& context, CopyWalkState& walk, const FindEntry& en
       ReportSkipped(context, kLinkInDestination, context.destination);
       return true;
     case FolderVerdict::kFileInTheWay:
-      if (!ClearedForMirror(context, walk,
-                            "Skipped, file in place of folder: ", destination_folder)) {
+      if (!ClearedForMirror(context, walk, "Skipped, file in place of folder: ", destination_folder,
+                            /*folder_there=*/false)) {
         return true;
       }
       [[fallthrough]];
@@ -350,7 +355,9 @@ bool TakeLetterCase(WorkerContext& context, const std::vector<CaseNote>& notes, 
 std::vector<CaseNote> CaseNotesFor(WorkerContext& context, const std::vector<FindEntry>& listed) {
   std::vector<std::string> source_names;
   for (const FindEntry& entry : listed) {
-    if (IsTaken(entry)) source_names.emplace_back(entry.name);
+    if (IsTaken(entry) && !LeftOut(context, context.source, std::strlen(context.source), entry)) {
+      source_names.emplace_back(entry.name);
+    }
   }
   std::vector<std::string> destination_names;
   if (source_names.empty() || !ListTakenNames(context, context.destination, &destination_names)) {
@@ -435,8 +442,8 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
   }
   if (IsCompared(verdict)) ++context.updates.compared;
   if (verdict == FileVerdict::kFolderInTheWay) {
-    if (!ClearedForMirror(context, walk,
-                          "Skipped, folder in place of file: ", destination_folder)) {
+    if (!ClearedForMirror(context, walk, "Skipped, folder in place of file: ", destination_folder,
+                          /*folder_there=*/true)) {
       return true;
     }
     verdict = FileVerdict::kCopy;
@@ -536,8 +543,13 @@ bool WalkFolder(WorkerContext& context, CopyWalkState& walk, WalkPlace place) {
                 /*destination_listed=*/false, place.top, place.destination_parent);
   if (!listing.from_folder) place.strays_swept = true;
   const ChainLevel level(walk, listing.listed_end, listing.other_end, listing.from_folder);
-  const auto room = [&context](const FindEntry& entry) {
+  const auto room = [&](const FindEntry& entry) {
     if (!IsTaken(entry)) return kNotTaken;
+    if (listing.from_folder && LeftOut(context, listing.listed, listing.listed_end, entry)) {
+      // Counted once, as the source is walked forward.
+      if (!walk.rules.back) ++context.counts.left_out;
+      return kNotTaken;
+    }
     // A folder's paths keep room for the listing its own walk appends.
     if (entry.attributes & kAttrFolder) return ListingRoom();
     context.done_mib += SizeInMiB(entry.size_low);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/entry_rules.h"
+#include "engine/exclusions.h"
 #include "engine/medium_wait.h"
 #include "engine/path_buffer.h"
 #include "engine/worker_context.h"
@@ -102,8 +103,8 @@ constexpr size_t kNotTaken = static_cast<size_t>(-1);
 
 // Lists the folder named in path (a context buffer; it is kept) without
 // taking anything, calling taken(entry) for each entry the copy walk takes
-// until it returns false. False when the folder cannot be listed, or the
-// listing fails on the way, *error telling why.
+// (what the job leaves out aside) until it returns false. False when the folder cannot be listed,
+// or the listing fails on the way, *error telling why.
 template <typename Taken>
 bool ListTaken(WorkerContext& context, char* path, uint32_t* error, Taken taken) {
   const size_t length = std::strlen(path);
@@ -116,7 +117,7 @@ bool ListTaken(WorkerContext& context, char* path, uint32_t* error, Taken taken)
   path[length] = '\0';
   if (find == nullptr) return false;
   do {
-    if (IsTaken(entry) && !taken(entry)) break;
+    if (IsTaken(entry) && !LeftOut(context, path, length, entry) && !taken(entry)) break;
   } while (context.files->NextFind(find, &entry, error));
   context.files->EndFind(find);
   return *error == 0;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/entry_rules.h"
+#include "engine/exclusions.h"
 #include "engine/folder_listing.h"
 #include "engine/letter_case.h"
 #include "engine/mass_change.h"
@@ -96,8 +97,9 @@ struct CleanCount {
 
 // The files in the destination entry named in its buffer: 1 for a file or a
 // link, what a plain folder holds at every level (as far as it can be
-// listed and its paths fit).
-uint32_t FilesIn(WorkerContext& context, const FindEntry& entry) {
+// listed and its paths fit), what the job leaves out aside. *holds_left_out
+// is set when the folder holds any of that, at any level.
+uint32_t FilesIn(WorkerContext& context, const FindEntry& entry, bool* holds_left_out = nullptr) {
   if (!IsPlainFolder(entry)) return 1;
   char* const path = context.destination;
   const size_t length = std::strlen(path);
@@ -109,8 +111,13 @@ uint32_t FilesIn(WorkerContext& context, const FindEntry& entry) {
   path[length] = '\0';
   if (find == nullptr) return 0;
   do {
-    if (!IsListed(inner) || !AppendElement(path, length, inner.name, ListingRoom())) continue;
-    files += FilesIn(context, inner);
+    if (!IsListed(inner)) continue;
+    if (LeftOut(context, path, length, inner)) {
+      if (holds_left_out != nullptr) *holds_left_out = true;
+      continue;
+    }
+    if (!AppendElement(path, length, inner.name, ListingRoom())) continue;
+    files += FilesIn(context, inner, holds_left_out);
     path[length] = '\0';
   } while (context.files->NextFind(find, &inner, &error));
   context.files->EndFind(find);
@@ -119,10 +126,14 @@ uint32_t FilesIn(WorkerContext& context, const FindEntry& entry) {
 
 bool CleanFolder(WorkerContext& context, const CleanRules& rules, void* destination_parent,
                  CleanCount& count);
+bool CleanListing(WorkerContext& context, const CleanRules& rules, bool top,
+                  void* destination_parent, CleanCount& count, bool source_lacks = false);
 
 // A destination entry, named in both buffers. False when the listing ends.
+// source_lacks: it is inside a folder the source lacks, and goes unasked.
 bool CleanEntry(WorkerContext& context, const FindEntry& entry, const HeldFolders& held,
-                const CleanRules& rules, FoldedNames* folded, CleanCount& count) {
+                const CleanRules& rules, FoldedNames* folded, CleanCount& count,
+                bool source_lacks) {
   switch (JudgeTemporary(entry, context.pass_started)) {
     case TemporaryVerdict::kStray:
       context.files->RemoveFile(held.destination, context.destination);
@@ -132,20 +143,23 @@ bool CleanEntry(WorkerContext& context, const FindEntry& entry, const HeldFolder
     case TemporaryVerdict::kNotOurs:
       break;
   }
-  PathInfo there;
-  uint32_t error = 0;
-  const bool in_source = context.files->ReadInfoIn(held.other, context.source, &there, &error);
-  const bool top_there = in_source || TopSourceStillThere(context, rules.top_length);
-  const bool in_other_case = !in_source && top_there && rules.volumes.ignores_case &&
-                             SourceHoldsIgnoringCase(context, entry.name, folded);
-  const DestinationVerdict verdict = JudgeDestinationEntry(
-      entry, in_source, error, there, top_there, in_other_case, rules.volumes.times);
-  // A source that cannot say, or is gone, may be a medium that went away:
-  // once it is back the walks run again from the top, and this one ends.
-  if ((verdict == DestinationVerdict::kKeepUnreadable ||
-       verdict == DestinationVerdict::kSourceLost) &&
-      AfterFailure(context, error) == MediumResult::kBack) {
-    return false;
+  DestinationVerdict verdict = DestinationVerdict::kRemove;
+  if (!source_lacks) {
+    PathInfo there;
+    uint32_t error = 0;
+    const bool in_source = context.files->ReadInfoIn(held.other, context.source, &there, &error);
+    const bool top_there = in_source || TopSourceStillThere(context, rules.top_length);
+    const bool in_other_case = !in_source && top_there && rules.volumes.ignores_case &&
+                               SourceHoldsIgnoringCase(context, entry.name, folded);
+    verdict = JudgeDestinationEntry(entry, in_source, error, there, top_there, in_other_case,
+                                    rules.volumes.times);
+    // A source that cannot say, or is gone, may be a medium that went away:
+    // once it is back the walks run again from the top, and this one ends.
+    if ((verdict == DestinationVerdict::kKeepUnreadable ||
+         verdict == DestinationVerdict::kSourceLost) &&
+        AfterFailure(context, error) == MediumResult::kBack) {
+      return false;
+    }
   }
   switch (verdict) {
     case DestinationVerdict::kLeave:
@@ -158,7 +172,15 @@ bool CleanEntry(WorkerContext& context, const FindEntry& entry, const HeldFolder
     case DestinationVerdict::kWalkInto:
       return CleanFolder(context, rules, held.destination, count);
     case DestinationVerdict::kRemove: {
-      const uint32_t files = FilesIn(context, entry);
+      bool holds_left_out = false;
+      const uint32_t files = FilesIn(context, entry, &holds_left_out);
+      if (holds_left_out) {
+        // What the job leaves out is no part of the tree: the folder stays
+        // for it, and the rest of what it holds goes, as the source lacks
+        // it all.
+        context.AppendPathLine(kKeptForLeftOutPrefix, context.destination);
+        return CleanListing(context, rules, false, held.destination, count, true);
+      }
       count.held += files;
       count.to_remove += files;
       count.removals.emplace_back(context.destination);
@@ -179,13 +201,16 @@ bool CleanEntry(WorkerContext& context, const FindEntry& entry, const HeldFolder
 
 // Walks the destination folder against the source folder, both in their
 // buffers, counting what the clean would remove; destination_parent holds
-// the destination folder one level up (nullptr at the job's top, the top).
+// the destination folder one level up (nullptr at the job's top, the top);
+// source_lacks: the source lacks the folder, whose entries go unasked.
 bool CleanListing(WorkerContext& context, const CleanRules& rules, bool top,
-                  void* destination_parent, CleanCount& count) {
+                  void* destination_parent, CleanCount& count, bool source_lacks) {
   const FolderListing listing = ListingOf(context.destination, context.source, true,
                                           /*destination_listed=*/true, top, destination_parent);
-  const auto room = [](const FindEntry& entry) {
-    if (!IsListed(entry)) return kNotTaken;
+  const auto room = [&](const FindEntry& entry) {
+    if (!IsListed(entry) || LeftOut(context, listing.listed, listing.listed_end, entry)) {
+      return kNotTaken;
+    }
     // A folder to be walked keeps room for its listing.
     return IsPlainFolder(entry) ? ListingRoom() : 0;
   };
@@ -193,7 +218,7 @@ bool CleanListing(WorkerContext& context, const CleanRules& rules, bool top,
   // removal to the destination folder held open.
   FoldedNames folded{listing.other_end, false, {}};
   const auto take = [&](const FindEntry& entry, const HeldFolders& held) {
-    return CleanEntry(context, entry, held, rules, &folded, count);
+    return CleanEntry(context, entry, held, rules, &folded, count, source_lacks);
   };
   uint32_t error = 0;
   const ListingResult result = ListFolder(context, listing, &error, room, take);

@@ -1,5 +1,8 @@
 #include "engine/walks.h"
 
+#include <cstring>
+
+#include "engine/exclusions.h"
 #include "engine/medium_wait.h"
 #include "engine/path_buffer.h"
 
@@ -9,21 +12,37 @@ namespace {
 // went away and came back, before the job gives up on removing.
 constexpr int kMaxWalkRounds = 3;
 
-// Holds the job in the context while its walks run.
+// The job's tops are what the buffers hold: what the walks leave out is
+// named from there.
+void MarkTops(WorkerContext& context) {
+  context.source_top = std::strlen(context.source);
+  context.destination_top = std::strlen(context.destination);
+}
+
+// Holds the job in the context while its walks run, and what it leaves out,
+// compiled once for all its walks.
 class JobInHand {
  public:
-  JobInHand(WorkerContext& context, const JobRecord& job) : context_(context) {
+  JobInHand(WorkerContext& context, const JobRecord& job)
+      : context_(context), exclusions_(CompileExclusions(job.exclusions)) {
     context_.job = &job;
     context_.times_not_kept = false;
     context_.updates = {};
     context_.tops_answered = TopsAnswer(context_);
+    context_.exclusions = &exclusions_;
+    MarkTops(context_);
+    if (!job.exclusions.empty()) context_.AppendLog(LeavingOutLine(job.exclusions).c_str());
   }
-  ~JobInHand() { context_.job = nullptr; }
+  ~JobInHand() {
+    context_.job = nullptr;
+    context_.exclusions = nullptr;
+  }
   JobInHand(const JobInHand&) = delete;
   JobInHand& operator=(const JobInHand&) = delete;
 
  private:
   WorkerContext& context_;
+  const Exclusions exclusions_;
 };
 
 }  // namespace
@@ -38,6 +57,7 @@ bool RunJob(WorkerContext& context, const JobRecord& job) {
     if (!ok || context.ShouldStop() || mode != kModeSync) return ok;
     CopyJobPath(context.source, job.destination);
     CopyJobPath(context.destination, job.source);
+    MarkTops(context);
     return CopyWalk(context, mode, Direction::kBack);
   }
   // Mirror removes only after walks that ran from the top without losing

@@ -21,6 +21,8 @@ constexpr char kUpdatingPrefix[] = "Updating ";
 constexpr char kNewerDestPrefix[] = "Newer Dest ";
 // A dry run's line after an update or removal: where the old entry would go.
 constexpr char kOldVersionPrefix[] = "Old version to ";
+// A destination folder the source lacks, kept for what the job leaves out in it.
+constexpr char kKeptForLeftOutPrefix[] = "Kept, holds what is left out: ";
 
 // What a pass did with entries, each counted where the walks log it.
 struct EntryCounts {
@@ -33,6 +35,9 @@ struct EntryCounts {
   uint32_t skipped = 0;
   // Jobs the mass-change guard stopped: "Error: Mirror would remove ...".
   uint32_t mass_refused = 0;
+  // Source entries the job's patterns or a volume's system folders left out
+  // (a folder counts once, whatever it holds).
+  uint32_t left_out = 0;
 };
 
 struct WorkerContext {
@@ -79,6 +84,12 @@ struct WorkerContext {
   // outside a job.
   const struct JobRecord* job = nullptr;
   bool tops_answered = false;
+  // What the job leaves out, and where its tops end in the source and
+  // destination buffers (Sync's walk back has them swapped). Set by RunJob;
+  // nullptr outside a job, which then leaves nothing out.
+  const struct Exclusions* exclusions = nullptr;
+  size_t source_top = 0;
+  size_t destination_top = 0;
   // How long a pass waits for a medium that stopped answering before it
   // gives up on it; set by run control. 0: no wait.
   uint32_t medium_wait_seconds = 0;

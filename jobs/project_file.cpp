@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "jobs/after_command.h"
+#include "jobs/exclusion_patterns.h"
 #include "jobs/legacy_code_page.h"
 #include "jobs/utf8.h"
 
@@ -114,11 +115,50 @@ JobRead ReadJob(FieldReader& reader, JobRecord& job) {
   return source_whole && destination_whole ? JobRead::kWhole : JobRead::kPathTooLong;
 }
 
-// Notes the record from record to where the reader stands as left out.
+// A pattern record, "X,<pattern>", starts where the reader stands.
+bool AtPatternRecord(const FieldReader& reader) {
+  return reader.end - reader.at >= 2 && reader.at[0] == 'X' && reader.at[1] == ',';
+}
+
+// Reads the pattern records that follow a job's record into patterns (when
+// not null). Returns where the first refused one starts, or nullptr.
+const char* ReadPatterns(FieldReader& reader, std::vector<std::string>* patterns) {
+  const char* refused = nullptr;
+  while (AtPatternRecord(reader)) {
+    const char* record = reader.at;
+    reader.at += 2;
+    // The rest of the line, as a destination is read, bounded only by it.
+    const size_t rest = static_cast<size_t>(reader.end - reader.at);
+    const char* line_end = static_cast<const char*>(std::memchr(reader.at, '\r', rest));
+    if (line_end == nullptr) line_end = reader.end;
+    const std::string pattern(reader.at, line_end);
+    reader.at = line_end;
+    if (reader.at < reader.end) ++reader.at;
+    if (reader.at < reader.end && *reader.at == '\n') ++reader.at;
+    if (refused != nullptr) continue;
+    if (!IsAcceptablePattern(pattern)) {
+      refused = record;
+    } else if (patterns != nullptr) {
+      patterns->push_back(pattern);
+    }
+  }
+  return refused;
+}
+
+// Notes the record from record to where the reader stands as left out, its
+// text from text on (the record itself by default).
 void LeaveOut(FieldReader& reader, const char* record, LeftOutReason reason,
-              std::vector<LeftOutJob>& left_out) {
+              std::vector<LeftOutJob>& left_out, const char* text = nullptr) {
   LeftOutJob job{reason, LineAt(reader, record), {}};
-  size_t length = static_cast<size_t>(reader.at - record);
+  const char* end = reader.at;
+  if (text != nullptr) {
+    record = text;
+    // Its own line names it.
+    const char* line_end =
+        static_cast<const char*>(std::memchr(text, '\r', static_cast<size_t>(end - text)));
+    if (line_end != nullptr) end = line_end;
+  }
+  size_t length = static_cast<size_t>(end - record);
   while (length > 0 && (record[length - 1] == '\r' || record[length - 1] == '\n'))
     --length;
   if (length < sizeof job.text) {
@@ -164,6 +204,11 @@ void ReadRecords(FieldReader& reader, JobList& jobs, TotalsRecord& totals,
   JobRecord beyond_cap;
   bool command_seen = false;
   while (reader.at < reader.end) {
+    // Patterns of a job left out, or of none, go with it.
+    if (AtPatternRecord(reader)) {
+      ReadPatterns(reader, nullptr);
+      continue;
+    }
     const bool room = jobs.count < kMaxProjectJobs;
     if (room && !ReserveSlot(jobs)) return;
     const char* record = reader.at;
@@ -176,7 +221,12 @@ void ReadRecords(FieldReader& reader, JobList& jobs, TotalsRecord& totals,
           LeaveOut(reader, record, LeftOutReason::kOverJobLimit, left_out);
         }
       } else if (read == JobRead::kWhole) {
-        Commit(jobs);
+        const char* refused = ReadPatterns(reader, &job.exclusions);
+        if (refused == nullptr) {
+          Commit(jobs);
+        } else {
+          LeaveOut(reader, record, LeftOutReason::kBadPattern, left_out, refused);
+        }
       } else {
         LeaveOut(
             reader, record,
@@ -209,6 +259,15 @@ void AppendLine(std::string& text, const char* line, int length) {
   if (length > 0) text.append(line, std::min<size_t>(length, kLineSize - 1));
 }
 
+// A job's patterns, each the rest of its line: never cut to a line buffer.
+void AppendPatternLines(std::string& text, const JobRecord& job) {
+  for (const std::string& pattern : job.exclusions) {
+    text += "X,";
+    text += pattern;
+    text += "\r\n";
+  }
+}
+
 void AppendJobLines(std::string& text, const JobList& jobs) {
   char line[kLineSize];
   for (int i = 0; i < jobs.count; ++i) {
@@ -216,6 +275,7 @@ void AppendJobLines(std::string& text, const JobList& jobs) {
     AppendLine(text, line,
                std::snprintf(line, sizeof line, "O,%d,%s,%s,%s\r\n", job.flags, ModeName(job.mode),
                              job.source, job.destination));
+    AppendPatternLines(text, job);
   }
 }
 
@@ -286,6 +346,8 @@ void DescribeLeftOut(const LeftOutJob& job, char* line, size_t size) {
                                                                  : "control character");
   } else if (job.reason == LeftOutReason::kCutShort) {
     std::snprintf(reason, sizeof reason, "record cut short");
+  } else if (job.reason == LeftOutReason::kBadPattern) {
+    std::snprintf(reason, sizeof reason, "pattern refused");
   } else if (job.reason == LeftOutReason::kOverJobLimit) {
     std::snprintf(reason, sizeof reason, "over %d jobs", kMaxProjectJobs);
     later = " and every job after it";

@@ -36,6 +36,7 @@ enum class LeftOutReason {
   kPathTooLong,   // its source or destination does not fit its field
   kCutShort,      // the file ends inside the record
   kOverJobLimit,  // it comes after the first kMaxProjectJobs jobs
+  kBadPattern,    // one of its patterns is refused (jobs/exclusion_patterns.h)
   // The N record's command: one the system would not run as written, or a
   // second one (which of two was meant cannot be told).
   kCommandControlCharacter,
@@ -76,8 +77,10 @@ struct ProjectState {
 // job's destination is the rest of its line, commas included: a path split
 // at a comma would name another folder. A job whose source or
 // destination does not fit its field is not loaded: it would name another
-// path; state lists it. False when the file is missing or could not be read
-// (state says which); the list is then empty.
+// path; state lists it. Each "X,<pattern>" record right after a job's
+// record is one of its patterns, the rest of its line, commas included; a
+// job with a pattern refused is not loaded either. False when the file is
+// missing or could not be read (state says which); the list is then empty.
 bool LoadProject(const char* path, JobList& jobs, TotalsRecord& totals, ProjectState& state,
                  WholeFiles& files = DefaultWholeFiles());
 

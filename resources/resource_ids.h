@@ -5,6 +5,7 @@
 #define IDI_LARKSPAN 101
 #define IDD_MAIN 102
 #define IDM_JOB_MENU 103
+#define IDD_PATTERNS 104
 #define IDC_END_OPTION 1001
 #define IDC_JOB_LIST 1002
 #define IDC_START 1003
@@ -13,6 +14,7 @@
 #define IDC_LOG 1006
 #define IDC_PROGRESS 1007
 #define IDC_AFTER_COMMAND 1008
+#define IDC_PATTERNS 1009  // the patterns dialog's edit box
 #define IDM_DELETE 40001
 #define IDM_MOVE_UP 40002
 #define IDM_MOVE_DOWN 40003
@@ -20,3 +22,4 @@
 #define IDM_MODE_MIRROR 40005
 #define IDM_MODE_MOVE 40006
 #define IDM_MODE_SYNC 40007
+#define IDM_PATTERNS 40008

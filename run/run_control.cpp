@@ -217,8 +217,11 @@ void OnStartPass(Host* host) {
     gContext.AppendLog((kAfterPassPrefix + gRun.pass_after_command).c_str());
   }
   gRun.pass_jobs.clear();
-  for (int i = 0; i < gJobs.count; ++i)
+  for (int i = 0; i < gJobs.count; ++i) {
     gRun.pass_jobs.push_back(*gJobs.slots[i]);
+    std::vector<std::string>& patterns = gRun.pass_jobs.back().exclusions;
+    patterns.insert(patterns.end(), gRun.added_exclusions.begin(), gRun.added_exclusions.end());
+  }
   if (!StartWorker(CopyPass, gRun.pass_slot, gPassThread)) {
     gContext.AppendLog("Unable to start thread");
     // No job ran: the run failed.

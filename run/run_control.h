@@ -37,6 +37,9 @@ struct RunState {
   // The command after the running pass, copied as it starts, and its time.
   std::string pass_after_command;
   std::atomic<uint32_t> after_pass_milliseconds{kAfterPassSeconds * 1000};
+  // Patterns every job of a pass leaves out beside its own (the runner's
+  // --exclude): added to the pass's copies only, so never saved.
+  std::vector<std::string> added_exclusions;
   // The running pass armed a time limit; the countdown ran out on it.
   std::atomic<bool> time_limit_armed{false};
   std::atomic<bool> time_limit_reached{false};
@@ -61,7 +64,8 @@ void StartPassNow(Host* host);
 // MSG_START_PASS: clears the log and the pass's counts, sets the pass's
 // versions stamp, retention and mass-change choice from the run settings,
 // arms the time limit, begins the run log's entry and names the command after
-// the pass in it, starts the pass on a copy of the jobs and the command.
+// the pass in it, starts the pass on a copy of the jobs (each with the added
+// patterns) and the command.
 void OnStartPass(Host* host);
 // The Stop button.
 void StopRequested();

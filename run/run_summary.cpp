@@ -61,10 +61,14 @@ void FormatSummary(const RunSummary& summary, char (&line)[kSummarySize]) {
   char duration[kCountSize];
   FormatDuration(summary.seconds, duration, sizeof duration);
   const EntryCounts& c = summary.counts;
+  // The entries left out are said only where there were any: a summary
+  // without them reads as every earlier one did.
+  char left_out[kCountSize + 16] = "";
+  if (c.left_out > 0) std::snprintf(left_out, sizeof left_out, ", %u left out", c.left_out);
   std::snprintf(line, sizeof line,
-                "%s%s: %s, %u copied, %u updated, %u removed, %u skipped, %u MiB in %s",
+                "%s%s: %s, %u copied, %u updated, %u removed, %u skipped%s, %u MiB in %s",
                 kSummaryHead, summary.started, OutcomeText(summary.outcome), c.copied, c.updated,
-                c.removed, c.skipped, summary.mib, duration);
+                c.removed, c.skipped, left_out, summary.mib, duration);
   if (c.mass_refused > 0) {
     const size_t at = std::strlen(line);
     std::snprintf(line + at, sizeof line - at, "%s", kMassRefused);
@@ -84,9 +88,22 @@ bool ParseSummary(const char* line, RunSummary* summary) {
   unsigned first = 0;  // the duration's minutes, or its hours
   unsigned second = 0;
   int end = 0;
-  if (std::sscanf(at, ", %u copied, %u updated, %u removed, %u skipped, %u MiB in %u:%u%n",
-                  &c.copied, &c.updated, &c.removed, &c.skipped, &summary->mib, &first, &second,
-                  &end) != 7) {
+  if (std::sscanf(at, ", %u copied, %u updated, %u removed, %u skipped%n", &c.copied, &c.updated,
+                  &c.removed, &c.skipped, &end) != 4) {
+    return false;
+  }
+  at += end;
+  // Only a whole ", N left out" is one: ", N MiB" begins the same way.
+  unsigned left_out = 0;
+  end = 0;
+  std::sscanf(at, ", %u left out%n", &left_out, &end);
+  if (end > 0) {
+    c.left_out = left_out;
+    at += end;
+  }
+  end = 0;
+  if (std::sscanf(at, ", %u MiB in %u:%u%n", &summary->mib, &first, &second, &end) != 3 ||
+      end == 0) {
     return false;
   }
   at += end;
@@ -160,8 +177,11 @@ void FormatGlance(const RunSummary& summary, std::time_t now, char (&line)[kSumm
   const struct {
     uint32_t n;
     const char* what;
-  } counts[] = {
-      {c.copied, "copied"}, {c.updated, "updated"}, {c.removed, "removed"}, {c.skipped, "skipped"}};
+  } counts[] = {{c.copied, "copied"},
+                {c.updated, "updated"},
+                {c.removed, "removed"},
+                {c.skipped, "skipped"},
+                {c.left_out, "left out"}};
   char text[kCountSize];
   for (const auto& count : counts) {
     if (count.n == 0) continue;

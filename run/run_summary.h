@@ -26,7 +26,9 @@ struct RunSummary {
 };
 
 // "Run 2026-12-07 02:00:13: finished, 1234 copied, 0 updated, 3 removed,
-// 0 skipped, 152 MiB in 4:12" (one line; from an hour on, "in 1:02:03"),
+// 0 skipped, 152 MiB in 4:12" (one line; from an hour on, "in 1:02:03";
+// entries the jobs left out, where there were any, after the skipped ones:
+// "0 skipped, 17 left out, 152 MiB"),
 // followed by ", mass change refused" when the guard stopped a job (read
 // back as one such job).
 void FormatSummary(const RunSummary& summary, char (&line)[kSummarySize]);

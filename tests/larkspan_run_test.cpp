@@ -194,6 +194,38 @@ TEST(LarkspanRunTest, FailingJobGivesStatusOneAndEndsThePass) {
   EXPECT_TRUE(fs::is_empty(dir.path() / "out3"));
 }
 
+// --exclude adds to the project's own patterns, for this run only: the
+// project is saved with its own; each job names what it leaves out, and the
+// summary counts it. A pattern that could leave the trees is refused.
+TEST(LarkspanRunTest, ExcludeAddsPatternsToEveryJobOfTheRun) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "out");
+  for (const char* path : {"in/a.txt", "in/a.tmp", "in/cache/x", "in/lost+found/y"}) {
+    fs::create_directories((dir.path() / path).parent_path());
+    WriteFile(dir.path() / path, "x");
+  }
+  const std::string project =
+      "O,1,Copy," + dir.Join("in") + "," + dir.Join("out") + "\r\nX,*.tmp\r\nT,0,0,0\r\n";
+  WriteFile(dir.path() / "p.lpj", project);
+  const Outcome outcome = RunToEnd(dir, {"--exclude", "cache/", "p.lpj"});
+  EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
+  EXPECT_NE(outcome.out.find("Leaving out: *.tmp | cache/\n"), std::string::npos) << outcome.out;
+  EXPECT_TRUE(fs::exists(dir.path() / "out" / "a.txt"));
+  for (const char* path : {"out/a.tmp", "out/cache", "out/lost+found"})
+    EXPECT_FALSE(fs::exists(dir.path() / path)) << path;
+  EXPECT_NE(outcome.err.find(" skipped, 3 left out, "), std::string::npos) << outcome.err;
+  EXPECT_EQ(ReadFile(dir.path() / "p.lpj"), project);
+
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--exclude", "../up", "p.lpj"},
+        {"--exclude", ""},
+        {"p.lpj", "--exclude"}}) {
+    const Outcome refused = RunToEnd(dir, args);
+    EXPECT_EQ(refused.status, 2) << args[1];
+    EXPECT_EQ(refused.out, "");
+  }
+}
+
 // A first job without a destination leaves the watcher nothing to wait for:
 // the run ends at once, having run no job.
 TEST(LarkspanRunTest, AFirstJobWithoutADestinationEndsTheRunAtOnce) {
@@ -318,8 +350,8 @@ TEST(LarkspanRunTest, HelpAndVersion) {
   const Outcome help = RunToEnd(dir, {"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(
-      help.out.find(
-          "Usage: larkspan-run [--dry-run] [--allow-mass-change] [--after COMMAND] [PROJECT]"),
+      help.out.find("Usage: larkspan-run [--dry-run] [--allow-mass-change] [--exclude PATTERN]...\n"
+                    "                    [--after COMMAND] [PROJECT]"),
       std::string::npos);
   for (const char* text : {"  0  ", "  1  ", "  2  ", "  3  stopped by Ctrl-C", "  4  --last",
                            "--last [--max-age HOURS]", "LARKSPAN_STATUS", "LARKSPAN_SKIPPED",
@@ -486,6 +518,8 @@ TEST(LarkspanRunTest, LastShowsTheLastPassAtAGlance) {
       {run +
            "time limit reached, 0 copied, 5 updated, 0 removed, 2 skipped, 1024 MiB in 1:02:03\r\n",
        1, shown + "time limit reached, 5 updated, 2 skipped, 1,024 MiB in 1:02:03\n"},
+      {run + "finished, 3 copied, 0 updated, 0 removed, 0 skipped, 7 left out, 1 MiB in 0:07\n", 0,
+       shown + "finished, 3 copied, 7 left out, 1 MiB in 0:07\n"},
       {run + "stopped, 0 copied, 0 updated, 0 removed, 0 skipped, 0 MiB in 0:07\n", 1,
        shown + "stopped, 0 MiB in 0:07\n"},
       {run + "finished, 0 copied, 0 updated, 0 removed, 0 skipped, 0 MiB in 0:07\nCopying /x\n", 2,

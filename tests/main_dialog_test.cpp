@@ -374,6 +374,40 @@ TEST_F(MainDialogTest, StartRunsAPassIntoTheLogAndTheProgressBar) {
   EXPECT_TRUE(IsWindow(window_));
 }
 
+// A job's patterns, edited in their dialog from the job's menu, are what the
+// next pass leaves out, and what the project keeps.
+TEST_F(MainDialogTest, PatternsEditedInTheirDialogAreHonouredByTheNextPass) {
+  MakeTrees();
+  WriteCopyProject(kEndNone, 0);
+  ASSERT_TRUE(Open());
+  ListView_SetItemState(gJobListView, 0, LVIS_SELECTED | LVIS_FOCUSED,
+                        LVIS_SELECTED | LVIS_FOCUSED);
+  // The dialog runs its own loop on this thread: another one fills it in.
+  std::atomic<bool> answered{false};
+  std::thread answer([&] {
+    for (int i = 0; i < 2000 && !answered; ++i) {
+      if (HWND dialog = FindWindowA(nullptr, kPatternsCaption)) {
+        SetDlgItemTextA(dialog, IDC_PATTERNS, "*.bin\r\n\r\nnone/");
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        answered = true;
+      }
+      Sleep(10);
+    }
+  });
+  Command(IDM_PATTERNS);
+  answer.join();
+  ASSERT_TRUE(answered);
+  EXPECT_EQ(gJobs.slots[0]->exclusions, (std::vector<std::string>{"*.bin", "none/"}));
+  Command(IDC_START);
+  ASSERT_TRUE(WaitForLog("Done.")) << ::testing::PrintToString(LogLines(window_));
+  EXPECT_TRUE(LogHas(window_, "Leaving out: *.bin | none/"));
+  EXPECT_EQ(ReadFile(fs::path(destination_) / "small.txt"), "small");
+  EXPECT_FALSE(fs::exists(fs::path(destination_) / "big.bin"));
+  ASSERT_TRUE(PumpUntil([] { return !gRun.pass_slot; }));
+  CloseMainWindow(window_);
+  EXPECT_NE(ReadFile(project_).find("\r\nX,*.bin\r\nX,none/\r\n"), std::string::npos);
+}
+
 // Names in any script show as themselves in the job list and the log, whose
 // shortened lines keep whole characters and the file name. (The project
 // file's own test saves them unchanged.)

@@ -548,3 +548,53 @@ TEST_F(ProjectFileTest, TheCommandRecordIsTheRestOfItsLine) {
     fs::remove(path + ".bak");
   }
 }
+
+namespace {
+
+// A pattern is the rest of its line: commas, and a start of O or T that
+// would begin another record, stay in it; a save writes the file as read.
+TEST_F(ProjectFileTest, PatternsFollowTheirJobAndComeBackAsWritten) {
+  const std::string long_pattern = "deep/" + std::string(1500, 'p');
+  const std::string text =
+      "O,1,Copy,s1,d1\r\nX,Old notes, 2024.txt\r\nX,T,5,0,0\r\nX,*.tmp\r\n"
+      "O,1,Mirror,s2,d2\r\nO,0,Sync,s3,d3\r\nX,V,1\r\nX," +
+      long_pattern + "\r\nT,7,0,0\r\n";
+  ASSERT_TRUE(Load(text));
+  ASSERT_EQ(jobs.count, 3);
+  ExpectJob(0, 1, kModeCopy, "s1", "d1");
+  ExpectJob(1, 1, kModeMirror, "s2", "d2");
+  EXPECT_EQ(jobs.slots[0]->exclusions,
+            (std::vector<std::string>{"Old notes, 2024.txt", "T,5,0,0", "*.tmp"}));
+  EXPECT_TRUE(jobs.slots[1]->exclusions.empty());
+  EXPECT_EQ(jobs.slots[2]->exclusions, (std::vector<std::string>{"V,1", long_pattern}));
+  EXPECT_EQ(totals.total, 7u);
+  EXPECT_EQ(totals.keep_versions_days, kDefaultKeepVersionsDays);
+  EXPECT_FALSE(state.inexact);
+  ASSERT_TRUE(Save());
+  EXPECT_EQ(ReadFile(path), text);
+  EXPECT_FALSE(fs::exists(path + ".bak"));
+}
+
+// A job with a pattern refused is left out, named by its own line and the
+// pattern's record; patterns of no job are dropped, and the file kept.
+TEST_F(ProjectFileTest, AJobWithAPatternRefusedIsLeftOut) {
+  const std::string text =
+      "X,stray\r\nO,1,Copy,s1,d1\r\nX,ok\r\nX,../up\r\nX,after\r\nO,1,Copy,s2,d2\r\nX,\r\n"
+      "O,1,Copy,s3,d3\r\nX,fine\r\n";
+  ASSERT_TRUE(Load(text));
+  ASSERT_EQ(jobs.count, 1);
+  ExpectJob(0, 1, kModeCopy, "s3", "d3");
+  EXPECT_EQ(jobs.slots[0]->exclusions, std::vector<std::string>{"fine"});
+  ASSERT_EQ(state.left_out.size(), 2u);
+  char line[kLeftOutLineSize];
+  DescribeLeftOut(state.left_out[0], line, sizeof line);
+  EXPECT_STREQ(line, "Error: Job on line 2 left out, pattern refused: X,../up");
+  DescribeLeftOut(state.left_out[1], line, sizeof line);
+  EXPECT_STREQ(line, "Error: Job on line 6 left out, pattern refused: X,");
+  EXPECT_TRUE(state.inexact);
+  ASSERT_TRUE(Save());
+  EXPECT_EQ(ReadFile(path + ".bak"), text);
+  EXPECT_EQ(ReadFile(path), "O,1,Copy,s3,d3\r\nX,fine\r\nT,0,0,0\r\n");
+}
+
+}  // namespace

@@ -53,7 +53,7 @@ class WalkTest : public ::testing::Test {
     return RunJob(context, job);
   }
   static JobRecord JobOf(JobMode mode, const fs::path& source, const fs::path& destination) {
-    JobRecord job{mode, kJobEnabled, {}, {}};
+    JobRecord job{mode, kJobEnabled, {}, {}, {}};
     std::snprintf(job.source, sizeof job.source, "%s", source.string().c_str());
     std::snprintf(job.destination, sizeof job.destination, "%s", destination.string().c_str());
     return job;

@@ -195,8 +195,10 @@ void OnJobListNotify(HWND window, NMHDR* header) {
   }
 }
 
-void OnJobCommand(HWND, int id) {
-  if (id == IDM_DELETE) {
+void OnJobCommand(HWND window, int id) {
+  if (id == IDM_PATTERNS) {
+    if (IsJobIndex(gCurrentRow)) EditPatterns(window, gJobs.slots[gCurrentRow]);
+  } else if (id == IDM_DELETE) {
     DeleteCurrentJob();
   } else if (id == IDM_MOVE_UP) {
     MoveCurrentJob(-1);

@@ -116,7 +116,7 @@ void OnCommand(HWND window, int id, int code) {
       StopRequested();
       break;
     default:
-      if (id >= IDM_DELETE && id <= IDM_MODE_SYNC) OnJobCommand(window, id);
+      if (id >= IDM_DELETE && id <= IDM_PATTERNS) OnJobCommand(window, id);
       break;
   }
 }

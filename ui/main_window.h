@@ -91,7 +91,7 @@ bool InsertJobRow(int i);
 void RefreshJobRow(int row, JobRecord* record);
 int FindJobRow(const JobRecord* record);
 void OnJobListNotify(HWND window, NMHDR* header);
-void OnJobCommand(HWND window, int id);  // 40001 to 40007
+void OnJobCommand(HWND window, int id);  // 40001 to 40008
 void OnContextMenu(HWND window);
 // The context menu's two steps that need no person: whether the cursor (screen
 // coordinates) lies within the current row's height, with its trace line; and
@@ -99,6 +99,12 @@ void OnContextMenu(HWND window);
 bool CursorOnCurrentRow(POINT cursor);
 void CheckModeItem(HMENU popup, int mode);
 void OnDropFiles(HWND window, HDROP drop);
+
+// The patterns dialog (IDD_PATTERNS, captioned kPatternsCaption) on record's
+// patterns, one a line: OK stores what the box holds, unless a line is
+// refused (a message names it, and the dialog stays with nothing stored).
+constexpr char kPatternsCaption[] = "Larkspan - patterns";
+void EditPatterns(HWND owner, JobRecord* record);
 
 // The log list: a line added, and drawn again at the log timer. A path line
 // (prefix not nullptr) is prefix followed by text, whose path part may take
