@@ -591,6 +591,7 @@ bool CopyWalk(WorkerContext& context, JobMode mode, Direction direction) {
                      {},
                      std::nullopt};
   walk.moves.top_length = std::strlen(context.source);
+  ++context.date_folders.walks;
   const bool listed = WalkFolder(context, walk, {true, false, nullptr, walk.rules.mirror});
   SettleMoves(context, walk.moves);
   return listed;

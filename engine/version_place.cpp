@@ -28,10 +28,13 @@ bool VersionsFolderReady(FileServices& files, const std::string& versions) {
 
 }  // namespace
 
-bool ClaimDateFolder(WorkerContext& context, const std::string& versions, std::string* name) {
-  for (const PassDateFolder& made : context.date_folders.made) {
+bool ClaimDateFolder(WorkerContext& context, const std::string& versions, std::string* name,
+                     bool* fresh) {
+  PassDateFolders& folders = context.date_folders;
+  for (const PassDateFolder& made : folders.made) {
     if (made.versions == versions) {
       *name = made.name;
+      *fresh = made.walk == folders.walks;
       return true;
     }
   }
@@ -42,8 +45,9 @@ bool ClaimDateFolder(WorkerContext& context, const std::string& versions, std::s
     const std::string folder = versions + kPathSeparator + candidate;
     uint32_t error = 0;
     if (context.files->MakeFolder(nullptr, folder.c_str(), versions.c_str(), &error)) {
-      context.date_folders.made.push_back({versions, candidate});
+      folders.made.push_back({versions, candidate, folders.walks});
       *name = candidate;
+      *fresh = true;
       return true;
     }
     // Only a name taken is worth another try; the folder's own failure stands.
@@ -84,7 +88,8 @@ bool PrepareVersionPlace(WorkerContext& context, const char* path, size_t top_le
       top_length > 0 && path[top_length - 1] == kPathSeparator ? top_length - 1 : top_length;
   const std::string versions = std::string(path, top_end) + kPathSeparator + kVersionsFolderName;
   std::string date_folder;
-  if (!ClaimDateFolder(context, versions, &date_folder) ||
+  bool fresh = false;
+  if (!ClaimDateFolder(context, versions, &date_folder, &fresh) ||
       !VersionPathFor(path, top_length, date_folder.c_str(), out)) {
     return false;
   }
@@ -94,5 +99,7 @@ bool PrepareVersionPlace(WorkerContext& context, const char* path, size_t top_le
     if (!MakeVersionFolders(*context.files, out, top_length)) return false;
     context.date_folders.whole = folder;
   }
-  return TakeFreeName(*context.files, out);
+  // A path is kept at most once in one walk: only an earlier walk's date
+  // folder can hold its name already.
+  return fresh || TakeFreeName(*context.files, out);
 }

@@ -13,11 +13,12 @@
 
 #include "engine/worker_context.h"
 
-// The pass's date folder in the versions folder at versions (there, and no
-// link): the one it made there earlier, else one made now under the first
-// free name of the pass's stamp. False with *name untouched when none can
-// be made.
-bool ClaimDateFolder(WorkerContext& context, const std::string& versions, std::string* name);
+// The pass's date folder in the versions folder at versions: the one it
+// made there earlier, else one made now (the versions folder too, hidden,
+// where missing) under the first free name of the pass's stamp; *fresh when
+// it was made in the copy walk in hand. False when none can be made.
+bool ClaimDateFolder(WorkerContext& context, const std::string& versions, std::string* name,
+                     bool* fresh);
 
 // Leaves path as it is where nothing has that name, else makes it the first
 // free "<stem> (<n>)<extension>" beside it (the extension from the last dot
