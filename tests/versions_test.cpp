@@ -116,33 +116,23 @@ TEST_F(VersionFoldersTest, NothingIsMadeThroughALink) {
   EXPECT_TRUE(fs::is_empty(dir.path() / "outside"));
 }
 
-// A later old version of a path kept in the same date folder goes beside the
-// earlier one, its number before the extension of its last element.
+// A later old version of a path goes beside the earlier one, numbered before
+// the extension of its last element.
 TEST_F(VersionFoldersTest, ALaterVersionOfAPathTakesTheNextFreeNumber) {
-  const struct {
-    const char* name;
-    const char* taken;  // "": only the name itself
-    const char* free;
-  } kCases[] = {
-      {"f.txt", "", "f (2).txt"},
-      {"f.txt", "f (2).txt", "f (3).txt"},
-      {"archive.tar.gz", "", "archive.tar (2).gz"},
-      {".profile", "", ".profile (2)"},
-      {"notes", "", "notes (2)"},
-  };
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.name);
-    const fs::path folder = dir.path() / "in.d";
-    fs::remove_all(folder);
-    fs::create_directory(folder);
+  const fs::path folder = dir.path() / "in.d";
+  fs::create_directory(folder);
+  fs::create_directory(folder / "f (2).txt");
+  for (const auto& [name, free] : {std::pair{"f.txt", "f (3).txt"},
+                                   {"a.tar.gz", "a.tar (2).gz"},
+                                   {".profile", ".profile (2)"},
+                                   {"notes", "notes (2)"}}) {
     char path[kPathBufferSize];
-    std::snprintf(path, sizeof path, "%s", (folder / c.name).string().c_str());
+    std::snprintf(path, sizeof path, "%s", (folder / name).string().c_str());
     ASSERT_TRUE(TakeFreeName(files, path));
-    EXPECT_EQ(fs::path(path), folder / c.name);  // nothing there: the name itself
-    WriteFile(folder / c.name, "earlier");
-    if (*c.taken != '\0') fs::create_directory(folder / c.taken);
+    EXPECT_EQ(fs::path(path), folder / name);  // nothing there yet: the name itself
+    WriteFile(folder / name, "earlier");
     ASSERT_TRUE(TakeFreeName(files, path));
-    EXPECT_EQ(fs::path(path), folder / c.free);
+    EXPECT_EQ(fs::path(path), folder / free);
   }
 }
 
