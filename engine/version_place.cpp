@@ -57,7 +57,9 @@ bool ClaimDateFolder(WorkerContext& context, const std::string& versions, std::s
 }
 
 bool TakeFreeName(FileServices& files, char (&path)[kPathBufferSize]) {
-  if (!IsThere(files, path)) return true;
+  PathInfo info;
+  uint32_t error = 0;
+  if (!files.ReadInfo(path, &info, &error)) return error == kErrorFileNotFound;
   const size_t length = std::strlen(path);
   const char* element = std::strrchr(path, kPathSeparator);
   element = element != nullptr ? element + 1 : path;
@@ -69,8 +71,6 @@ bool TakeFreeName(FileServices& files, char (&path)[kPathBufferSize]) {
   for (int n = 2; n <= kMostNames; ++n) {
     const std::string candidate = stem + " (" + std::to_string(n) + ")" + extension;
     if (candidate.size() >= kPathBufferSize) return false;
-    PathInfo info;
-    uint32_t error = 0;
     if (!files.ReadInfo(candidate.c_str(), &info, &error)) {
       if (error != kErrorFileNotFound) return false;
       std::memcpy(path, candidate.c_str(), candidate.size() + 1);

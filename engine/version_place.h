@@ -23,7 +23,7 @@ bool ClaimDateFolder(WorkerContext& context, const std::string& versions, std::s
 // Leaves path as it is where nothing has that name, else makes it the first
 // free "<stem> (<n>)<extension>" beside it (the extension from the last dot
 // of the last element, none for a name that begins with its only dot). False
-// when none is free or fits.
+// when none is free or fits, or a name cannot be asked about.
 bool TakeFreeName(FileServices& files, char (&path)[kPathBufferSize]);
 
 // The place in out for the old entry at path, an entry below the top of its
