@@ -12,6 +12,7 @@
 #include "engine/medium_wait.h"
 #include "engine/move_batch.h"
 #include "engine/path_buffer.h"
+#include "engine/version_place.h"
 #include "engine/versions.h"
 #include "engine/walks.h"
 #include "jobs/utf8.h"
@@ -484,8 +485,7 @@ bool TakeFile(WorkerContext& context, CopyWalkState& walk, const FindEntry& entr
     // The old file goes to the versions folder: where it cannot, it stays
     // as it is.
     if (context.keep_versions_days > 0) {
-      if (!PrepareVersionPlace(*context.files, context.destination, walk.destination_top,
-                               context.version_stamp, kept)) {
+      if (!PrepareVersionPlace(context, context.destination, walk.destination_top, kept)) {
         ReportSkipped(context, DestinationSkipHead(CopyFailureVerdict::kVersionNotKept),
                       context.destination);
         return true;
@@ -603,6 +603,7 @@ bool CopyWalk(WorkerContext& context, JobMode mode, Direction direction) {
                      {},
                      std::nullopt};
   walk.moves.top_length = std::strlen(context.source);
+  ++context.date_folders.walks;
   const bool listed = WalkFolder(context, walk, {true, false, nullptr, walk.rules.mirror});
   SettleMoves(context, walk.moves);
   return listed;

@@ -308,6 +308,10 @@ bool DryRunFiles::MakeFolder(void*, const char* path, const char*, uint32_t* err
     *error = kErrorPathNotFound;
     return false;
   }
+  if (Exists(path)) {
+    *error = kErrorFileExists;
+    return false;
+  }
   Note(path, Change::kMadeFolder, kMadeFolderInfo);
   return true;
 }

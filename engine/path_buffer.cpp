@@ -4,8 +4,9 @@
 
 #include "engine/entry_rules.h"
 #include "engine/folder_listing.h"
-#include "engine/versions.h"
 #include "engine/medium_wait.h"
+#include "engine/version_place.h"
+#include "engine/versions.h"
 #include "jobs/utf8.h"
 
 bool AppendElement(char* path, size_t end, const char* name, size_t spare) {
@@ -53,8 +54,7 @@ bool RecycleDestination(WorkerContext& context, void* folder, size_t top_length)
     switch (JudgeAfterRecycle(result, context.keep_versions_days)) {
       case AfterRecycle::kMoveAside:
         // Where the versions folder cannot be made, the trash's failure stands.
-        if (PrepareVersionPlace(*context.files, context.destination, top_length,
-                                context.version_stamp, kept)) {
+        if (PrepareVersionPlace(context, context.destination, top_length, kept)) {
           result = context.files->MoveAside(folder, context.destination, kept);
           moved_aside = result == 0;
         }

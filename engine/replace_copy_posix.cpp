@@ -116,7 +116,9 @@ int FillCopy(int in, int out, const struct stat& source, bool* at_source) {
   // The runner's own plain files are made with its owner and group already:
   // no call needed (setuid and setgid files are given theirs, so that a
   // group handed down by the folder never carries them).
-  const bool ours = source.st_uid == geteuid() && source.st_gid == getegid() &&
+  static const uid_t kOwnUser = geteuid();
+  static const gid_t kOwnGroup = getegid();
+  const bool ours = source.st_uid == kOwnUser && source.st_gid == kOwnGroup &&
                     (source.st_mode & (S_ISUID | S_ISGID)) == 0;
   const bool owner_kept = ours || fchown(out, source.st_uid, source.st_gid) == 0;
   if (!owner_kept && !MetadataNotStored(errno)) return errno;

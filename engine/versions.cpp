@@ -83,6 +83,21 @@ bool ParseStamp(const char* name, int64_t* local_seconds) {
   return true;
 }
 
+bool ParseDateFolderName(const char* name, int64_t* local_seconds) {
+  const size_t stamp_length = kDateFolderNameSize - 1;
+  if (std::strlen(name) <= stamp_length) return ParseStamp(name, local_seconds);
+  const char* tail = name + stamp_length;
+  if (tail[0] != '-' || tail[1] < '1' || tail[1] > '9' || (tail[1] == '1' && tail[2] == '\0')) {
+    return false;
+  }
+  for (const char* digit = tail + 1; *digit != '\0'; ++digit)
+    if (*digit < '0' || *digit > '9') return false;
+  char stamp[kDateFolderNameSize];
+  std::memcpy(stamp, name, stamp_length);
+  stamp[stamp_length] = '\0';
+  return ParseStamp(stamp, local_seconds);
+}
+
 bool VersionPathFor(const char* path, size_t top_length, const char* stamp,
                     char (&out)[kPathBufferSize]) {
   const size_t top_end = TopEnd(path, top_length);
@@ -98,12 +113,10 @@ bool VersionPathFor(const char* path, size_t top_length, const char* stamp,
 bool MakeVersionFolders(FileServices& files, const char* version_path, size_t top_length) {
   const size_t top_end = TopEnd(version_path, top_length);
   const size_t versions_end = top_end + 1 + std::strlen(kVersionsFolderName);
-  const size_t stamp_end = versions_end + kDateFolderNameSize;
   const std::string path = version_path;
-  if (path.size() <= stamp_end || path[versions_end] != kPathSeparator ||
-      path[stamp_end] != kPathSeparator) {
-    return false;
-  }
+  if (path.size() <= versions_end || path[versions_end] != kPathSeparator) return false;
+  const size_t stamp_end = path.find(kPathSeparator, versions_end + 1);
+  if (stamp_end == std::string::npos) return false;
   bool made = false;  // a level made: every level below it is missing too
   for (size_t end = versions_end; end != std::string::npos;
        end = path.find(kPathSeparator, end + 1)) {
@@ -128,11 +141,6 @@ bool MakeVersionFolders(FileServices& files, const char* version_path, size_t to
     if (!made) return false;
   }
   return true;
-}
-
-bool PrepareVersionPlace(FileServices& files, const char* path, size_t top_length,
-                         const char* stamp, char (&out)[kPathBufferSize]) {
-  return VersionPathFor(path, top_length, stamp, out) && MakeVersionFolders(files, out, top_length);
 }
 
 AfterRecycle JudgeAfterRecycle(int result, uint32_t keep_versions_days) {
@@ -161,7 +169,7 @@ PruneCounts PruneVersions(FileServices& files, const char* top, uint32_t days,
   do {
     int64_t stamp = 0;
     if ((entry.attributes & kAttrFolder) && !(entry.attributes & kAttrReparsePoint) &&
-        ParseStamp(entry.name, &stamp) && (days == 0 || stamp < oldest_kept)) {
+        ParseDateFolderName(entry.name, &stamp) && (days == 0 || stamp < oldest_kept)) {
       old.push_back(versions + kPathSeparator + entry.name);
     }
   } while (files.NextFind(find, &entry, &error));

@@ -3,7 +3,9 @@
 // It sits at the top of a side of a job, hidden, so that no walk copies or
 // removes it: <top>/.larkspan-versions/<date folder>/<path below the top>,
 // one date folder per pass, named "YYYY-MM-DD_HHMMSS" after the pass's local
-// start time. To restore a file, copy it back from its date folder.
+// start time, or "YYYY-MM-DD_HHMMSS-<n>" where an earlier pass of the same
+// second has that name (engine/version_place.h). To restore a file, copy it
+// back from its date folder.
 #pragma once
 
 #include <cstddef>
@@ -29,6 +31,10 @@ void FormatStamp(const std::tm& local, char (&stamp)[kDateFolderNameSize]);
 // they belong, a month, day, hour, minute and second in their ranges.
 bool ParseStamp(const char* name, int64_t* local_seconds);
 
+// As ParseStamp, for the name of a date folder: a stamp, or a stamp followed
+// by "-<n>" (n from 2, no leading zero).
+bool ParseDateFolderName(const char* name, int64_t* local_seconds);
+
 // Writes to out the place in the versions folder for path, an entry below
 // the top of its side (whose path is path's first top_length bytes):
 // <top>/.larkspan-versions/<stamp>/<path below the top>. False when it does
@@ -43,11 +49,6 @@ bool VersionPathFor(const char* path, size_t top_length, const char* stamp,
 // link, or no folder, fails the call: nothing is ever kept through a link.
 // True when every level is there.
 bool MakeVersionFolders(FileServices& files, const char* version_path, size_t top_length);
-
-// VersionPathFor and MakeVersionFolders in one: the place in out, with every
-// folder on the way there. False when the old entry cannot be kept.
-bool PrepareVersionPlace(FileServices& files, const char* path, size_t top_length,
-                         const char* stamp, char (&out)[kPathBufferSize]);
 
 // What a removal does after the recycle bin or trash answered result (not 0):
 // with versions kept, the entry is moved aside into the versions folder,
@@ -64,7 +65,7 @@ struct PruneCounts {
 
 // Deletes for good each date folder in the versions folder at the top of a
 // side that is older than days at now (as LocalSeconds counts). Only real
-// folders (no links) whose names are of the date pattern go; any other entry
+// folders (no links) whose names are date folder names go; any other entry
 // stays, and nothing happens when the versions folder is missing, a link or
 // no folder. With 0 days no version is kept: every date folder goes.
 PruneCounts PruneVersions(FileServices& files, const char* top, uint32_t days,

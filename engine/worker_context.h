@@ -10,6 +10,7 @@
 #include "engine/file_services.h"
 #include "engine/host.h"
 #include "engine/mass_change.h"
+#include "engine/pass_date_folders.h"
 
 constexpr size_t kPathBufferSize = 512;
 // A versions date folder's name, "YYYY-MM-DD_HHMMSS", and its NUL.
@@ -74,6 +75,8 @@ struct WorkerContext {
   // a mass change.
   char version_stamp[kDateFolderNameSize] = {};
   uint32_t keep_versions_days = 0;
+  // The date folders this pass made for its old versions; cleared as it starts.
+  PassDateFolders date_folders;
   MassChange mass_change = MassChange::kRefuse;
   // The running job's updates, for the guard; cleared as each job starts.
   UpdateGuard updates;

@@ -203,6 +203,7 @@ void OnStartPass(Host* host) {
   const std::time_t now = std::time(nullptr);
   const std::tm* local = std::localtime(&now);
   FormatStamp(local != nullptr ? *local : std::tm{}, gContext.version_stamp);
+  gContext.date_folders = {};
   const int32_t days = gRunSettings.keep_versions_days;
   gContext.keep_versions_days = days > 0 ? static_cast<uint32_t>(days) : 0;
   gContext.mass_change = gRunSettings.mass_change;

@@ -23,22 +23,26 @@ class MediumWaitTest : public WalkTest {
   }
 
   // The medium stops answering; with back_after it answers again that long
-  // after (from another thread, as a server that is started again).
-  void Drop(std::chrono::milliseconds back_after = {}) {
+  // after (from another thread, as a server that is started again), with
+  // stop_first a stop asked just before it does.
+  void Drop(std::chrono::milliseconds back_after = {}, bool stop_first = false) {
     files.away = true;
     if (back_after.count() > 0) {
-      back_ = std::thread([this, back_after] {
+      back_ = std::thread([this, back_after, stop_first] {
         std::this_thread::sleep_for(back_after);
+        if (stop_first) context.stop_request = true;
         files.away = false;
       });
     }
   }
 
   // Makes the medium at part drop as the nth copy is made.
-  void DropAtCopy(const fs::path& part, int nth, std::chrono::milliseconds back_after = {}) {
+  void DropAtCopy(const fs::path& part, int nth, std::chrono::milliseconds back_after = {},
+                  bool stop_first = false) {
     files.FailWhileAway(part.string(), kIoError);
-    files.before_call = [this, nth, back_after, seen = 0](FileOp op, const char*) mutable {
-      if (op == FileOp::kReplaceWithCopy && ++seen == nth) Drop(back_after);
+    files.before_call = [this, nth, back_after, stop_first, seen = 0](FileOp op,
+                                                                      const char*) mutable {
+      if (op == FileOp::kReplaceWithCopy && ++seen == nth) Drop(back_after, stop_first);
     };
   }
 
@@ -60,10 +64,12 @@ TEST_F(MediumWaitTest, ADestinationThatComesBackIsWaitedForAndTheJobCompletes) {
     const char* name;
     JobMode mode;
     bool source;  // else the destination drops
+    bool stop;    // a stop is asked as it comes back: the pass ends there
   } kCases[] = {
-      {"copy, destination", kModeCopy, false},
-      {"mirror, destination", kModeMirror, false},
-      {"sync, source", kModeSync, true},
+      {"copy, destination", kModeCopy, false, false},
+      {"mirror, destination", kModeMirror, false, false},
+      {"sync, source", kModeSync, true, false},
+      {"copy, destination, stopped", kModeCopy, false, true},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -71,13 +77,19 @@ TEST_F(MediumWaitTest, ADestinationThatComesBackIsWaitedForAndTheJobCompletes) {
     if (back_.joinable()) back_.join();
     context.medium_wait_seconds = 30;
     MakeFiles(6);
-    DropAtCopy(c.source ? src : dst, 3, std::chrono::milliseconds(1500));
-    EXPECT_TRUE(Run(JobOf(c.mode, src, dst)));  // only once the medium is back
+    DropAtCopy(c.source ? src : dst, 3, std::chrono::milliseconds(1500), c.stop);
+    const bool listed = Run(JobOf(c.mode, src, dst));  // only once the medium is back
     EXPECT_EQ(Waits(), 1);
+    EXPECT_EQ(LeftoverTemporaries({src, dst}), std::vector<std::string>{});
+    if (c.stop) {
+      // The entry in hand is not tried again, nor any after it.
+      EXPECT_EQ(context.counts.copied, 2u);
+      continue;
+    }
+    EXPECT_TRUE(listed);
     EXPECT_FALSE(context.pass_failed || context.medium_failed);
     EXPECT_EQ(context.counts.copied, 6u);
     EXPECT_EQ(Listing(dst), Listing(src));
-    EXPECT_EQ(LeftoverTemporaries({src, dst}), std::vector<std::string>{});
   }
 }
 

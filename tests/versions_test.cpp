@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <set>
 #include <string>
 
+#include "engine/version_place.h"
 #include "tests/test_support.h"
 #include "tests/tree_helpers.h"
 
@@ -114,6 +116,26 @@ TEST_F(VersionFoldersTest, NothingIsMadeThroughALink) {
   EXPECT_TRUE(fs::is_empty(dir.path() / "outside"));
 }
 
+// A later old version of a path goes beside the earlier one, numbered before
+// the extension of its last element.
+TEST_F(VersionFoldersTest, ALaterVersionOfAPathTakesTheNextFreeNumber) {
+  const fs::path folder = dir.path() / "in.d";
+  fs::create_directory(folder);
+  fs::create_directory(folder / "f (2).txt");
+  for (const auto& [name, free] : {std::pair{"f.txt", "f (3).txt"},
+                                   {"a.tar.gz", "a.tar (2).gz"},
+                                   {".profile", ".profile (2)"},
+                                   {"notes", "notes (2)"}}) {
+    char path[kPathBufferSize];
+    std::snprintf(path, sizeof path, "%s", (folder / name).string().c_str());
+    ASSERT_TRUE(TakeFreeName(files, path));
+    EXPECT_EQ(fs::path(path), folder / name);  // nothing there yet: the name itself
+    WriteFile(folder / name, "earlier");
+    ASSERT_TRUE(TakeFreeName(files, path));
+    EXPECT_EQ(fs::path(path), folder / free);
+  }
+}
+
 class PruneTest : public VersionFoldersTest {
  protected:
   void SetUp() override { fs::create_directory(versions); }
@@ -132,22 +154,35 @@ class PruneTest : public VersionFoldersTest {
 TEST_F(PruneTest, OnlyDateFoldersOlderThanTheRetentionGo) {
   fs::create_directories(versions / "2026-10-01_120000" / "a");
   WriteFile(versions / "2026-10-01_120000" / "a" / "old.txt", "old");
-  // 30 days and a second, 30 days exactly, recent, ahead of the clock, no stamps.
+  // 30 days and a second, 30 days exactly, recent, ahead of the clock, a
+  // second pass's of one second (old and recent), no stamps.
   for (const char* name : {"2026-11-08_115959", "2026-11-08_120000", "2026-12-07_120000",
-                           "2027-01-01_000000", "2026-10-01", "notes"})
+                           "2027-01-01_000000", "2026-10-01_120000-2", "2026-12-07_120000-13",
+                           "2026-10-01", "notes", "2026-10-01_120000-", "2026-10-01_120000-1",
+                           "2026-10-01_120000-02", "2026-10-01_120000-2x", "2026-10-01_120000_2"})
     fs::create_directory(versions / name);
   WriteFile(versions / "2026-09-01_120000", "a file of the pattern's name");
+  const std::set<std::string> no_date_folders = {"2026-10-01",           "notes",
+                                                 "2026-10-01_120000-",   "2026-10-01_120000-1",
+                                                 "2026-10-01_120000-02", "2026-10-01_120000-2x",
+                                                 "2026-10-01_120000_2",  "2026-09-01_120000"};
 
   PruneCounts counts = PruneVersions(files, top.c_str(), 30, now);
-  EXPECT_EQ(counts.removed, 2u);
+  EXPECT_EQ(counts.removed, 3u);
   EXPECT_EQ(counts.failed, 0u);
-  EXPECT_EQ(Left(),
-            (std::set<std::string>{"2026-11-08_120000", "2026-12-07_120000", "2027-01-01_000000",
-                                   "2026-10-01", "notes", "2026-09-01_120000"}));
+  std::set<std::string> left = no_date_folders;
+  left.insert(
+      {"2026-11-08_120000", "2026-12-07_120000", "2026-12-07_120000-13", "2027-01-01_000000"});
+  EXPECT_EQ(Left(), left);
+  // One day keeps a day's versions, as any retention does.
+  counts = PruneVersions(files, top.c_str(), 1, now);
+  EXPECT_EQ(counts.removed, 1u);
+  left.erase("2026-11-08_120000");
+  EXPECT_EQ(Left(), left);
   // No versions kept: every date folder goes, nothing else.
   counts = PruneVersions(files, top.c_str(), 0, now);
   EXPECT_EQ(counts.removed, 3u);
-  EXPECT_EQ(Left(), (std::set<std::string>{"2026-10-01", "notes", "2026-09-01_120000"}));
+  EXPECT_EQ(Left(), no_date_folders);
 }
 
 TEST_F(PruneTest, NothingGoesThroughALink) {

@@ -26,11 +26,20 @@ class VersionsWalkTest : public WalkTest {
 };
 
 TEST_F(VersionsWalkTest, AnUpdateAndARemovalTheTrashFailsKeepTheOldEntriesWholeAndDated) {
-  // No trash on the volume, and a share's trash that fails with an I/O error.
-  for (const uint32_t trash_answer : {kErrorNoTrash, kErrorGeneral}) {
-    SCOPED_TRACE(trash_answer);
+  const struct {
+    uint32_t trash_answer;
+    uint32_t days;  // the shortest retention keeps versions as the default does
+  } kCases[] = {
+      {kErrorNoTrash, 30},  // no trash on the volume
+      {kErrorGeneral, 30},  // a share's trash that fails with an I/O error
+      {kErrorNoTrash, 1},
+      {kErrorGeneral, 1},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.trash_answer << " " << c.days);
     Reset();
-    files.FailOn(FileOp::kRecycle, trash_answer);
+    context.keep_versions_days = c.days;
+    files.FailOn(FileOp::kRecycle, c.trash_answer);
     PutUpdate("sub/a.txt");
     Put(dst / "sub" / "gone" / "inside.txt", "gone", kBaseTime);
     WriteFile(dst / "extra.txt", "extra");
@@ -45,6 +54,60 @@ TEST_F(VersionsWalkTest, AnUpdateAndARemovalTheTrashFailsKeepTheOldEntriesWholeA
     EXPECT_TRUE(host.Logged("Removed " + (dst / "extra.txt").string()));
     EXPECT_EQ(context.counts.removed, 2u);
     EXPECT_FALSE(context.pass_failed);
+  }
+}
+
+// Passes started in one second share a stamp: each makes a date folder of
+// its own, and none finds its names taken by the one before.
+TEST_F(VersionsWalkTest, PassesOfOneSecondEachKeepTheirOldVersions) {
+  const std::string folders[] = {kStamp, std::string(kStamp) + "-2", std::string(kStamp) + "-3"};
+  Put(dst / "a.txt", "version 0", kBaseTime);
+  for (int pass = 1; pass <= 3; ++pass) {
+    SCOPED_TRACE(pass);
+    host.Reset();
+    context.date_folders = {};  // as run control starts a pass
+    Put(src / "a.txt", "version " + std::to_string(pass), kBaseTime + pass * 10 * kSecond);
+    EXPECT_TRUE(Run(JobOf(kModeCopy, src, dst)));
+    EXPECT_FALSE(context.pass_failed);
+    EXPECT_EQ(ReadFile(dst / "a.txt"), "version " + std::to_string(pass));
+    EXPECT_EQ(ReadFile(dst / ".larkspan-versions" / folders[pass - 1] / "a.txt"),
+              "version " + std::to_string(pass - 1));
+  }
+  EXPECT_EQ(context.counts.updated, 3u);
+}
+
+// Two jobs of one pass into one destination: each old version of a path is
+// kept, the later beside the earlier, whether replaced or removed.
+TEST_F(VersionsWalkTest, APathReplacedTwiceInOnePassKeepsEveryOldVersion) {
+  const fs::path second = temp.path() / "second";
+  const struct {
+    const char* name;
+    JobMode second_mode;
+    const char* second_has;  // the second job's source: "" for none
+  } kCases[] = {
+      {"updated twice", kModeCopy, "second"},
+      {"updated, then removed", kModeMirror, ""},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Reset();
+    fs::remove_all(second);
+    fs::create_directories(second / "sub");
+    files.FailOn(FileOp::kRecycle, kErrorNoTrash);
+    Put(dst / "sub" / "f.txt", "old", kBaseTime);
+    Put(src / "sub" / "f.txt", "first", kBaseTime + 10 * kSecond);
+    if (*c.second_has != '\0') {
+      Put(second / "sub" / "f.txt", c.second_has, kBaseTime + 20 * kSecond);
+    }
+    EXPECT_TRUE(Run(JobOf(kModeCopy, src, dst)));
+    EXPECT_TRUE(Run(JobOf(c.second_mode, second, dst)));
+
+    EXPECT_FALSE(context.pass_failed);
+    EXPECT_EQ(context.counts.skipped, 0u);
+    const fs::path kept = Kept(dst) / "sub";
+    EXPECT_EQ(ReadFile(kept / "f.txt"), "old");
+    EXPECT_EQ(ReadFile(kept / "f (2).txt"), "first");
+    EXPECT_EQ(fs::exists(dst / "sub" / "f.txt"), *c.second_has != '\0');
   }
 }
 
@@ -64,7 +127,7 @@ TEST_F(VersionsWalkTest, AnOldVersionThatCannotBeKeptLeavesTheFileAsItIs) {
   } kCases[] = {
       {FileOp::kMakeHiddenFolder, kErrorAccessDenied},  // the versions folder refused
       {FileOp::kKeepOldVersion, kErrorNameTooLong},     // the kept name too long
-      {FileOp::kKeepOldVersion, kErrorFileExists},      // already taken in this pass
+      {FileOp::kKeepOldVersion, kErrorFileExists},      // taken after it was found free
   };
   for (const auto& c : kCases) {
     Reset();

@@ -71,6 +71,7 @@ class WalkTest : public ::testing::Test {
     context.stop_request = false;
     context.medium_failed = false;
     context.counts = {};
+    context.date_folders = {};
   }
 
   // The log in sorted order, for walks whose order is the file system's.
