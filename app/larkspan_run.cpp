@@ -7,7 +7,7 @@
 #include "app/console.h"
 #include "app/console_host.h"
 #include "app/startup.h"
-#include "engine/dry_run_files.h"
+#include "engine/files/dry_run_files.h"
 #include "jobs/project_file.h"
 #include "jobs/whole_file.h"
 #include "run/countdown.h"

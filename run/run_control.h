@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/host.h"
-#include "engine/worker_context.h"
+#include "engine/rules/host.h"
+#include "engine/rules/worker_context.h"
 #include "jobs/job_list.h"
 #include "run/run_summary.h"
 #include "run/threads.h"

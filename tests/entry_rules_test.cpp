@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/entry_rules.h"
-#include "engine/letter_case.h"
+#include "engine/rules/entry_rules.h"
+#include "engine/files/letter_case.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "engine/versions.h"
+#include "engine/rules/versions.h"
 
 #include <gtest/gtest.h>
 

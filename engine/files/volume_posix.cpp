@@ -1,4 +1,4 @@
-#include "engine/volume_posix.h"
+#include "engine/files/volume_posix.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -12,9 +12,9 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
-#include "engine/letter_case.h"
-#include "engine/path_buffer.h"
-#include "engine/replace_copy_posix.h"
+#include "engine/files/letter_case.h"
+#include "engine/rules/path_buffer.h"
+#include "engine/files/replace_copy_posix.h"
 #include "jobs/posix_io.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/dry_run_files.h"
+#include "engine/files/dry_run_files.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,9 +1,9 @@
-#include "engine/job_check.h"
+#include "engine/rules/job_check.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "engine/path_buffer.h"
+#include "engine/rules/path_buffer.h"
 
 namespace {
 

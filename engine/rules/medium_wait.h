@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "engine/worker_context.h"
+#include "engine/rules/worker_context.h"
 
 // How often a wait asks whether the top folders answer again.
 constexpr uint32_t kMediumPollMilliseconds = 1000;

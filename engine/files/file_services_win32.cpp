@@ -1,4 +1,4 @@
-#include "engine/file_services_win32.h"
+#include "engine/files/file_services_win32.h"
 
 #include <atomic>
 #include <cstdio>
@@ -10,8 +10,8 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 
-#include "engine/entry_rules.h"
-#include "engine/letter_case.h"
+#include "engine/rules/entry_rules.h"
+#include "engine/files/letter_case.h"
 #include "jobs/whole_file.h"
 
 const char kPathSeparator = '\\';

@@ -1,11 +1,11 @@
-#include "engine/path_buffer.h"
+#include "engine/rules/path_buffer.h"
 
 #include <cstring>
 
-#include "engine/entry_rules.h"
-#include "engine/folder_listing.h"
-#include "engine/versions.h"
-#include "engine/medium_wait.h"
+#include "engine/rules/entry_rules.h"
+#include "engine/walks/folder_listing.h"
+#include "engine/rules/versions.h"
+#include "engine/rules/medium_wait.h"
 #include "jobs/utf8.h"
 
 bool AppendElement(char* path, size_t end, const char* name, size_t spare) {

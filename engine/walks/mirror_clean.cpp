@@ -3,13 +3,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/entry_rules.h"
-#include "engine/folder_listing.h"
-#include "engine/letter_case.h"
-#include "engine/mass_change.h"
-#include "engine/medium_wait.h"
-#include "engine/path_buffer.h"
-#include "engine/walks.h"
+#include "engine/rules/entry_rules.h"
+#include "engine/walks/folder_listing.h"
+#include "engine/files/letter_case.h"
+#include "engine/rules/mass_change.h"
+#include "engine/rules/medium_wait.h"
+#include "engine/rules/path_buffer.h"
+#include "engine/walks/walks.h"
 #include "jobs/utf8.h"
 
 namespace {

@@ -1,7 +1,7 @@
-#include "engine/walks.h"
+#include "engine/walks/walks.h"
 
-#include "engine/medium_wait.h"
-#include "engine/path_buffer.h"
+#include "engine/rules/medium_wait.h"
+#include "engine/rules/path_buffer.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "engine/medium_wait.h"
+#include "engine/rules/medium_wait.h"
 
 #include <chrono>
 #include <thread>
 
-#include "engine/entry_rules.h"
-#include "engine/path_buffer.h"
+#include "engine/rules/entry_rules.h"
+#include "engine/rules/path_buffer.h"
 #include "jobs/job_list.h"
 
 namespace {

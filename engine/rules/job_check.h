@@ -2,7 +2,7 @@
 // user meant, and trees that lie inside each other.
 #pragma once
 
-#include "engine/worker_context.h"
+#include "engine/rules/worker_context.h"
 #include "jobs/job_list.h"
 
 // What is wrong with the job's paths as text, as a short phrase ("empty

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/worker_context.h"
+#include "engine/rules/worker_context.h"
 
 // Copies a job's path field into a working buffer. A job's paths always fit;
 // a field without its NUL is still read only up to its own end.

@@ -1,4 +1,4 @@
-#include "engine/replace_copy_posix.h"
+#include "engine/files/replace_copy_posix.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,9 +11,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "engine/file_services.h"
-#include "engine/posix_errors.h"
-#include "engine/volume_posix.h"
+#include "engine/files/file_services.h"
+#include "engine/files/posix_errors.h"
+#include "engine/files/volume_posix.h"
 #include "jobs/posix_io.h"
 
 namespace {

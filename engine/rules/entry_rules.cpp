@@ -1,11 +1,11 @@
-#include "engine/entry_rules.h"
+#include "engine/rules/entry_rules.h"
 
 #include <algorithm>
 #include <cstring>
 #include <utility>
 
-#include "engine/letter_case.h"
-#include "engine/path_buffer.h"
+#include "engine/files/letter_case.h"
+#include "engine/rules/path_buffer.h"
 
 namespace {
 

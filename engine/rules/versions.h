@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <ctime>
 
-#include "engine/file_services.h"
-#include "engine/worker_context.h"
+#include "engine/files/file_services.h"
+#include "engine/rules/worker_context.h"
 #include "jobs/job_list.h"
 
 constexpr char kVersionsFolderName[] = ".larkspan-versions";

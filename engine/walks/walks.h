@@ -2,7 +2,7 @@
 // context's source and destination buffers.
 #pragma once
 
-#include "engine/worker_context.h"
+#include "engine/rules/worker_context.h"
 #include "jobs/job_list.h"
 
 // From the job's source to its destination, or back (Sync's second walk).

@@ -1,4 +1,4 @@
-#include "engine/worker_context.h"
+#include "engine/rules/worker_context.h"
 
 void WorkerContext::AppendLog(const char* text) {
   if (Host* host = this->host.load()) host->AppendLog(text);

@@ -1,10 +1,10 @@
-#include "engine/posix_errors.h"
+#include "engine/files/posix_errors.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include "engine/file_services.h"
+#include "engine/files/file_services.h"
 #include "jobs/posix_io.h"
 
 uint32_t WindowsErrorFromErrno(int error) {

@@ -2,7 +2,7 @@
 // POSIX backend's answers to IgnoresCase and TimesKept.
 #pragma once
 
-#include "engine/file_services.h"
+#include "engine/files/file_services.h"
 
 bool VolumeIgnoresCase(const char* folder, bool may_probe);
 

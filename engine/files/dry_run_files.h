@@ -25,7 +25,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/file_services.h"
+#include "engine/files/file_services.h"
 
 class DryRunFiles : public FileServices {
  public:

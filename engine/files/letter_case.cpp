@@ -1,4 +1,4 @@
-#include "engine/letter_case.h"
+#include "engine/files/letter_case.h"
 
 namespace {
 

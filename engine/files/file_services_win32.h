@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "engine/file_services.h"
+#include "engine/files/file_services.h"
 
 // The window (an HWND) that owns any dialog Recycle might show; nullptr for
 // none. Set by the main window as it opens, cleared as it goes.

@@ -7,9 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/file_services.h"
-#include "engine/host.h"
-#include "engine/mass_change.h"
+#include "engine/files/file_services.h"
+#include "engine/rules/host.h"
+#include "engine/rules/mass_change.h"
 
 constexpr size_t kPathBufferSize = 512;
 // A versions date folder's name, "YYYY-MM-DD_HHMMSS", and its NUL.

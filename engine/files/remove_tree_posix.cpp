@@ -1,4 +1,4 @@
-#include "engine/remove_tree_posix.h"
+#include "engine/files/remove_tree_posix.h"
 
 #include <cerrno>
 #include <cstring>

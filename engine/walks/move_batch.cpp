@@ -1,9 +1,9 @@
-#include "engine/move_batch.h"
+#include "engine/walks/move_batch.h"
 
 #include <cstring>
 
-#include "engine/path_buffer.h"
-#include "engine/worker_context.h"
+#include "engine/rules/path_buffer.h"
+#include "engine/rules/worker_context.h"
 
 namespace {
 

@@ -4,15 +4,15 @@
 #include <string>
 #include <vector>
 
-#include "engine/entry_rules.h"
-#include "engine/folder_listing.h"
-#include "engine/job_check.h"
-#include "engine/mass_change.h"
-#include "engine/medium_wait.h"
-#include "engine/move_batch.h"
-#include "engine/path_buffer.h"
-#include "engine/versions.h"
-#include "engine/walks.h"
+#include "engine/rules/entry_rules.h"
+#include "engine/walks/folder_listing.h"
+#include "engine/rules/job_check.h"
+#include "engine/rules/mass_change.h"
+#include "engine/rules/medium_wait.h"
+#include "engine/walks/move_batch.h"
+#include "engine/rules/path_buffer.h"
+#include "engine/rules/versions.h"
+#include "engine/walks/walks.h"
 #include "jobs/utf8.h"
 
 namespace {

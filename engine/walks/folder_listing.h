@@ -11,10 +11,10 @@
 #include <type_traits>
 #include <vector>
 
-#include "engine/entry_rules.h"
-#include "engine/medium_wait.h"
-#include "engine/path_buffer.h"
-#include "engine/worker_context.h"
+#include "engine/rules/entry_rules.h"
+#include "engine/rules/medium_wait.h"
+#include "engine/rules/path_buffer.h"
+#include "engine/rules/worker_context.h"
 
 // listed names the folder listed or, when from_folder is false, one file,
 // which is its own pattern and which no entry's name extends; other names its

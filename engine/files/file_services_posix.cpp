@@ -1,4 +1,4 @@
-#include "engine/file_services.h"
+#include "engine/files/file_services.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,11 +16,11 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "engine/path_buffer.h"
-#include "engine/posix_errors.h"
-#include "engine/remove_tree_posix.h"
-#include "engine/replace_copy_posix.h"
-#include "engine/volume_posix.h"
+#include "engine/rules/path_buffer.h"
+#include "engine/files/posix_errors.h"
+#include "engine/files/remove_tree_posix.h"
+#include "engine/files/replace_copy_posix.h"
+#include "engine/files/volume_posix.h"
 #include "jobs/posix_io.h"
 #include "jobs/whole_file.h"
 

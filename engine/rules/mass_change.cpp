@@ -1,8 +1,8 @@
-#include "engine/mass_change.h"
+#include "engine/rules/mass_change.h"
 
 #include <cstdio>
 
-#include "engine/worker_context.h"
+#include "engine/rules/worker_context.h"
 #include "jobs/utf8.h"
 
 namespace {

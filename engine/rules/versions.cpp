@@ -1,10 +1,10 @@
-#include "engine/versions.h"
+#include "engine/rules/versions.h"
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "engine/path_buffer.h"
+#include "engine/rules/path_buffer.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/file_services.h"
-#include "engine/path_buffer.h"
-#include "engine/versions.h"
+#include "engine/files/file_services.h"
+#include "engine/rules/path_buffer.h"
+#include "engine/rules/versions.h"
 
 // Not hidden, not offline, not "." or "..", not a versions folder: an entry
 // either walk lists. A versions folder made on Linux on a FAT, exFAT or NTFS
