@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 extern const char kPathSeparator;
 extern const char kAllEntries[];  // "*.*" or "*"
@@ -80,6 +81,11 @@ struct FindEntry {
   uint32_t size_high;  // the high 32 bits
   char name[kEntryNameSize];
 };
+
+// The "." and ".." a folder listing may hold.
+inline bool IsDotEntry(const char* name) {
+  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
 
 inline uint64_t FullSize(const FindEntry& entry) {
   return (static_cast<uint64_t>(entry.size_high) << 32) | entry.size_low;

@@ -16,7 +16,6 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "engine/rules/path_buffer.h"
 #include "engine/files/posix_errors.h"
 #include "engine/files/remove_tree_posix.h"
 #include "engine/files/replace_copy_posix.h"

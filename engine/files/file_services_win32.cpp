@@ -10,8 +10,8 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 
-#include "engine/rules/entry_rules.h"
 #include "engine/files/letter_case.h"
+#include "engine/files/windows_names.h"
 #include "jobs/whole_file.h"
 
 const char kPathSeparator = '\\';

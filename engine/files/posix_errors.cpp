@@ -85,3 +85,18 @@ bool MetadataNotStored(int error) {
       return error == ENOTSUP;  // the same number as EOPNOTSUPP on Linux, not everywhere
   }
 }
+
+bool MayRefuseName(int failure) {
+  switch (failure) {
+    case EPERM:
+    case EACCES:
+    case ENOENT:
+    case EINVAL:
+    case EILSEQ:
+    case ENAMETOOLONG:
+    case EBADMSG:
+      return true;
+    default:
+      return false;
+  }
+}

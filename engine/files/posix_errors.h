@@ -24,3 +24,9 @@ uint32_t ErrorIn(int folder, const char* name, int error);
 // may refuse chown) or that the runner may not give that owner (another
 // user's, or one its user namespace does not map): the copy is still whole.
 bool MetadataNotStored(int error);
+
+// The errnos with which a volume may refuse a name it cannot hold: FAT
+// through FUSE says EPERM, exFAT ENOENT, NTFS with Windows' rules EINVAL,
+// others EILSEQ, ENAMETOOLONG or EBADMSG. Each also has other causes: the
+// caller tells them apart.
+bool MayRefuseName(int failure);

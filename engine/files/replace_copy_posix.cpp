@@ -13,7 +13,6 @@
 
 #include "engine/files/file_services.h"
 #include "engine/files/posix_errors.h"
-#include "engine/files/volume_posix.h"
 #include "jobs/posix_io.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "engine/files/letter_case.h"
-#include "engine/rules/path_buffer.h"
+#include "engine/files/posix_errors.h"
 #include "engine/files/replace_copy_posix.h"
 #include "jobs/posix_io.h"
 
@@ -221,21 +221,6 @@ int RenameThroughTemporary(const char* path, const char* new_path) {
   const timespec times[2] = {st.st_atim, st.st_mtim};
   utimensat(AT_FDCWD, new_path, times, AT_SYMLINK_NOFOLLOW);
   return 0;
-}
-
-bool MayRefuseName(int failure) {
-  switch (failure) {
-    case EPERM:
-    case EACCES:
-    case ENOENT:
-    case EINVAL:
-    case EILSEQ:
-    case ENAMETOOLONG:
-    case EBADMSG:
-      return true;
-    default:
-      return false;
-  }
 }
 
 bool FolderNameRefused(const char* path, int failure) {

@@ -17,12 +17,6 @@ bool OnShareOrFuse(const char* path);
 // as one that changes nothing. 0 or an errno.
 int RenameThroughTemporary(const char* path, const char* new_path);
 
-// The errnos with which a volume may refuse a name it cannot hold: FAT
-// through FUSE says EPERM, exFAT ENOENT, NTFS with Windows' rules EINVAL,
-// others EILSEQ, ENAMETOOLONG or EBADMSG. Each also has other causes: the
-// caller tells them apart.
-bool MayRefuseName(int failure);
-
 // After mkdir of path failed with failure: true when the volume refuses the
 // name itself, as it shows by making a folder of our temporary name form in
 // the same place (removed at once).

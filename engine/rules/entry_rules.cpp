@@ -33,6 +33,25 @@ int CompareTimes(int64_t source, int64_t there, bool same_size, const TimeKeepin
   return source > there ? 1 : -1;
 }
 
+// A name of the form of our own temporary copies (kTemporaryPrefix, digits,
+// optionally "-" and more digits, kTemporarySuffix). One that a killed run
+// left behind is a stray, never a file to copy: a Sync would carry it back
+// into the source.
+bool IsOwnTemporaryName(const char* name) {
+  if (std::strncmp(name, kTemporaryPrefix, sizeof kTemporaryPrefix - 1) != 0) return false;
+  // "<pid>" or "<pid>-<n>" before the suffix.
+  const char* end = name + sizeof kTemporaryPrefix - 1;
+  for (int part = 0; part < 2; ++part) {
+    const char* digits = end;
+    while (*end >= '0' && *end <= '9')
+      ++end;
+    if (end == digits) return false;
+    if (std::strcmp(end, kTemporarySuffix) == 0) return true;
+    if (*end++ != '-') return false;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool IsTaken(const FindEntry& entry) {
@@ -44,37 +63,6 @@ TemporaryVerdict JudgeTemporary(const FindEntry& entry, int64_t pass_started) {
     return TemporaryVerdict::kNotOurs;
   }
   return entry.last_write < pass_started ? TemporaryVerdict::kStray : TemporaryVerdict::kInUse;
-}
-
-bool WindowsRefusesName(const char* name) {
-  const size_t length = std::strlen(name);
-  if (length == 0) return false;
-  if (name[length - 1] == '.' || name[length - 1] == ' ') return true;
-  for (const char* c = name; *c != '\0'; ++c) {
-    if (static_cast<unsigned char>(*c) < 0x20 || std::strchr("<>:\"/\\|?*", *c) != nullptr) {
-      return true;
-    }
-  }
-  // A device's name stands before the first dot, trailing spaces aside.
-  size_t stem = std::strcspn(name, ".");
-  while (stem > 0 && name[stem - 1] == ' ')
-    --stem;
-  const auto is = [name, stem](const char* device, size_t size) {
-    if (stem < size) return false;
-    for (size_t i = 0; i < size; ++i) {
-      const char c = name[i] >= 'a' && name[i] <= 'z' ? static_cast<char>(name[i] - 32) : name[i];
-      if (c != device[i]) return false;
-    }
-    return true;
-  };
-  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
-    if (stem == std::strlen(device) && is(device, stem)) return true;
-  }
-  // COM and LPT with a digit, or a superscript one, two or three.
-  if (!is("COM", 3) && !is("LPT", 3)) return false;
-  const std::string digit(name + 3, stem - 3);
-  return (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\xC2\xB9" ||
-         digit == "\xC2\xB2" || digit == "\xC2\xB3";
 }
 
 FileVerdict JudgeFile(const FindEntry& source, bool found, const PathInfo& there,

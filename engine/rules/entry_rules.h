@@ -34,12 +34,6 @@ enum class TemporaryVerdict { kNotOurs, kStray, kInUse };
 
 TemporaryVerdict JudgeTemporary(const FindEntry& entry, int64_t pass_started);
 
-// A name Windows will not hold as a file or folder of a path: a character it
-// refuses, a trailing dot or space, or a device's name (CON, AUX, NUL, COM1,
-// LPT1, ..., also with an extension: "aux.txt"). Such a name from a share
-// would otherwise open the device or be made in a form no program can reach.
-bool WindowsRefusesName(const char* name);
-
 // A folder that is no link: the clean walk walks into it; a link is removed
 // or kept as a link.
 inline bool IsPlainFolder(const FindEntry& entry) {

@@ -2,9 +2,6 @@
 
 #include <cstdio>
 
-#include "engine/rules/worker_context.h"
-#include "jobs/utf8.h"
-
 namespace {
 
 constexpr uint32_t kMassRemovalFloor = 20;
@@ -18,25 +15,6 @@ bool IsMassRemoval(uint32_t to_remove, uint32_t held) {
 
 bool IsMassUpdate(uint32_t update_number, uint32_t compared) {
   return update_number > kMassUpdateFloor && uint64_t{update_number} * 2 > compared;
-}
-
-bool LetMassChangeThrough(WorkerContext& context, const char* what, const char* refused) {
-  switch (context.mass_change) {
-    case MassChange::kAllow:
-      return true;
-    case MassChange::kAsk: {
-      FormatWhole(context.message, sizeof context.message, "%s. Go ahead?", what);
-      if (context.AskMassChange(context.message)) return true;
-      break;
-    }
-    case MassChange::kRefuse:
-      break;
-  }
-  FormatWhole(context.message, sizeof context.message, "Error: %s - %s", what, refused);
-  context.AppendLog(context.message);
-  ++context.counts.mass_refused;
-  context.pass_failed = true;
-  return false;
 }
 
 void FormatThousands(uint32_t n, char (&text)[kThousandsSize]) {

@@ -7,8 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 
-struct WorkerContext;
-
 // The choice for a mass change: refuse it, let it through once, or ask the
 // person who pressed Start.
 enum class MassChange { kRefuse, kAllow, kAsk };
@@ -29,13 +27,6 @@ struct UpdateGuard {
   bool decided = false;   // the guard has spoken for this job: once only
   bool refused = false;   // and said no: nothing more is updated
 };
-
-// Whether a mass change goes ahead, by the pass's choice: kAllow lets it
-// through, kRefuse never does, kAsk asks the host (and waits for the
-// answer). The question and the refusal's line are made of what, the
-// counts' sentence ("Mirror would remove 4,812 of 5,000 files in <path>").
-// A refusal logs "Error: <what> - <refused>", fails the pass and is counted.
-bool LetMassChangeThrough(WorkerContext& context, const char* what, const char* refused);
 
 // n with a comma before each group of three digits: 1,234,567.
 constexpr size_t kThousandsSize = 16;

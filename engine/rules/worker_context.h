@@ -10,8 +10,8 @@
 #include "engine/files/file_services.h"
 #include "engine/rules/host.h"
 #include "engine/rules/mass_change.h"
+#include "engine/rules/path_buffer.h"
 
-constexpr size_t kPathBufferSize = 512;
 // A versions date folder's name, "YYYY-MM-DD_HHMMSS", and its NUL.
 constexpr size_t kDateFolderNameSize = 18;
 
@@ -110,6 +110,33 @@ struct WorkerContext {
   // for the answer; no host answers no.
   bool AskMassChange(const char* question);
 };
+
+// Logs head followed by path, composed in the message buffer and cut at its
+// end when longer.
+void LogWithPath(WorkerContext& context, const char* head, const char* path);
+// The same with the first length bytes of path alone (a walk's top in its
+// buffer).
+void LogWithPath(WorkerContext& context, const char* head, const char* path, size_t length);
+
+// Logs "Skipped, path too long: " with folder, separator and name, as much of
+// them as the message buffer holds, counts the entry as skipped and marks the
+// pass as failed.
+void ReportTooLong(WorkerContext& context, const char* folder, const char* name);
+
+// Logs head followed by path, counts the entry as skipped and marks the pass
+// as failed: an entry left alone for safety or after a failure.
+void ReportSkipped(WorkerContext& context, const char* head, const char* path);
+
+// The line of an entry or folder left alone because a link stands, or was
+// swapped in, where the destination has a folder.
+extern const char kLinkInDestination[];
+
+// Whether a mass change goes ahead, by the pass's choice: kAllow lets it
+// through, kRefuse never does, kAsk asks the host (and waits for the
+// answer). The question and the refusal's line are made of what, the
+// counts' sentence ("Mirror would remove 4,812 of 5,000 files in <path>").
+// A refusal logs "Error: <what> - <refused>", fails the pass and is counted.
+bool LetMassChangeThrough(WorkerContext& context, const char* what, const char* refused);
 
 // Whole MiB of a file, from the low 32 bits of its size.
 inline uint32_t SizeInMiB(uint32_t size_low) {

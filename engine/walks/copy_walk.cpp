@@ -5,13 +5,15 @@
 #include <vector>
 
 #include "engine/rules/entry_rules.h"
-#include "engine/walks/folder_listing.h"
 #include "engine/rules/job_check.h"
 #include "engine/rules/mass_change.h"
 #include "engine/rules/medium_wait.h"
-#include "engine/walks/move_batch.h"
 #include "engine/rules/path_buffer.h"
 #include "engine/rules/versions.h"
+#include "engine/walks/folder_listing.h"
+#include "engine/walks/move_batch.h"
+#include "engine/walks/recycle_destination.h"
+#include "engine/walks/volume_facts.h"
 #include "engine/walks/walks.h"
 #include "jobs/utf8.h"
 

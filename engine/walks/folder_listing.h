@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -120,6 +121,18 @@ bool ListTaken(WorkerContext& context, char* path, uint32_t* error, Taken taken)
   } while (context.files->NextFind(find, &entry, error));
   context.files->EndFind(find);
   return *error == 0;
+}
+
+// Adds the names of the entries the walks take in the folder named in path
+// (a context buffer) to names; path is kept. False when it cannot be listed.
+inline bool ListTakenNames(WorkerContext& context, char* path, std::vector<std::string>* names) {
+  uint32_t error = 0;
+  return ListTaken(context, path, &error,
+                   [names](const FindEntry& entry) {
+                     names->emplace_back(entry.name);
+                     return true;
+                   }) ||
+         error == kErrorFileNotFound;
 }
 
 // What ListFolder does before it takes any entry: by default nothing, each

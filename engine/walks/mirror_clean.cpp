@@ -3,12 +3,14 @@
 #include <string>
 #include <vector>
 
-#include "engine/rules/entry_rules.h"
-#include "engine/walks/folder_listing.h"
 #include "engine/files/letter_case.h"
+#include "engine/rules/entry_rules.h"
 #include "engine/rules/mass_change.h"
 #include "engine/rules/medium_wait.h"
 #include "engine/rules/path_buffer.h"
+#include "engine/walks/folder_listing.h"
+#include "engine/walks/recycle_destination.h"
+#include "engine/walks/volume_facts.h"
 #include "engine/walks/walks.h"
 #include "jobs/utf8.h"
 
