@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "engine/files/letter_case.h"
-#include "engine/rules/path_buffer.h"
 
 namespace {
 

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "engine/files/file_services.h"
-#include "engine/rules/path_buffer.h"
 #include "engine/rules/versions.h"
 
 // Not hidden, not offline, not "." or "..", not a versions folder: an entry

@@ -7,6 +7,7 @@
 
 #include "engine/files/file_services.h"
 
+// The size of each path and message buffer of the walks.
 constexpr size_t kPathBufferSize = 512;
 
 // Copies a job's path field into a working buffer. A job's paths always fit;
