@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "app/compact_path.h"
-#include "engine/worker_context.h"
+#include "engine/rules/worker_context.h"
 #include "run/escaped_text.h"
 #include "run/run_control.h"
 

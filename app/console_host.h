@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "engine/host.h"
+#include "engine/rules/host.h"
 #include "run/event_loop.h"
 
 // A log that is not on a terminal is written at most once per kFlushSpacing

@@ -11,7 +11,7 @@
 #include "app/console.h"
 #include "app/console_host.h"
 #include "app/startup.h"
-#include "engine/dry_run_files.h"
+#include "engine/files/dry_run_files.h"
 #include "jobs/after_command.h"
 #include "jobs/exclusion_patterns.h"
 #include "jobs/project_file.h"

@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-#include "engine/worker_context.h"
+#include "engine/rules/worker_context.h"
 #include "run/run_control.h"
 #include "ui/main_window.h"
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/worker_context.h"
+#include "engine/rules/worker_context.h"
 #include "run/run_summary.h"
 
 // How long the command may take before it, and what it started, is ended.

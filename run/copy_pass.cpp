@@ -2,10 +2,10 @@
 
 #include <vector>
 
-#include "engine/job_check.h"
-#include "engine/path_buffer.h"
-#include "engine/versions.h"
-#include "engine/walks.h"
+#include "engine/rules/job_check.h"
+#include "engine/rules/path_buffer.h"
+#include "engine/rules/versions.h"
+#include "engine/walks/walks.h"
 #include "run/countdown.h"
 #include "run/run_control.h"
 #include "run/run_settings.h"

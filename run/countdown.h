@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "engine/host.h"
+#include "engine/rules/host.h"
 #include "run/power.h"
 
 // Seconds left before the window closes; 0 means no countdown.

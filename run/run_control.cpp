@@ -5,9 +5,9 @@
 #include <ctime>
 #include <mutex>
 
-#include "engine/job_check.h"
-#include "engine/path_buffer.h"
-#include "engine/versions.h"
+#include "engine/rules/job_check.h"
+#include "engine/rules/path_buffer.h"
+#include "engine/rules/versions.h"
 #include "run/copy_pass.h"
 #include "run/countdown.h"
 #include "run/run_log.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/host.h"
-#include "engine/worker_context.h"
+#include "engine/rules/host.h"
+#include "engine/rules/worker_context.h"
 #include "jobs/job_list.h"
 #include "run/after_pass.h"
 #include "run/run_summary.h"

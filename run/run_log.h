@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/host.h"
-#include "engine/worker_context.h"
+#include "engine/rules/host.h"
+#include "engine/rules/worker_context.h"
 #include "run/run_summary.h"
 
 // A log past this size as a pass starts becomes "<log>.1", replacing an older

@@ -4,7 +4,7 @@
 // back into the file, in one place.
 #pragma once
 
-#include "engine/host.h"
+#include "engine/rules/host.h"
 #include "jobs/project_file.h"
 #include "run/run_settings.h"
 #include "run/run_summary.h"

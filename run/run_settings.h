@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/mass_change.h"
+#include "engine/rules/mass_change.h"
 #include "jobs/project_file.h"
 
 enum EndOption : int32_t { kEndNone = 0, kEndClose = 1, kEndShutdown = 2, kEndHibernate = 3 };

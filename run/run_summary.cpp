@@ -4,7 +4,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "engine/mass_change.h"
+#include "engine/rules/mass_change.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <ctime>
 
-#include "engine/worker_context.h"
+#include "engine/rules/worker_context.h"
 
 // How a pass ended. kNoPass: none ran (none was started, or the watcher's
 // thread could not be made); a summary never holds it.

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/entry_rules.h"
+#include "engine/rules/entry_rules.h"
 #include "tests/walk_fixture.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/dry_run_files.h"
+#include "engine/files/dry_run_files.h"
 #include "tests/tree_snapshot.h"
 #include "tests/walk_fixture.h"
 

@@ -3,8 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/entry_rules.h"
-#include "engine/letter_case.h"
+#include "engine/files/letter_case.h"
+#include "engine/files/windows_names.h"
+#include "engine/rules/entry_rules.h"
 
 namespace {
 

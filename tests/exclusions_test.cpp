@@ -1,4 +1,4 @@
-#include "engine/exclusions.h"
+#include "engine/rules/exclusions.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/exclusions.h"
+#include "engine/rules/exclusions.h"
 #include "tests/walk_fixture.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/file_services.h"
+#include "engine/files/file_services.h"
 
 enum class FileOp {
   kStartFind,

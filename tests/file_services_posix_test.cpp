@@ -1,7 +1,7 @@
 // What the POSIX file services add to the shared contract: hidden dot-names,
 // full-resolution times, permission bits, symbolic links, the trash and the
 // error numbers.
-#include "engine/file_services.h"
+#include "engine/files/file_services.h"
 
 #include <gtest/gtest.h>
 
@@ -22,9 +22,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "engine/posix_errors.h"
-#include "engine/remove_tree_posix.h"
-#include "engine/replace_copy_posix.h"
+#include "engine/files/posix_errors.h"
+#include "engine/files/remove_tree_posix.h"
+#include "engine/files/replace_copy_posix.h"
 #include "tests/scratch_trash.h"
 #include "tests/test_support.h"
 

@@ -1,5 +1,5 @@
 // The contract of the file services, the same on every backend.
-#include "engine/file_services.h"
+#include "engine/files/file_services.h"
 
 #include <gtest/gtest.h>
 

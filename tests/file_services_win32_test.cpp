@@ -1,5 +1,5 @@
 // What the Windows file services add to the shared contract.
-#include "engine/file_services_win32.h"
+#include "engine/files/file_services_win32.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <windows.h>
 
-#include "engine/entry_rules.h"
+#include "engine/rules/entry_rules.h"
 #include "tests/test_support.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The check a job passes before its walks: paths that cannot be what the
 // user meant, and trees that lie inside each other however they are named.
-#include "engine/job_check.h"
+#include "engine/rules/job_check.h"
 
 #include <gtest/gtest.h>
 

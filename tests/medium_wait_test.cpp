@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/medium_wait.h"
+#include "engine/rules/medium_wait.h"
 #include "tests/tree_snapshot.h"
 #include "tests/walk_fixture.h"
 

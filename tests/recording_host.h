@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/host.h"
+#include "engine/rules/host.h"
 
 class RecordingHost : public Host {
  public:

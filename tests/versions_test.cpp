@@ -1,4 +1,4 @@
-#include "engine/versions.h"
+#include "engine/rules/versions.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "engine/version_place.h"
+#include "engine/rules/version_place.h"
 #include "tests/test_support.h"
 #include "tests/tree_helpers.h"
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/dry_run_files.h"
-#include "engine/versions.h"
+#include "engine/files/dry_run_files.h"
+#include "engine/rules/versions.h"
 #include "tests/walk_fixture.h"
 
 namespace {

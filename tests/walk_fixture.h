@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/walks.h"
+#include "engine/walks/walks.h"
 #include "tests/faulty_file_services.h"
 #include "tests/recording_host.h"
 #include "tests/test_support.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/worker_context.h"
+#include "engine/rules/worker_context.h"
 #include "tests/recording_host.h"
 
 namespace {

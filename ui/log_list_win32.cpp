@@ -11,7 +11,7 @@
 #include <windows.h>
 #include <shlwapi.h>
 
-#include "engine/worker_context.h"
+#include "engine/rules/worker_context.h"
 #include "jobs/utf8.h"
 #include "ui/main_window.h"
 

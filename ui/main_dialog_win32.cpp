@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "engine/file_services_win32.h"
+#include "engine/files/file_services_win32.h"
 #include "run/countdown.h"
 #include "run/run_control.h"
 #include "run/run_session.h"

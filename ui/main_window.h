@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <shellapi.h>  // HDROP
 
-#include "engine/host.h"
+#include "engine/rules/host.h"
 #include "jobs/job_list.h"
 #include "resources/resource_ids.h"
 #include "ui/layout_rules.h"

@@ -1,0 +1,30 @@
+# Run by ctest (cmake -DENGINE=<engine folder> -P engine_rooms.cmake): fails
+# when a file of an engine room includes a header of a room above it, or
+# reaches past the include folders with "..". The rooms' build sees only the
+# folders below (larkspan_layer), so an upward include by its folder's name
+# fails to compile already; this also catches the relative ones.
+set(above_files rules walks)
+set(above_rules walks)
+set(above_walks "")
+set(faults 0)
+foreach(room files rules walks)
+  file(GLOB sources ${ENGINE}/${room}/*.h ${ENGINE}/${room}/*.cpp)
+  foreach(source IN LISTS sources)
+    file(STRINGS ${source} lines REGEX "^[ \t]*#[ \t]*include")
+    foreach(line IN LISTS lines)
+      set(upward FALSE)
+      foreach(above IN LISTS above_${room})
+        if(line MATCHES "engine/${above}/")
+          set(upward TRUE)
+        endif()
+      endforeach()
+      if(upward OR line MATCHES "\\.\\./")
+        message(NOTICE "Upward include: ${source}: ${line}")
+        math(EXPR faults "${faults} + 1")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+if(faults GREATER 0)
+  message(FATAL_ERROR "${faults} includes point up the engine's rooms (files, rules, walks)")
+endif()
