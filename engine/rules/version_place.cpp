@@ -41,7 +41,7 @@ bool ClaimDateFolder(WorkerContext& context, const std::string& versions, std::s
   if (!VersionsFolderReady(*context.files, versions)) return false;
   for (int n = 1; n <= kMostNames; ++n) {
     std::string candidate = context.version_stamp;
-    if (n > 1) candidate += "-" + std::to_string(n);
+    if (n > 1) candidate.append("-").append(std::to_string(n));
     const std::string folder = versions + kPathSeparator + candidate;
     uint32_t error = 0;
     if (context.files->MakeFolder(nullptr, folder.c_str(), versions.c_str(), &error)) {
