@@ -386,10 +386,18 @@ TEST_F(MainDialogTest, PatternsEditedInTheirDialogAreHonouredByTheNextPass) {
   std::atomic<bool> answered{false};
   std::thread answer([&] {
     for (int i = 0; i < 2000 && !answered; ++i) {
-      if (HWND dialog = FindWindowA(nullptr, kPatternsCaption)) {
-        SetDlgItemTextA(dialog, IDC_PATTERNS, "*.bin\r\n\r\nnone/");
-        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-        answered = true;
+      // A dialog is shown once its initialisation has filled the box; text
+      // set before then would be overwritten.
+      HWND dialog = FindWindowA(nullptr, kPatternsCaption);
+      if (dialog != nullptr && IsWindowVisible(dialog)) {
+        const char kTyped[] = "*.bin\r\n\r\nnone/";
+        SetDlgItemTextA(dialog, IDC_PATTERNS, kTyped);
+        char shown[64] = {};
+        GetDlgItemTextA(dialog, IDC_PATTERNS, shown, sizeof shown);
+        if (std::strcmp(shown, kTyped) == 0) {
+          PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+          answered = true;
+        }
       }
       Sleep(10);
     }
